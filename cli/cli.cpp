@@ -1,0 +1,223 @@
+#include "cli.h"
+
+#include <chrono>
+#include <stdlib.h>
+#include <string.h>
+
+#include "../engine/foldercheck.h"
+#include "../engine/job.h"
+
+static const char VERSION[] = "1.0.0";
+
+static const char USAGE[] =
+    "usage: modextract [-n|--dry-run] [-q|--quiet] ORIGINAL MODDED DESTINATION\n";
+
+static const char HELP[] =
+    "\n"
+    "Copies every file of MODDED that is new or differs from the file at the\n"
+    "same relative path in ORIGINAL into DESTINATION/Data, at that path:\n"
+    "one mod that holds every change. ORIGINAL and MODDED are only read.\n"
+    "\n"
+    "  -n, --dry-run  write nothing; list what would be copied on standard\n"
+    "                 output, 'A path' for a new file, 'M path' for a changed one\n"
+    "  -q, --quiet    no progress line, warnings or summary\n"
+    "  -h, --help     this text\n"
+    "      --version  the program's version\n"
+    "\n"
+    "Exit status: 0 all went well, 1 some paths failed (each is named on\n"
+    "standard error), 2 usage error or unusable folders (nothing written).\n";
+
+typedef std::chrono::steady_clock Clock;
+
+// What the progress line shows; the reporting operations' handles point here.
+struct Progress {
+    FILE* err;
+    bool live;
+    int status;
+    uint32_t range;
+    uint32_t position;
+    JobResult* result;
+    Clock::time_point start;
+    Clock::time_point lastDrawn;
+    bool drawn;
+};
+
+static const char* PhaseName(int status) {
+    switch (status) {
+    case STATUS_ORIGINAL_INDEX: return "indexing original";
+    case STATUS_MODDED_INDEX: return "indexing modded";
+    case STATUS_DEEP_SCAN: return "comparing";
+    case STATUS_CREATING_MOD: return "copying";
+    }
+    return "";
+}
+
+static void Draw(Progress* progress, bool force) {
+    if (!progress->live || progress->status == STATUS_IDLE) return;
+    Clock::time_point now = Clock::now();
+    if (!force && progress->drawn && now - progress->lastDrawn < std::chrono::milliseconds(100)) return;
+    progress->lastDrawn = now;
+    progress->drawn = true;
+    double seconds = std::chrono::duration<double>(now - progress->start).count();
+    double bytes = (double)(progress->result->bytesRead + progress->result->bytesCopied);
+    double rate = seconds > 0 ? bytes / seconds / (1024.0 * 1024.0) : 0;
+    if (progress->status == STATUS_DEEP_SCAN || progress->status == STATUS_CREATING_MOD)
+        fprintf(progress->err, "\r%-18s %u/%u files  %.1f MiB/s      ", PhaseName(progress->status),
+                progress->position, progress->range, rate);
+    else
+        fprintf(progress->err, "\r%-18s %-40s", PhaseName(progress->status), "");
+    fflush(progress->err);
+}
+
+static void ClearLine(Progress* progress) {
+    if (!progress->drawn) return;
+    fprintf(progress->err, "\r%70s\r", "");
+    fflush(progress->err);
+    progress->drawn = false;
+}
+
+static void OnStatus(void* handle, int status) {
+    Progress* progress = (Progress*)handle;
+    progress->status = status;
+    progress->position = 0;
+    if (status == STATUS_IDLE) ClearLine(progress);
+    else Draw(progress, true);
+}
+
+static void OnRange(void* handle, uint32_t maximum) {
+    ((Progress*)handle)->range = maximum;
+}
+
+static void OnPosition(void* handle, uint32_t position) {
+    Progress* progress = (Progress*)handle;
+    progress->position = position;
+    Draw(progress, false);
+}
+
+static void OnStartCommand(void*, int) {}
+
+static const ReportOps CliReport = {OnStatus, OnRange, OnPosition, OnStartCommand};
+
+static const char* WithoutLeadingSeparator(const char* relative) {
+    return IsPathSeparator(relative[0]) ? relative + 1 : relative;
+}
+
+static int Usage(FILE* err, const char* why) {
+    fprintf(err, "modextract: %s\n%s", why, USAGE);
+    return EXIT_REFUSED;
+}
+
+int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTerminal) {
+    bool dryRun = false;
+    bool quiet = false;
+    const char* folders[3];
+    int folderCount = 0;
+    bool optionsEnded = false;
+
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
+            if (folderCount == 3) return Usage(err, "too many folders");
+            folders[folderCount++] = arg;
+        } else if (strcmp(arg, "--") == 0) {
+            optionsEnded = true;
+        } else if (strcmp(arg, "--dry-run") == 0) {
+            dryRun = true;
+        } else if (strcmp(arg, "--quiet") == 0) {
+            quiet = true;
+        } else if (strcmp(arg, "--help") == 0) {
+            fprintf(out, "%s%s", USAGE, HELP);
+            return EXIT_CLEAN;
+        } else if (strcmp(arg, "--version") == 0) {
+            fprintf(out, "modextract %s\n", VERSION);
+            return EXIT_CLEAN;
+        } else if (arg[1] == '-') {
+            char why[300];
+            snprintf(why, sizeof why, "unknown option '%.200s'", arg);
+            return Usage(err, why);
+        } else {
+            for (const char* flag = arg + 1; *flag; ++flag) {
+                if (*flag == 'n') dryRun = true;
+                else if (*flag == 'q') quiet = true;
+                else if (*flag == 'h') {
+                    fprintf(out, "%s%s", USAGE, HELP);
+                    return EXIT_CLEAN;
+                } else {
+                    char why[64];
+                    snprintf(why, sizeof why, "unknown option '-%c'", *flag);
+                    return Usage(err, why);
+                }
+            }
+        }
+    }
+    if (folderCount != 3) return Usage(err, "three folders are needed");
+
+    char reason[1024];
+    if (!CheckJobFolders(folders[0], folders[1], folders[2], reason, sizeof reason)) {
+        fprintf(err, "modextract: %s\n", reason);
+        return EXIT_REFUSED;
+    }
+
+    JobResult result = {};
+    result.keepChangedList = dryRun;
+    Progress progress = {};
+    progress.err = err;
+    progress.live = errIsTerminal && !quiet;
+    progress.result = &result;
+    progress.start = Clock::now();
+
+    JobParameters* parameters = (JobParameters*)calloc(1, sizeof(JobParameters));
+    if (!parameters) {
+        fprintf(err, "modextract: out of memory\n");
+        return EXIT_SOME_FAILED;
+    }
+    parameters->mainWindow = &progress;
+    parameters->createModButton = &progress;
+    parameters->progressBar = &progress;
+    parameters->originalPath = folders[0];
+    parameters->moddedPath = folders[1];
+    parameters->destinationPath = folders[2];
+    parameters->report = &CliReport;
+    parameters->result = &result;
+    parameters->dryRun = dryRun;
+    ExtractionJob(parameters);
+
+    if (dryRun) {
+        size_t rootLength = strlen(folders[1]);
+        for (FileNode* node = result.changedList; node && !IsSentinel(node); node = node->next)
+            fprintf(out, "%c %s\n", (node->flags & NODE_NEW) ? 'A' : 'M',
+                    WithoutLeadingSeparator(RelativePath(node, rootLength)));
+        fflush(out);
+    }
+
+    for (Problem* problem = result.problems; problem; problem = problem->next) {
+        if (!problem->failure && quiet) continue;
+        char text[512];
+        DescribeProblem(problem, text, sizeof text);
+        fprintf(err, "modextract: %s%s: %s\n", problem->failure ? "" : "warning: ", problem->path, text);
+    }
+    uint32_t listedProblems = 0;
+    for (Problem* problem = result.problems; problem; problem = problem->next) ++listedProblems;
+    if (listedProblems < result.failures + result.warnings)
+        fprintf(err, "modextract: %u more problems could not be stored (out of memory)\n",
+                result.failures + result.warnings - listedProblems);
+
+    if (!quiet) {
+        const char* destination = folders[2];
+        size_t length = strlen(destination);
+        char separator[2] = {PathSeparator(), '\0'};
+        if (length && IsPathSeparator(destination[length - 1])) separator[0] = '\0';
+        if (result.newFiles + result.changedFiles == 0)
+            fprintf(err, "modextract: %u files scanned, nothing new or changed; nothing written\n", result.moddedFiles);
+        else if (dryRun)
+            fprintf(err, "modextract: %u files scanned, %u new, %u changed would go to %s%sData\n",
+                    result.moddedFiles, result.newFiles, result.changedFiles, destination, separator);
+        else
+            fprintf(err, "modextract: %u files scanned, %u new, %u changed, %u failed; mod in %s%sData\n",
+                    result.moddedFiles, result.newFiles, result.changedFiles, result.failures, destination, separator);
+    }
+    int status = result.failures ? EXIT_SOME_FAILED : EXIT_CLEAN;
+    ReleaseJobResult(&result);
+    if (ferror(out)) status = EXIT_SOME_FAILED;
+    return status;
+}

@@ -1,0 +1,149 @@
+#include "foldercheck.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "platform.h"
+
+static bool EndsWithSeparator(const char* path, size_t length) {
+    return length > 0 && IsPathSeparator(path[length - 1]);
+}
+
+bool PathInside(const char* inner, const char* outer) {
+    size_t outerLength = strlen(outer);
+    size_t innerLength = strlen(inner);
+    if (innerLength <= outerLength || memcmp(inner, outer, outerLength) != 0) return false;
+    return EndsWithSeparator(outer, outerLength) || IsPathSeparator(inner[outerLength]);
+}
+
+bool ResolveLeniently(const char* path, char* out, SysError* error) {
+    *error = Sys.resolvePath(path, out, PATH_BUFFER_SIZE);
+    if (!*error) return true;
+    if (!IsNotFound(*error)) return false;
+
+    // Split off the last name, resolve what is above it, then add the name.
+    size_t length = strlen(path);
+    while (length > 1 && IsPathSeparator(path[length - 1])) --length;  // trailing separators
+    size_t nameStart = length;
+    while (nameStart > 0 && !IsPathSeparator(path[nameStart - 1])) --nameStart;
+    if (nameStart == length) return false;  // nothing left to split off
+
+    char parent[PATH_BUFFER_SIZE];
+    size_t parentLength = nameStart;
+    while (parentLength > 1 && IsPathSeparator(path[parentLength - 1]) &&
+           !(parentLength >= 2 && path[parentLength - 2] == ':'))
+        --parentLength;  // "a//b" has the parent "a"; "C:\b" keeps "C:\"
+    if (parentLength == 0) memcpy(parent, ".", 2);
+    else {
+        memcpy(parent, path, parentLength);
+        parent[parentLength] = '\0';
+    }
+    if (!ResolveLeniently(parent, out, error)) return false;
+
+    const char* name = path + nameStart;
+    size_t nameLength = length - nameStart;
+    size_t outLength = strlen(out);
+    if (nameLength == 1 && name[0] == '.') return true;
+    if (nameLength == 2 && name[0] == '.' && name[1] == '.') {
+        // ".." under a folder that does not exist: step up lexically.
+        size_t cut = outLength;
+        while (cut > 0 && !IsPathSeparator(out[cut - 1])) --cut;
+        if (cut > 1 && !(cut >= 2 && out[cut - 2] == ':')) --cut;
+        if (cut > 0) out[cut] = '\0';
+        return true;
+    }
+    bool needSeparator = !EndsWithSeparator(out, outLength);
+    if (outLength + needSeparator + nameLength > PathLimit()) {
+        *error = ENGINE_PATH_TOO_LONG;
+        return false;
+    }
+    if (needSeparator) out[outLength++] = PathSeparator();
+    memcpy(out + outLength, name, nameLength);
+    out[outLength + nameLength] = '\0';
+    *error = 0;
+    return true;
+}
+
+static bool Refuse(char* reason, size_t reasonSize, const char* text, const char* path = nullptr) {
+    if (path) snprintf(reason, reasonSize, "%s: %s", path, text);
+    else snprintf(reason, reasonSize, "%s", text);
+    return false;
+}
+
+static bool CheckInput(const char* role, const char* path, char* resolved, char* reason, size_t reasonSize) {
+    char text[320];
+    EntryKind kind;
+    FolderId id;
+    SysError error = Sys.examine(path, &kind, &id);
+    if (!error && kind != ENTRY_FOLDER) error = ENGINE_NOT_A_FOLDER;
+    if (!error) error = Sys.resolvePath(path, resolved, PATH_BUFFER_SIZE);
+    if (!error) return true;
+    char why[256];
+    DescribeError(error, why, sizeof why);
+    snprintf(text, sizeof text, "the %s folder cannot be used: %s", role, why);
+    return Refuse(reason, reasonSize, text, path);
+}
+
+bool CheckJobFolders(const char* original, const char* modded, const char* destination, char* reason,
+                     size_t reasonSize) {
+    const char* roles[3] = {"original", "modded", "destination"};
+    const char* paths[3] = {original, modded, destination};
+    for (int i = 0; i < 3; ++i) {
+        char text[128];
+        if (!paths[i] || !paths[i][0]) {
+            snprintf(text, sizeof text, "no %s folder given", roles[i]);
+            return Refuse(reason, reasonSize, text);
+        }
+        // The destination also takes the separator and "Data".
+        if (strlen(paths[i]) + (i == 2 ? 5 : 0) > PathLimit()) {
+            snprintf(text, sizeof text, "the %s folder's path is too long", roles[i]);
+            return Refuse(reason, reasonSize, text);
+        }
+    }
+
+    static char resolvedOriginal[PATH_BUFFER_SIZE];
+    static char resolvedModded[PATH_BUFFER_SIZE];
+    static char resolvedData[PATH_BUFFER_SIZE];
+    if (!CheckInput("original", original, resolvedOriginal, reason, reasonSize)) return false;
+    if (!CheckInput("modded", modded, resolvedModded, reason, reasonSize)) return false;
+
+    EntryKind kind;
+    FolderId id;
+    SysError error = Sys.examine(destination, &kind, &id);
+    if (!error && kind != ENTRY_FOLDER)
+        return Refuse(reason, reasonSize, "the destination exists and is not a folder", destination);
+
+    char data[PATH_BUFFER_SIZE];
+    char separator[2] = {PathSeparator(), '\0'};
+    snprintf(data, sizeof data, "%s%sData", destination,
+             EndsWithSeparator(destination, strlen(destination)) ? "" : separator);
+    if (!ResolveLeniently(data, resolvedData, &error)) {
+        char why[256];
+        DescribeError(error, why, sizeof why);
+        char text[320];
+        snprintf(text, sizeof text, "the destination cannot be used: %s", why);
+        return Refuse(reason, reasonSize, text, destination);
+    }
+
+    if (strcmp(resolvedOriginal, resolvedModded) == 0)
+        return Refuse(reason, reasonSize, "the original and the modded folder are the same folder");
+    if (PathInside(resolvedModded, resolvedOriginal))
+        return Refuse(reason, reasonSize, "the modded folder lies inside the original folder");
+    if (PathInside(resolvedOriginal, resolvedModded))
+        return Refuse(reason, reasonSize, "the original folder lies inside the modded folder");
+
+    const char* inputs[2] = {resolvedOriginal, resolvedModded};
+    for (int i = 0; i < 2; ++i) {
+        char text[160];
+        const char* problem = nullptr;
+        if (strcmp(resolvedData, inputs[i]) == 0) problem = "is";
+        else if (PathInside(resolvedData, inputs[i])) problem = "lies inside";
+        else if (PathInside(inputs[i], resolvedData)) problem = "contains";
+        if (problem) {
+            snprintf(text, sizeof text, "the destination's Data folder %s the %s folder, which is only read", problem,
+                     roles[i]);
+            return Refuse(reason, reasonSize, text);
+        }
+    }
+    return true;
+}

@@ -1,0 +1,26 @@
+// The check every front end makes before it starts a job: the three folders
+// must be usable, and the mod must not land in either input tree, which
+// are only ever read.
+#pragma once
+
+#include <stddef.h>
+
+#include "platform.h"
+
+// True when a job may run on these folders. Otherwise false, with a
+// one-line reason in `reason`. Refuses: an empty or too long path; an input
+// that is missing or not a folder; a destination that exists but is not a
+// folder; two inputs that are the same folder or one inside the other; a
+// destination whose "Data" folder is an input, lies inside one or contains
+// one. Paths are compared resolved (absolute, links followed), byte for byte.
+bool CheckJobFolders(const char* original, const char* modded, const char* destination, char* reason,
+                     size_t reasonSize);
+
+// The absolute, link-free form of `path` in `out` (PATH_BUFFER_SIZE bytes),
+// also for a path that does not exist yet: its longest existing head is
+// resolved and the rest appended, "." and ".." applied. False with `*error`
+// set when that cannot be done.
+bool ResolveLeniently(const char* path, char* out, SysError* error);
+
+// True when `inner` lies strictly inside `outer`; both resolved.
+bool PathInside(const char* inner, const char* outer);

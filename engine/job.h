@@ -1,0 +1,71 @@
+// One extraction: from the three folder paths to the finished mod folder.
+#pragma once
+
+#include <atomic>
+#include <stddef.h>
+#include <stdint.h>
+
+#include "filelist.h"
+#include "platform.h"
+#include "problems.h"
+#include "report.h"
+
+// What a user interface hands one job. Made on the heap by the front end;
+// the job reads it once at its start and frees it (with free()).
+struct JobParameters {
+    void* mainWindow;                 // receives the status reports
+    void* createModButton;            // disabled while the job runs
+    void* progressBar;                // receives range and position
+    std::atomic<int32_t>* jobRunning; // set to 1 while the job runs; may be null
+    void* instance;                   // unused by the job
+    const char* originalPath;         // backup of the untouched tree
+    const char* moddedPath;           // the tree with the mods installed
+    const char* destinationPath;      // the mod lands in its "Data" folder
+    const ReportOps* report;          // how the user interface takes the reports
+    JobResult* result;                // where the job leaves its findings; may be null
+    int dryRun;                       // 1: decide what to copy, write nothing
+};
+
+// The job's own state. It exists once, so at most one job runs at a time;
+// only the job's thread touches it while the job runs.
+struct JobState {
+    char OriginalRoot[PATH_BUFFER_SIZE];
+    char ModdedRoot[PATH_BUFFER_SIZE];
+    char DestinationRoot[PATH_BUFFER_SIZE];
+    size_t OriginalRootLength;
+    size_t ModdedRootLength;
+    size_t DestinationRootLength;
+
+    void* MainWindow;
+    void* CreateModButton;
+    void* ProgressBar;
+    std::atomic<int32_t>* JobRunning;
+    const ReportOps* Report;
+    JobResult* Result;   // never null while a job runs
+    int DryRun;
+
+    FileList CurrentList;   // where IndexTree pushes
+    FileList OriginalList;
+    FileList ModdedList;
+    FileList ChangedList;   // new and changed modded files, copy order from the head
+    int CountingFiles;      // 1 while the original tree is indexed
+    uint32_t OriginalCount;
+    uint32_t ModdedCount;
+    uint32_t ScanPosition;
+    uint32_t ChangedCount;
+    uint32_t CopyPosition;
+};
+
+extern JobState Job;
+
+// Runs one whole extraction on the calling thread and returns 1. Takes over
+// `parameters` (a JobParameters made with malloc). Every phase runs to its
+// end whatever the file system answers; what failed is in the result.
+// Front ends check the folders with CheckJobFolders first.
+uint32_t ExtractionJob(void* parameters);
+
+// The relative path of a node of the given tree: what follows the root,
+// starting with a separator.
+inline const char* RelativePath(const FileNode* node, size_t rootLength) {
+    return node->path + rootLength;
+}

@@ -1,0 +1,119 @@
+// The engine's only door to the operating system.
+//
+// Every file-system call of the engine goes through the table `Sys`, which
+// starts out holding this platform's real calls (platform_posix.cpp or
+// platform_win32.cpp, chosen by the build). Tests replace single entries to
+// fail the Nth open, read or copy, and put the table back afterwards.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// 0 means success; anything else is the platform's own error number
+// (errno on POSIX, GetLastError() on Win32), for DescribeError.
+typedef uint32_t SysError;
+
+// Storage size of every path buffer in the engine. The platform's real
+// limit, PathLimit(), is never more than PATH_BUFFER_SIZE - 1.
+enum { PATH_BUFFER_SIZE = 4096 };
+
+// What a folder entry is, with links followed to what they lead to.
+enum EntryKind : uint8_t {
+    ENTRY_FILE,    // a regular file, or a link to one
+    ENTRY_FOLDER,  // a folder, or a link to one
+    ENTRY_OTHER,   // a FIFO, socket or device: never opened
+    ENTRY_BROKEN,  // could not be examined (a dangling link, say); see error
+};
+
+// Identity of a folder, equal for every path that reaches the same folder.
+struct FolderId {
+    uint64_t volume;
+    uint64_t index;
+};
+
+// One entry of a folder listing, valid only during the sink call.
+struct FolderEntry {
+    const char* name;  // the name alone, NUL-terminated
+    size_t nameLength;
+    EntryKind kind;
+    uint64_t size;     // bytes, for ENTRY_FILE
+    FolderId id;       // for ENTRY_FOLDER
+    SysError error;    // for ENTRY_BROKEN
+};
+
+// Called once per entry of a listing, "." and ".." included when the
+// platform returns them.
+typedef void (*EntrySink)(void* context, const FolderEntry* entry);
+
+// An open file; INVALID_FILE when none.
+typedef intptr_t FileHandle;
+const FileHandle INVALID_FILE = -1;
+
+struct SysCalls {
+    // Lists `folder` entry by entry into `sink`. Returns 0 when the whole
+    // folder was listed; otherwise the error, after passing on whatever
+    // entries came before it.
+    SysError (*listFolder)(const char* folder, EntrySink sink, void* context);
+
+    // The identity and kind of what `path` leads to, links followed.
+    SysError (*examine)(const char* path, EntryKind* kind, FolderId* id);
+
+    // Opens a regular file for reading, exclusively where the platform can
+    // (nobody else may open it meanwhile). Never blocks on a FIFO.
+    SysError (*openForReading)(const char* path, FileHandle* file);
+
+    // Reads up to `size` bytes; `*got` is 0 only at the end of the file.
+    // Retries short reads, so fewer than `size` bytes means the end.
+    SysError (*readFile)(FileHandle file, void* buffer, size_t size, size_t* got);
+
+    void (*closeFile)(FileHandle file);
+
+    // Creates `folder` and every missing folder above it. An existing
+    // folder is success; an existing non-folder is an error.
+    SysError (*createFolders)(const char* folder);
+
+    // Copies `source` to `target`, replacing an existing file. Writes a
+    // temporary file beside the target and renames it over the target, so
+    // the target's name never holds a partial copy; the temporary file is
+    // removed again on failure. `*copied` receives the bytes written.
+    SysError (*copyFile)(const char* source, const char* target, uint64_t* copied);
+
+    // The absolute form of an existing `path`, links resolved, in `out`.
+    SysError (*resolvePath)(const char* path, char* out, size_t outSize);
+};
+
+// The calls in force. Tests may swap entries; nothing else writes it.
+extern SysCalls Sys;
+
+// This platform's real calls, to put back what a test swapped.
+extern const SysCalls PlatformCalls;
+
+// The longest path, in characters, that this platform's file calls take:
+// 259 on Win32, PATH_MAX - 1 on POSIX (capped at PATH_BUFFER_SIZE - 1).
+size_t PathLimit();
+
+// The separator that joins a folder and a name: '\\' on Win32, '/' on POSIX.
+char PathSeparator();
+
+// True for the separators this platform accepts in a path it is given.
+bool IsPathSeparator(char c);
+
+// True when `error` says that the path does not exist.
+bool IsNotFound(SysError error);
+
+// A short human text for `error`, such as "Permission denied"; engine
+// error numbers included.
+void DescribeError(SysError error, char* out, size_t outSize);
+
+// Error numbers the engine itself raises, outside the platforms' ranges
+// (bit 29 is the Win32 "customer" bit; errno values are small).
+enum : SysError {
+    ENGINE_PATH_TOO_LONG = 0x20000001u,
+    ENGINE_OUT_OF_MEMORY = 0x20000002u,
+    ENGINE_LINK_LOOP = 0x20000003u,
+    ENGINE_NOT_REGULAR = 0x20000004u,
+    ENGINE_NOT_A_FOLDER = 0x20000005u,
+};
+
+// The text of an engine error number, or null for a platform one.
+const char* EngineErrorText(SysError error);

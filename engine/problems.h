@@ -1,0 +1,58 @@
+// What a job could not do, path by path, and the figures of its run.
+// The job runs to its end whatever fails; this is where it says what did.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "filelist.h"
+#include "platform.h"
+
+enum ProblemKind : uint8_t {
+    PROBLEM_LIST,           // a folder could not be listed
+    PROBLEM_EXAMINE,        // an entry could not be examined
+    PROBLEM_PASSED_OVER,    // an entry was left out (too long, a link loop, not a file)
+    PROBLEM_COMPARE,        // a pair could not be compared; copied as changed
+    PROBLEM_CREATE_FOLDER,  // a destination folder could not be made
+    PROBLEM_COPY,           // a changed file could not be copied
+    PROBLEM_REFUSED,        // the job's folders were unusable; nothing ran
+};
+
+struct Problem {
+    Problem* next;
+    char* path;      // the path concerned, stored after the node
+    SysError error;
+    ProblemKind kind;
+    bool failure;    // false: a warning, nothing of the mod was lost
+};
+
+struct JobResult {
+    uint32_t originalFiles;
+    uint32_t moddedFiles;
+    uint32_t newFiles;       // modded files without an original
+    uint32_t changedFiles;   // modded files whose contents differ
+    uint32_t copiedFiles;
+    uint32_t failures;
+    uint32_t warnings;
+    uint64_t bytesRead;      // compared, both trees together
+    uint64_t bytesCopied;
+    Problem* problems;       // in the order they happened
+    Problem** lastProblem;   // where the next one goes; null before the first
+
+    // Asked for by the caller: the job then hands over its changed list
+    // (copy order from the head) instead of releasing it.
+    bool keepChangedList;
+    FileList changedList;
+};
+
+// Appends a problem with the path `first`, joined with the platform's
+// separator to `second` when that is given. Counts it as a failure or a
+// warning. A problem that cannot be stored is still counted.
+void RecordProblem(JobResult* result, ProblemKind kind, bool failure, SysError error,
+                   const char* first, const char* second = nullptr);
+
+// "cannot copy: Permission denied" and the like, without the path.
+void DescribeProblem(const Problem* problem, char* out, size_t outSize);
+
+// Frees the problems and any handed-over list; the figures stay.
+void ReleaseJobResult(JobResult* result);
