@@ -1,0 +1,103 @@
+#include <string.h>
+
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "foldercheck.h"
+#include "support.h"
+
+struct Folders {
+    TempDir dir;
+    std::string reason;
+
+    Folders() {
+        for (const char* name : {"orig", "mod", "file-parent"}) std::filesystem::create_directories(dir / name);
+        WriteFile(dir / "a-file", "f");
+    }
+    bool Check(const std::string& original, const std::string& modded, const std::string& destination) {
+        char text[1024] = "";
+        bool ok = CheckJobFolders(original.c_str(), modded.c_str(), destination.c_str(), text, sizeof text);
+        reason = text;
+        return ok;
+    }
+};
+
+TEST(CheckJobFolders, AcceptsThreeSeparateFoldersAndADestinationStillToBeMade) {
+    Folders f;
+    EXPECT_TRUE(f.Check(f.dir / "orig", f.dir / "mod", f.dir / "dest")) << f.reason;
+    EXPECT_TRUE(f.Check(f.dir / "orig", f.dir / "mod", f.dir / "new/deeper/dest")) << f.reason;
+    // Same names in another letter case are other folders, on a file system that tells them apart.
+    EXPECT_TRUE(f.Check(f.dir / "orig", f.dir / "mod", f.dir / "Orig")) << f.reason;
+}
+
+TEST(CheckJobFolders, RefusesEmptyMissingAndNonFolderPaths) {
+    Folders f;
+    EXPECT_FALSE(f.Check("", f.dir / "mod", f.dir / "dest"));
+    EXPECT_NE(std::string::npos, f.reason.find("original"));
+    EXPECT_FALSE(f.Check(f.dir / "orig", f.dir / "mod", ""));
+    EXPECT_FALSE(f.Check(f.dir / "missing", f.dir / "mod", f.dir / "dest"));
+    EXPECT_NE(std::string::npos, f.reason.find("missing"));
+    EXPECT_FALSE(f.Check(f.dir / "orig", f.dir / "a-file", f.dir / "dest"));
+    EXPECT_NE(std::string::npos, f.reason.find("not a folder"));
+    EXPECT_FALSE(f.Check(f.dir / "orig", f.dir / "mod", f.dir / "a-file"));
+    EXPECT_FALSE(f.Check(std::string(PathLimit() + 1, 'p'), f.dir / "mod", f.dir / "dest"));
+    EXPECT_NE(std::string::npos, f.reason.find("too long"));
+}
+
+TEST(CheckJobFolders, RefusesTheSameFolderTwiceHoweverItIsSpelt) {
+    Folders f;
+    EXPECT_FALSE(f.Check(f.dir / "orig", f.dir / "orig", f.dir / "dest"));
+    EXPECT_FALSE(f.Check(f.dir / "orig", f.dir / "orig" + PathSeparator(), f.dir / "dest"));
+    EXPECT_FALSE(f.Check(f.dir / "orig", f.dir / "mod/../orig", f.dir / "dest"));
+    EXPECT_NE(std::string::npos, f.reason.find("same folder"));
+}
+
+TEST(CheckJobFolders, RefusesOneInputInsideTheOther) {
+    Folders f;
+    std::filesystem::create_directories(f.dir / "orig/inner");
+    EXPECT_FALSE(f.Check(f.dir / "orig", f.dir / "orig/inner", f.dir / "dest"));
+    EXPECT_FALSE(f.Check(f.dir / "orig/inner", f.dir / "orig", f.dir / "dest"));
+}
+
+TEST(CheckJobFolders, RefusesADataFolderThatIsInsideOrContainsAnInput) {
+    Folders f;
+    // The modded folder itself as the destination's Data folder.
+    std::filesystem::create_directories(f.dir / "game/Data");
+    EXPECT_FALSE(f.Check(f.dir / "orig", f.dir / "game/Data", f.dir / "game"));
+    EXPECT_NE(std::string::npos, f.reason.find("is the modded folder"));
+    // Data inside an input.
+    EXPECT_FALSE(f.Check(f.dir / "orig", f.dir / "mod", f.dir / "mod"));
+    EXPECT_FALSE(f.Check(f.dir / "orig", f.dir / "mod", f.dir / "orig/sub"));
+    EXPECT_NE(std::string::npos, f.reason.find("lies inside the original"));
+    // Data holding an input.
+    std::filesystem::create_directories(f.dir / "out/Data/backup");
+    EXPECT_FALSE(f.Check(f.dir / "out/Data/backup", f.dir / "mod", f.dir / "out"));
+    EXPECT_NE(std::string::npos, f.reason.find("contains the original"));
+    // Next to the inputs is fine, even with a look-alike name.
+    EXPECT_TRUE(f.Check(f.dir / "orig", f.dir / "mod", f.dir / "mod-out")) << f.reason;
+}
+
+TEST(PathInside, NeedsASeparatorAtTheBoundary) {
+    std::string s(1, PathSeparator());
+    EXPECT_TRUE(PathInside((s + "a" + s + "b").c_str(), (s + "a").c_str()));
+    EXPECT_FALSE(PathInside((s + "ab").c_str(), (s + "a").c_str()));
+    EXPECT_FALSE(PathInside((s + "a").c_str(), (s + "a").c_str()));
+    EXPECT_FALSE(PathInside((s + "a").c_str(), (s + "a" + s + "b").c_str()));
+    EXPECT_TRUE(PathInside((s + "x").c_str(), s.c_str()));  // a root ends in its separator
+}
+
+TEST(ResolveLeniently, ResolvesTheExistingHeadAndAppendsTheRest) {
+    Folders f;
+    char resolved[PATH_BUFFER_SIZE];
+    char existing[PATH_BUFFER_SIZE];
+    SysError error;
+    ASSERT_TRUE(ResolveLeniently((f.dir / "orig").c_str(), existing, &error));
+    ASSERT_TRUE(ResolveLeniently((f.dir / "orig/new/deeper").c_str(), resolved, &error));
+    EXPECT_EQ(std::string(existing) + Native("/new/deeper"), resolved);
+    ASSERT_TRUE(ResolveLeniently((f.dir / "orig/new/../other/.").c_str(), resolved, &error));
+    EXPECT_EQ(std::string(existing) + Native("/other"), resolved);
+    // Under a file nothing can be made.
+    EXPECT_FALSE(ResolveLeniently((f.dir / "a-file/below").c_str(), resolved, &error));
+}

@@ -1,0 +1,204 @@
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fileindex.h"
+#include "job.h"
+#include "support.h"
+
+using Paths = std::vector<std::string>;
+
+// Indexes `root` as the job would, as the original tree when `original`.
+struct IndexRun {
+    JobResult result = {};
+    Paths paths;
+    uint32_t counted = 0;
+
+    IndexRun(const std::string& root, bool original, const std::string& relativeTo = "") {
+        Job.Result = &result;
+        Job.CurrentList = NewFileList();
+        Job.CountingFiles = original ? 1 : 0;
+        Job.OriginalCount = 0;
+        IndexTree(root.c_str());
+        counted = Job.OriginalCount;
+        paths = RelativePaths(Job.CurrentList, relativeTo.empty() ? root : relativeTo);
+        ReleaseFileList(&Job.CurrentList);
+        Job.CountingFiles = 0;
+        Job.Result = nullptr;
+    }
+    ~IndexRun() { ReleaseJobResult(&result); }
+};
+
+TEST(IndexTree, EmptyFolderAndTreeOfEmptyFoldersGiveEmptyLists) {
+    TempDir dir;
+    IndexRun empty(dir.path, true);
+    EXPECT_TRUE(empty.paths.empty());
+    EXPECT_EQ(0u, empty.counted);
+
+    WriteFile(dir / "a/b/c/x", "");
+    std::remove((dir / "a/b/c/x").c_str());
+    IndexRun nested(dir.path, true);
+    EXPECT_TRUE(nested.paths.empty());
+    EXPECT_EQ(0u, nested.result.failures + nested.result.warnings) << ProblemText(nested.result);
+}
+
+TEST(IndexTree, DepthFirstInListingOrderAndNewestAtTheHead) {
+    TempDir dir;
+    WriteFile(dir / "f1", "1");
+    WriteFile(dir / "s/f2", "2");
+    WriteFile(dir / "f3", "3");
+    OrderedListing order({"f1", "s", "f3"});
+    IndexRun run(dir.path, false);
+    EXPECT_EQ((Paths{"/f3", "/s/f2", "/f1"}), run.paths);
+}
+
+TEST(IndexTree, OnlyDotAndDotDotAreSkipped) {
+    TempDir dir;
+    WriteFile(dir / ".hidden", "h");
+    WriteFile(dir / "...", "three dots");
+    WriteFile(dir / "..x", "x");
+    WriteFile(dir / ".folder/inner", "i");
+    IndexRun run(dir.path, false);
+    std::sort(run.paths.begin(), run.paths.end());
+    EXPECT_EQ((Paths{"/...", "/..x", "/.folder/inner", "/.hidden"}), run.paths);
+}
+
+TEST(IndexTree, RootEndingInASeparatorGivesADoubledSeparator) {
+    TempDir dir;
+    WriteFile(dir / "a.dat", "a");
+    std::string root = dir.path + PathSeparator();
+    IndexRun run(root, false, dir.path);
+    EXPECT_EQ((Paths{"//a.dat"}), run.paths);
+}
+
+TEST(IndexTree, CountsOnlyWhileIndexingTheOriginalTree) {
+    TempDir dir;
+    WriteFile(dir / "a", "1");
+    WriteFile(dir / "d/b", "2");
+    WriteFile(dir / "d/e/c", "3");
+    IndexRun original(dir.path, true);
+    EXPECT_EQ(3u, original.counted);
+    EXPECT_EQ(3u, original.paths.size());
+    IndexRun modded(dir.path, false);
+    EXPECT_EQ(0u, modded.counted);
+    EXPECT_EQ(3u, modded.paths.size());
+}
+
+TEST(IndexTree, RecordsSizesFromTheListing) {
+    TempDir dir;
+    WriteFile(dir / "five", "12345");
+    WriteFile(dir / "none", "");
+    JobResult result = {};
+    Job.Result = &result;
+    Job.CurrentList = NewFileList();
+    Job.CountingFiles = 0;
+    IndexTree(dir.path.c_str());
+    for (FileNode* node = Job.CurrentList; !IsSentinel(node); node = node->next)
+        EXPECT_EQ(strstr(node->path, "five") ? 5u : 0u, node->size) << node->path;
+    ReleaseFileList(&Job.CurrentList);
+    ReleaseJobResult(&result);
+}
+
+TEST(IndexTree, UnlistableFolderIsAFailureInTheModdedTreeAndAWarningInTheOriginal) {
+    TempDir dir;
+    WriteFile(dir / "ok/a", "a");
+    WriteFile(dir / "locked/b", "b");
+    FaultInjector faults;
+    faults.OnlyPaths(FAULT_LIST, "locked");
+    faults.Fail(FAULT_LIST, 1, 13, true);
+
+    IndexRun modded(dir.path, false);
+    EXPECT_EQ((Paths{"/ok/a"}), modded.paths);
+    EXPECT_EQ(1u, modded.result.failures);
+    EXPECT_EQ((Paths{dir / "locked"}), FailedPaths(modded.result));
+
+    IndexRun original(dir.path, true);
+    EXPECT_EQ(0u, original.result.failures);
+    EXPECT_EQ(1u, original.result.warnings);
+    EXPECT_EQ(1u, original.counted);
+}
+
+TEST(IndexTree, MissingRootAddsNothingAndSaysSo) {
+    TempDir dir;
+    IndexRun run(dir / "absent", false);
+    EXPECT_TRUE(run.paths.empty());
+    EXPECT_EQ(1u, run.result.failures);
+}
+
+// A listing that invents entries, to reach what real trees rarely hold.
+static std::vector<FolderEntry> Invented;
+static SysError InventedListing(const char*, EntrySink sink, void* context) {
+    for (const FolderEntry& entry : Invented) sink(context, &entry);
+    return 0;
+}
+
+TEST(IndexTree, EntriesTooLongForAPathArePassedOverWithoutOverflow) {
+    TempDir dir;
+    std::string longName(PATH_BUFFER_SIZE + 100, 'n');
+    FolderEntry tooLong = {};
+    tooLong.name = longName.c_str();
+    tooLong.nameLength = longName.size();
+    tooLong.kind = ENTRY_FILE;
+    FolderEntry fits = {};
+    fits.name = "short";
+    fits.nameLength = 5;
+    fits.kind = ENTRY_FILE;
+    Invented = {tooLong, fits};
+    Sys.listFolder = InventedListing;
+    IndexRun run(dir.path, false);
+    Sys = PlatformCalls;
+    EXPECT_EQ((Paths{"/short"}), run.paths);
+    ASSERT_EQ(1u, run.result.failures);
+    EXPECT_NE(std::string::npos, ProblemText(run.result).find("path too long"));
+}
+
+TEST(IndexTree, EntriesThatCannotBeExaminedOrAreNotFilesAreNamed) {
+    TempDir dir;
+    FolderEntry broken = {};
+    broken.name = "dangling";
+    broken.nameLength = 8;
+    broken.kind = ENTRY_BROKEN;
+    broken.error = 2;
+    FolderEntry device = {};
+    device.name = "pipe";
+    device.nameLength = 4;
+    device.kind = ENTRY_OTHER;
+    Invented = {broken, device};
+    Sys.listFolder = InventedListing;
+    IndexRun run(dir.path, false);
+    Sys = PlatformCalls;
+    EXPECT_TRUE(run.paths.empty());
+    EXPECT_EQ(1u, run.result.failures);  // the dangling entry may have been part of the mod
+    EXPECT_EQ(1u, run.result.warnings);  // a pipe never is
+}
+
+TEST(IndexTree, FolderLeadingBackToAnAncestorIsNotDescended) {
+    TempDir dir;
+    WriteFile(dir / "sub/file", "f");
+    // Invent a listing in which "sub" holds a folder with the root's identity.
+    EntryKind kind;
+    FolderId rootId;
+    ASSERT_EQ(0u, Sys.examine(dir.path.c_str(), &kind, &rootId));
+    static FolderId loopId;
+    loopId = rootId;
+    Sys.listFolder = [](const char* folder, EntrySink sink, void* context) -> SysError {
+        SysError error = PlatformCalls.listFolder(folder, sink, context);
+        if (std::string(folder).find("sub") != std::string::npos) {
+            FolderEntry loop = {};
+            loop.name = "back";
+            loop.nameLength = 4;
+            loop.kind = ENTRY_FOLDER;
+            loop.id = loopId;
+            sink(context, &loop);
+        }
+        return error;
+    };
+    IndexRun run(dir.path, false);
+    Sys = PlatformCalls;
+    EXPECT_EQ((Paths{"/sub/file"}), run.paths);
+    ASSERT_EQ(1u, run.result.failures);
+    EXPECT_NE(std::string::npos, ProblemText(run.result).find("leads back"));
+}

@@ -1,0 +1,271 @@
+#include "support.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string.h>
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+std::string Native(const std::string& relative) {
+    std::string out = relative;
+    std::replace(out.begin(), out.end(), '/', PathSeparator());
+    return out;
+}
+
+TempDir::TempDir() {
+    fs::path base = fs::temp_directory_path();
+    std::random_device seed;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::path candidate = base / ("mxtest-" + std::to_string(seed()));
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) {
+            path = candidate.string();
+            return;
+        }
+    }
+    ADD_FAILURE() << "cannot make a temporary folder under " << base;
+}
+
+static void MakeWritable(const fs::path& root) {
+    std::error_code error;
+    fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, error);
+    if (!fs::is_directory(fs::symlink_status(root, error))) return;
+    for (fs::recursive_directory_iterator it(root, error), end; it != end; it.increment(error)) {
+        if (error) break;
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add | fs::perm_options::nofollow, error);
+    }
+}
+
+TempDir::~TempDir() {
+    if (path.empty()) return;
+    MakeWritable(path);
+    std::error_code error;
+    fs::remove_all(path, error);
+}
+
+std::string TempDir::operator/(const std::string& relative) const {
+    return path + PathSeparator() + Native(relative);
+}
+
+void WriteFile(const std::string& path, const std::string& contents) {
+    fs::path p(path);
+    if (p.has_parent_path()) fs::create_directories(p.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(contents.data(), (std::streamsize)contents.size());
+    ASSERT_TRUE(out.good()) << "cannot write " << path;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+bool Exists(const std::string& path) {
+    std::error_code error;
+    return fs::exists(path, error);
+}
+
+std::vector<std::string> ListTree(const std::string& root) {
+    std::vector<std::string> files;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(root, error), end; it != end; it.increment(error)) {
+        if (error) break;
+        if (it->is_regular_file()) files.push_back(fs::relative(it->path(), root).generic_string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+static void RecordStatus(void* handle, int status) {
+    ((Recorder*)handle)->events.push_back("status " + std::to_string(status));
+}
+static void RecordRange(void* handle, uint32_t maximum) {
+    ((Recorder*)handle)->events.push_back("range " + std::to_string(maximum));
+}
+static void RecordPosition(void* handle, uint32_t position) {
+    ((Recorder*)handle)->events.push_back("position " + std::to_string(position));
+}
+static void RecordStart(void* handle, int enabled) {
+    Recorder* recorder = (Recorder*)handle;
+    recorder->events.push_back("start " + std::to_string(enabled) + " running " +
+                               std::to_string(recorder->running.load()));
+}
+
+const ReportOps RecordingReport = {RecordStatus, RecordRange, RecordPosition, RecordStart};
+
+std::vector<std::string> Recorder::Only(const char* kind) const {
+    std::vector<std::string> out;
+    for (const std::string& event : events)
+        if (event.compare(0, strlen(kind), kind) == 0) out.push_back(event);
+    return out;
+}
+
+void RunJob(const std::string& original, const std::string& modded, const std::string& destination,
+            Recorder* recorder, JobResult* result, bool dryRun) {
+    JobParameters* parameters = (JobParameters*)calloc(1, sizeof(JobParameters));
+    parameters->mainWindow = recorder;
+    parameters->createModButton = recorder;
+    parameters->progressBar = recorder;
+    parameters->jobRunning = &recorder->running;
+    parameters->originalPath = original.c_str();
+    parameters->moddedPath = modded.c_str();
+    parameters->destinationPath = destination.c_str();
+    parameters->report = &RecordingReport;
+    parameters->result = result;
+    parameters->dryRun = dryRun;
+    EXPECT_EQ(1u, ExtractionJob(parameters));
+}
+
+// The fault table: one row per operation.
+struct FaultRow {
+    int nth;
+    bool sticky;
+    SysError error;
+    int calls;
+    std::string fragment;
+};
+static FaultRow Faults[FAULT_OP_COUNT];
+
+static bool Trip(FaultOp op, const char* path, SysError* error) {
+    FaultRow& row = Faults[op];
+    if (path && !row.fragment.empty() && std::string(path).find(row.fragment) == std::string::npos) return false;
+    int call = ++row.calls;
+    if (row.nth == 0 || call < row.nth || (call > row.nth && !row.sticky)) return false;
+    *error = row.error;
+    return true;
+}
+
+static SysError FaultyList(const char* folder, EntrySink sink, void* context) {
+    SysError error;
+    if (Trip(FAULT_LIST, folder, &error)) return error;
+    return PlatformCalls.listFolder(folder, sink, context);
+}
+static SysError FaultyOpen(const char* path, FileHandle* file) {
+    SysError error;
+    if (Trip(FAULT_OPEN, path, &error)) {
+        *file = INVALID_FILE;
+        return error;
+    }
+    return PlatformCalls.openForReading(path, file);
+}
+static SysError FaultyRead(FileHandle file, void* buffer, size_t size, size_t* got) {
+    SysError error;
+    if (Trip(FAULT_READ, nullptr, &error)) {
+        *got = 0;
+        return error;
+    }
+    return PlatformCalls.readFile(file, buffer, size, got);
+}
+static SysError FaultyCreateFolders(const char* folder) {
+    SysError error;
+    if (Trip(FAULT_CREATE_FOLDERS, folder, &error)) return error;
+    return PlatformCalls.createFolders(folder);
+}
+static SysError FaultyCopy(const char* source, const char* target, uint64_t* copied) {
+    SysError error;
+    if (Trip(FAULT_COPY, source, &error)) {
+        *copied = 0;
+        return error;
+    }
+    return PlatformCalls.copyFile(source, target, copied);
+}
+
+FaultInjector::FaultInjector() {
+    for (FaultRow& row : Faults) row = FaultRow{0, false, 0, 0, ""};
+    Sys.listFolder = FaultyList;
+    Sys.openForReading = FaultyOpen;
+    Sys.readFile = FaultyRead;
+    Sys.createFolders = FaultyCreateFolders;
+    Sys.copyFile = FaultyCopy;
+}
+
+FaultInjector::~FaultInjector() {
+    Sys = PlatformCalls;
+}
+
+void FaultInjector::Fail(FaultOp op, int nth, SysError error, bool sticky) {
+    Faults[op].nth = nth;
+    Faults[op].error = error;
+    Faults[op].sticky = sticky;
+}
+
+void FaultInjector::OnlyPaths(FaultOp op, const std::string& fragment) {
+    Faults[op].fragment = Native(fragment);
+}
+
+int FaultInjector::Calls(FaultOp op) const {
+    return Faults[op].calls;
+}
+
+std::vector<std::string> FailedPaths(const JobResult& result) {
+    std::vector<std::string> paths;
+    for (Problem* problem = result.problems; problem; problem = problem->next)
+        if (problem->failure) paths.push_back(problem->path);
+    return paths;
+}
+
+std::string ProblemText(const JobResult& result) {
+    std::string text;
+    for (Problem* problem = result.problems; problem; problem = problem->next) {
+        char line[512];
+        DescribeProblem(problem, line, sizeof line);
+        text += std::string(problem->failure ? "failure " : "warning ") + problem->path + ": " + line + "\n";
+    }
+    return text;
+}
+
+static std::vector<std::string> ListingOrder;
+
+struct Collected {
+    std::string name;
+    FolderEntry entry;
+};
+
+static void Collect(void* context, const FolderEntry* entry) {
+    ((std::vector<Collected>*)context)->push_back({entry->name, *entry});
+}
+
+static size_t Rank(const std::string& name) {
+    auto at = std::find(ListingOrder.begin(), ListingOrder.end(), name);
+    return (size_t)(at - ListingOrder.begin());
+}
+
+static SysError OrderedList(const char* folder, EntrySink sink, void* context) {
+    std::vector<Collected> entries;
+    SysError error = PlatformCalls.listFolder(folder, Collect, &entries);
+    std::sort(entries.begin(), entries.end(), [](const Collected& a, const Collected& b) {
+        size_t ra = Rank(a.name), rb = Rank(b.name);
+        return ra != rb ? ra < rb : a.name < b.name;
+    });
+    for (Collected& c : entries) {
+        c.entry.name = c.name.c_str();
+        sink(context, &c.entry);
+    }
+    return error;
+}
+
+OrderedListing::OrderedListing(std::vector<std::string> names) {
+    ListingOrder = std::move(names);
+    Sys.listFolder = OrderedList;
+}
+
+OrderedListing::~OrderedListing() {
+    Sys.listFolder = PlatformCalls.listFolder;
+}
+
+std::vector<std::string> RelativePaths(FileList list, const std::string& root) {
+    std::vector<std::string> paths;
+    for (FileNode* node = list; node && !IsSentinel(node); node = node->next) {
+        std::string relative = std::string(node->path).substr(root.size());
+        std::replace(relative.begin(), relative.end(), PathSeparator(), '/');
+        paths.push_back(relative);
+    }
+    return paths;
+}

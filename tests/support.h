@@ -1,0 +1,72 @@
+// Shared helpers of the engine's tests: temporary trees, a recording user
+// interface, and a fault-injecting platform layer.
+#pragma once
+
+#include <stdint.h>
+
+#include <atomic>
+
+#include <string>
+#include <vector>
+
+#include "job.h"
+#include "platform.h"
+
+// A fresh folder of the test's own, removed with everything in it at the end.
+struct TempDir {
+    TempDir();
+    ~TempDir();
+    std::string path;
+    // path + separator + relative ('/' in `relative` becomes the platform's separator).
+    std::string operator/(const std::string& relative) const;
+};
+
+// Writes `contents` at `path`, creating the folders above it.
+void WriteFile(const std::string& path, const std::string& contents);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+// Every regular file below `root`, relative, with '/' separators, sorted.
+std::vector<std::string> ListTree(const std::string& root);
+// `relative` with '/' turned into the platform's separator.
+std::string Native(const std::string& relative);
+
+// Records every reporting operation as a line: "status 2", "range 5",
+// "position 1", "start 0", "running 1".
+struct Recorder {
+    std::vector<std::string> events;
+    std::atomic<int32_t> running{0};
+    std::vector<std::string> Only(const char* kind) const;  // events starting with kind
+};
+extern const ReportOps RecordingReport;
+
+// Runs one job on the three folders with a Recorder, the result left in `result`.
+void RunJob(const std::string& original, const std::string& modded, const std::string& destination,
+            Recorder* recorder, JobResult* result, bool dryRun = false);
+
+// Fails the Nth call (1-based) of one platform operation with `error`, or
+// every call from the Nth on when `sticky`. Puts the real calls back when it
+// goes out of scope.
+enum FaultOp { FAULT_LIST, FAULT_OPEN, FAULT_READ, FAULT_CREATE_FOLDERS, FAULT_COPY, FAULT_OP_COUNT };
+struct FaultInjector {
+    FaultInjector();
+    ~FaultInjector();
+    void Fail(FaultOp op, int nth, SysError error, bool sticky = false);
+    // Only calls whose path contains `fragment` count (and fail).
+    void OnlyPaths(FaultOp op, const std::string& fragment);
+    int Calls(FaultOp op) const;
+};
+
+// The paths of the result's failures, in order.
+std::vector<std::string> FailedPaths(const JobResult& result);
+// Every problem as a line "failure|warning PATH: text", for messages and matching.
+std::string ProblemText(const JobResult& result);
+
+// Replaces the platform's listing with one that hands the real entries
+// over in the order of `names` (names not given come last, by name).
+struct OrderedListing {
+    explicit OrderedListing(std::vector<std::string> names);
+    ~OrderedListing();
+};
+
+// The paths of a list from its head, relative to `root` with '/' separators.
+std::vector<std::string> RelativePaths(FileList list, const std::string& root);
