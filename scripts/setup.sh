@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on a Debian machine, and nothing
+# when all of it is already there. Run as root (or with sudo available).
+#   scripts/setup.sh           native build: compiler, CMake, Ninja, GoogleTest
+#   scripts/setup.sh --windows also the 32-bit Windows cross build and Wine
+set -euo pipefail
+
+want_windows=0
+[ "${1:-}" = "--windows" ] && want_windows=1
+
+native=(g++ cmake ninja-build googletest make)
+windows=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 wine64
+         xvfb xauth
+         libgl1:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386 libglu1-mesa:i386
+         libxcomposite1:i386 libxrandr2:i386 libxinerama1:i386 libxcursor1:i386
+         libxi6:i386 libxrender1:i386 libxext6:i386 libfreetype6:i386 libfontconfig1:i386)
+
+sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+wanted=("${native[@]}")
+if [ $want_windows -eq 1 ]; then
+  wanted+=("${windows[@]}")
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    sudo_ dpkg --add-architecture i386
+    need_update=1
+  fi
+fi
+
+missing=()
+for package in "${wanted[@]}"; do
+  status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
+  [ "$status" = "installed" ] || missing+=("$package")
+done
+
+if [ ${#missing[@]} -eq 0 ] && [ -z "${need_update:-}" ]; then
+  exit 0
+fi
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}" >&2
+  sudo_ apt-get update -q
+  sudo_ env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" >&2
+fi
