@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "copyqueue.h"
 #include "job.h"
 #include "report.h"
 
@@ -121,6 +122,7 @@ static void PushChanged(FileNode* modded, bool isNew) {
         ++result->changedFiles;
     }
     ++Job.ChangedCount;
+    if (!Job.DryRun) QueueCopy(node);
 }
 
 void DeepScan() {

@@ -12,6 +12,7 @@ static FileNode* NewNode(const char* path, size_t length, uint64_t size) {
     node->path[length] = '\0';
     node->size = size;
     node->length = (uint32_t)length;
+    node->slot = NOT_QUEUED;
     node->flags = 0;
     return node;
 }

@@ -5,6 +5,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// `slot` of a node that is in no copy queue.
+const uint32_t NOT_QUEUED = 0xFFFFFFFFu;
+
 // Node flags.
 enum : uint8_t {
     NODE_NEW = 1,  // on the changed list: no original at this relative path
@@ -17,6 +20,7 @@ struct FileNode {
     char* path;       // full path, NUL-terminated; "" in the sentinel
     uint64_t size;    // bytes, as the listing saw them
     uint32_t length;  // characters in path
+    uint32_t slot;    // place in the copy queue, or NOT_QUEUED
     uint8_t flags;
 };
 

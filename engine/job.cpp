@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "copyqueue.h"
 #include "deepscan.h"
 #include "fileindex.h"
 #include "modassembly.h"
@@ -94,11 +95,13 @@ uint32_t ExtractionJob(void* parameters) {
     SetProgressRange(Job.ModdedCount);
     ReportStatus(STATUS_DEEP_SCAN);
     bool listsMade = Job.OriginalList && Job.ModdedList && Job.ChangedList;
+    StartCopies(Job.DryRun ? 0 : COPY_THREADS);
     if (listsMade) DeepScan();
 
     ReportStatus(STATUS_CREATING_MOD);
     SetProgressRange(Job.ChangedCount);
     if (listsMade) CreateMod();
+    StopCopies();
 
     ReportStatus(STATUS_IDLE);
     JobResult* result = Job.Result;

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "copyqueue.h"
 #include "job.h"
 #include "report.h"
 
@@ -22,44 +23,17 @@ size_t BuildTargetPath(const char* destinationRoot, const char* relativePath, ch
     return length;
 }
 
-// The folder part of a target path: up to its last separator, which lies in
-// the relative path (that starts with one).
-static size_t FolderLength(const char* target, size_t length) {
-    while (length > 0 && !IsPathSeparator(target[length - 1])) --length;
-    return length > 0 ? length - 1 : 0;
-}
-
 void CreateMod() {
-    static char target[PATH_BUFFER_SIZE];
-    static char folder[PATH_BUFFER_SIZE];
-    // Consecutive files mostly share a folder: make each one only once.
-    static char lastFolderMade[PATH_BUFFER_SIZE];
-    lastFolderMade[0] = '\0';
     JobResult* result = Job.Result;
-
     for (FileNode* changed = Job.ChangedList; !IsSentinel(changed); changed = changed->next) {
-        size_t length = BuildTargetPath(Job.DestinationRoot, RelativePath(changed, Job.ModdedRootLength), target);
-        if (length == 0) {
-            RecordProblem(result, PROBLEM_COPY, true, ENGINE_PATH_TOO_LONG, changed->path);
-        } else if (!Job.DryRun) {
-            size_t folderLength = FolderLength(target, length);
-            memcpy(folder, target, folderLength);
-            folder[folderLength] = '\0';
-            SysError error = 0;
-            if (strcmp(folder, lastFolderMade) != 0) {
-                error = Sys.createFolders(folder);
-                if (error) RecordProblem(result, PROBLEM_CREATE_FOLDER, true, error, changed->path);
-                else memcpy(lastFolderMade, folder, folderLength + 1);
-            }
-            if (!error) {
-                uint64_t copied = 0;
-                error = Sys.copyFile(changed->path, target, &copied);
-                if (error) {
-                    RecordProblem(result, PROBLEM_COPY, true, error, changed->path);
-                } else {
-                    ++result->copiedFiles;
-                    result->bytesCopied += copied;
-                }
+        if (!Job.DryRun) {
+            CopyOutcome outcome;
+            AwaitCopy(changed, &outcome);
+            if (outcome.error) {
+                RecordProblem(result, outcome.kind, true, outcome.error, changed->path);
+            } else {
+                ++result->copiedFiles;
+                result->bytesCopied += outcome.copied;
             }
         }
         ++Job.CopyPosition;

@@ -10,9 +10,10 @@
 // `out`, which has PATH_BUFFER_SIZE bytes).
 size_t BuildTargetPath(const char* destinationRoot, const char* relativePath, char* out);
 
-// Copies every file of the job's ChangedList, in list order, creating the
-// folders on the way and replacing existing files; nothing else in the
-// destination is touched. Sends the progress position once per file,
-// whatever became of its copy. In a dry run nothing is written. Files that
-// cannot be copied are recorded as failures.
+// Sees every file of the job's ChangedList copied, in list order: the
+// copies were queued by the scan (copyqueue.h) and are awaited here, each
+// creating the folders on its way and replacing an existing file; nothing
+// else in the destination is touched. Sends the progress position once per
+// file, whatever became of its copy. In a dry run nothing is written. Files
+// that could not be copied are recorded as failures.
 void CreateMod();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <string.h>
@@ -133,7 +134,10 @@ struct FaultRow {
 };
 static FaultRow Faults[FAULT_OP_COUNT];
 
+static std::mutex FaultLock;  // copies run on several threads
+
 static bool Trip(FaultOp op, const char* path, SysError* error) {
+    std::lock_guard<std::mutex> hold(FaultLock);
     FaultRow& row = Faults[op];
     if (path && !row.fragment.empty() && std::string(path).find(row.fragment) == std::string::npos) return false;
     int call = ++row.calls;

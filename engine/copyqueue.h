@@ -1,0 +1,35 @@
+// Copies of changed files made on worker threads, queued while the scan is
+// still reading: creating a file costs far more than its bytes, and that
+// cost then overlaps the comparing instead of following it.
+#pragma once
+
+#include <stdint.h>
+
+#include "filelist.h"
+#include "platform.h"
+#include "problems.h"
+
+// How one queued copy ended.
+struct CopyOutcome {
+    SysError error;    // 0: copied
+    ProblemKind kind;  // what failed, when error is set
+    uint64_t copied;   // bytes written
+};
+
+// Copiers a job starts: file creation waits on the file system more than
+// on the processor, so a few more than the cores pay off.
+const unsigned COPY_THREADS = 4;
+
+// Starts `threads` copiers for the running job (0: each copy is made when it
+// is awaited, on the caller's thread). Targets are built from the job's
+// DestinationRoot and ModdedRootLength, which must not change until StopCopies.
+void StartCopies(unsigned threads);
+
+// Queues the copy of a changed file. The node must stay alive until StopCopies.
+void QueueCopy(FileNode* changed);
+
+// Waits until the copy of `changed` (queued before) has ended.
+void AwaitCopy(FileNode* changed, CopyOutcome* outcome);
+
+// Lets the copiers finish what is queued, joins them and forgets the queue.
+void StopCopies();

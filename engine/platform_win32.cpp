@@ -1,0 +1,365 @@
+// The engine's platform calls on Win32, with the ANSI file functions: paths
+// are bytes in the system code page and at most MAX_PATH - 1 characters.
+#include "platform.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <atomic>
+
+static SysError LastError() {
+    DWORD error = GetLastError();
+    return error ? (SysError)error : (SysError)ERROR_GEN_FAILURE;
+}
+
+static bool TooLong(const char* path) {
+    return strlen(path) > PathLimit();
+}
+
+static bool EndsWithSeparator(const char* path, size_t length) {
+    return length > 0 && IsPathSeparator(path[length - 1]);
+}
+
+static HANDLE OpenForInformation(const char* path) {
+    // Backup semantics opens folders too; without FILE_FLAG_OPEN_REPARSE_POINT
+    // the open follows junctions and symbolic links to what they lead to.
+    // Attribute access alone is not stopped by another program's share mode 0.
+    return CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Kind, size and identity of what `path` leads to.
+static SysError Inspect(const char* path, EntryKind* kind, uint64_t* size, FolderId* id) {
+    if (TooLong(path)) return ENGINE_PATH_TOO_LONG;
+    HANDLE handle = OpenForInformation(path);
+    if (handle == INVALID_HANDLE_VALUE) return LastError();
+    SysError error = 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        *kind = ENTRY_OTHER;
+    } else if (!GetFileInformationByHandle(handle, &info)) {
+        error = LastError();
+    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        *kind = ENTRY_FOLDER;
+        id->volume = info.dwVolumeSerialNumber;
+        id->index = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+    } else {
+        *kind = ENTRY_FILE;
+        *size = ((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow;
+    }
+    CloseHandle(handle);
+    return error;
+}
+
+static bool IsDotOrDotDot(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+static void PassOn(const char* folder, size_t folderLength, const WIN32_FIND_DATAA& found, EntrySink sink,
+                   void* context) {
+    FolderEntry entry = {};
+    entry.name = found.cFileName;
+    entry.nameLength = strlen(found.cFileName);
+    DWORD attributes = found.dwFileAttributes;
+    bool folderEntry = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+
+    if (IsDotOrDotDot(found.cFileName)) {
+        entry.kind = ENTRY_FOLDER;  // the caller skips these; no need to examine them
+    } else if (!folderEntry && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        // A plain file: the listing already says all there is to know.
+        entry.kind = ENTRY_FILE;
+        entry.size = ((uint64_t)found.nFileSizeHigh << 32) | found.nFileSizeLow;
+    } else {
+        // A folder needs its identity for loop detection; a link to a file
+        // lists its own size, not that of the file it leads to.
+        char child[2 * MAX_PATH + 2];
+        size_t at = folderLength;
+        memcpy(child, folder, folderLength);
+        if (!EndsWithSeparator(folder, folderLength)) child[at++] = '\\';
+        memcpy(child + at, found.cFileName, entry.nameLength + 1);
+        SysError error = Inspect(child, &entry.kind, &entry.size, &entry.id);
+        if (error) {
+            entry.kind = ENTRY_BROKEN;
+            entry.error = error;
+        }
+    }
+    sink(context, &entry);
+}
+
+static SysError ListFolder(const char* folder, EntrySink sink, void* context) {
+    size_t length = strlen(folder);
+    char pattern[MAX_PATH + 2];
+    if (length + 2 > sizeof pattern - 1) return ENGINE_PATH_TOO_LONG;
+    memcpy(pattern, folder, length);
+    size_t at = length;
+    if (!EndsWithSeparator(folder, length)) pattern[at++] = '\\';
+    pattern[at++] = '*';
+    pattern[at] = '\0';
+    if (at > PathLimit()) return ENGINE_PATH_TOO_LONG;
+
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        SysError error = LastError();
+        // A drive's root has no "." and "..": an empty one lists nothing
+        // at all, which is no error.
+        if (error == ERROR_FILE_NOT_FOUND) {
+            DWORD attributes = GetFileAttributesA(folder);
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+        }
+        return error;
+    }
+    SysError error = 0;
+    do {
+        PassOn(folder, length, found, sink, context);
+    } while (FindNextFileA(search, &found));
+    error = LastError();
+    if (error == ERROR_NO_MORE_FILES) error = 0;
+    FindClose(search);
+    return error;
+}
+
+static SysError Examine(const char* path, EntryKind* kind, FolderId* id) {
+    uint64_t size = 0;
+    return Inspect(path, kind, &size, id);
+}
+
+// Share mode 0: nobody else may open the file while it is read, and a file
+// that another program holds open cannot be opened (ERROR_SHARING_VIOLATION).
+static SysError OpenForReading(const char* path, FileHandle* file) {
+    *file = INVALID_FILE;
+    if (TooLong(path)) return ENGINE_PATH_TOO_LONG;
+    HANDLE handle = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return LastError();
+    // Device names such as CON or a named pipe open without complaint but
+    // are no files; a pipe could keep a read waiting forever.
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        return ENGINE_NOT_REGULAR;
+    }
+    *file = (FileHandle)handle;
+    return 0;
+}
+
+static SysError ReadChunk(FileHandle file, void* buffer, size_t size, size_t* got) {
+    *got = 0;
+    char* at = (char*)buffer;
+    while (*got < size) {
+        size_t wanted = size - *got;
+        DWORD ask = wanted > 0x40000000u ? 0x40000000u : (DWORD)wanted;
+        DWORD n = 0;
+        if (!ReadFile((HANDLE)file, at + *got, ask, &n, nullptr)) {
+            SysError error = LastError();
+            if (error == ERROR_HANDLE_EOF || error == ERROR_BROKEN_PIPE) break;
+            return error;
+        }
+        if (n == 0) break;
+        *got += n;
+    }
+    return 0;
+}
+
+static void CloseFile(FileHandle file) {
+    CloseHandle((HANDLE)file);
+}
+
+static SysError CreateFolders(const char* folder) {
+    if (TooLong(folder)) return ENGINE_PATH_TOO_LONG;
+    // SHCreateDirectoryExA refuses relative paths.
+    char full[MAX_PATH];
+    DWORD length = GetFullPathNameA(folder, sizeof full, full, nullptr);
+    if (length == 0) return LastError();
+    if (length >= sizeof full) return ENGINE_PATH_TOO_LONG;
+    int result = SHCreateDirectoryExA(nullptr, full, nullptr);
+    if (result == ERROR_SUCCESS) return 0;
+    if (result == ERROR_ALREADY_EXISTS || result == ERROR_FILE_EXISTS) {
+        DWORD attributes = GetFileAttributesA(full);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+        return ENGINE_NOT_A_FOLDER;
+    }
+    return (SysError)result;
+}
+
+// Removes a temporary file of ours; the copy may have made it read-only.
+static void RemoveTemporary(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    DeleteFileA(path);
+}
+
+// Renames the finished copy over the target. Windows refuses to replace a
+// read-only file, and the target is ours to replace: the attribute is
+// lifted for the rename and put back if the rename still fails.
+static SysError MoveOver(const char* temporary, const char* target) {
+    if (MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING)) return 0;
+    SysError error = LastError();
+    if (error != ERROR_ACCESS_DENIED) return error;
+    DWORD attributes = GetFileAttributesA(target);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !(attributes & FILE_ATTRIBUTE_READONLY))
+        return error;
+    if (!SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY)) return error;
+    if (MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING)) return 0;
+    error = LastError();
+    SetFileAttributesA(target, attributes);
+    return error;
+}
+
+// Used only when no temporary name fits beside the target within the path
+// limit: then the copy goes straight to the target's name.
+static SysError CopyDirectly(const char* source, const char* target, uint64_t* copied) {
+    if (!CopyFileA(source, target, FALSE)) {
+        SysError error = LastError();
+        DWORD attributes = GetFileAttributesA(target);
+        if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+            (attributes & FILE_ATTRIBUTE_DIRECTORY) || !(attributes & FILE_ATTRIBUTE_READONLY))
+            return error;
+        SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (!CopyFileA(source, target, FALSE)) {
+            error = LastError();
+            SetFileAttributesA(target, attributes);
+            return error;
+        }
+    }
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (GetFileAttributesExA(target, GetFileExInfoStandard, &data))
+        *copied = ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+    return 0;
+}
+
+static std::atomic<unsigned> TemporaryCounter;
+
+// A fresh temporary name in the target's folder: "~mx<pid>_<n>.tmp", or
+// the shorter "~<n>" when the long one would pass the path limit. False
+// when not even that fits.
+static bool TemporaryName(const char* target, char* out, size_t outSize) {
+    size_t folderLength = strlen(target);
+    while (folderLength > 0 && !IsPathSeparator(target[folderLength - 1]) && target[folderLength - 1] != ':')
+        --folderLength;
+    unsigned counter = TemporaryCounter.fetch_add(1);
+    int written = snprintf(out, outSize, "%.*s~mx%lu_%u.tmp", (int)folderLength, target,
+                           (unsigned long)GetCurrentProcessId(), counter);
+    if (written >= 0 && (size_t)written <= PathLimit() && (size_t)written < outSize) return true;
+    written = snprintf(out, outSize, "%.*s~%x", (int)folderLength, target, counter);
+    return written >= 0 && (size_t)written <= PathLimit() && (size_t)written < outSize;
+}
+
+static SysError CopyOneFile(const char* source, const char* target, uint64_t* copied) {
+    *copied = 0;
+    if (TooLong(source) || TooLong(target)) return ENGINE_PATH_TOO_LONG;
+
+    // CopyFileA brings the attributes and times along. Failing when the
+    // name exists keeps a stranger's file of that name, or another copy's
+    // temporary file, untouched; the next name is tried instead.
+    char temporary[MAX_PATH];
+    for (int attempt = 0;; ++attempt) {
+        if (!TemporaryName(target, temporary, sizeof temporary)) return CopyDirectly(source, target, copied);
+        if (CopyFileA(source, temporary, TRUE)) break;
+        SysError error = LastError();
+        if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && attempt < 100) continue;
+        // Had the name been taken, the copy would have said so: whatever
+        // stands there now is a leftover of this copy.
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) RemoveTemporary(temporary);
+        return error;
+    }
+
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    uint64_t size = 0;
+    if (GetFileAttributesExA(temporary, GetFileExInfoStandard, &data))
+        size = ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+    SysError error = MoveOver(temporary, target);
+    if (error) {
+        RemoveTemporary(temporary);
+        return error;
+    }
+    *copied = size;
+    return 0;
+}
+
+typedef DWORD(WINAPI* FinalPathFunction)(HANDLE, LPSTR, DWORD, DWORD);
+
+// GetFinalPathNameByHandleA came with Vista; before it, the full path is
+// as far as links are resolved.
+static FinalPathFunction FinalPathName() {
+    static FinalPathFunction function = (FinalPathFunction)(void*)GetProcAddress(
+        GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
+    return function;
+}
+
+static SysError ResolvePath(const char* path, char* out, size_t outSize) {
+    if (TooLong(path)) return ENGINE_PATH_TOO_LONG;
+    char full[MAX_PATH];
+    DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+    if (length == 0) return LastError();
+    if (length >= sizeof full) return ENGINE_PATH_TOO_LONG;
+
+    HANDLE handle = OpenForInformation(full);
+    if (handle == INVALID_HANDLE_VALUE) return LastError();
+    char final[PATH_BUFFER_SIZE];
+    const char* result = full;
+    if (FinalPathFunction function = FinalPathName()) {
+        DWORD got = function(handle, final, sizeof final, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (got > 0 && got < sizeof final) {
+            result = final;
+            if (strncmp(final, "\\\\?\\UNC\\", 8) == 0) {
+                result = final + 6;  // "\\?\UNC\server\share" is "\\server\share"
+                final[6] = '\\';
+            } else if (strncmp(final, "\\\\?\\", 4) == 0) {
+                result = final + 4;
+            }
+        }
+    }
+    CloseHandle(handle);
+
+    size_t resultLength = strlen(result);
+    if (resultLength > PathLimit() || resultLength >= outSize) return ENGINE_PATH_TOO_LONG;
+    memcpy(out, result, resultLength + 1);
+    return 0;
+}
+
+const SysCalls PlatformCalls = {
+    ListFolder, Examine, OpenForReading, ReadChunk, CloseFile, CreateFolders, CopyOneFile, ResolvePath,
+};
+
+SysCalls Sys = PlatformCalls;
+
+size_t PathLimit() {
+    return MAX_PATH - 1;
+}
+
+char PathSeparator() {
+    return '\\';
+}
+
+bool IsPathSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+bool IsNotFound(SysError error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+void DescribeError(SysError error, char* out, size_t outSize) {
+    if (outSize == 0) return;
+    if (const char* text = EngineErrorText(error)) {
+        snprintf(out, outSize, "%s", text);
+        return;
+    }
+    char text[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                  text, sizeof text, nullptr);
+    // System texts end in a period and a line break.
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ' ||
+                          text[length - 1] == '.'))
+        --length;
+    if (length == 0) {
+        snprintf(out, outSize, "error %lu", (unsigned long)error);
+        return;
+    }
+    text[length] = '\0';
+    snprintf(out, outSize, "%s", text);
+}
