@@ -90,14 +90,14 @@ static void PassOn(const char* folder, size_t folderLength, const WIN32_FIND_DAT
 
 static SysError ListFolder(const char* folder, EntrySink sink, void* context) {
     size_t length = strlen(folder);
-    char pattern[MAX_PATH + 2];
-    if (length + 2 > sizeof pattern - 1) return ENGINE_PATH_TOO_LONG;
+    bool separator = !EndsWithSeparator(folder, length);
+    if (length + separator + 1 > PathLimit()) return ENGINE_PATH_TOO_LONG;
+    char pattern[MAX_PATH];
     memcpy(pattern, folder, length);
     size_t at = length;
-    if (!EndsWithSeparator(folder, length)) pattern[at++] = '\\';
+    if (separator) pattern[at++] = '\\';
     pattern[at++] = '*';
     pattern[at] = '\0';
-    if (at > PathLimit()) return ENGINE_PATH_TOO_LONG;
 
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
@@ -111,19 +111,39 @@ static SysError ListFolder(const char* folder, EntrySink sink, void* context) {
         }
         return error;
     }
-    SysError error = 0;
     do {
         PassOn(folder, length, found, sink, context);
     } while (FindNextFileA(search, &found));
-    error = LastError();
+    SysError error = LastError();
     if (error == ERROR_NO_MORE_FILES) error = 0;
     FindClose(search);
     return error;
 }
 
+// Windows says "not found" for a name below a file, where POSIX says "not
+// a directory". Told apart, a path under a file does not pass for one that
+// could still be made.
+static SysError RefineNotFound(const char* path, SysError error) {
+    if (!IsNotFound(error)) return error;
+    char above[MAX_PATH];
+    size_t length = strlen(path);
+    if (length >= sizeof above) return error;
+    memcpy(above, path, length + 1);
+    for (;;) {
+        while (length > 0 && !IsPathSeparator(above[length - 1])) --length;
+        while (length > 0 && IsPathSeparator(above[length - 1])) --length;
+        if (length == 0 || above[length - 1] == ':') return error;
+        above[length] = '\0';
+        DWORD attributes = GetFileAttributesA(above);
+        if (attributes != INVALID_FILE_ATTRIBUTES)
+            return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? error : (SysError)ERROR_DIRECTORY;
+    }
+}
+
 static SysError Examine(const char* path, EntryKind* kind, FolderId* id) {
     uint64_t size = 0;
-    return Inspect(path, kind, &size, id);
+    SysError error = Inspect(path, kind, &size, id);
+    return error ? RefineNotFound(path, error) : 0;
 }
 
 // Share mode 0: nobody else may open the file while it is read, and a file
@@ -173,12 +193,16 @@ static SysError CreateFolders(const char* folder) {
     DWORD length = GetFullPathNameA(folder, sizeof full, full, nullptr);
     if (length == 0) return LastError();
     if (length >= sizeof full) return ENGINE_PATH_TOO_LONG;
-    int result = SHCreateDirectoryExA(nullptr, full, nullptr);
-    if (result == ERROR_SUCCESS) return 0;
-    if (result == ERROR_ALREADY_EXISTS || result == ERROR_FILE_EXISTS) {
+    // Copies on other threads make folders of the same chain at the same
+    // time: whatever the call says, a folder standing there now is success,
+    // and a chain cut short by another thread's folder is tried once more.
+    int result = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        result = SHCreateDirectoryExA(nullptr, full, nullptr);
+        if (result == ERROR_SUCCESS) return 0;
         DWORD attributes = GetFileAttributesA(full);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
-        return ENGINE_NOT_A_FOLDER;
+        if (attributes != INVALID_FILE_ATTRIBUTES) return ENGINE_NOT_A_FOLDER;
     }
     return (SysError)result;
 }
@@ -209,33 +233,12 @@ static SysError MoveOver(const char* temporary, const char* target) {
     return error;
 }
 
-// Used only when no temporary name fits beside the target within the path
-// limit: then the copy goes straight to the target's name.
-static SysError CopyDirectly(const char* source, const char* target, uint64_t* copied) {
-    if (!CopyFileA(source, target, FALSE)) {
-        SysError error = LastError();
-        DWORD attributes = GetFileAttributesA(target);
-        if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
-            (attributes & FILE_ATTRIBUTE_DIRECTORY) || !(attributes & FILE_ATTRIBUTE_READONLY))
-            return error;
-        SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY);
-        if (!CopyFileA(source, target, FALSE)) {
-            error = LastError();
-            SetFileAttributesA(target, attributes);
-            return error;
-        }
-    }
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (GetFileAttributesExA(target, GetFileExInfoStandard, &data))
-        *copied = ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
-    return 0;
-}
-
 static std::atomic<unsigned> TemporaryCounter;
 
 // A fresh temporary name in the target's folder: "~mx<pid>_<n>.tmp", or
-// the shorter "~<n>" when the long one would pass the path limit. False
-// when not even that fits.
+// the shorter "~<n>" when the long one would pass the path limit. The short
+// one fits beside any folder that CreateDirectory makes (at most 248
+// characters); false when not even that fits.
 static bool TemporaryName(const char* target, char* out, size_t outSize) {
     size_t folderLength = strlen(target);
     while (folderLength > 0 && !IsPathSeparator(target[folderLength - 1]) && target[folderLength - 1] != ':')
@@ -257,7 +260,7 @@ static SysError CopyOneFile(const char* source, const char* target, uint64_t* co
     // temporary file, untouched; the next name is tried instead.
     char temporary[MAX_PATH];
     for (int attempt = 0;; ++attempt) {
-        if (!TemporaryName(target, temporary, sizeof temporary)) return CopyDirectly(source, target, copied);
+        if (!TemporaryName(target, temporary, sizeof temporary)) return ENGINE_PATH_TOO_LONG;
         if (CopyFileA(source, temporary, TRUE)) break;
         SysError error = LastError();
         if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && attempt < 100) continue;
@@ -298,18 +301,18 @@ static SysError ResolvePath(const char* path, char* out, size_t outSize) {
     if (length >= sizeof full) return ENGINE_PATH_TOO_LONG;
 
     HANDLE handle = OpenForInformation(full);
-    if (handle == INVALID_HANDLE_VALUE) return LastError();
-    char final[PATH_BUFFER_SIZE];
+    if (handle == INVALID_HANDLE_VALUE) return RefineNotFound(full, LastError());
+    char resolved[PATH_BUFFER_SIZE];
     const char* result = full;
     if (FinalPathFunction function = FinalPathName()) {
-        DWORD got = function(handle, final, sizeof final, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (got > 0 && got < sizeof final) {
-            result = final;
-            if (strncmp(final, "\\\\?\\UNC\\", 8) == 0) {
-                result = final + 6;  // "\\?\UNC\server\share" is "\\server\share"
-                final[6] = '\\';
-            } else if (strncmp(final, "\\\\?\\", 4) == 0) {
-                result = final + 4;
+        DWORD got = function(handle, resolved, sizeof resolved, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (got > 0 && got < sizeof resolved) {
+            result = resolved;
+            if (strncmp(resolved, "\\\\?\\UNC\\", 8) == 0) {
+                result = resolved + 6;  // "\\?\UNC\server\share" is "\\server\share"
+                resolved[6] = '\\';
+            } else if (strncmp(resolved, "\\\\?\\", 4) == 0) {
+                result = resolved + 4;
             }
         }
     }

@@ -9,3 +9,5 @@ scripts/setup.sh --windows
 cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/native
 ctest --test-dir build/native --output-on-failure -j2
+
+scripts/test-windows.sh build/windows

@@ -92,14 +92,15 @@ TEST(ChangeDetection, TrailingZeroBytesAreARealChange) {
 }
 
 TEST(ChangeDetection, LetterCaseOfAnyFolderOrFileMakesAFileNew) {
+    // Each tree holds one spelling only: some file systems fold letter case.
     Scan scan;
-    scan.Both("Textures/Wall.dds", "same", "same");
-    WriteFile(scan.Modded("textures/Wall2.dds"), "new");
+    WriteFile(scan.Original("Textures/Wall.dds"), "same");
+    WriteFile(scan.Modded("textures/Wall.dds"), "same");
     WriteFile(scan.Original("Meshes/Rock.nif"), "rock");
     WriteFile(scan.Modded("Meshes/rock.nif"), "rock");
     Paths changed = scan.Run();
     std::sort(changed.begin(), changed.end());
-    EXPECT_EQ((Paths{"A /Meshes/rock.nif", "A /textures/Wall2.dds"}), changed);
+    EXPECT_EQ((Paths{"A /Meshes/rock.nif", "A /textures/Wall.dds"}), changed);
     EXPECT_EQ(2u, scan.result.newFiles);
 }
 

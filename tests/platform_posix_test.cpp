@@ -89,6 +89,22 @@ TEST(PosixTree, UnreadableModdedFileFailsItsCopy) {
     EXPECT_EQ((Paths{t.modded + "/secret"}), FailedPaths(t.result));
 }
 
+TEST(PosixTree, NamesOfDotsAloneAreFilesLikeAnyOther) {
+    PosixTrees t;
+    WriteFile(t.modded + "/...", "three dots");  // Win32 cannot even make this name
+    t.Run();
+    EXPECT_EQ((Paths{"Data/..."}), ListTree(t.destination));
+}
+
+TEST(PosixFolderCheck, FoldersWhoseNamesDifferInLetterCaseAreDifferent) {
+    TempDir dir;
+    for (const char* name : {"orig", "mod", "Orig"}) std::filesystem::create_directories(dir / name);
+    char reason[512];
+    EXPECT_TRUE(CheckJobFolders((dir / "orig").c_str(), (dir / "mod").c_str(), (dir / "Orig").c_str(), reason,
+                                sizeof reason))
+        << reason;
+}
+
 TEST(PosixFolderCheck, DataFolderLinkedToAnInputIsRefused) {
     TempDir dir;
     std::filesystem::create_directories(dir / "orig");

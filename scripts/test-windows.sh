@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds the 32-bit Windows programs with MinGW-w64 and runs the tests under
+# Wine, in a Wine prefix of the build tree's own (made on the first run).
+#   scripts/test-windows.sh BUILD_DIR [CTEST_ARGUMENTS...]
+# Needs what `scripts/setup.sh --windows` installs. Ends with no Wine
+# process of the build tree left running, whatever happened.
+set -euo pipefail
+
+if [ $# -lt 1 ]; then
+  echo "usage: $0 BUILD_DIR [CTEST_ARGUMENTS...]" >&2
+  exit 2
+fi
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+build_dir=$1
+shift
+
+trap '"$source_dir/cmake/wine-run.sh" "$build_dir/wine" --shutdown' EXIT
+
+cmake -S "$source_dir" -B "$build_dir" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-i686.cmake"
+cmake --build "$build_dir"
+ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" "$@"
