@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Runs the native modextract and modextract.exe under Wine on the same pair
+# of trees and checks that both pick the same files and extract the same mod.
+#   compare_platforms.sh NATIVE_MODEXTRACT WINDOWS_MODEXTRACT WINE_RUN WINE_STATE
+set -euo pipefail
+native=$1 windows=$2 wine_run=$3 wine_state=$4
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+o=$work/original m=$work/modded
+mkdir -p "$o" "$m"
+
+put() { mkdir -p "$(dirname "$1")"; printf "$2" > "$1"; }
+# Both trees: unchanged, nested, empty.
+for tree in "$o" "$m"; do
+  put "$tree/root.txt" 'same at the root\n'
+  put "$tree/Textures/Walls/Stone/stone.dds" 'DDS stone\n'
+  put "$tree/Meshes/empty.nif" ''
+  put "$tree/Meshes/was-empty.nif" ''
+  put "$tree/Meshes/gets-emptied.nif" 'vertices\n'
+  put "$tree/Sounds/wind.wav" 'RIFF wind loop\n'
+  head -c 3000000 /dev/zero | tr '\0' 'x' > "$tree/Sounds/big.wav"
+done
+# Changed: same size, other size, emptied, filled, a byte in the third MiB.
+put "$m/root.txt" 'SAME at the root\n'
+put "$m/Sounds/wind.wav" 'RIFF wind loop, longer\n'
+put "$m/Meshes/gets-emptied.nif" ''
+put "$m/Meshes/was-empty.nif" 'now filled\n'
+printf 'y' | dd of="$m/Sounds/big.wav" bs=1 seek=2500000 conv=notrunc status=none
+# New: in existing folders, in new nested ones, and empty.
+put "$m/Textures/Walls/brick.dds" 'DDS brick\n'
+put "$m/Textures/Armor/Plate/Gold/plate.dds" 'DDS plate\n'
+put "$m/Scripts/new-empty.txt" ''
+
+to_windows() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
+
+"$native" -q -n "$o" "$m" "$work/native" | sort > "$work/native.lines"
+"$wine_run" "$wine_state" "$windows" -q -n "$(to_windows "$o")" "$(to_windows "$m")" "$(to_windows "$work/windows")" \
+  | tr -d '\r' | tr '\\' '/' | sort > "$work/windows.lines"
+"$native" -q "$o" "$m" "$work/native"
+"$wine_run" "$wine_state" "$windows" -q "$(to_windows "$o")" "$(to_windows "$m")" "$(to_windows "$work/windows")"
+
+status=0
+expected=$'A Scripts/new-empty.txt\nA Textures/Armor/Plate/Gold/plate.dds\nA Textures/Walls/brick.dds\nM Meshes/gets-emptied.nif\nM Meshes/was-empty.nif\nM Sounds/big.wav\nM Sounds/wind.wav\nM root.txt'
+if [ "$(cat "$work/native.lines")" != "$expected" ]; then
+  echo "native dry run differs from what the trees hold:"; diff <(echo "$expected") "$work/native.lines" || true; status=1
+fi
+if ! diff -u "$work/native.lines" "$work/windows.lines"; then
+  echo "the two dry runs differ"; status=1
+fi
+if ! diff -r "$work/native" "$work/windows"; then
+  echo "the two extracted mods differ"; status=1
+fi
+[ $status -eq 0 ] && echo "both platforms extracted the same $(wc -l < "$work/native.lines") files"
+exit $status
