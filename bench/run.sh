@@ -1,0 +1,414 @@
+#!/usr/bin/env bash
+# The modextract benchmark. See bench/README.md.
+#
+#   bench/run.sh BUILD_DIR [WORK_DIR] [--files N] [--scale F] [--runs N] [--seed N] [--keep]
+#   bench/run.sh BUILD_DIR [WORK_DIR] --memory [--runs N] [--seed N] [--keep]
+#
+# BUILD_DIR holds modextract, gentrees and readlimit. WORK_DIR holds the
+# trees and the destinations (one file system for all); without it a fresh
+# folder is made under /var/tmp and removed at the end (unless --keep).
+# Trees in a given WORK_DIR are kept and reused while seed, files and scale
+# are the same.
+set -euo pipefail
+export LC_ALL=C
+
+usage() {  # usage [STATUS]
+    sed -n '4,11p' "$0" | sed 's/^# \{0,1\}//' >&2
+    exit "${1:-2}"
+}
+
+BUILD=""
+WORK=""
+FILES=20000
+SCALE=1
+RUNS=5
+SEED=1
+MEMORY=0
+KEEP=0
+MEM_SCALE=0.02
+MEM_SIZES=(25000 50000 100000)
+RSS_TARGET_KIB=$((128 * 1024))
+
+while (($#)); do
+    case "$1" in
+    --files) FILES=${2:?}; shift 2 ;;
+    --scale) SCALE=${2:?}; shift 2 ;;
+    --runs) RUNS=${2:?}; shift 2 ;;
+    --seed) SEED=${2:?}; shift 2 ;;
+    --memory) MEMORY=1; shift ;;
+    --keep) KEEP=1; shift ;;
+    -h | --help) usage 0 ;;
+    -*) echo "run.sh: unknown option $1" >&2; usage ;;
+    *)
+        if [[ -z $BUILD ]]; then BUILD=$1
+        elif [[ -z $WORK ]]; then WORK=$1
+        else echo "run.sh: too many arguments" >&2; usage
+        fi
+        shift ;;
+    esac
+done
+[[ -n $BUILD ]] || usage
+[[ $RUNS =~ ^[1-9][0-9]*$ ]] || { echo "run.sh: --runs must be a positive number" >&2; exit 2; }
+
+find_tool() {
+    local dir
+    for dir in "$BUILD" "$BUILD/bench"; do
+        if [[ -x $dir/$1 ]]; then (cd "$dir" && echo "$PWD/$1"); return; fi
+    done
+    echo "run.sh: $1 not found in $BUILD (build the project first)" >&2
+    exit 2
+}
+MODEXTRACT=$(find_tool modextract)
+GENTREES=$(find_tool gentrees)
+READLIMIT=$(find_tool readlimit)
+if ! command -v rsync >/dev/null; then
+    echo "run.sh: rsync is missing (apt-get install -y rsync)" >&2
+    exit 2
+fi
+
+OWN_WORK=0
+if [[ -z $WORK ]]; then
+    WORK=$(mktemp -d /var/tmp/modextract-bench.XXXXXX)
+    OWN_WORK=1
+fi
+mkdir -p "$WORK"
+WORK=$(cd "$WORK" && pwd -P)
+
+cleanup() {
+    rm -rf "$WORK"/dest-* "$WORK"/warm "$WORK"/dry "$WORK"/mem-dest*
+    if ((OWN_WORK && !KEEP)); then rm -rf "$WORK"; fi
+}
+trap cleanup EXIT
+
+echo "work folder: $WORK$( ((OWN_WORK && !KEEP)) && echo ' (removed at the end)')"
+echo "modextract:  $MODEXTRACT ($("$MODEXTRACT" --version))"
+echo "machine:     $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo), $(df -T "$WORK" | awk 'NR==2 {print $2}'), $(rsync --version | head -1 | awk '{print "rsync " $3}')"
+
+# ---- helpers ---------------------------------------------------------------
+
+# trees_for FILES SCALE: the tree folder for those parameters, generated
+# unless a complete one with the same parameters is there.
+trees_for() {
+    local files=$1 scale=$2
+    local dir="$WORK/trees-seed$SEED-files$files-scale$scale"
+    local want
+    want=$("$GENTREES" --seed "$SEED" --files "$files" --scale "$scale" --print-params)
+    if [[ -f $dir/params.txt && $(cat "$dir/params.txt") == "$want" ]]; then
+        echo "trees: reusing $dir ($want)" >&2
+    else
+        rm -rf "$dir"
+        mkdir -p "$dir"
+        echo "trees: generating $dir ($want)" >&2
+        local t0 t1
+        t0=$(date +%s%N)
+        "$GENTREES" --seed "$SEED" --files "$files" --scale "$scale" "$dir" >&2
+        sync
+        t1=$(date +%s%N)
+        echo "trees: generated and synced in $(secs $((t1 - t0))) s" >&2
+    fi
+    echo "$dir"
+}
+
+secs() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }
+
+median() {
+    printf '%s\n' "$@" | sort -n | awk '{ a[NR] = $1 }
+        END { if (NR % 2) print a[(NR + 1) / 2]; else printf "%.0f\n", (a[NR / 2] + a[NR / 2 + 1]) / 2 }'
+}
+
+# Reads both trees once (and checks readlimit on the way); prints the byte count.
+warm() {
+    local trees=$1 line
+    rm -rf "$WORK/warm"
+    line=$("$READLIMIT" --expected "$trees/expected.txt" "$trees/original" "$trees/modded" "$WORK/warm" 2>&1)
+    rm -rf "$WORK/warm"
+    sync
+    echo "$line" | sed -n 's/.*read [0-9]* files, \([0-9]*\) bytes.*/\1/p'
+}
+
+# check_output TREES DEST LABEL: DEST/Data must hold exactly the expected
+# files, each equal to its modded version.
+check_output() {
+    local trees=$1 dest=$2 label=$3
+    local want got bad=0 rel
+    want=$(cut -c3- "$trees/expected.txt" | sort)
+    got=$( (cd "$dest/Data" 2>/dev/null && find . -type f | sed 's|^\./||' | sort) || true)
+    if [[ $want != "$got" ]]; then
+        echo "  $label: FAIL, files in $dest/Data differ from expected.txt:"
+        diff <(echo "$want") <(echo "$got") | head -10 | sed 's/^/    /'
+        return 1
+    fi
+    while IFS= read -r rel; do
+        cmp -s "$trees/modded/$rel" "$dest/Data/$rel" || { bad=$((bad + 1)); echo "    differs: $rel"; }
+    done <<<"$want"
+    if ((bad)); then
+        echo "  $label: FAIL, $bad copied files differ from the modded tree"
+        return 1
+    fi
+    local folders
+    folders=$(find "$dest/Data" -type d | wc -l)
+    echo "  $label: OK, exactly the $(echo "$want" | grep -c .) expected files, each equal to the modded one ($folders folders)"
+}
+
+# check_dry_run TREES: modextract -n's list against expected.txt.
+check_dry_run() {
+    local trees=$1 status=0
+    rm -rf "$WORK/dry"
+    "$MODEXTRACT" -n -q "$trees/original" "$trees/modded" "$WORK/dry" | sort >"$WORK/dry-run.txt" || status=$?
+    if ((status)); then
+        echo "  modextract -n: FAIL, exit status $status"
+        return 1
+    fi
+    if cmp -s "$WORK/dry-run.txt" "$trees/expected.txt"; then
+        echo "  modextract -n: OK, its list equals expected.txt ($(wc -l <"$trees/expected.txt") lines)"
+        [[ ! -e $WORK/dry ]] || { echo "  modextract -n: FAIL, it wrote $WORK/dry"; return 1; }
+    else
+        echo "  modextract -n: FAIL, its list differs from expected.txt:"
+        diff "$trees/expected.txt" "$WORK/dry-run.txt" | head -10 | sed 's/^/    /'
+        return 1
+    fi
+}
+
+# run_timed NAME DEST: runs one tool into DEST; sets ELAPSED (ns).
+run_timed() {
+    local name=$1 dest=$2 t0 t1 status=0
+    case "$name" in
+    modextract)
+        t0=$(date +%s%N)
+        "$MODEXTRACT" -q "$ORIG" "$MOD" "$dest" || status=$?
+        t1=$(date +%s%N) ;;
+    rsync)
+        t0=$(date +%s%N)
+        rsync -r --checksum --compare-dest="$ORIG" "$MOD/" "$dest/Data/" || status=$?
+        t1=$(date +%s%N) ;;
+    limit)
+        t0=$(date +%s%N)
+        "$READLIMIT" -q --expected "$TREES/expected.txt" "$ORIG" "$MOD" "$dest" || status=$?
+        t1=$(date +%s%N) ;;
+    overlap)
+        t0=$(date +%s%N)
+        "$READLIMIT" -q --overlap --expected "$TREES/expected.txt" "$ORIG" "$MOD" "$dest" || status=$?
+        t1=$(date +%s%N) ;;
+    esac
+    if ((status)); then
+        echo "run.sh: $name failed with exit status $status" >&2
+        exit 1
+    fi
+    ELAPSED=$((t1 - t0))
+}
+
+# Reads completed so far by the disk that holds the work folder (0 when unknown).
+DISK=$(basename "$(df --output=source "$WORK" | tail -1)")
+disk_reads() {
+    awk -v d="$DISK" '$3 == d { print $4; found = 1 } END { if (!found) print 0 }' /proc/diskstats
+}
+
+verdict() {  # verdict RATIO LIMIT
+    awk -v r="$1" -v l="$2" 'BEGIN { print (r <= l ? "PASS" : "MISS") }'
+}
+
+# ---- the speed benchmark ---------------------------------------------------
+
+speed_bench() {
+    TREES=$(trees_for "$FILES" "$SCALE")
+    ORIG=$TREES/original
+    MOD=$TREES/modded
+    echo "trees: $(cat "$TREES/params.txt"); $(wc -l <"$TREES/expected.txt") new or changed files"
+
+    local bytes
+    bytes=$(warm "$TREES")
+    echo "page cache warmed: both trees read once ($(awk -v b="$bytes" 'BEGIN { printf "%.2f GiB", b / 2^30 }'))"
+
+    echo "correctness:"
+    local ok=1
+    check_dry_run "$TREES" || ok=0
+
+    local -A times=()
+    local tools=(modextract rsync limit overlap) r k name dest
+    # One untimed round first: it checks each tool's output and brings the
+    # destination side's file system metadata into memory as well, so that
+    # the timed runs all start from the same warm state.
+    echo "warm-up round (untimed), checking each tool's output:"
+    for name in "${tools[@]}"; do
+        dest=$WORK/dest-$name-warm
+        rm -rf "$dest"
+        mkdir -p "$dest"
+        run_timed "$name" "$dest"
+        check_output "$TREES" "$dest" "$name" || ok=0
+        rm -rf "$dest"
+        sync
+    done
+
+    echo "timing: $RUNS runs, tools alternating, each into a fresh destination in $WORK"
+    echo "  [n]: read requests the disk served during that run; 0 when everything came from memory"
+    for ((r = 0; r < RUNS; ++r)); do
+        local line="  run $((r + 1)):"
+        for ((k = 0; k < ${#tools[@]}; ++k)); do
+            name=${tools[(r + k) % ${#tools[@]}]}
+            dest=$WORK/dest-$name-$r
+            rm -rf "$dest"
+            mkdir -p "$dest"
+            sync
+            local before
+            before=$(disk_reads)
+            run_timed "$name" "$dest"
+            times[$name]+="$ELAPSED "
+            line+=" $name $(secs "$ELAPSED") s [$(($(disk_reads) - before))],"
+            rm -rf "$dest"
+            sync
+        done
+        echo "${line%,}"
+    done
+
+    local m_mod m_rs m_lim m_ovl
+    m_mod=$(median ${times[modextract]})
+    m_rs=$(median ${times[rsync]})
+    m_lim=$(median ${times[limit]})
+    m_ovl=$(median ${times[overlap]})
+    echo
+    echo "medians over $RUNS runs ($(awk -v b="$bytes" 'BEGIN { printf "%.2f GiB", b / 2^30 }') read by the limit):"
+    printf '  %-11s %8s s   %6s GiB/s\n' \
+        modextract "$(secs "$m_mod")" "$(awk -v b="$bytes" -v t="$m_mod" 'BEGIN { printf "%.2f", b / 2^30 / (t / 1e9) }')" \
+        rsync "$(secs "$m_rs")" "$(awk -v b="$bytes" -v t="$m_rs" 'BEGIN { printf "%.2f", b / 2^30 / (t / 1e9) }')" \
+        limit "$(secs "$m_lim")" "$(awk -v b="$bytes" -v t="$m_lim" 'BEGIN { printf "%.2f", b / 2^30 / (t / 1e9) }')" \
+        overlap "$(secs "$m_ovl")" "$(awk -v b="$bytes" -v t="$m_ovl" 'BEGIN { printf "%.2f", b / 2^30 / (t / 1e9) }')"
+    local r_rs r_lim
+    r_rs=$(awk -v a="$m_mod" -v b="$m_rs" 'BEGIN { printf "%.3f", a / b }')
+    r_lim=$(awk -v a="$m_mod" -v b="$m_lim" 'BEGIN { printf "%.3f", a / b }')
+    echo "ratios:"
+    echo "  modextract / rsync = $r_rs   target <= 0.70   $(verdict "$r_rs" 0.70)"
+    echo "  modextract / limit = $r_lim   target <= 1.20   $(verdict "$r_lim" 1.20)"
+    echo "  modextract / overlap = $(awk -v a="$m_mod" -v b="$m_ovl" 'BEGIN { printf "%.3f", a / b }')   (no target: the floor when writing overlaps reading)"
+
+    # Where the time goes: the same work without any writing.
+    local -A reads=()
+    for ((r = 0; r < RUNS; ++r)); do
+        local t0 t1
+        rm -rf "$WORK/dry"
+        t0=$(date +%s%N)
+        "$MODEXTRACT" -n -q "$ORIG" "$MOD" "$WORK/dry" >/dev/null
+        t1=$(date +%s%N)
+        reads[modextract]+="$((t1 - t0)) "
+        t0=$(date +%s%N)
+        "$READLIMIT" -q --expected /dev/null "$ORIG" "$MOD" "$WORK/dry"
+        t1=$(date +%s%N)
+        reads[limit]+="$((t1 - t0)) "
+        rm -rf "$WORK/dry"
+    done
+    local s_mod s_lim
+    s_mod=$(median ${reads[modextract]})
+    s_lim=$(median ${reads[limit]})
+    echo "phases (medians, informational): reading and comparing only, nothing written:"
+    echo "  modextract -n  $(secs "$s_mod") s   => writing the mod added about $(secs $((m_mod - s_mod))) s"
+    echo "  limit, no copy $(secs "$s_lim") s   => writing the mod added about $(secs $((m_lim - s_lim))) s"
+    echo "correctness: $( ((ok)) && echo PASS || echo FAIL)"
+    ((ok))
+}
+
+# ---- the memory and scaling benchmark --------------------------------------
+
+rss_of() {  # rss_of TREES: modextract's peak RSS in KiB over one full run
+    local trees=$1 dest=$WORK/mem-dest report status=0
+    rm -rf "$dest"
+    report=$(/usr/bin/time -v "$MODEXTRACT" -q "$trees/original" "$trees/modded" "$dest" 2>&1 >/dev/null) || status=$?
+    rm -rf "$dest"
+    if ((status)); then
+        echo "run.sh: modextract failed (exit status $status): $report" >&2
+        exit 1
+    fi
+    echo "$report" | awk -F': ' '/Maximum resident set size/ { print $2 }'
+}
+
+memory_bench() {
+    if [[ ! -x /usr/bin/time ]]; then
+        if [[ $(id -u) == 0 ]] && command -v apt-get >/dev/null; then
+            apt-get install -y time >/dev/null
+        else
+            echo "run.sh: /usr/bin/time is missing (apt-get install -y time)" >&2
+            exit 2
+        fi
+    fi
+    local ok=1 n trees
+    declare -A treesOf=()
+    for n in "${MEM_SIZES[@]}"; do
+        treesOf[$n]=$(trees_for "$n" "$MEM_SCALE")
+        warm "${treesOf[$n]}" >/dev/null
+    done
+
+    local big=${MEM_SIZES[-1]}
+    trees=${treesOf[$big]}
+    echo "correctness ($big files):"
+    check_dry_run "$trees" || ok=0
+
+    local rss
+    rss=$(rss_of "$trees")
+    local files
+    files=$(find "$trees/modded" -type f | wc -l)
+    echo
+    echo "peak memory, modextract on $files modded files (per tree, scale $MEM_SCALE):"
+    echo "  Maximum resident set size: $rss KiB ($(awk -v k="$rss" 'BEGIN { printf "%.1f MiB", k / 1024 }'))   target < 128 MiB   $( ((rss < RSS_TARGET_KIB)) && echo PASS || echo MISS)"
+    ((rss < RSS_TARGET_KIB)) || ok=0
+
+    echo
+    echo "scaling: median of $RUNS runs each, fresh destination each run (us = microseconds per modded file)"
+    printf '  %8s  %20s  %20s  %20s\n' files "modextract -n (scan)" "modextract (full)" "limit (full)"
+    local first_scan="" first_full="" first_limit="" per_scan per_full per_limit
+    for n in "${MEM_SIZES[@]}"; do
+        trees=${treesOf[$n]}
+        ORIG=$trees/original
+        MOD=$trees/modded
+        TREES=$trees
+        local scan=() full=() limit=() r t0 t1 dest count
+        count=$(find "$MOD" -type f | wc -l)
+        local name
+        for name in modextract limit; do  # untimed warm-up, as in the speed benchmark
+            dest=$WORK/dest-scale-warm
+            rm -rf "$dest"
+            mkdir -p "$dest"
+            run_timed "$name" "$dest"
+            rm -rf "$dest"
+            sync
+        done
+        for ((r = 0; r < RUNS; ++r)); do
+            dest=$WORK/dest-scale-$r
+            rm -rf "$dest"
+            t0=$(date +%s%N)
+            "$MODEXTRACT" -n -q "$ORIG" "$MOD" "$dest" >/dev/null
+            t1=$(date +%s%N)
+            scan+=($((t1 - t0)))
+            for name in modextract limit; do
+                mkdir -p "$dest"
+                sync
+                run_timed "$name" "$dest"
+                if [[ $name == modextract ]]; then full+=("$ELAPSED"); else limit+=("$ELAPSED"); fi
+                rm -rf "$dest"
+                sync
+            done
+        done
+        local ms mf ml
+        ms=$(median "${scan[@]}")
+        mf=$(median "${full[@]}")
+        ml=$(median "${limit[@]}")
+        per_scan=$(awk -v t="$ms" -v n="$count" 'BEGIN { printf "%.2f", t / n / 1000 }')
+        per_full=$(awk -v t="$mf" -v n="$count" 'BEGIN { printf "%.2f", t / n / 1000 }')
+        per_limit=$(awk -v t="$ml" -v n="$count" 'BEGIN { printf "%.2f", t / n / 1000 }')
+        [[ -n $first_scan ]] || { first_scan=$per_scan; first_full=$per_full; first_limit=$per_limit; }
+        printf '  %8s  %7s s %6s us  %7s s %6s us  %7s s %6s us\n' "$count" "$(secs "$ms")" "$per_scan" \
+            "$(secs "$mf")" "$per_full" "$(secs "$ml")" "$per_limit"
+    done
+    local growth
+    growth=$(awk -v a="$per_scan" -v b="$first_scan" 'BEGIN { printf "%.2f", a / b }')
+    echo "  per-file time, ${MEM_SIZES[-1]} files / ${MEM_SIZES[0]} files:"
+    echo "    scan $growth ($(awk -v g="$growth" 'BEGIN { print (g <= 1.5 ? "linear" : "NOT linear") }'))," \
+        "full run $(awk -v a="$per_full" -v b="$first_full" 'BEGIN { printf "%.2f", a / b }')," \
+        "limit $(awk -v a="$per_limit" -v b="$first_limit" 'BEGIN { printf "%.2f", a / b }')" \
+        "(the full runs include creating the mod's files and folders)"
+    echo "memory and correctness: $( ((ok)) && echo PASS || echo FAIL)"
+    ((ok))
+}
+
+if ((MEMORY)); then
+    memory_bench
+else
+    speed_bench
+fi
