@@ -11,17 +11,9 @@
 #include "support.h"
 
 // Runs modextract in-process with its two streams caught in files.
-struct Cli {
-    TempDir dir;
-    std::string original = dir / "orig";
-    std::string modded = dir / "mod";
-    std::string destination = dir / "dest";
+struct Cli : JobTrees {
     std::string out, err;
 
-    Cli() {
-        std::filesystem::create_directories(original);
-        std::filesystem::create_directories(modded);
-    }
     int Run(std::vector<std::string> args) {
         args.insert(args.begin(), "modextract");
         std::vector<char*> argv;

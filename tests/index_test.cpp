@@ -134,18 +134,19 @@ static SysError InventedListing(const char*, EntrySink sink, void* context) {
     return 0;
 }
 
+static FolderEntry Entry(const char* name, EntryKind kind, SysError error = 0) {
+    FolderEntry entry = {};
+    entry.name = name;
+    entry.nameLength = strlen(name);
+    entry.kind = kind;
+    entry.error = error;
+    return entry;
+}
+
 TEST(IndexTree, EntriesTooLongForAPathArePassedOverWithoutOverflow) {
     TempDir dir;
     std::string longName(PATH_BUFFER_SIZE + 100, 'n');
-    FolderEntry tooLong = {};
-    tooLong.name = longName.c_str();
-    tooLong.nameLength = longName.size();
-    tooLong.kind = ENTRY_FILE;
-    FolderEntry fits = {};
-    fits.name = "short";
-    fits.nameLength = 5;
-    fits.kind = ENTRY_FILE;
-    Invented = {tooLong, fits};
+    Invented = {Entry(longName.c_str(), ENTRY_FILE), Entry("short", ENTRY_FILE)};
     Sys.listFolder = InventedListing;
     IndexRun run(dir.path, false);
     Sys = PlatformCalls;
@@ -156,16 +157,7 @@ TEST(IndexTree, EntriesTooLongForAPathArePassedOverWithoutOverflow) {
 
 TEST(IndexTree, EntriesThatCannotBeExaminedOrAreNotFilesAreNamed) {
     TempDir dir;
-    FolderEntry broken = {};
-    broken.name = "dangling";
-    broken.nameLength = 8;
-    broken.kind = ENTRY_BROKEN;
-    broken.error = 2;
-    FolderEntry device = {};
-    device.name = "pipe";
-    device.nameLength = 4;
-    device.kind = ENTRY_OTHER;
-    Invented = {broken, device};
+    Invented = {Entry("dangling", ENTRY_BROKEN, 2), Entry("pipe", ENTRY_OTHER)};
     Sys.listFolder = InventedListing;
     IndexRun run(dir.path, false);
     Sys = PlatformCalls;
@@ -186,10 +178,7 @@ TEST(IndexTree, FolderLeadingBackToAnAncestorIsNotDescended) {
     Sys.listFolder = [](const char* folder, EntrySink sink, void* context) -> SysError {
         SysError error = PlatformCalls.listFolder(folder, sink, context);
         if (std::string(folder).find("sub") != std::string::npos) {
-            FolderEntry loop = {};
-            loop.name = "back";
-            loop.nameLength = 4;
-            loop.kind = ENTRY_FOLDER;
+            FolderEntry loop = Entry("back", ENTRY_FOLDER);
             loop.id = loopId;
             sink(context, &loop);
         }

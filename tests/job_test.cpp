@@ -11,19 +11,8 @@
 
 using Events = std::vector<std::string>;
 
-struct Trees {
-    TempDir dir;
-    std::string original = dir / "orig";
-    std::string modded = dir / "mod";
-    std::string destination = dir / "dest";
-    Trees() {
-        std::filesystem::create_directories(original);
-        std::filesystem::create_directories(modded);
-    }
-};
-
 TEST(ExtractionJob, ReportsEveryPhaseInOrderWithItsRangeAndPositions) {
-    Trees t;
+    JobTrees t;
     WriteFile(t.original + Native("/same"), "s");
     WriteFile(t.original + Native("/changed"), "1");
     WriteFile(t.original + Native("/gone"), "g");
@@ -31,9 +20,7 @@ TEST(ExtractionJob, ReportsEveryPhaseInOrderWithItsRangeAndPositions) {
     WriteFile(t.modded + Native("/changed"), "2");
     WriteFile(t.modded + Native("/sub/new"), "n");
     WriteFile(t.modded + Native("/sub/new2"), "n");
-    Recorder recorder;
-    JobResult result = {};
-    RunJob(t.original, t.modded, t.destination, &recorder, &result);
+    t.Run();
     Events expected = {
         "start 0 running 1",  // the flag is up before the start command goes grey
         "status 2", "position 0",
@@ -42,19 +29,18 @@ TEST(ExtractionJob, ReportsEveryPhaseInOrderWithItsRangeAndPositions) {
         "status 5", "range 3", "position 1", "position 2", "position 3",
         "status 0", "start 1 running 1", "position 0",
     };
-    EXPECT_EQ(expected, recorder.events);
-    EXPECT_EQ(0, recorder.running.load());
-    EXPECT_EQ(3u, result.originalFiles);
-    EXPECT_EQ(4u, result.moddedFiles);
-    EXPECT_EQ(2u, result.newFiles);
-    EXPECT_EQ(1u, result.changedFiles);
-    EXPECT_EQ(3u, result.copiedFiles);
-    EXPECT_EQ(0u, result.failures + result.warnings) << ProblemText(result);
-    ReleaseJobResult(&result);
+    EXPECT_EQ(expected, t.recorder.events);
+    EXPECT_EQ(0, t.recorder.running.load());
+    EXPECT_EQ(3u, t.result.originalFiles);
+    EXPECT_EQ(4u, t.result.moddedFiles);
+    EXPECT_EQ(2u, t.result.newFiles);
+    EXPECT_EQ(1u, t.result.changedFiles);
+    EXPECT_EQ(3u, t.result.copiedFiles);
+    EXPECT_EQ(0u, t.result.failures + t.result.warnings) << ProblemText(t.result);
 }
 
 TEST(ExtractionJob, SecondJobStartsFromZeroCounters) {
-    Trees t;
+    JobTrees t;
     WriteFile(t.modded + Native("/a"), "a");
     WriteFile(t.modded + Native("/b"), "b");
     Recorder first;
@@ -73,27 +59,21 @@ TEST(ExtractionJob, SecondJobStartsFromZeroCounters) {
 }
 
 TEST(ExtractionJob, EmptyTreesRunToTheEndWithEmptyRanges) {
-    Trees t;
-    Recorder recorder;
-    JobResult result = {};
-    RunJob(t.original, t.modded, t.destination, &recorder, &result);
+    JobTrees t;
+    t.Run();
     Events expected = {"start 0 running 1", "status 2", "position 0", "status 3", "range 0", "status 4",
                        "status 5", "range 0", "status 0", "start 1 running 1", "position 0"};
-    EXPECT_EQ(expected, recorder.events);
+    EXPECT_EQ(expected, t.recorder.events);
     EXPECT_FALSE(Exists(t.destination));
-    ReleaseJobResult(&result);
 }
 
 TEST(ExtractionJob, ScanRangeIsTheModdedCountEvenWhenTheOriginalHasFewer) {
-    Trees t;
+    JobTrees t;
     WriteFile(t.original + Native("/only"), "o");
     for (int i = 0; i < 5; ++i) WriteFile(t.modded + Native("/m") + std::to_string(i), "m");
-    Recorder recorder;
-    JobResult result = {};
-    RunJob(t.original, t.modded, t.destination, &recorder, &result, true);
-    Events ranges = recorder.Only("range");
+    t.Run(true);
+    Events ranges = t.recorder.Only("range");
     EXPECT_EQ((Events{"range 5", "range 5"}), ranges);
-    ReleaseJobResult(&result);
 }
 
 // A listing that invents many files without touching the disk.
@@ -111,51 +91,40 @@ static SysError ManyFiles(const char* folder, EntrySink sink, void* context) {
 }
 
 TEST(ExtractionJob, RangesAboveSixteenBitsTravelWhole) {
-    Trees t;
+    JobTrees t;
     Sys.listFolder = ManyFiles;
-    Recorder recorder;
-    JobResult result = {};
-    RunJob(t.original, t.modded, t.destination, &recorder, &result, true);
+    t.Run(true);
     Sys = PlatformCalls;
-    EXPECT_EQ((Events{"range 70000", "range 70000"}), recorder.Only("range"));
-    EXPECT_EQ("position 70000", recorder.events[recorder.events.size() - 4]);
-    ReleaseJobResult(&result);
+    EXPECT_EQ((Events{"range 70000", "range 70000"}), t.recorder.Only("range"));
+    EXPECT_EQ("position 70000", t.recorder.events[t.recorder.events.size() - 4]);
 }
 
 TEST(ExtractionJob, RefusesAnEmptyRootButStillEndsCleanly) {
-    Trees t;
-    Recorder recorder;
-    JobResult result = {};
-    RunJob("", t.modded, t.destination, &recorder, &result);
-    EXPECT_EQ(1u, result.failures);
+    JobTrees t;
+    RunJob("", t.modded, t.destination, &t.recorder, &t.result);
+    EXPECT_EQ(1u, t.result.failures);
     EXPECT_EQ((Events{"start 1 running 1", "position 0"}),
-              Events(recorder.events.end() - 2, recorder.events.end()));
-    EXPECT_EQ(0, recorder.running.load());
-    ReleaseJobResult(&result);
+              Events(t.recorder.events.end() - 2, t.recorder.events.end()));
+    EXPECT_EQ(0, t.recorder.running.load());
 }
 
 TEST(ExtractionJob, MissingOriginalTreeIsAWarningAndEveryModdedFileIsNew) {
-    Trees t;
+    JobTrees t;
     WriteFile(t.modded + Native("/a"), "a");
-    Recorder recorder;
-    JobResult result = {};
-    RunJob(t.dir / "no-such-folder", t.modded, t.destination, &recorder, &result);
-    EXPECT_EQ(1u, result.warnings);
-    EXPECT_EQ(0u, result.failures);
-    EXPECT_EQ(1u, result.newFiles);
-    ReleaseJobResult(&result);
+    RunJob(t.dir / "no-such-folder", t.modded, t.destination, &t.recorder, &t.result);
+    EXPECT_EQ(1u, t.result.warnings);
+    EXPECT_EQ(0u, t.result.failures);
+    EXPECT_EQ(1u, t.result.newFiles);
 }
 
 TEST(ExtractionJob, HandsOverTheChangedListInCopyOrderWhenAsked) {
-    Trees t;
+    JobTrees t;
     WriteFile(t.modded + Native("/x"), "x");
-    Recorder recorder;
-    JobResult result = {};
-    result.keepChangedList = true;
-    RunJob(t.original, t.modded, t.destination, &recorder, &result, true);
-    ASSERT_NE(nullptr, result.changedList);
-    EXPECT_EQ((std::vector<std::string>{"/x"}), RelativePaths(result.changedList, t.modded));
-    EXPECT_TRUE(result.changedList->flags & NODE_NEW);
-    ReleaseJobResult(&result);
-    EXPECT_EQ(nullptr, result.changedList);
+    t.result.keepChangedList = true;
+    t.Run(true);
+    ASSERT_NE(nullptr, t.result.changedList);
+    EXPECT_EQ((std::vector<std::string>{"/x"}), RelativePaths(t.result.changedList, t.modded));
+    EXPECT_TRUE(t.result.changedList->flags & NODE_NEW);
+    ReleaseJobResult(&t.result);
+    EXPECT_EQ(nullptr, t.result.changedList);
 }

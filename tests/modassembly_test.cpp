@@ -12,22 +12,6 @@
 
 using Paths = std::vector<std::string>;
 
-struct Assembly {
-    TempDir dir;
-    Recorder recorder;
-    JobResult result = {};
-    std::string original = dir / "orig";
-    std::string modded = dir / "mod";
-    std::string destination = dir / "dest";
-
-    Assembly() {
-        std::filesystem::create_directories(original);
-        std::filesystem::create_directories(modded);
-    }
-    void Run(bool dryRun = false) { RunJob(original, modded, destination, &recorder, &result, dryRun); }
-    ~Assembly() { ReleaseJobResult(&result); }
-};
-
 TEST(BuildTargetPath, JoinsDestinationDataAndTheRelativePath) {
     char out[PATH_BUFFER_SIZE];
     std::string separator(1, PathSeparator());
@@ -55,7 +39,7 @@ TEST(BuildTargetPath, RefusesPathsPastTheLimitWithoutWritingPastTheBuffer) {
 }
 
 TEST(CreateMod, CopiesNewAndChangedFilesAtTheirRelativePaths) {
-    Assembly a;
+    JobTrees a;
     WriteFile(a.original + Native("/same.txt"), "same");
     WriteFile(a.modded + Native("/same.txt"), "same");
     WriteFile(a.original + Native("/top.txt"), "old");
@@ -71,7 +55,7 @@ TEST(CreateMod, CopiesNewAndChangedFilesAtTheirRelativePaths) {
 }
 
 TEST(CreateMod, ReplacesExistingTargetsAndLeavesTheRestOfTheDestinationAlone) {
-    Assembly a;
+    JobTrees a;
     WriteFile(a.modded + Native("/a.txt"), "fresh");
     WriteFile(a.destination + Native("/Data/a.txt"), "stale and longer than fresh");
     WriteFile(a.destination + Native("/Data/other.txt"), "keep me");
@@ -84,7 +68,7 @@ TEST(CreateMod, ReplacesExistingTargetsAndLeavesTheRestOfTheDestinationAlone) {
 }
 
 TEST(CreateMod, NothingChangedCreatesNothingNotEvenData) {
-    Assembly a;
+    JobTrees a;
     WriteFile(a.original + Native("/x"), "x");
     WriteFile(a.modded + Native("/x"), "x");
     a.Run();
@@ -93,7 +77,7 @@ TEST(CreateMod, NothingChangedCreatesNothingNotEvenData) {
 }
 
 TEST(CreateMod, DryRunWritesNothing) {
-    Assembly a;
+    JobTrees a;
     WriteFile(a.modded + Native("/new/file"), "n");
     a.Run(true);
     EXPECT_FALSE(Exists(a.destination));
@@ -102,7 +86,7 @@ TEST(CreateMod, DryRunWritesNothing) {
 }
 
 TEST(CreateMod, FailedCopyIsNamedAndTheNextFileStillFollows) {
-    Assembly a;
+    JobTrees a;
     WriteFile(a.modded + Native("/first"), "1");
     WriteFile(a.modded + Native("/second"), "2");
     FaultInjector faults;
@@ -121,7 +105,7 @@ TEST(CreateMod, FailedCopyIsNamedAndTheNextFileStillFollows) {
 }
 
 TEST(CreateMod, FolderThatCannotBeMadeFailsItsFilesOnly) {
-    Assembly a;
+    JobTrees a;
     WriteFile(a.modded + Native("/blocked/one"), "1");
     WriteFile(a.modded + Native("/open/two"), "2");
     FaultInjector faults;
@@ -133,7 +117,7 @@ TEST(CreateMod, FolderThatCannotBeMadeFailsItsFilesOnly) {
 }
 
 TEST(CreateMod, FileWhoseTargetPathIsTooLongIsNamedNotCut) {
-    Assembly a;
+    JobTrees a;
     WriteFile(a.modded + Native("/f"), "ok");
     // destination + separator + "Data" + separator + "f" is one past the limit.
     size_t length = PathLimit() - 6;

@@ -15,23 +15,8 @@
 
 using Paths = std::vector<std::string>;
 
-struct PosixTrees {
-    TempDir dir;
-    std::string original = dir / "orig";
-    std::string modded = dir / "mod";
-    std::string destination = dir / "dest";
-    Recorder recorder;
-    JobResult result = {};
-    PosixTrees() {
-        std::filesystem::create_directories(original);
-        std::filesystem::create_directories(modded);
-    }
-    void Run() { RunJob(original, modded, destination, &recorder, &result); }
-    ~PosixTrees() { ReleaseJobResult(&result); }
-};
-
 TEST(PosixTree, FifosAndSocketsArePassedOverWithoutBeingOpened) {
-    PosixTrees t;
+    JobTrees t;
     ASSERT_EQ(0, mkfifo((t.modded + "/pipe").c_str(), 0600));
     int sock = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address = {};
@@ -51,7 +36,7 @@ TEST(PosixTree, FifosAndSocketsArePassedOverWithoutBeingOpened) {
 }
 
 TEST(PosixTree, LinksToFilesAndFoldersAreFollowedAndLoopsCut) {
-    PosixTrees t;
+    JobTrees t;
     WriteFile(t.modded + "/real/file", "f");
     ASSERT_EQ(0, symlink("real", (t.modded + "/alias").c_str()));
     ASSERT_EQ(0, symlink("real/file", (t.modded + "/file-link").c_str()));
@@ -64,14 +49,14 @@ TEST(PosixTree, LinksToFilesAndFoldersAreFollowedAndLoopsCut) {
 }
 
 TEST(PosixTree, DanglingLinkInTheModdedTreeIsAFailure) {
-    PosixTrees t;
+    JobTrees t;
     ASSERT_EQ(0, symlink("nowhere", (t.modded + "/dangling").c_str()));
     t.Run();
     EXPECT_EQ((Paths{t.modded + "/dangling"}), FailedPaths(t.result));
 }
 
 TEST(PosixTree, CopyKeepsTheFileMode) {
-    PosixTrees t;
+    JobTrees t;
     WriteFile(t.modded + "/script.sh", "#!/bin/sh\n");
     chmod((t.modded + "/script.sh").c_str(), 0750);
     t.Run();
@@ -82,7 +67,7 @@ TEST(PosixTree, CopyKeepsTheFileMode) {
 
 TEST(PosixTree, UnreadableModdedFileFailsItsCopy) {
     if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
-    PosixTrees t;
+    JobTrees t;
     WriteFile(t.modded + "/secret", "s");
     chmod((t.modded + "/secret").c_str(), 0);
     t.Run();
@@ -90,7 +75,7 @@ TEST(PosixTree, UnreadableModdedFileFailsItsCopy) {
 }
 
 TEST(PosixTree, NamesOfDotsAloneAreFilesLikeAnyOther) {
-    PosixTrees t;
+    JobTrees t;
     WriteFile(t.modded + "/...", "three dots");  // Win32 cannot even make this name
     t.Run();
     EXPECT_EQ((Paths{"Data/..."}), ListTree(t.destination));

@@ -124,6 +124,19 @@ void RunJob(const std::string& original, const std::string& modded, const std::s
     EXPECT_EQ(1u, ExtractionJob(parameters));
 }
 
+JobTrees::JobTrees() {
+    fs::create_directories(original);
+    fs::create_directories(modded);
+}
+
+JobTrees::~JobTrees() {
+    ReleaseJobResult(&result);
+}
+
+void JobTrees::Run(bool dryRun) {
+    RunJob(original, modded, destination, &recorder, &result, dryRun);
+}
+
 // The fault table: one row per operation.
 struct FaultRow {
     int nth;

@@ -43,6 +43,22 @@ extern const ReportOps RecordingReport;
 void RunJob(const std::string& original, const std::string& modded, const std::string& destination,
             Recorder* recorder, JobResult* result, bool dryRun = false);
 
+// A temporary original and modded folder (both made, empty) and a
+// destination path (not made), with a recorder and a result for one job.
+struct JobTrees {
+    TempDir dir;
+    std::string original = dir / "orig";
+    std::string modded = dir / "mod";
+    std::string destination = dir / "dest";
+    Recorder recorder;
+    JobResult result = {};
+
+    JobTrees();
+    ~JobTrees();
+    // One job on the three folders, into `recorder` and `result`.
+    void Run(bool dryRun = false);
+};
+
 // Fails the Nth call (1-based) of one platform operation with `error`, or
 // every call from the Nth on when `sticky`. Puts the real calls back when it
 // goes out of scope.
