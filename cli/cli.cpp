@@ -4,8 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../engine/foldercheck.h"
-#include "../engine/job.h"
+#include "foldercheck.h"
+#include "job.h"
 
 static const char VERSION[] = "1.0.0";
 

@@ -16,50 +16,72 @@ bool PathInside(const char* inner, const char* outer) {
     return EndsWithSeparator(outer, outerLength) || IsPathSeparator(inner[outerLength]);
 }
 
-bool ResolveLeniently(const char* path, char* out, SysError* error) {
-    *error = Sys.resolvePath(path, out, PATH_BUFFER_SIZE);
-    if (!*error) return true;
-    if (!IsNotFound(*error)) return false;
+// How much of `path` to keep when it is cut at `cut`: a root keeps its
+// separator ("/" or "C:\"), and nothing left means the current folder.
+static size_t HeadLength(const char* path, size_t cut) {
+    if (cut == 0) return IsPathSeparator(path[0]) ? 1 : 0;
+    if (path[cut - 1] == ':' && IsPathSeparator(path[cut])) return cut + 1;
+    return cut;
+}
 
-    // Split off the last name, resolve what is above it, then add the name.
+// Takes the last name off a resolved path, never its root.
+static void StepUp(char* path) {
     size_t length = strlen(path);
-    while (length > 1 && IsPathSeparator(path[length - 1])) --length;  // trailing separators
-    size_t nameStart = length;
-    while (nameStart > 0 && !IsPathSeparator(path[nameStart - 1])) --nameStart;
-    if (nameStart == length) return false;  // nothing left to split off
+    while (length > 0 && !IsPathSeparator(path[length - 1])) --length;
+    while (length > 0 && IsPathSeparator(path[length - 1])) --length;
+    path[HeadLength(path, length)] = '\0';
+}
 
-    char parent[PATH_BUFFER_SIZE];
-    size_t parentLength = nameStart;
-    while (parentLength > 1 && IsPathSeparator(path[parentLength - 1]) &&
-           !(parentLength >= 2 && path[parentLength - 2] == ':'))
-        --parentLength;  // "a//b" has the parent "a"; "C:\b" keeps "C:\"
-    if (parentLength == 0) memcpy(parent, ".", 2);
-    else {
-        memcpy(parent, path, parentLength);
-        parent[parentLength] = '\0';
-    }
-    if (!ResolveLeniently(parent, out, error)) return false;
+static bool IsRoot(const char* path, size_t length) {
+    if (length == 1) return IsPathSeparator(path[0]);
+    return (length == 2 || (length == 3 && IsPathSeparator(path[2]))) && path[1] == ':';
+}
 
-    const char* name = path + nameStart;
-    size_t nameLength = length - nameStart;
-    size_t outLength = strlen(out);
-    if (nameLength == 1 && name[0] == '.') return true;
-    if (nameLength == 2 && name[0] == '.' && name[1] == '.') {
-        // ".." under a folder that does not exist: step up lexically.
-        size_t cut = outLength;
-        while (cut > 0 && !IsPathSeparator(out[cut - 1])) --cut;
-        if (cut > 1 && !(cut >= 2 && out[cut - 2] == ':')) --cut;
-        if (cut > 0) out[cut] = '\0';
-        return true;
-    }
-    bool needSeparator = !EndsWithSeparator(out, outLength);
-    if (outLength + needSeparator + nameLength > PathLimit()) {
+bool ResolveLeniently(const char* path, char* out, SysError* error) {
+    size_t length = strlen(path);
+    if (length > PathLimit()) {
         *error = ENGINE_PATH_TOO_LONG;
         return false;
     }
-    if (needSeparator) out[outLength++] = PathSeparator();
-    memcpy(out + outLength, name, nameLength);
-    out[outLength + nameLength] = '\0';
+    // Cut names off the end until what is left exists.
+    char head[PATH_BUFFER_SIZE];
+    size_t cut = length;
+    for (;;) {
+        size_t headLength = HeadLength(path, cut);
+        memcpy(head, path, headLength);
+        head[headLength] = '\0';
+        *error = Sys.resolvePath(headLength ? head : ".", out, PATH_BUFFER_SIZE);
+        if (!*error) break;
+        if (!IsNotFound(*error) || headLength == 0 || IsRoot(head, headLength)) return false;
+        while (cut > 0 && IsPathSeparator(path[cut - 1])) --cut;
+        while (cut > 0 && !IsPathSeparator(path[cut - 1])) --cut;
+        while (cut > 0 && IsPathSeparator(path[cut - 1])) --cut;
+    }
+
+    // Put the missing names back, applying "." and "..".
+    size_t outLength = strlen(out);
+    const char* name = path + HeadLength(path, cut);
+    while (*name) {
+        while (IsPathSeparator(*name)) ++name;
+        size_t nameLength = 0;
+        while (name[nameLength] && !IsPathSeparator(name[nameLength])) ++nameLength;
+        if (nameLength == 0) break;
+        if (nameLength == 2 && name[0] == '.' && name[1] == '.') {
+            StepUp(out);
+            outLength = strlen(out);
+        } else if (!(nameLength == 1 && name[0] == '.')) {
+            bool needSeparator = !EndsWithSeparator(out, outLength);
+            if (outLength + needSeparator + nameLength > PathLimit()) {
+                *error = ENGINE_PATH_TOO_LONG;
+                return false;
+            }
+            if (needSeparator) out[outLength++] = PathSeparator();
+            memcpy(out + outLength, name, nameLength);
+            outLength += nameLength;
+            out[outLength] = '\0';
+        }
+        name += nameLength;
+    }
     *error = 0;
     return true;
 }

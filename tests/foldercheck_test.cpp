@@ -96,6 +96,20 @@ TEST(ResolveLeniently, ResolvesTheExistingHeadAndAppendsTheRest) {
     EXPECT_EQ(std::string(existing) + Native("/new/deeper"), resolved);
     ASSERT_TRUE(ResolveLeniently((f.dir / "orig/new/../other/.").c_str(), resolved, &error));
     EXPECT_EQ(std::string(existing) + Native("/other"), resolved);
+    // Relative paths start from the current folder.
+    ASSERT_TRUE(ResolveLeniently(Native("no-such-folder/x/..").c_str(), resolved, &error));
+    char here[PATH_BUFFER_SIZE];
+    ASSERT_EQ(0u, Sys.resolvePath(".", here, sizeof here));
+    EXPECT_EQ(std::string(here) + Native("/no-such-folder"), resolved);
+    // ".." never climbs above the root, and a thousand missing levels are no trouble.
+    std::string deep = f.dir.path;
+    for (int i = 0; i < 1000 && deep.size() + 2 < PathLimit(); ++i) deep += Native("/x");
+    ASSERT_TRUE(ResolveLeniently(deep.c_str(), resolved, &error));
+    std::string climb = std::string(existing) + Native("/../../../../../../../../../../../../../../../../../../../../..");
+    if (climb.size() <= PathLimit()) {
+        ASSERT_TRUE(ResolveLeniently(climb.c_str(), resolved, &error));
+        EXPECT_LE(strlen(resolved), 3u) << resolved;
+    }
     // Under a file nothing can be made.
     EXPECT_FALSE(ResolveLeniently((f.dir / "a-file/below").c_str(), resolved, &error));
 }
