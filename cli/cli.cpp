@@ -85,7 +85,9 @@ static void OnStatus(void* handle, int status) {
 }
 
 static void OnRange(void* handle, uint32_t maximum) {
-    ((Progress*)handle)->range = maximum;
+    Progress* progress = (Progress*)handle;
+    progress->range = maximum;
+    Draw(progress, true);
 }
 
 static void OnPosition(void* handle, uint32_t position) {

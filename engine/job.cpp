@@ -10,6 +10,12 @@
 
 JobState Job;
 
+static void IgnoreStatus(void*, int) {}
+static void IgnoreCount(void*, uint32_t) {}
+static void IgnoreEnabled(void*, int) {}
+// For a caller that wants no reports at all.
+static const ReportOps NoReports = {IgnoreStatus, IgnoreCount, IgnoreCount, IgnoreEnabled};
+
 void ReportStatus(int statusCode) {
     Job.Report->reportStatus(Job.MainWindow, statusCode);
 }
@@ -62,7 +68,7 @@ uint32_t ExtractionJob(void* parameters) {
     Job.CreateModButton = record->createModButton;
     Job.ProgressBar = record->progressBar;
     Job.JobRunning = record->jobRunning;
-    Job.Report = record->report;
+    Job.Report = record->report ? record->report : &NoReports;
     Job.Result = record->result ? record->result : &ownResult;
     Job.DryRun = record->dryRun;
     bool rootsUsable = TakeRoot(record->originalPath, Job.OriginalRoot, &Job.OriginalRootLength);

@@ -21,7 +21,7 @@ struct JobParameters {
     const char* originalPath;         // backup of the untouched tree
     const char* moddedPath;           // the tree with the mods installed
     const char* destinationPath;      // the mod lands in its "Data" folder
-    const ReportOps* report;          // how the user interface takes the reports
+    const ReportOps* report;          // how the user interface takes the reports; may be null
     JobResult* result;                // where the job leaves its findings; may be null
     int dryRun;                       // 1: decide what to copy, write nothing
 };
