@@ -88,6 +88,12 @@ static void CopierLoop() {
     free(state);
 }
 
+unsigned DefaultCopierCount() {
+    unsigned cores = std::thread::hardware_concurrency();
+    if (cores < 2) return 2;
+    return cores < MAX_COPIERS ? cores : MAX_COPIERS;
+}
+
 void StartCopies(unsigned threads) {
     CopyCount = NextToStart = 0;
     Stopping = false;

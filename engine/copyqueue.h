@@ -16,9 +16,9 @@ struct CopyOutcome {
     uint64_t copied;   // bytes written
 };
 
-// Copiers a job starts: file creation waits on the file system more than
-// on the processor, so a few more than the cores pay off.
-const unsigned COPY_THREADS = 4;
+// Copiers a job starts: one per core, at least two so that a copy always
+// overlaps the scan. More than the cores only made the copies contend.
+unsigned DefaultCopierCount();
 
 // Starts `threads` copiers for the running job (0: each copy is made when it
 // is awaited, on the caller's thread). Targets are built from the job's

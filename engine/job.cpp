@@ -101,7 +101,7 @@ uint32_t ExtractionJob(void* parameters) {
     SetProgressRange(Job.ModdedCount);
     ReportStatus(STATUS_DEEP_SCAN);
     bool listsMade = Job.OriginalList && Job.ModdedList && Job.ChangedList;
-    StartCopies(Job.DryRun ? 0 : COPY_THREADS);
+    StartCopies(Job.DryRun ? 0 : DefaultCopierCount());
     if (listsMade) DeepScan();
 
     ReportStatus(STATUS_CREATING_MOD);
