@@ -91,7 +91,7 @@ static void CopierLoop() {
 unsigned DefaultCopierCount() {
     unsigned cores = std::thread::hardware_concurrency();
     if (cores < 2) return 2;
-    return cores < MAX_COPIERS ? cores : MAX_COPIERS;
+    return cores < MAX_COPIERS ? cores : (unsigned)MAX_COPIERS;
 }
 
 void StartCopies(unsigned threads) {
