@@ -80,12 +80,13 @@ static int OpenRegular(const char* path, struct stat* st, SysError* error) {
         *error = LastError();
         return -1;
     }
-    if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
-        *error = S_ISREG(st->st_mode) ? LastError() : ENGINE_NOT_REGULAR;
+    *error = 0;
+    if (fstat(fd, st) != 0) *error = LastError();
+    else if (!S_ISREG(st->st_mode)) *error = ENGINE_NOT_REGULAR;
+    if (*error) {
         close(fd);
         return -1;
     }
-    *error = 0;
     return fd;
 }
 
