@@ -56,6 +56,14 @@ if [ ! -e "$state/prefix.ready" ]; then
             echo "$0: creating the Wine prefix failed, see $state/prefix.log" >&2
             exit 1
         fi
+        # Arial and Calibri by their metric-compatible stand-ins, no theme
+        # (it would paint the progress bar blue), and captions drawn by Wine
+        # itself, so that the window looks and behaves as on Windows.
+        reg="Z:$(cd "$(dirname "$0")" && pwd | tr / '\\')\\wine-prefix.reg"
+        if ! "$WINE" reg import "$reg" >>"$state/prefix.log" 2>&1 9>&-; then
+            echo "$0: setting up the Wine prefix failed, see $state/prefix.log" >&2
+            exit 1
+        fi
         touch "$state/prefix.ready"
     fi
     exec 9>&-

@@ -1,0 +1,21 @@
+// The animated scene on the OpenGL child window: set up once, then one frame
+// per idle pass of the message loop, all on the GUI thread.
+#pragma once
+
+#include <windows.h>
+
+// Made by SetUpSurface; the main window deletes both at tear-down (either
+// may be null when set-up has not run or failed).
+extern HFONT LabelFont;
+extern HBITMAP BackgroundBitmap;
+
+// Turns SurfaceWindow into an OpenGL surface and prepares the texture, the
+// glyph lists and the arrow lists. Called once, after both windows exist and
+// before they are shown. Failures are shown in message boxes; start-up goes on.
+void SetUpSurface();
+
+// Starts the animation clock. Called once, right before the message loop.
+void StartClock();
+
+// Draws one frame and swaps the buffers. Called on every idle pass.
+void DrawFrame();
