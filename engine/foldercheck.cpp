@@ -92,7 +92,15 @@ static bool Refuse(char* reason, size_t reasonSize, const char* text, const char
     return false;
 }
 
-static bool CheckInput(const char* role, const char* path, char* resolved, char* reason, size_t reasonSize) {
+static void Name(FolderRefusal* refusal, FolderRefusalKind kind, int role, SysError error = 0) {
+    if (!refusal) return;
+    refusal->kind = kind;
+    refusal->role = role;
+    refusal->error = error;
+}
+
+static bool CheckInput(const char* role, const char* path, char* resolved, char* reason, size_t reasonSize,
+                       FolderRefusal* refusal, int roleIndex) {
     char text[320];
     EntryKind kind;
     FolderId id;
@@ -100,6 +108,7 @@ static bool CheckInput(const char* role, const char* path, char* resolved, char*
     if (!error && kind != ENTRY_FOLDER) error = ENGINE_NOT_A_FOLDER;
     if (!error) error = Sys.resolvePath(path, resolved, PATH_BUFFER_SIZE);
     if (!error) return true;
+    Name(refusal, REFUSAL_UNUSABLE, roleIndex, error);
     char why[256];
     DescribeError(error, why, sizeof why);
     snprintf(text, sizeof text, "the %s folder cannot be used: %s", role, why);
@@ -107,17 +116,19 @@ static bool CheckInput(const char* role, const char* path, char* resolved, char*
 }
 
 bool CheckJobFolders(const char* original, const char* modded, const char* destination, char* reason,
-                     size_t reasonSize) {
+                     size_t reasonSize, FolderRefusal* refusal) {
     const char* roles[3] = {"original", "modded", "destination"};
     const char* paths[3] = {original, modded, destination};
     for (int i = 0; i < 3; ++i) {
         char text[128];
         if (!paths[i] || !paths[i][0]) {
+            Name(refusal, REFUSAL_EMPTY, i);
             snprintf(text, sizeof text, "no %s folder given", roles[i]);
             return Refuse(reason, reasonSize, text);
         }
         // The destination also takes the separator and "Data".
         if (strlen(paths[i]) + (i == 2 ? 5 : 0) > PathLimit()) {
+            Name(refusal, REFUSAL_TOO_LONG, i);
             snprintf(text, sizeof text, "the %s folder's path is too long", roles[i]);
             return Refuse(reason, reasonSize, text);
         }
@@ -126,20 +137,23 @@ bool CheckJobFolders(const char* original, const char* modded, const char* desti
     static char resolvedOriginal[PATH_BUFFER_SIZE];
     static char resolvedModded[PATH_BUFFER_SIZE];
     static char resolvedData[PATH_BUFFER_SIZE];
-    if (!CheckInput("original", original, resolvedOriginal, reason, reasonSize)) return false;
-    if (!CheckInput("modded", modded, resolvedModded, reason, reasonSize)) return false;
+    if (!CheckInput("original", original, resolvedOriginal, reason, reasonSize, refusal, 0)) return false;
+    if (!CheckInput("modded", modded, resolvedModded, reason, reasonSize, refusal, 1)) return false;
 
     EntryKind kind;
     FolderId id;
     SysError error = Sys.examine(destination, &kind, &id);
-    if (!error && kind != ENTRY_FOLDER)
+    if (!error && kind != ENTRY_FOLDER) {
+        Name(refusal, REFUSAL_UNUSABLE, 2, ENGINE_NOT_A_FOLDER);
         return Refuse(reason, reasonSize, "the destination exists and is not a folder", destination);
+    }
 
     char data[PATH_BUFFER_SIZE];
     char separator[2] = {PathSeparator(), '\0'};
     snprintf(data, sizeof data, "%s%sData", destination,
              EndsWithSeparator(destination, strlen(destination)) ? "" : separator);
     if (!ResolveLeniently(data, resolvedData, &error)) {
+        Name(refusal, REFUSAL_UNUSABLE, 2, error);
         char why[256];
         DescribeError(error, why, sizeof why);
         char text[320];
@@ -147,12 +161,18 @@ bool CheckJobFolders(const char* original, const char* modded, const char* desti
         return Refuse(reason, reasonSize, text, destination);
     }
 
-    if (strcmp(resolvedOriginal, resolvedModded) == 0)
+    if (strcmp(resolvedOriginal, resolvedModded) == 0) {
+        Name(refusal, REFUSAL_SAME_FOLDER, 1);
         return Refuse(reason, reasonSize, "the original and the modded folder are the same folder");
-    if (PathInside(resolvedModded, resolvedOriginal))
+    }
+    if (PathInside(resolvedModded, resolvedOriginal)) {
+        Name(refusal, REFUSAL_NESTED, 1);
         return Refuse(reason, reasonSize, "the modded folder lies inside the original folder");
-    if (PathInside(resolvedOriginal, resolvedModded))
+    }
+    if (PathInside(resolvedOriginal, resolvedModded)) {
+        Name(refusal, REFUSAL_NESTED, 0);
         return Refuse(reason, reasonSize, "the original folder lies inside the modded folder");
+    }
 
     const char* inputs[2] = {resolvedOriginal, resolvedModded};
     for (int i = 0; i < 2; ++i) {
@@ -162,6 +182,7 @@ bool CheckJobFolders(const char* original, const char* modded, const char* desti
         else if (PathInside(resolvedData, inputs[i])) problem = "lies inside";
         else if (PathInside(inputs[i], resolvedData)) problem = "contains";
         if (problem) {
+            Name(refusal, REFUSAL_DATA_OVERLAPS_INPUT, 2);
             snprintf(text, sizeof text, "the destination's Data folder %s the %s folder, which is only read", problem,
                      roles[i]);
             return Refuse(reason, reasonSize, text);

@@ -7,14 +7,31 @@
 
 #include "platform.h"
 
+// Why CheckJobFolders refused, for a front end that words it its own way.
+enum FolderRefusalKind {
+    REFUSAL_EMPTY,               // no path given
+    REFUSAL_TOO_LONG,            // the path (for the destination, with "Data") is over the limit
+    REFUSAL_UNUSABLE,            // missing, not a folder, or not resolvable; see error
+    REFUSAL_SAME_FOLDER,         // the original and the modded path name one folder
+    REFUSAL_NESTED,              // one input lies inside the other; role is the inner one
+    REFUSAL_DATA_OVERLAPS_INPUT, // the destination's Data folder is, holds or lies in an input
+};
+
+struct FolderRefusal {
+    FolderRefusalKind kind;
+    int role;        // the path concerned: 0 original, 1 modded, 2 destination
+    SysError error;  // for REFUSAL_UNUSABLE
+};
+
 // True when a job may run on these folders. Otherwise false, with a
 // one-line reason in `reason`. Refuses: an empty or too long path; an input
 // that is missing or not a folder; a destination that exists but is not a
 // folder; two inputs that are the same folder or one inside the other; a
 // destination whose "Data" folder is an input, lies inside one or contains
 // one. Paths are compared resolved (absolute, links followed), byte for byte.
+// When `refusal` is given, a refusal also fills it.
 bool CheckJobFolders(const char* original, const char* modded, const char* destination, char* reason,
-                     size_t reasonSize);
+                     size_t reasonSize, FolderRefusal* refusal = nullptr);
 
 // The absolute, link-free form of `path` in `out` (PATH_BUFFER_SIZE bytes),
 // also for a path that does not exist yet: its longest existing head is

@@ -128,3 +128,5 @@ uint32_t ExtractionJob(void* parameters) {
     SetJobRunning(0);
     return 1;
 }
+
+void AbandonJob() {}

@@ -1,0 +1,69 @@
+#include "texts.h"
+
+const char MAIN_CLASS_NAME[] = "ClassePrincipale";
+const char SURFACE_CLASS_NAME[] = "Ogl32";
+const char MAIN_WINDOW_TITLE[] = "KESSARANDOLIN MOD EXTRACTOR";
+const char SURFACE_WINDOW_TITLE[] = "GL";
+
+const char REGISTER_CLASS_FAILED[] = "erreur register class";
+const char CREATE_WINDOW_FAILED[] = "erreur CreateWindow";
+
+const char ORIGINAL_FIELD_PROMPT[] = "Path to the backup of the Kessarandolin Original DATA folder";
+const char MODDED_FIELD_PROMPT[] = "Path to the Kessarandolin Modded DATA folder";
+const char DESTINATION_FIELD_PROMPT[] = "Destination mod folder";
+const char BROWSE_LABEL[] = "BROWSE";
+const char CREATE_MOD_LABEL[] = "Create MOD";
+const char CONTROL_FONT_FACE[] = "Arial";
+
+const char ORIGINAL_BROWSER_TITLE[] = "original data folder";
+const char MODDED_BROWSER_TITLE[] = "modded data folder";
+const char DESTINATION_BROWSER_TITLE[] = "destination data folder";
+
+const char HELP_CAPTION[] = "---HELP---";
+const char HELP_TEXT[] =
+    "----------------------------------------------------------------\n"
+    "                 KESSARANDOLIN MOD EXTRACTOR                    \n"
+    "----------------------------------------------------------------\n"
+    "aide du programme\n"
+    "\n"
+    "ce programme d\xE9tecte toutes modifications faite dans le r\xE9pertoire et les sous-r\xE9pertoires  \"DATA\" du jeu, et cr\xE9\xE9 un mod unique contenant toutes les modifications que vous avez faites ou tous les mods que vous avez install\xE9s\n"
+    "\n"
+    "1) installez kessarandolin\n"
+    "2) faites une copie du r\xE9pertoire original \"DATA\" du r\xE9pertoire d'installation de kessarandolin vers un autre emplacement\n"
+    "3) modez ou installer plusieurs mods comme d'habitude, jouez et testez\n"
+    "4) lancez mod extractor\n"
+    "5) le mod est cr\xE9\xE9 dans le r\xE9pertoire cible\n"
+    "----------------------------------------------------------------\n"
+    "software help .... scuz my english sucks\n"
+    "\n"
+    "this software detect all modifications you did in the game \"\\DATA\" folder (and subdirectories) then create an unique mod containing all modifications you did or all mods you installed\n"
+    "\n"
+    "1) install kessarandolin\n"
+    "2) copy the original \"DATA\" folder from the kessarandolin install directory to another place\n"
+    "3) mod or install mods like usual. play & test\n"
+    "4) launch mod extractor\n"
+    "5) mod is created in the target directory\n"
+    "----------------------------------------------------------------\n";
+
+const char ERROR_CAPTION[] = "erreur/error";
+const char DIFFERENT_FOLDERS_TEXT[] = "s\xE9lectionnez des repertoires diff\xE9rents\nselect different folders";
+
+const char REFUSAL_EMPTY_TEXT[] = "s\xE9lectionnez les trois repertoires\nselect all three folders";
+const char REFUSAL_TOO_LONG_TEXT[] = "chemin trop long\npath too long";
+const char REFUSAL_UNUSABLE_TEXT[] = "repertoire introuvable ou inutilisable\nfolder not found or unusable";
+const char REFUSAL_SAME_FOLDER_TEXT[] =
+    "le meme repertoire est choisi deux fois\nthe same folder is chosen twice";
+const char REFUSAL_NESTED_TEXT[] =
+    "un repertoire est dans l'autre\none folder lies inside the other";
+const char REFUSAL_DATA_OVERLAPS_INPUT_TEXT[] =
+    "le repertoire Data de la cible touche un repertoire lu\n"
+    "the target's Data folder is, holds or lies inside a folder that is only read";
+
+const char JOB_NOT_STARTED_TEXT[] =
+    "impossible de lancer l'extraction\nthe extraction could not be started";
+
+const char JOB_FAILURES_FORMAT[] =
+    "%u fichier(s) ou repertoire(s) en \xE9" "chec, le mod est incomplet\n"
+    "%u path(s) failed, the mod is incomplete";
+const char JOB_WARNINGS_FORMAT[] = "%u avertissement(s)\n%u warning(s)";
+const char JOB_MORE_FAILURES_FORMAT[] = "... et %u autre(s)\n... and %u more";

@@ -1,0 +1,56 @@
+// Every text the window program shows its user, in one place. Strings are
+// Windows-1252 bytes: accents are written as \x escapes.
+#pragma once
+
+// Window classes and the main window's title.
+extern const char MAIN_CLASS_NAME[];
+extern const char SURFACE_CLASS_NAME[];
+extern const char MAIN_WINDOW_TITLE[];
+extern const char SURFACE_WINDOW_TITLE[];
+
+// Start-up failures, shown with the system's default caption.
+extern const char REGISTER_CLASS_FAILED[];
+extern const char CREATE_WINDOW_FAILED[];
+
+// The controls.
+extern const char ORIGINAL_FIELD_PROMPT[];
+extern const char MODDED_FIELD_PROMPT[];
+extern const char DESTINATION_FIELD_PROMPT[];
+extern const char BROWSE_LABEL[];
+extern const char CREATE_MOD_LABEL[];
+extern const char CONTROL_FONT_FACE[];
+
+// Titles of the three folder browsers.
+extern const char ORIGINAL_BROWSER_TITLE[];
+extern const char MODDED_BROWSER_TITLE[];
+extern const char DESTINATION_BROWSER_TITLE[];
+
+// The help box, and the 24 lines of its text joined by line feeds.
+extern const char HELP_CAPTION[];
+extern const char HELP_TEXT[];
+
+// Caption of every warning box about the folders or the job's outcome.
+extern const char ERROR_CAPTION[];
+// Two of the chosen paths are byte for byte equal.
+extern const char DIFFERENT_FOLDERS_TEXT[];
+
+// Refusals of the folder check: a French line, a line feed, the English
+// line. The box adds a line feed and the path concerned.
+extern const char REFUSAL_EMPTY_TEXT[];
+extern const char REFUSAL_TOO_LONG_TEXT[];
+extern const char REFUSAL_UNUSABLE_TEXT[];
+extern const char REFUSAL_SAME_FOLDER_TEXT[];
+extern const char REFUSAL_NESTED_TEXT[];
+extern const char REFUSAL_DATA_OVERLAPS_INPUT_TEXT[];
+
+// A job could not be started (no memory or no thread).
+extern const char JOB_NOT_STARTED_TEXT[];
+
+// The box after a job whose mod misses files. Formats: the number of
+// failed paths (twice: French, English); the number of warnings (twice);
+// the number of failures not listed (twice).
+extern const char JOB_FAILURES_FORMAT[];
+extern const char JOB_WARNINGS_FORMAT[];
+extern const char JOB_MORE_FAILURES_FORMAT[];
+// How many failed paths the box names at most.
+enum { JOB_FAILURES_LISTED = 10 };

@@ -1,0 +1,307 @@
+#include "mainwindow.h"
+
+#include <commctrl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "appstate.h"
+#include "display.h"
+#include "foldercheck.h"
+#include "job.h"
+#include "jobreports.h"
+#include "messages.h"
+#include "services.h"
+#include "texts.h"
+
+char OriginalPath[FOLDER_PATH_SIZE];
+char ModdedPath[FOLDER_PATH_SIZE];
+char DestinationPath[FOLDER_PATH_SIZE];
+int OriginalChosen;
+int ModdedChosen;
+int DestinationChosen;
+
+HWND OriginalField, ModdedField, DestinationField;
+HWND OriginalBrowse, ModdedBrowse, DestinationBrowse;
+HWND CreateModButton;
+HWND ProgressBar;
+
+WINDOWINFO MainWindowInfo;
+int JobStarted;
+int QuitCode;
+
+static HFONT ButtonFont;
+static HFONT FieldFont;
+static BROWSEINFOA OriginalBrowser, ModdedBrowser, DestinationBrowser;
+static HANDLE JobThreadHandle;
+static DWORD JobThreadId;
+
+enum : DWORD {
+    PATH_FIELD_STYLE = WS_CHILD | WS_VISIBLE | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL,  // 0x50800880
+    BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_BORDER | BS_PUSHLIKE | BS_TOP,             // 0x50801400
+    PROGRESS_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | PBS_VERTICAL | PBS_SMOOTH,     // 0x50010005
+};
+
+static HWND MakeControl(HWND parent, const char* className, const char* text, DWORD style, int x, int y,
+                        int width, int height) {
+    return CreateWindowExA(0, className, text, style, x, y, width, height, parent, NULL, Instance, NULL);
+}
+
+static HFONT MakeControlFont(int height, BOOL italic) {
+    return CreateFontA(height, 0, 0, 0, 800, italic, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, ANTIALIASED_QUALITY, 0,
+                       CONTROL_FONT_FACE);
+}
+
+static void OnCreate(HWND window) {
+    ButtonFont = MakeControlFont(24, FALSE);
+    FieldFont = MakeControlFont(18, TRUE);
+    MainWindowInfo.cbSize = sizeof MainWindowInfo;  // 60
+    GetWindowInfo(window, &MainWindowInfo);
+
+    int fieldWidth = 480 - 2 * (int)MainWindowInfo.cxWindowBorders;
+    OriginalField = MakeControl(window, "EDIT", ORIGINAL_FIELD_PROMPT, PATH_FIELD_STYLE, 5, 100, fieldWidth, 30);
+    ModdedField = MakeControl(window, "EDIT", MODDED_FIELD_PROMPT, PATH_FIELD_STYLE, 5, 200, fieldWidth, 30);
+    DestinationField = MakeControl(window, "EDIT", DESTINATION_FIELD_PROMPT, PATH_FIELD_STYLE, 5, 300, fieldWidth, 30);
+    OriginalBrowse = MakeControl(window, "BUTTON", BROWSE_LABEL, BUTTON_STYLE, 350, 65, 100, 30);
+    ModdedBrowse = MakeControl(window, "BUTTON", BROWSE_LABEL, BUTTON_STYLE, 350, 165, 100, 30);
+    DestinationBrowse = MakeControl(window, "BUTTON", BROWSE_LABEL, BUTTON_STYLE, 350, 265, 100, 30);
+    CreateModButton = MakeControl(window, "BUTTON", CREATE_MOD_LABEL, BUTTON_STYLE, 180, 375, 135, 30);
+    EnableWindow(CreateModButton, FALSE);
+    ProgressBar = MakeControl(window, PROGRESS_CLASSA, NULL, PROGRESS_STYLE, 480, 0, 10, 400);
+    SendMessageA(ProgressBar, PBM_SETBKCOLOR, 0, RGB(0, 0, 0));
+    SendMessageA(ProgressBar, PBM_SETBARCOLOR, 0, RGB(255, 0, 0));
+
+    HWND fields[] = {OriginalField, ModdedField, DestinationField};
+    for (HWND field : fields) SendMessageA(field, WM_SETFONT, (WPARAM)FieldFont, TRUE);
+    HWND buttons[] = {OriginalBrowse, ModdedBrowse, DestinationBrowse, CreateModButton};
+    for (HWND button : buttons) SendMessageA(button, WM_SETFONT, (WPARAM)ButtonFont, TRUE);
+}
+
+// One BROWSE click: the folder browser, then the path in its buffer and
+// field. An empty result (cancelled, or a choice that is no folder on
+// disk) clears the choice and takes the window out of readiness.
+static void BrowseFolder(HWND owner, BROWSEINFOA* browser, const char* title, char* path, HWND field,
+                         int* chosen) {
+    browser->hwndOwner = owner;
+    browser->pidlRoot = NULL;
+    browser->pszDisplayName = path;
+    browser->lpszTitle = title;
+    browser->ulFlags = BIF_NEWDIALOGSTYLE | BIF_EDITBOX;  // 0x50
+    browser->lpfn = NULL;
+    browser->lParam = 0;
+    PIDLIST_ABSOLUTE list = Services.browseForFolder(browser);
+    // The browser wrote the chosen item's display name into the buffer;
+    // only a file-system path may stay there.
+    if (!list || !Services.pathFromIDList(list, path)) path[0] = '\0';
+    if (list) Services.freeIDList(list);
+    SendMessageA(field, WM_SETTEXT, 0, (LPARAM)path);
+    if (path[0]) {
+        *chosen = 1;
+    } else {
+        EnableWindow(CreateModButton, FALSE);
+        SendMessageA(MainWindow, MSG_STATUS_IDLE, 0, 0);
+        FoldersReady = 0;
+        *chosen = 0;
+    }
+}
+
+static void Warn(const char* text) {
+    Services.messageBox(MainWindow, text, ERROR_CAPTION, MB_ICONWARNING);
+}
+
+static const char* RefusalText(FolderRefusalKind kind) {
+    switch (kind) {
+    case REFUSAL_EMPTY: return REFUSAL_EMPTY_TEXT;
+    case REFUSAL_TOO_LONG: return REFUSAL_TOO_LONG_TEXT;
+    case REFUSAL_UNUSABLE: return REFUSAL_UNUSABLE_TEXT;
+    case REFUSAL_SAME_FOLDER: return REFUSAL_SAME_FOLDER_TEXT;
+    case REFUSAL_NESTED: return REFUSAL_NESTED_TEXT;
+    case REFUSAL_DATA_OVERLAPS_INPUT: return REFUSAL_DATA_OVERLAPS_INPUT_TEXT;
+    }
+    return REFUSAL_UNUSABLE_TEXT;
+}
+
+// The folder check every front end makes: the same folder written
+// differently, nested inputs, a mod that would land in an input, a folder
+// that has gone. One box names what is wrong and the path concerned.
+static bool FoldersUsable() {
+    char reason[512];
+    FolderRefusal refusal = {};
+    if (CheckJobFolders(OriginalPath, ModdedPath, DestinationPath, reason, sizeof reason, &refusal)) return true;
+    const char* paths[3] = {OriginalPath, ModdedPath, DestinationPath};
+    const char* path = refusal.role >= 0 && refusal.role < 3 ? paths[refusal.role] : "";
+    char text[1024];
+    if (refusal.kind == REFUSAL_UNUSABLE && refusal.error) {
+        char why[256];
+        DescribeError(refusal.error, why, sizeof why);
+        snprintf(text, sizeof text, "%s\n%s\n(%s)", RefusalText(refusal.kind), path, why);
+    } else {
+        snprintf(text, sizeof text, "%s\n%s", RefusalText(refusal.kind), path);
+    }
+    Warn(text);
+    return false;
+}
+
+// The job's thread: the job, then word to the main window that it has
+// made its last report, with what it found.
+static DWORD WINAPI JobThread(LPVOID parameters) {
+    JobParameters* record = (JobParameters*)parameters;
+    HWND mainWindow = (HWND)record->mainWindow;
+    JobResult* result = record->result;
+    ExtractionJob(record);
+    PostMessageA(mainWindow, MSG_JOB_FINISHED, 0, (LPARAM)result);
+    return 1;
+}
+
+static void StartJob() {
+    // A second press before the job has ended starts nothing: the job's
+    // state exists once.
+    if (JobStarted) return;
+    if (strcmp(OriginalPath, ModdedPath) == 0 || strcmp(OriginalPath, DestinationPath) == 0 ||
+        strcmp(ModdedPath, DestinationPath) == 0) {
+        Warn(DIFFERENT_FOLDERS_TEXT);
+        return;
+    }
+    if (!FoldersUsable()) return;
+
+    // The record carries its own copies of the paths, so that a folder
+    // chosen while the job starts up cannot change what it reads.
+    size_t pathsSize = 3 * FOLDER_PATH_SIZE;
+    JobParameters* record = (JobParameters*)calloc(1, sizeof(JobParameters) + pathsSize);
+    JobResult* result = (JobResult*)calloc(1, sizeof(JobResult));
+    if (!record || !result) {
+        free(record);
+        free(result);
+        Warn(JOB_NOT_STARTED_TEXT);
+        return;
+    }
+    char* paths = (char*)(record + 1);
+    memcpy(paths, OriginalPath, FOLDER_PATH_SIZE);
+    memcpy(paths + FOLDER_PATH_SIZE, ModdedPath, FOLDER_PATH_SIZE);
+    memcpy(paths + 2 * FOLDER_PATH_SIZE, DestinationPath, FOLDER_PATH_SIZE);
+    record->mainWindow = MainWindow;
+    record->createModButton = CreateModButton;
+    record->progressBar = ProgressBar;
+    record->jobRunning = &JobRunning;
+    record->instance = Instance;
+    record->originalPath = paths;
+    record->moddedPath = paths + FOLDER_PATH_SIZE;
+    record->destinationPath = paths + 2 * FOLDER_PATH_SIZE;
+    record->report = &WindowReports;
+    record->result = result;
+
+    DWORD id = 0;
+    HANDLE thread = Services.createThread(NULL, 0, JobThread, record, 0, &id);
+    if (!thread) {
+        free(record);
+        free(result);
+        Warn(JOB_NOT_STARTED_TEXT);
+        return;
+    }
+    if (JobThreadHandle) CloseHandle(JobThreadHandle);
+    JobThreadHandle = thread;
+    JobThreadId = id;
+    JobStarted = 1;
+}
+
+static void OnCommand(WPARAM wParam, LPARAM lParam) {
+    UINT notification = HIWORD(wParam);
+    HWND control = (HWND)lParam;
+    if (notification == 0 && control && control == OriginalBrowse)
+        BrowseFolder(MainWindow, &OriginalBrowser, ORIGINAL_BROWSER_TITLE, OriginalPath, OriginalField,
+                     &OriginalChosen);
+    if (notification == 0 && control && control == ModdedBrowse)
+        BrowseFolder(MainWindow, &ModdedBrowser, MODDED_BROWSER_TITLE, ModdedPath, ModdedField, &ModdedChosen);
+    if (notification == 0 && control && control == DestinationBrowse)
+        BrowseFolder(NULL, &DestinationBrowser, DESTINATION_BROWSER_TITLE, DestinationPath, DestinationField,
+                     &DestinationChosen);
+
+    if (FoldersReady == 0 && OriginalChosen == 1 && ModdedChosen == 1 && DestinationChosen == 1) {
+        EnableWindow(CreateModButton, TRUE);
+        SendMessageA(MainWindow, MSG_STATUS_READY, 0, 0);
+        FoldersReady = 1;
+    }
+
+    if (notification == 0 && control && control == CreateModButton) StartJob();
+}
+
+// Appends to a fixed buffer, cutting what does not fit.
+__attribute__((format(printf, 4, 5)))
+static void Append(char* text, size_t size, size_t* used, const char* format, ...) {
+    if (*used >= size - 1) return;
+    va_list arguments;
+    va_start(arguments, format);
+    int written = vsnprintf(text + *used, size - *used, format, arguments);
+    va_end(arguments);
+    if (written < 0) return;
+    *used += (size_t)written < size - *used ? (size_t)written : size - *used - 1;
+}
+
+// A job that lost files says so once, after its last report; one that
+// lost none ends silently.
+static void OnJobFinished(JobResult* result) {
+    JobStarted = 0;
+    if (!result) return;
+    if (result->failures > 0) {
+        static char text[8192];
+        size_t used = 0;
+        text[0] = '\0';
+        Append(text, sizeof text, &used, JOB_FAILURES_FORMAT, result->failures, result->failures);
+        if (result->warnings > 0) {
+            Append(text, sizeof text, &used, "\n");
+            Append(text, sizeof text, &used, JOB_WARNINGS_FORMAT, result->warnings, result->warnings);
+        }
+        Append(text, sizeof text, &used, "\n");
+        unsigned listed = 0;
+        for (const Problem* problem = result->problems; problem; problem = problem->next) {
+            if (!problem->failure) continue;
+            if (listed == JOB_FAILURES_LISTED) break;
+            char why[300];
+            DescribeProblem(problem, why, sizeof why);
+            Append(text, sizeof text, &used, "\n%s\n    %s", problem->path, why);
+            ++listed;
+        }
+        if (result->failures > listed) {
+            unsigned more = result->failures - listed;
+            Append(text, sizeof text, &used, "\n");
+            Append(text, sizeof text, &used, JOB_MORE_FAILURES_FORMAT, more, more);
+        }
+        Warn(text);
+    }
+    ReleaseJobResult(result);
+    free(result);
+}
+
+static void OnDestroy() {
+    if (JobThreadHandle) CloseHandle(JobThreadHandle);
+    JobThreadHandle = NULL;
+    // The process ends without waiting for the job; what it was writing
+    // must not stay behind as temporary files in the mod.
+    if (JobStarted) AbandonJob();
+    if (LabelFont) DeleteObject(LabelFont);
+    if (BackgroundBitmap) DeleteObject(BackgroundBitmap);
+    LabelFont = NULL;
+    BackgroundBitmap = NULL;
+    QuitCode = 0;
+    PostQuitMessage(QuitCode);
+    QuitFlag = 1;
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE: MainWindow = window; OnCreate(window); return 0;
+    case WM_DESTROY: OnDestroy(); return 0;
+    case WM_CLOSE: DestroyWindow(window); return 0;
+    case WM_HELP: Services.messageBox(window, HELP_TEXT, HELP_CAPTION, MB_OK); return 0;
+    case WM_COMMAND: OnCommand(wParam, lParam); return 0;
+    case MSG_STATUS_READY: StatusCode = 1; return 0;
+    case MSG_STATUS_ORIGINAL_INDEX: StatusCode = 2; return 0;
+    case MSG_STATUS_MODDED_INDEX: StatusCode = 3; return 0;
+    case MSG_STATUS_DEEP_SCAN: StatusCode = 4; return 0;
+    case MSG_STATUS_CREATING_MOD: StatusCode = 5; return 0;
+    case MSG_STATUS_IDLE: StatusCode = 0; return 0;
+    case MSG_JOB_FINISHED: OnJobFinished((JobResult*)lParam); return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
