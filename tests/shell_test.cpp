@@ -1,0 +1,418 @@
+// The main window's procedure in this process, with the folder browser,
+// the message boxes and thread creation replaced by fakes: what the user
+// sees and what starts, for each command.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "appstate.h"
+#include "display.h"
+#include "jobreports.h"
+#include "mainwindow.h"
+#include "messages.h"
+#include "program.h"
+#include "services.h"
+#include "support.h"
+
+namespace {
+
+struct Box {
+    HWND owner;
+    std::string text, caption;
+    UINT type;
+};
+
+struct Browse {
+    HWND owner;
+    std::string title;
+    UINT flags;
+    char* displayName;
+};
+
+std::deque<const char*> Answers;  // what the next browses choose; null: cancelled
+std::vector<Browse> Browses;
+std::vector<Box> Boxes;
+int FreedLists;
+int ThreadsStarted;
+std::vector<UINT> Sent;  // messages sent to the main window, in order
+HHOOK Hook;
+char ItemList[64][8];    // stand-ins for the browser's item lists
+int NextItem;
+std::string ItemPaths[64];
+
+PIDLIST_ABSOLUTE WINAPI FakeBrowse(LPBROWSEINFOA info) {
+    Browses.push_back({info->hwndOwner, info->lpszTitle, info->ulFlags, info->pszDisplayName});
+    const char* answer = Answers.empty() ? nullptr : Answers.front();
+    if (!Answers.empty()) Answers.pop_front();
+    if (!answer) return nullptr;
+    // The real browser leaves the display name in the buffer.
+    strcpy(info->pszDisplayName, "display name");
+    int item = NextItem++ % 64;
+    ItemPaths[item] = answer;
+    return (PIDLIST_ABSOLUTE)ItemList[item];
+}
+
+BOOL WINAPI FakePath(PCIDLIST_ABSOLUTE list, LPSTR path) {
+    const std::string& chosen = ItemPaths[((const char(*)[8])list - ItemList)];
+    strcpy(path, chosen.c_str());
+    return !chosen.empty();
+}
+
+void WINAPI FakeFree(LPVOID) { ++FreedLists; }
+
+int WINAPI FakeBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    Boxes.push_back({owner, text ? text : "", caption ? caption : "", type});
+    return IDOK;
+}
+
+HANDLE WINAPI CountingCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start,
+                                   LPVOID parameter, DWORD flags, LPDWORD id) {
+    ++ThreadsStarted;
+    return CreateThread(security, stack, start, parameter, flags, id);
+}
+
+LRESULT CALLBACK WatchSent(int code, WPARAM wParam, LPARAM lParam) {
+    const CWPSTRUCT* sent = (const CWPSTRUCT*)lParam;
+    if (code == HC_ACTION && sent->hwnd == MainWindow) Sent.push_back(sent->message);
+    return CallNextHookEx(Hook, code, wParam, lParam);
+}
+
+std::vector<WPARAM> Positions;  // positions sent to the progress bar
+
+LRESULT CALLBACK WatchPositions(int code, WPARAM wParam, LPARAM lParam) {
+    const CWPSTRUCT* sent = (const CWPSTRUCT*)lParam;
+    if (code == HC_ACTION && sent->hwnd == ProgressBar && sent->message == PBM_SETPOS) Positions.push_back(sent->wParam);
+    return CallNextHookEx(NULL, code, wParam, lParam);
+}
+
+int Count(UINT message) {
+    int n = 0;
+    for (UINT m : Sent) n += m == message;
+    return n;
+}
+
+void Press(HWND control) {
+    SendMessageA(MainWindow, WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), (LPARAM)control);
+}
+
+std::string Text(HWND window) {
+    char text[1024] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+// Pumps messages until the job's end has been taken in.
+bool AwaitJob() {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 60000;) {
+        MSG message;
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+        if (!JobStarted) return true;
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+    }
+    return false;
+}
+
+class Shell : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(RegisterWindowClasses(GetModuleHandleA(NULL))); }
+
+    void SetUp() override {
+        OriginalPath[0] = ModdedPath[0] = DestinationPath[0] = '\0';
+        OriginalChosen = ModdedChosen = DestinationChosen = 0;
+        FoldersReady = StatusCode = QuitFlag = 0;
+        Answers.clear();
+        Browses.clear();
+        Boxes.clear();
+        Sent.clear();
+        FreedLists = ThreadsStarted = 0;
+        Services = {FakeBrowse, FakePath, FakeFree, FakeBox, CountingCreateThread};
+        ASSERT_TRUE(CreateWindows());
+        Hook = SetWindowsHookExA(WH_CALLWNDPROC, WatchSent, NULL, GetCurrentThreadId());
+    }
+
+    void TearDown() override {
+        UnhookWindowsHookEx(Hook);
+        if (IsWindow(MainWindow)) DestroyWindow(MainWindow);
+        MSG message;
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {}
+        Services = RealServices;
+    }
+
+    void Choose(const char* original, const char* modded, const char* destination) {
+        Answers = {original, modded, destination};
+        Press(OriginalBrowse);
+        Press(ModdedBrowse);
+        Press(DestinationBrowse);
+    }
+};
+
+TEST_F(Shell, WindowAndControlsAsLaidOut) {
+    EXPECT_EQ(GetWindowLongA(MainWindow, GWL_STYLE) & 0x00CF0000, 0x00C80000);
+    EXPECT_EQ(GetWindowLongA(MainWindow, GWL_EXSTYLE) & 0x700, 0x700);
+    RECT outer;
+    GetWindowRect(MainWindow, &outer);
+    EXPECT_EQ(outer.right - outer.left, 500);
+    EXPECT_EQ(outer.bottom - outer.top, 500);
+    int border = (int)MainWindowInfo.cxWindowBorders;
+    EXPECT_EQ(SurfaceWidth, 500 - 2 * border);
+    EXPECT_EQ(SurfaceHeight, 500 - 2 * (int)MainWindowInfo.cyWindowBorders - GetSystemMetrics(SM_CYCAPTION));
+    EXPECT_EQ(GetWindowLongA(SurfaceWindow, GWL_STYLE) & 0xFFFF0000, 0x44000000);
+
+    struct Expected {
+        HWND control;
+        const char* className;
+        const char* text;
+        LONG style;
+        int x, y, width, height;
+    } controls[] = {
+        {OriginalField, "Edit", "Path to the backup of the Kessarandolin Original DATA folder", 0x50800880, 5, 100,
+         480 - 2 * border, 30},
+        {ModdedField, "Edit", "Path to the Kessarandolin Modded DATA folder", 0x50800880, 5, 200, 480 - 2 * border, 30},
+        {DestinationField, "Edit", "Destination mod folder", 0x50800880, 5, 300, 480 - 2 * border, 30},
+        {OriginalBrowse, "Button", "BROWSE", 0x50801400, 350, 65, 100, 30},
+        {ModdedBrowse, "Button", "BROWSE", 0x50801400, 350, 165, 100, 30},
+        {DestinationBrowse, "Button", "BROWSE", 0x50801400, 350, 265, 100, 30},
+        {CreateModButton, "Button", "Create MOD", 0x58801400, 180, 375, 135, 30},  // WS_DISABLED
+        {ProgressBar, "msctls_progress32", "", 0x50010005, 480, 0, 10, 400},
+    };
+    for (const Expected& c : controls) {
+        SCOPED_TRACE(c.text);
+        char className[64];
+        GetClassNameA(c.control, className, sizeof className);
+        EXPECT_STRCASEEQ(className, c.className);
+        EXPECT_EQ(Text(c.control), c.text);
+        // Wine's EDIT draws its own frame in place of WS_BORDER.
+        LONG mask = strcmp(c.className, "Edit") == 0 ? ~(LONG)WS_BORDER : ~0L;
+        EXPECT_EQ(GetWindowLongA(c.control, GWL_STYLE) & mask, c.style & mask);
+        EXPECT_EQ(GetDlgCtrlID(c.control), 0);
+        RECT r;
+        GetWindowRect(c.control, &r);
+        MapWindowPoints(HWND_DESKTOP, MainWindow, (POINT*)&r, 2);
+        EXPECT_EQ(r.left, c.x);
+        EXPECT_EQ(r.top, c.y);
+        EXPECT_EQ(r.right - r.left, c.width);
+        EXPECT_EQ(r.bottom - r.top, c.height);
+        HFONT font = (HFONT)SendMessageA(c.control, WM_GETFONT, 0, 0);
+        if (c.control == ProgressBar) continue;
+        LOGFONTA logFont;
+        ASSERT_TRUE(GetObjectA(font, sizeof logFont, &logFont));
+        EXPECT_STREQ(logFont.lfFaceName, "Arial");
+        EXPECT_EQ(logFont.lfWeight, 800);
+        EXPECT_EQ(logFont.lfQuality, ANTIALIASED_QUALITY);
+        bool field = strcmp(c.className, "Edit") == 0;
+        EXPECT_EQ(logFont.lfHeight, field ? 18 : 24);
+        EXPECT_EQ(logFont.lfItalic != 0, field);
+    }
+    EXPECT_FALSE(IsWindowEnabled(CreateModButton));
+    EXPECT_EQ(SendMessageA(ProgressBar, PBM_GETBKCOLOR, 0, 0), (LRESULT)RGB(0, 0, 0));
+    EXPECT_EQ(SendMessageA(ProgressBar, PBM_GETBARCOLOR, 0, 0), (LRESULT)RGB(255, 0, 0));
+}
+
+TEST_F(Shell, ReadinessComesOnceAndAnEmptyChoiceTakesItBack) {
+    Choose("C:\\a", "C:\\b", nullptr);
+    EXPECT_EQ(Count(MSG_STATUS_READY), 0);
+    EXPECT_FALSE(IsWindowEnabled(CreateModButton));
+    Answers = {"C:\\c"};
+    Press(DestinationBrowse);
+    EXPECT_EQ(Count(MSG_STATUS_READY), 1);
+    EXPECT_EQ(StatusCode, 1);
+    EXPECT_EQ(FoldersReady, 1);
+    EXPECT_TRUE(IsWindowEnabled(CreateModButton));
+    EXPECT_EQ(Text(DestinationField), "C:\\c");
+    EXPECT_STREQ(DestinationPath, "C:\\c");
+    Answers = {"C:\\d"};
+    Press(ModdedBrowse);
+    SendMessageA(MainWindow, WM_COMMAND, MAKEWPARAM(0, EN_SETFOCUS), (LPARAM)OriginalField);
+    EXPECT_EQ(Count(MSG_STATUS_READY), 1);
+
+    // The three browsers: titles, flags, owners, the path buffers as their
+    // display-name buffers; every item list returned is freed.
+    ASSERT_EQ(Browses.size(), 5u);
+    const char* titles[3] = {"original data folder", "modded data folder", "destination data folder"};
+    HWND owners[3] = {MainWindow, MainWindow, NULL};
+    char* buffers[3] = {OriginalPath, ModdedPath, DestinationPath};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Browses[i].title, titles[i]);
+        EXPECT_EQ(Browses[i].flags, 0x50u);
+        EXPECT_EQ(Browses[i].owner, owners[i]);
+        EXPECT_EQ(Browses[i].displayName, buffers[i]);
+    }
+    EXPECT_EQ(FreedLists, 4);
+
+    // A job's phase shows, then a cancelled choice clears it at once.
+    SendMessageA(MainWindow, MSG_STATUS_DEEP_SCAN, 0, 0);
+    EXPECT_EQ(StatusCode, 4);
+    Answers = {nullptr};
+    Press(OriginalBrowse);
+    EXPECT_EQ(StatusCode, 0);
+    EXPECT_EQ(FoldersReady, 0);
+    EXPECT_EQ(OriginalChosen, 0);
+    EXPECT_EQ(OriginalPath[0], '\0');
+    EXPECT_EQ(Text(OriginalField), "");
+    EXPECT_FALSE(IsWindowEnabled(CreateModButton));
+    EXPECT_EQ(FreedLists, 4);
+    // A choice that is no folder on disk counts as cancelled.
+    Answers = {""};
+    Press(ModdedBrowse);
+    EXPECT_EQ(ModdedChosen, 0);
+    EXPECT_EQ(ModdedPath[0], '\0');
+}
+
+TEST_F(Shell, StatusMessagesSetTheStatusAnd0x404IsLeftAlone) {
+    UINT messages[6] = {MSG_STATUS_IDLE, MSG_STATUS_READY, MSG_STATUS_ORIGINAL_INDEX, MSG_STATUS_MODDED_INDEX,
+                        MSG_STATUS_DEEP_SCAN, MSG_STATUS_CREATING_MOD};
+    for (int code = 5; code >= 0; --code) {
+        EXPECT_EQ(SendMessageA(MainWindow, messages[code], 7, 9), 0);
+        EXPECT_EQ(StatusCode, code);
+        EXPECT_EQ(StatusMessage(code), messages[code]);
+    }
+    SendMessageA(MainWindow, MSG_STATUS_READY, 0, 0);
+    SendMessageA(MainWindow, WM_APP + 0x404, 0, 0);
+    EXPECT_EQ(StatusCode, 1);
+}
+
+TEST_F(Shell, HelpShowsTheWholeTextByteForByte) {
+    SendMessageA(MainWindow, WM_HELP, 0, 0);
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].owner, MainWindow);
+    EXPECT_EQ(Boxes[0].caption, "---HELP---");
+    EXPECT_EQ(Boxes[0].type, (UINT)MB_OK);
+    const std::string& text = Boxes[0].text;
+    uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a of the 24 lines in Windows-1252
+    for (unsigned char c : text) hash = (hash ^ c) * 0x100000001b3ull;
+    EXPECT_EQ(text.size(), 1317u);
+    EXPECT_EQ(hash, 0x6e690ecc6a9b43e8ull);
+    EXPECT_EQ(text.substr(65, 65), "                 KESSARANDOLIN MOD EXTRACTOR                    \n");
+    EXPECT_NE(text.find("d\xE9tecte"), std::string::npos);
+    EXPECT_EQ(text.back(), '\n');
+}
+
+TEST_F(Shell, CreateModRefusesUnusableFoldersWithOneBox) {
+    TempDir dir;
+    CreateDirectoryA((dir / "o").c_str(), NULL);
+    CreateDirectoryA((dir / "m").c_str(), NULL);
+    std::string o = dir / "o", m = dir / "m", d = dir / "d";
+    const std::string different = "s\xE9lectionnez des repertoires diff\xE9rents\nselect different folders";
+    struct Case {
+        std::string original, modded, destination;
+        std::string text;  // the box's text
+    } cases[] = {
+        {o, m, o, different},
+        {o, o, d, different},
+        {o, m, m, different},
+        // Differs only in letter case: not equal byte for byte, but the
+        // folder check sees the same folder.
+        {o, dir / "O", d, ""},
+        {o, dir / "gone", d, "repertoire introuvable ou inutilisable\nfolder not found or unusable\n" + dir / "gone"},
+        {o, dir / "o\\sub", d, "un repertoire est dans l'autre\none folder lies inside the other\n" + dir / "o\\sub"},
+        {o, m, dir / "o\\sub", "le repertoire Data de la cible touche un repertoire lu\n"},
+    };
+    CreateDirectoryA((dir / "o\\sub").c_str(), NULL);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.modded + " " + c.destination);
+        Boxes.clear();
+        Choose(c.original.c_str(), c.modded.c_str(), c.destination.c_str());
+        Press(CreateModButton);
+        EXPECT_EQ(ThreadsStarted, 0);
+        if (ThreadsStarted) ASSERT_TRUE(AwaitJob());
+        ASSERT_EQ(Boxes.size(), 1u);
+        EXPECT_EQ(Boxes[0].caption, "erreur/error");
+        EXPECT_EQ(Boxes[0].type, (UINT)MB_ICONWARNING);
+        EXPECT_EQ(Boxes[0].owner, MainWindow);
+        if (!c.text.empty()) EXPECT_EQ(Boxes[0].text.substr(0, c.text.size()), c.text);
+        else EXPECT_EQ(Boxes[0].text, "le meme repertoire est choisi deux fois\nthe same folder is chosen twice\n" + c.modded);
+    }
+
+    // A folder cleared during a job leaves Create MOD enabled at the job's
+    // end; an empty path then starts nothing either.
+    Boxes.clear();
+    Choose(o.c_str(), m.c_str(), d.c_str());
+    OriginalPath[0] = '\0';
+    Press(CreateModButton);
+    EXPECT_EQ(ThreadsStarted, 0);
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].text.substr(0, 12), "s\xE9lectionnez");
+}
+
+TEST_F(Shell, OneJobAtATimeAndItsFailuresInOneBox) {
+    JobTrees trees;
+    WriteFile(trees.original + "\\same.txt", "same");
+    WriteFile(trees.modded + "\\same.txt", "same");
+    for (int i = 0; i < 12; ++i) WriteFile(trees.modded + "\\new" + std::to_string(i) + ".txt", "new");
+    CreateDirectoryA(trees.destination.c_str(), NULL);
+    Choose(trees.original.c_str(), trees.modded.c_str(), trees.destination.c_str());
+
+    // Two presses before the job has begun: one job.
+    Press(CreateModButton);
+    Press(CreateModButton);
+    EXPECT_EQ(ThreadsStarted, 1);
+    ASSERT_TRUE(AwaitJob());
+    EXPECT_TRUE(Boxes.empty());
+    EXPECT_EQ(ListTree(trees.destination + "\\Data").size(), 12u);
+    std::vector<UINT> statuses;
+    for (UINT m : Sent)
+        if (m >= MSG_STATUS_READY && m <= MSG_STATUS_IDLE) statuses.push_back(m);
+    std::vector<UINT> expected = {MSG_STATUS_READY, MSG_STATUS_ORIGINAL_INDEX, MSG_STATUS_MODDED_INDEX,
+                                  MSG_STATUS_DEEP_SCAN, MSG_STATUS_CREATING_MOD, MSG_STATUS_IDLE};
+    EXPECT_EQ(statuses, expected);
+    EXPECT_EQ(StatusCode, 0);
+    EXPECT_EQ(JobRunning.load(), 0);
+    EXPECT_TRUE(IsWindowEnabled(CreateModButton));
+    EXPECT_EQ(SendMessageA(ProgressBar, PBM_GETRANGE, FALSE, 0), 12);
+    EXPECT_EQ(SendMessageA(ProgressBar, PBM_GETPOS, 0, 0), 0);
+
+    // A second job whose copies fail: one box, the count, ten paths.
+    FaultInjector faults;
+    faults.Fail(FAULT_COPY, 1, ERROR_ACCESS_DENIED, true);
+    Press(CreateModButton);
+    EXPECT_EQ(ThreadsStarted, 2);
+    ASSERT_TRUE(AwaitJob());
+    ASSERT_EQ(Boxes.size(), 1u);
+    const std::string& text = Boxes[0].text;
+    EXPECT_EQ(Boxes[0].caption, "erreur/error");
+    EXPECT_EQ(text.substr(0, text.find('\n')), "12 fichier(s) ou repertoire(s) en \xE9" "chec, le mod est incomplet");
+    EXPECT_NE(text.find("\n12 path(s) failed, the mod is incomplete\n"), std::string::npos);
+    size_t named = 0;
+    for (size_t at = text.find(trees.modded + "\\new"); at != std::string::npos;
+         at = text.find(trees.modded + "\\new", at + 1))
+        ++named;
+    EXPECT_EQ(named, 10u);
+    EXPECT_NE(text.find("... and 2 more"), std::string::npos);
+}
+
+TEST_F(Shell, PositionsAreSentAtMostOncePerFrameButEachPhaseEndsRight) {
+    WindowReports.setProgressRange(ProgressBar, 100000);
+    HHOOK countPositions = SetWindowsHookExA(WH_CALLWNDPROC, WatchPositions, NULL, GetCurrentThreadId());
+    DWORD start = GetTickCount();
+    for (uint32_t position = 0; position <= 100000; ++position) WindowReports.setProgressPosition(ProgressBar, position);
+    DWORD elapsed = GetTickCount() - start;
+    UnhookWindowsHookEx(countPositions);
+    int sent = (int)Positions.size();
+    ASSERT_GE(sent, 2);
+    EXPECT_EQ(Positions.front(), 0u);
+    EXPECT_EQ(Positions.back(), 100000u);
+    EXPECT_LE(sent, 3 + (int)elapsed / POSITION_INTERVAL_MS);
+    EXPECT_EQ(SendMessageA(ProgressBar, PBM_GETPOS, 0, 0), 100000);
+}
+
+TEST_F(Shell, TearDownFreesTheSceneObjectsAndQuitsWithCodeZero) {
+    LabelFont = CreateFontA(20, 10, 0, 0, 900, 0, 0, 0, 1, 7, 0, 4, 0, "Calibri");
+    BackgroundBitmap = CreateBitmap(4, 4, 1, 24, NULL);
+    HGDIOBJ font = LabelFont, bitmap = BackgroundBitmap;
+    SendMessageA(MainWindow, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(MainWindow));
+    EXPECT_EQ(QuitFlag, 1);
+    EXPECT_EQ(QuitCode, 0);
+    EXPECT_EQ(GetObjectType(font), 0u);
+    EXPECT_EQ(GetObjectType(bitmap), 0u);
+    MSG quit;
+    ASSERT_TRUE(PeekMessageA(&quit, NULL, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(quit.wParam, 0u);
+}
+
+}  // namespace
