@@ -1,0 +1,171 @@
+#!/usr/bin/env bash
+# The window program end to end, driven from outside as a user would:
+# F1's help box, three folders chosen through the real folder browser by
+# keyboard, Create MOD extracting a generated pair of trees, the box for
+# equal folders, and the close button ending the process with 0.
+#
+#   gui_e2e.sh BUILD_DIR   (needs a display: run it under cmake/with-xvfb.sh)
+#
+# Uses a Wine prefix of its own, in a temporary folder that it removes, and
+# leaves the screenshots in BUILD_DIR/e2e.
+set -euo pipefail
+
+build=$(cd "$1" && pwd)
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+program=$build/ModExtractor.exe
+inspector_exe=$build/tests/inspector.exe
+run=$source_dir/cmake/wine-run.sh
+shots=$build/e2e
+TITLE="KESSARANDOLIN MOD EXTRACTOR"
+BROWSER="Browse for Folder"
+
+work=$(mktemp -d)
+state=$work/wine
+app=
+cleanup() {
+    if [ -n "$app" ]; then kill "$app" 2>/dev/null || true; fi
+    "$run" "$state" --shutdown
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "gui_e2e: $*" >&2
+    import -window root "$shots/failure.png" 2>/dev/null || true
+    exit 1
+}
+inspector() { "$run" "$state" "$inspector_exe" "$@"; }
+
+# The trees: new, changed (one byte deep in the second chunk), unchanged,
+# nested and empty files; the mod must hold exactly the new and changed ones.
+tree=$work/tree
+mkdir -p "$tree/orig/Meshes/rocks" "$tree/mod/Meshes/rocks" "$tree/mod/Textures/new" "$tree/dest"
+head -c 3000000 /dev/urandom >"$tree/orig/Meshes/rocks/big.nif"
+cp "$tree/orig/Meshes/rocks/big.nif" "$tree/mod/Meshes/rocks/big.nif"
+printf '\x5a' | dd of="$tree/mod/Meshes/rocks/big.nif" bs=1 seek=2000000 conv=notrunc status=none
+cmp -s "$tree/orig/Meshes/rocks/big.nif" "$tree/mod/Meshes/rocks/big.nif" && printf '\x5b' |
+    dd of="$tree/mod/Meshes/rocks/big.nif" bs=1 seek=2000000 conv=notrunc status=none
+echo same >"$tree/orig/same.txt"
+echo same >"$tree/mod/same.txt"
+echo "new texture" >"$tree/mod/Textures/new/wall.dds"
+: >"$tree/mod/Textures/empty.dds"
+expected="Meshes/rocks/big.nif
+Textures/empty.dds
+Textures/new/wall.dds"
+
+# The prefix, with drive T: on the trees, linked before its services start
+# so that the folder browser lists it.
+inspector gone "no such window" 0 || true
+ln -s "$tree" "$state/prefix/dosdevices/t:"
+"$run" "$state" --shutdown
+mkdir -p "$shots"
+rm -f "$shots"/*.png
+
+"$run" "$state" "$program" >"$work/program.log" 2>&1 &
+app=$!
+inspector wait "$TITLE" 60000 || fail "the window did not appear"
+sleep 1
+import -window root -crop 500x500+0+0 "$shots/window.png"
+
+focus() {
+    local id
+    id=$(xdotool search --sync --name "^$1\$" | head -n1)
+    xdotool windowfocus --sync "$id"
+}
+
+# F1 on the window: the help box with the whole text.
+focus "$TITLE"
+xdotool key F1
+inspector wait "---HELP---" 10000 || fail "F1 showed no help box"
+help=$(inspector list "---HELP---")
+grep -qF 'text=----------------------------------------------------------------\n                 KESSARANDOLIN MOD EXTRACTOR                    \n' <<<"$help" ||
+    fail "help text: $help"
+grep -qaF "$(printf 'ce programme d\xe9tecte')" <<<"$help" || fail "help text lost its accents"
+grep -qF '5) mod is created in the target directory\n----------------------------------------------------------------\n' <<<"$help" ||
+    fail "help text ends wrong"
+inspector click "---HELP---" OK
+inspector gone "---HELP---" 5000 || fail "the help box stayed"
+
+# The browser's tree by keyboard: Down until the folder box names the
+# wanted item, then Right to open it or Return to choose it.
+browser_folder() {
+    inspector list "$BROWSER" | sed -n 's/^control class=Edit .* text=//p'
+}
+walk() {
+    local name=$1 key=$2 current previous
+    current=$(browser_folder)
+    for _ in $(seq 40); do
+        [ "$current" = "$name" ] && break
+        previous=$current
+        xdotool key Down
+        # The folder box follows the tree's selection a moment later.
+        for _ in $(seq 20); do
+            current=$(browser_folder)
+            [ "$current" != "$previous" ] && break
+            sleep 0.1
+        done
+    done
+    [ "$current" = "$name" ] || fail "the folder browser never reached \"$name\""
+    xdotool key "$key"
+}
+choose() {  # BROWSE button number, folder name under T:
+    inspector click "$TITLE" BROWSE "$1"
+    inspector wait "$BROWSER" 10000 || fail "BROWSE $1 opened no folder browser"
+    focus "$BROWSER"
+    # The tree is filled, and Desktop selected, before keys count.
+    for _ in $(seq 50); do [ "$(browser_folder)" = "Desktop" ] && break; sleep 0.1; done
+    walk "My Computer" Right
+    walk " (T:)" Right
+    walk "$2" Return
+    inspector gone "$BROWSER" 5000 || fail "the folder browser stayed open"
+}
+control() {  # the line of the control with this text
+    inspector list "$TITLE" | grep -F "text=$1" | head -n1
+}
+
+choose 1 orig
+choose 2 mod
+grep -q "enabled=0" <<<"$(control "Create MOD")" || fail "Create MOD enabled before the third folder"
+choose 3 dest
+[ -n "$(control 'T:\\orig')" ] || fail "the original field does not show T:\\orig"
+[ -n "$(control 'T:\\dest')" ] || fail "the destination field does not show T:\\dest"
+grep -q "enabled=1" <<<"$(control "Create MOD")" || fail "Create MOD not enabled with three folders"
+import -window root -crop 500x500+0+0 "$shots/window-ready.png"
+
+# Create MOD: the mod appears, byte for byte, and the window is ready again.
+inspector click "$TITLE" "Create MOD"
+for _ in $(seq 120); do
+    if [ -d "$tree/dest/Data" ] && grep -q "enabled=1" <<<"$(control "Create MOD")" &&
+        [ "$(inspector progress "$TITLE")" = "0 3" ]; then
+        break
+    fi
+    sleep 0.5
+done
+got=$(cd "$tree/dest/Data" 2>/dev/null && find . -type f | sed 's|^\./||' | sort)
+[ "$got" = "$expected" ] || fail "the mod holds \"$got\", expected \"$expected\""
+for file in $expected; do
+    cmp "$tree/mod/$file" "$tree/dest/Data/$file" || fail "$file differs from the modded one"
+done
+! inspector wait "erreur/error" 500 || fail "a job without failures showed a box"
+
+# Three equal folders: the warning, and nothing starts.
+choose 2 orig
+choose 3 orig
+inspector click "$TITLE" "Create MOD"
+inspector wait "erreur/error" 10000 || fail "equal folders gave no warning"
+box=$(inspector list "erreur/error")
+grep -qaF "text=$(printf 's\xe9lectionnez des repertoires diff\xe9rents\\nselect different folders')" <<<"$box" ||
+    fail "warning text: $box"
+grep -q "icon=1" <<<"$box" || fail "the warning box has no icon"
+import -window root -crop 700x700+0+0 "$shots/equal-folders.png"
+inspector click "erreur/error" OK
+inspector gone "erreur/error" 5000 || fail "the warning stayed"
+[ ! -e "$tree/orig/Data" ] || fail "a job ran on equal folders"
+
+# The close button's message: the process ends with 0.
+inspector close "$TITLE"
+status=0
+wait "$app" || status=$?
+app=
+[ "$status" -eq 0 ] || fail "the program ended with $status"
+echo "gui_e2e: passed"
