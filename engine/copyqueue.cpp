@@ -103,7 +103,7 @@ static void ForgetFolders() {
 }
 
 struct Leftovers {
-    char* folder;  // PATH_BUFFER_SIZE bytes, the folder's path, extended in place
+    char* folder;  // PATH_BUFFER_SIZE bytes of its own: the folder's path, extended in place
     size_t length;
 };
 
@@ -130,7 +130,9 @@ static SysError CheckFolder(char* folder, size_t length, bool isData, char* reso
         error = Sys.resolvePath(folder, resolved, PATH_BUFFER_SIZE);
         if (error) return error;
         if (strcmp(resolved, Job.DataRoot) != 0 && !PathInside(resolved, Job.DataRoot)) return ENGINE_OUTSIDE_DATA;
-        Leftovers found = {folder, length};
+        // The resolved path is done with; its buffer takes the leftovers' paths.
+        memcpy(resolved, folder, length + 1);
+        Leftovers found = {resolved, length};
         Sys.listFolder(folder, RemoveLeftover, &found);  // a folder that cannot be listed holds none we could remove
     }
     RememberFolder(folder, length);

@@ -88,7 +88,8 @@ struct SysCalls {
 
     // Creates the one folder `folder`; its parent must exist. `*made` tells
     // whether it was made now: an existing folder (links followed) is
-    // success with `*made` false, an existing non-folder is an error.
+    // success with `*made` false, an existing non-folder is an error. On
+    // Win32 an existing junction or folder link is ENGINE_OUTSIDE_DATA.
     SysError (*makeFolder)(const char* folder, bool* made);
 
     // Copies the request's source to its target, replacing an existing

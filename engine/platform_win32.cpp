@@ -249,8 +249,12 @@ static SysError MakeOneFolder(const char* folder, bool* made) {
     SysError error = LastError();
     if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return error;
     DWORD attributes = GetFileAttributesA(folder);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
-    return ENGINE_NOT_A_FOLDER;
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ENGINE_NOT_A_FOLDER;
+    // Where a junction or folder link leads cannot be told everywhere (no
+    // final path before Vista, none that follows links under Wine): it is
+    // never written through.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return ENGINE_OUTSIDE_DATA;
+    return 0;
 }
 
 static std::atomic<unsigned> TemporaryCounter;

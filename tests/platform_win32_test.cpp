@@ -431,3 +431,25 @@ TEST(Win32Platform, DeviceNamesAreNoFiles) {
     EXPECT_EQ(0u, Sys.examine("NUL", &kind, &id));
     EXPECT_EQ(ENTRY_OTHER, kind);
 }
+
+typedef BOOLEAN(WINAPI* MakeLinkFunction)(LPCSTR, LPCSTR, DWORD);
+
+TEST(Win32Platform, FolderLinkInsideDataNeverLeadsACopyOutsideIt) {
+    JobTrees t;
+    WriteFile(t.original + "\\sub\\a.txt", "original");
+    WriteFile(t.modded + "\\sub\\a.txt", "modded");
+    WriteFile(t.modded + "\\top.txt", "top");
+    CreateDirectoryA(t.destination.c_str(), nullptr);
+    CreateDirectoryA((t.destination + "\\Data").c_str(), nullptr);
+    MakeLinkFunction makeLink =
+        (MakeLinkFunction)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA");
+    std::string link = t.destination + "\\Data\\sub";
+    // Wine answers TRUE and makes nothing.
+    if (!makeLink || !makeLink(link.c_str(), (t.original + "\\sub").c_str(), 1) ||
+        GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "no folder links here";
+    t.Run();
+    EXPECT_EQ(Paths{t.modded + "\\sub\\a.txt"}, FailedPaths(t.result)) << ProblemText(t.result);
+    EXPECT_EQ("original", ReadFile(t.original + "\\sub\\a.txt"));
+    EXPECT_EQ("top", ReadFile(t.destination + "\\Data\\top.txt"));
+}
