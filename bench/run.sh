@@ -235,7 +235,6 @@ speed_bench() {
         mkdir -p "$dest"
         run_timed "$name" "$dest"
         check_output "$TREES" "$dest" "$name" || ok=0
-        rm -rf "$dest"
         sync
     done
 
@@ -254,11 +253,15 @@ speed_bench() {
             run_timed "$name" "$dest"
             times[$name]+="$ELAPSED "
             line+=" $name $(secs "$ELAPSED") s [$(($(disk_reads) - before))],"
-            rm -rf "$dest"
             sync
         done
         echo "${line%,}"
     done
+    # Deleting a destination right before the next run would charge that run
+    # for it (ext4 scans recently freed inodes when it creates files): every
+    # run had a destination of its own, and they all go only now.
+    rm -rf "$WORK"/dest-*
+    sync
 
     local m_mod m_rs m_lim m_ovl
     m_mod=$(median ${times[modextract]})
@@ -276,7 +279,7 @@ speed_bench() {
     r_rs=$(awk -v a="$m_mod" -v b="$m_rs" 'BEGIN { printf "%.3f", a / b }')
     r_lim=$(awk -v a="$m_mod" -v b="$m_lim" 'BEGIN { printf "%.3f", a / b }')
     echo "ratios:"
-    echo "  modextract / rsync = $r_rs   target <= 0.70   $(verdict "$r_rs" 0.70)"
+    echo "  modextract / rsync = $r_rs   target <= 0.60   $(verdict "$r_rs" 0.60)"
     echo "  modextract / limit = $r_lim   target <= 1.20   $(verdict "$r_lim" 1.20)"
     echo "  modextract / overlap = $(awk -v a="$m_mod" -v b="$m_ovl" 'BEGIN { printf "%.3f", a / b }')   (no target: the floor when writing overlaps reading)"
 

@@ -1,16 +1,18 @@
 #include "cli.h"
 
 #include <chrono>
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "foldercheck.h"
+#include "interrupt.h"
 #include "job.h"
 
 static const char VERSION[] = "1.0.0";
 
 static const char USAGE[] =
-    "usage: modextract [-n|--dry-run] [-q|--quiet] ORIGINAL MODDED DESTINATION\n";
+    "usage: modextract [-n|--dry-run] [-q|--quiet] [-z|--null] ORIGINAL MODDED DESTINATION\n";
 
 static const char HELP[] =
     "\n"
@@ -21,11 +23,16 @@ static const char HELP[] =
     "  -n, --dry-run  write nothing; list what would be copied on standard\n"
     "                 output, 'A path' for a new file, 'M path' for a changed one\n"
     "  -q, --quiet    no progress line, warnings or summary\n"
+    "  -z, --null     end each listed entry with NUL instead of a line break,\n"
+    "                 and quote no name\n"
     "  -h, --help     this text\n"
     "      --version  the program's version\n"
     "\n"
     "Exit status: 0 all went well, 1 some paths failed (each is named on\n"
-    "standard error), 2 usage error or unusable folders (nothing written).\n";
+    "standard error), 2 usage error or unusable folders (nothing written),\n"
+    "130 or 143 stopped by SIGINT or SIGTERM (a second one ends it at once).\n"
+    "A name holding a control character or a double quote is shown C-quoted,\n"
+    "as in \"a\\nb.txt\".\n";
 
 typedef std::chrono::steady_clock Clock;
 
@@ -104,6 +111,39 @@ static const char* WithoutLeadingSeparator(const char* relative) {
     return IsPathSeparator(relative[0]) ? relative + 1 : relative;
 }
 
+// Writes `path` as it is, or, when it holds a control character or a double
+// quote, C-quoted ("a\nb.txt"), so that every entry stays on one line and
+// an odd name cannot pass for another. Other bytes pass untouched.
+static void PutPath(FILE* stream, const char* path) {
+    bool plain = true;
+    for (const unsigned char* at = (const unsigned char*)path; *at && plain; ++at)
+        plain = *at >= 0x20 && *at != 0x7f && *at != '"';
+    if (plain) {
+        fputs(path, stream);
+        return;
+    }
+    static const char ESCAPED[] = "\a\b\t\n\v\f\r\"\\";
+    static const char LETTERS[] = "abtnvfr\"\\";
+    fputc('"', stream);
+    for (const unsigned char* at = (const unsigned char*)path; *at; ++at) {
+        const char* escape = strchr(ESCAPED, *at);
+        if (escape) fprintf(stream, "\\%c", LETTERS[escape - ESCAPED]);
+        else if (*at < 0x20 || *at == 0x7f) fprintf(stream, "\\%03o", *at);
+        else fputc(*at, stream);
+    }
+    fputc('"', stream);
+}
+
+// Everything for standard output is written: a failure to write it (a full
+// disk, a closed pipe) is the run's failure, named once.
+static int FinishOutput(FILE* out, FILE* err, int status) {
+    errno = 0;
+    if (fflush(out) == 0 && !ferror(out)) return status;
+    int error = errno;
+    fprintf(err, "modextract: write error: %s\n", error ? strerror(error) : "output failed");
+    return status == EXIT_CLEAN ? EXIT_SOME_FAILED : status;
+}
+
 static int Usage(FILE* err, const char* why) {
     fprintf(err, "modextract: %s\n%s", why, USAGE);
     return EXIT_REFUSED;
@@ -112,6 +152,7 @@ static int Usage(FILE* err, const char* why) {
 int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTerminal) {
     bool dryRun = false;
     bool quiet = false;
+    bool null = false;
     const char* folders[3];
     int folderCount = 0;
     bool optionsEnded = false;
@@ -127,12 +168,14 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
             dryRun = true;
         } else if (strcmp(arg, "--quiet") == 0) {
             quiet = true;
+        } else if (strcmp(arg, "--null") == 0) {
+            null = true;
         } else if (strcmp(arg, "--help") == 0) {
             fprintf(out, "%s%s", USAGE, HELP);
-            return EXIT_CLEAN;
+            return FinishOutput(out, err, EXIT_CLEAN);
         } else if (strcmp(arg, "--version") == 0) {
             fprintf(out, "modextract %s\n", VERSION);
-            return EXIT_CLEAN;
+            return FinishOutput(out, err, EXIT_CLEAN);
         } else if (arg[1] == '-') {
             char why[300];
             snprintf(why, sizeof why, "unknown option '%.200s'", arg);
@@ -141,9 +184,10 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
             for (const char* flag = arg + 1; *flag; ++flag) {
                 if (*flag == 'n') dryRun = true;
                 else if (*flag == 'q') quiet = true;
+                else if (*flag == 'z') null = true;
                 else if (*flag == 'h') {
                     fprintf(out, "%s%s", USAGE, HELP);
-                    return EXIT_CLEAN;
+                    return FinishOutput(out, err, EXIT_CLEAN);
                 } else {
                     char why[64];
                     snprintf(why, sizeof why, "unknown option '-%c'", *flag);
@@ -159,6 +203,9 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
         fprintf(err, "modextract: %s\n", reason);
         return EXIT_REFUSED;
     }
+
+    WatchInterrupts();
+    if (int status = InterruptExitStatus()) return status;  // stopped before the job began
 
     JobResult result = {};
     result.keepChangedList = dryRun;
@@ -186,17 +233,22 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
 
     if (dryRun) {
         size_t rootLength = strlen(folders[1]);
-        for (FileNode* node = result.changedList; node && !IsSentinel(node); node = node->next)
-            fprintf(out, "%c %s\n", (node->flags & NODE_NEW) ? 'A' : 'M',
-                    WithoutLeadingSeparator(RelativePath(node, rootLength)));
-        fflush(out);
+        for (FileNode* node = result.changedList; node && !IsSentinel(node); node = node->next) {
+            fprintf(out, "%c ", (node->flags & NODE_NEW) ? 'A' : 'M');
+            const char* relative = WithoutLeadingSeparator(RelativePath(node, rootLength));
+            if (null) fputs(relative, out);
+            else PutPath(out, relative);
+            fputc(null ? '\0' : '\n', out);
+        }
     }
 
     for (Problem* problem = result.problems; problem; problem = problem->next) {
         if (!problem->failure && quiet) continue;
         char text[512];
         DescribeProblem(problem, text, sizeof text);
-        fprintf(err, "modextract: %s%s: %s\n", problem->failure ? "" : "warning: ", problem->path, text);
+        fprintf(err, "modextract: %s", problem->failure ? "" : "warning: ");
+        PutPath(err, problem->path);
+        fprintf(err, ": %s\n", text);
     }
     uint32_t listedProblems = 0;
     for (Problem* problem = result.problems; problem; problem = problem->next) ++listedProblems;
@@ -209,17 +261,30 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
         size_t length = strlen(destination);
         char separator[2] = {PathSeparator(), '\0'};
         if (length && IsPathSeparator(destination[length - 1])) separator[0] = '\0';
-        if (result.newFiles + result.changedFiles == 0)
+        if (result.abandoned) {
+            // Said below, whatever --quiet asks.
+        } else if (result.newFiles + result.changedFiles == 0) {
             fprintf(err, "modextract: %u files scanned, nothing new or changed; nothing written\n", result.moddedFiles);
-        else if (dryRun)
-            fprintf(err, "modextract: %u files scanned, %u new, %u changed would go to %s%sData\n",
-                    result.moddedFiles, result.newFiles, result.changedFiles, destination, separator);
-        else
-            fprintf(err, "modextract: %u files scanned, %u new, %u changed, %u failed; mod in %s%sData\n",
-                    result.moddedFiles, result.newFiles, result.changedFiles, result.failures, destination, separator);
+        } else {
+            if (dryRun)
+                fprintf(err, "modextract: %u files scanned, %u new, %u changed would go to ", result.moddedFiles,
+                        result.newFiles, result.changedFiles);
+            else
+                fprintf(err, "modextract: %u files scanned, %u new, %u changed, %u failed; mod in ",
+                        result.moddedFiles, result.newFiles, result.changedFiles, result.failures);
+            PutPath(err, destination);
+            fprintf(err, "%sData\n", separator);
+        }
     }
     int status = result.failures ? EXIT_SOME_FAILED : EXIT_CLEAN;
+    if (result.abandoned) {
+        if (dryRun)
+            fprintf(err, "modextract: interrupted: the list above is incomplete\n");
+        else
+            fprintf(err, "modextract: interrupted: %u files copied, %u not copied; no partial file left\n",
+                    result.copiedFiles, result.notCopied);
+        if (InterruptExitStatus()) status = InterruptExitStatus();
+    }
     ReleaseJobResult(&result);
-    if (ferror(out)) status = EXIT_SOME_FAILED;
-    return status;
+    return FinishOutput(out, err, status);
 }

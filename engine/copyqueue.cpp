@@ -7,6 +7,8 @@
 #include <mutex>
 #include <thread>
 
+#include "deepscan.h"
+#include "foldercheck.h"
 #include "job.h"
 #include "modassembly.h"
 
@@ -29,16 +31,137 @@ static bool Stopping;
 static std::thread Copiers[MAX_COPIERS];
 static unsigned CopierCount;
 
+// Abandoning: guarded by Lock, except the flag, which copies in flight read
+// between chunks.
+static bool JobActive;
+static std::atomic<bool> Abandoned;
+static unsigned InFlight;                // copies started and not yet ended
+static std::condition_variable Landed;   // InFlight fell to 0
+
 // Per copier: the last folder it made, since neighbours share folders.
 struct CopierState {
     char target[PATH_BUFFER_SIZE];
     char folder[PATH_BUFFER_SIZE];
     char lastFolderMade[PATH_BUFFER_SIZE];
+    char resolved[PATH_BUFFER_SIZE];
+    unsigned char* chunk;  // page-aligned CHUNK_SIZE bytes, or null: copies go in the kernel only
 };
 
 static CopierState InlineState;  // for copies made on the awaiting thread
 
-static void CopyOne(const FileNode* node, CopierState* state, CopyOutcome* outcome) {
+// Folders below the destination's Data folder that were made or checked by
+// this job, shared by the copiers: each folder is checked once. Open
+// addressing over heap copies of the paths.
+static std::mutex FolderLock;
+static char** KnownFolders;
+static uint32_t KnownMask;
+static uint32_t KnownCount;
+
+static bool FolderKnown(const char* folder, size_t length) {
+    std::lock_guard<std::mutex> hold(FolderLock);
+    if (!KnownFolders) return false;
+    for (uint32_t slot = HashPath(folder, length) & KnownMask; KnownFolders[slot]; slot = (slot + 1) & KnownMask)
+        if (strncmp(KnownFolders[slot], folder, length) == 0 && KnownFolders[slot][length] == '\0') return true;
+    return false;
+}
+
+// Remembers a checked folder. When memory runs out it is simply checked
+// again next time, which costs time, not safety.
+static void RememberFolder(const char* folder, size_t length) {
+    std::lock_guard<std::mutex> hold(FolderLock);
+    if (2 * (KnownCount + 1) > KnownMask + 1 || !KnownFolders) {
+        uint32_t slots = KnownFolders ? 2 * (KnownMask + 1) : 1024;
+        char** grown = (char**)calloc(slots, sizeof(char*));
+        if (!grown) return;
+        for (uint32_t i = 0; KnownFolders && i <= KnownMask; ++i) {
+            if (!KnownFolders[i]) continue;
+            uint32_t slot = HashPath(KnownFolders[i], strlen(KnownFolders[i])) & (slots - 1);
+            while (grown[slot]) slot = (slot + 1) & (slots - 1);
+            grown[slot] = KnownFolders[i];
+        }
+        free(KnownFolders);
+        KnownFolders = grown;
+        KnownMask = slots - 1;
+    }
+    uint32_t slot = HashPath(folder, length) & KnownMask;
+    for (; KnownFolders[slot]; slot = (slot + 1) & KnownMask)
+        if (strncmp(KnownFolders[slot], folder, length) == 0 && KnownFolders[slot][length] == '\0') return;
+    char* copy = (char*)malloc(length + 1);
+    if (!copy) return;
+    memcpy(copy, folder, length);
+    copy[length] = '\0';
+    KnownFolders[slot] = copy;
+    ++KnownCount;
+}
+
+static void ForgetFolders() {
+    std::lock_guard<std::mutex> hold(FolderLock);
+    for (uint32_t i = 0; KnownFolders && i <= KnownMask; ++i) free(KnownFolders[i]);
+    free(KnownFolders);
+    KnownFolders = nullptr;
+    KnownMask = KnownCount = 0;
+}
+
+struct Leftovers {
+    char* folder;  // PATH_BUFFER_SIZE bytes of its own: the folder's path, extended in place
+    size_t length;
+};
+
+// A temporary file of a killed run is junk of ours: it goes. One that
+// cannot be removed is left; it harms nothing but the space it takes.
+static void RemoveLeftover(void* context, const FolderEntry* entry) {
+    Leftovers* found = (Leftovers*)context;
+    if (entry->kind != ENTRY_FILE || !IsTemporaryName(entry->name)) return;
+    if (found->length + 1 + entry->nameLength > PathLimit()) return;
+    found->folder[found->length] = PathSeparator();
+    memcpy(found->folder + found->length + 1, entry->name, entry->nameLength + 1);
+    Sys.removeFile(found->folder);
+    found->folder[found->length] = '\0';
+}
+
+// Makes or meets one folder below (or at) the Data folder, whose parent
+// passed already: a folder that stood there may be a link, and is only
+// used when it leads inside the Data folder as resolved at the start.
+static SysError CheckFolder(char* folder, size_t length, bool isData, char* resolved) {
+    bool made = false;
+    SysError error = isData ? Sys.createFolders(folder) : Sys.makeFolder(folder, &made);
+    if (error) return error;
+    if (!made) {
+        error = Sys.resolvePath(folder, resolved, PATH_BUFFER_SIZE);
+        if (error) return error;
+        if (strcmp(resolved, Job.DataRoot) != 0 && !PathInside(resolved, Job.DataRoot)) return ENGINE_OUTSIDE_DATA;
+        // The resolved path is done with; its buffer takes the leftovers' paths.
+        memcpy(resolved, folder, length + 1);
+        Leftovers found = {resolved, length};
+        Sys.listFolder(folder, RemoveLeftover, &found);  // a folder that cannot be listed holds none we could remove
+    }
+    RememberFolder(folder, length);
+    return 0;
+}
+
+// Makes the target folder and every missing folder between it and the
+// Data folder, checking each folder on the way that this job has not met.
+static SysError PrepareFolder(CopierState* state, size_t folderLength) {
+    char* folder = state->folder;
+    if (FolderKnown(folder, folderLength)) return 0;
+    size_t dataLength = Job.DestinationRootLength + 5;  // separator and "Data"
+    for (size_t end = dataLength; end <= folderLength; ++end) {
+        if (end < folderLength && !IsPathSeparator(folder[end])) continue;
+        char kept = folder[end];
+        folder[end] = '\0';
+        SysError error = 0;
+        if (!FolderKnown(folder, end)) error = CheckFolder(folder, end, end == dataLength, state->resolved);
+        folder[end] = kept;
+        if (error) return error;
+    }
+    return 0;
+}
+
+bool JobAbandoned() {
+    return Abandoned.load(std::memory_order_relaxed);
+}
+
+static void Copy(const FileNode* node, CopierState* state, CopyOutcome* outcome) {
     outcome->error = 0;
     outcome->copied = 0;
     outcome->kind = PROBLEM_COPY;
@@ -54,18 +177,43 @@ static void CopyOne(const FileNode* node, CopierState* state, CopyOutcome* outco
     memcpy(state->folder, state->target, folderLength);
     state->folder[folderLength] = '\0';
     if (strcmp(state->folder, state->lastFolderMade) != 0) {
-        outcome->error = Sys.createFolders(state->folder);
+        outcome->error = PrepareFolder(state, folderLength);
         if (outcome->error) {
-            outcome->kind = PROBLEM_CREATE_FOLDER;
+            if (outcome->error != ENGINE_OUTSIDE_DATA) outcome->kind = PROBLEM_CREATE_FOLDER;
             return;
         }
         memcpy(state->lastFolderMade, state->folder, folderLength + 1);
     }
-    outcome->error = Sys.copyFile(node->path, state->target, &outcome->copied);
+    CopyRequest request = {node->path, state->target, node->size, node->stamp,
+                           state->chunk, state->chunk ? CHUNK_SIZE : 0, &Abandoned};
+    outcome->error = Sys.copyFile(&request, &outcome->copied);
+    if (outcome->error == ENGINE_SOURCE_CHANGED) {
+        // Being written right now, or since it was compared: the new
+        // version is the one the mod wants, if it holds still this time.
+        request.stamp = 0;
+        outcome->error = Sys.copyFile(&request, &outcome->copied);
+    }
+}
+
+// One copy, counted in flight so that AbandonJob can wait for it; none
+// starts once the job was abandoned.
+static void CopyOne(const FileNode* node, CopierState* state, CopyOutcome* outcome) {
+    {
+        std::lock_guard<std::mutex> hold(Lock);
+        if (Abandoned.load(std::memory_order_relaxed)) {
+            *outcome = CopyOutcome{ENGINE_ABANDONED, PROBLEM_COPY, 0};
+            return;
+        }
+        ++InFlight;
+    }
+    Copy(node, state, outcome);
+    std::lock_guard<std::mutex> hold(Lock);
+    if (--InFlight == 0) Landed.notify_all();
 }
 
 static void CopierLoop() {
     CopierState* state = (CopierState*)calloc(1, sizeof(CopierState));
+    if (state) state->chunk = AllocateChunk(CHUNK_SIZE);
     std::unique_lock<std::mutex> hold(Lock);
     for (;;) {
         Queued.wait(hold, [] { return NextToStart < CopyCount || Stopping; });
@@ -85,6 +233,7 @@ static void CopierLoop() {
         Finished.notify_all();
     }
     hold.unlock();
+    if (state) FreeChunk(state->chunk);
     free(state);
 }
 
@@ -94,11 +243,30 @@ unsigned DefaultCopierCount() {
     return cores < MAX_COPIERS ? cores : (unsigned)MAX_COPIERS;
 }
 
+void BeginAbandonable() {
+    std::lock_guard<std::mutex> hold(Lock);
+    JobActive = true;
+    Abandoned.store(false);
+}
+
+void EndAbandonable() {
+    std::lock_guard<std::mutex> hold(Lock);
+    JobActive = false;
+}
+
+void AbandonJob() {
+    std::unique_lock<std::mutex> hold(Lock);
+    if (!JobActive) return;
+    Abandoned.store(true);
+    Landed.wait(hold, [] { return InFlight == 0; });
+}
+
 void StartCopies(unsigned threads) {
     CopyCount = NextToStart = 0;
     Stopping = false;
     CopierCount = 0;
     InlineState.lastFolderMade[0] = '\0';  // a folder made by an earlier job may be gone
+    if (!InlineState.chunk) InlineState.chunk = AllocateChunk(CHUNK_SIZE);  // kept for later jobs
     if (threads > MAX_COPIERS) threads = MAX_COPIERS;
     for (unsigned i = 0; i < threads; ++i) Copiers[CopierCount++] = std::thread(CopierLoop);
 }
@@ -143,4 +311,5 @@ void StopCopies() {
     free(Copies);
     Copies = nullptr;
     CopyCount = CopyCapacity = NextToStart = 0;
+    ForgetFolders();
 }

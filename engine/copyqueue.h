@@ -23,6 +23,11 @@ unsigned DefaultCopierCount();
 // Starts `threads` copiers for the running job (0: each copy is made when it
 // is awaited, on the caller's thread). Targets are built from the job's
 // DestinationRoot and ModdedRootLength, which must not change until StopCopies.
+// Every folder a copy writes into must lie inside the job's DataRoot once
+// resolved: a folder link on the way that leads elsewhere fails the copies
+// below it with ENGINE_OUTSIDE_DATA, and nothing is written there. Leftover
+// temporary files of an earlier run in a folder met on the way are removed.
+// A copy whose source changed is made once more, then fails.
 void StartCopies(unsigned threads);
 
 // Queues the copy of a changed file. The node must stay alive until StopCopies.
@@ -31,5 +36,15 @@ void QueueCopy(FileNode* changed);
 // Waits until the copy of `changed` (queued before) has ended.
 void AwaitCopy(FileNode* changed, CopyOutcome* outcome);
 
-// Lets the copiers finish what is queued, joins them and forgets the queue.
+// Lets the copiers finish what is queued, joins them and forgets the queue
+// and the folders checked on the way.
 void StopCopies();
+
+// Bracket the running job for AbandonJob (job.h): BeginAbandonable clears
+// an earlier job's abandoning; after EndAbandonable, AbandonJob does nothing.
+void BeginAbandonable();
+void EndAbandonable();
+
+// True once AbandonJob was called for the running job: nothing more is to
+// be started.
+bool JobAbandoned();

@@ -7,7 +7,7 @@
 #include "job.h"
 #include "report.h"
 
-static uint32_t HashPath(const char* path, size_t length) {
+uint32_t HashPath(const char* path, size_t length) {
     uint32_t hash = 2166136261u;  // FNV-1a
     for (size_t i = 0; i < length; ++i) {
         hash ^= (unsigned char)path[i];
@@ -115,6 +115,7 @@ static void PushChanged(FileNode* modded, bool isNew) {
         RecordProblem(result, PROBLEM_COPY, true, ENGINE_OUT_OF_MEMORY, modded->path);
         return;
     }
+    node->stamp = modded->stamp;
     if (isNew) {
         node->flags |= NODE_NEW;
         ++result->newFiles;
@@ -126,12 +127,12 @@ static void PushChanged(FileNode* modded, bool isNew) {
 }
 
 void DeepScan() {
-    unsigned char* originalChunk = (unsigned char*)malloc(CHUNK_SIZE);
-    unsigned char* moddedChunk = (unsigned char*)malloc(CHUNK_SIZE);
+    unsigned char* originalChunk = AllocateChunk(CHUNK_SIZE);
+    unsigned char* moddedChunk = AllocateChunk(CHUNK_SIZE);
     OriginalIndex index;
     BuildOriginalIndex(Job.OriginalList, Job.OriginalRootLength, &index);
 
-    for (FileNode* modded = Job.ModdedList; !IsSentinel(modded); modded = modded->next) {
+    for (FileNode* modded = Job.ModdedList; !IsSentinel(modded) && !JobAbandoned(); modded = modded->next) {
         const char* relative = RelativePath(modded, Job.ModdedRootLength);
         FileNode* original = FindOriginal(&index, relative, modded->length - Job.ModdedRootLength);
         if (!original) {
@@ -152,6 +153,6 @@ void DeepScan() {
     }
 
     ReleaseOriginalIndex(&index);
-    free(originalChunk);
-    free(moddedChunk);
+    FreeChunk(originalChunk);
+    FreeChunk(moddedChunk);
 }

@@ -11,6 +11,9 @@
 // Files are compared in reads of this size.
 const size_t CHUNK_SIZE = 0x100000;
 
+// FNV-1a of the `length` bytes of `path`, for the engine's path tables.
+uint32_t HashPath(const char* path, size_t length);
+
 // A lookup table of the original list by relative path, built once per job
 // so that matching costs the same whatever the size of the tree.
 struct OriginalIndex {
@@ -48,6 +51,6 @@ Comparison CompareFiles(const char* original, const char* modded, unsigned char*
 // The scan of the job's ModdedList against its OriginalList. Pushes every
 // new or changed file onto ChangedList (new ones flagged NODE_NEW), counts
 // them in ChangedCount, and sends the progress position once per modded
-// file. A pair that cannot be compared counts as changed and is recorded
+// file. Stops early once the job was abandoned. A pair that cannot be compared counts as changed and is recorded
 // as a warning; the copy then tells whether the modded file is readable.
 void DeepScan();

@@ -10,6 +10,7 @@
 // a subfolder is walked, and no entry costs a heap block of its own.
 struct EntryRecord {
     uint64_t size;
+    uint64_t stamp;
     FolderId id;
     SysError error;
     uint32_t nameLength;
@@ -50,6 +51,7 @@ static void AppendEntry(void*, const FolderEntry* entry) {
     }
     EntryRecord* record = (EntryRecord*)(Arena + ArenaUsed);
     record->size = entry->size;
+    record->stamp = entry->stamp;
     record->id = entry->id;
     record->error = entry->error;
     record->nameLength = (uint32_t)entry->nameLength;
@@ -73,11 +75,13 @@ static void Report(ProblemKind kind, SysError error, const char* first, const ch
     RecordProblem(Job.Result, kind, Job.CountingFiles == 0, error, first, second);
 }
 
-static void AddFile(size_t length, uint64_t size) {
-    if (!PushPath(&Job.CurrentList, IndexPath, length, size)) {
+static void AddFile(size_t length, uint64_t size, uint64_t stamp) {
+    FileNode* node = PushPath(&Job.CurrentList, IndexPath, length, size);
+    if (!node) {
         Report(PROBLEM_PASSED_OVER, ENGINE_OUT_OF_MEMORY, IndexPath);
         return;
     }
+    node->stamp = stamp;
     if (Job.CountingFiles == 1) ++Job.OriginalCount;
 }
 
@@ -106,7 +110,7 @@ static void IndexFolder(size_t folderLength) {
 
         switch (record->kind) {
         case ENTRY_FILE:
-            AddFile(childLength, record->size);
+            AddFile(childLength, record->size, record->stamp);
             break;
         case ENTRY_FOLDER:
             if (OnDescentPath(record->id)) {

@@ -11,6 +11,7 @@ static FileNode* NewNode(const char* path, size_t length, uint64_t size) {
     memcpy(node->path, path, length);
     node->path[length] = '\0';
     node->size = size;
+    node->stamp = 0;
     node->length = (uint32_t)length;
     node->slot = NOT_QUEUED;
     node->flags = 0;

@@ -19,6 +19,7 @@ struct FileNode {
     FileNode* next;   // null only in the sentinel
     char* path;       // full path, NUL-terminated; "" in the sentinel
     uint64_t size;    // bytes, as the listing saw them
+    uint64_t stamp;   // the listing's FolderEntry stamp; 0 unknown
     uint32_t length;  // characters in path
     uint32_t slot;    // place in the copy queue, or NOT_QUEUED
     uint8_t flags;

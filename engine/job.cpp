@@ -6,6 +6,7 @@
 #include "copyqueue.h"
 #include "deepscan.h"
 #include "fileindex.h"
+#include "foldercheck.h"
 #include "modassembly.h"
 
 JobState Job;
@@ -77,6 +78,16 @@ uint32_t ExtractionJob(void* parameters) {
     free(record);
     if (!rootsUsable)
         RecordProblem(Job.Result, PROBLEM_REFUSED, true, ENGINE_PATH_TOO_LONG, "a folder path is empty or too long");
+    if (rootsUsable) {
+        // Fixed now: a folder link met later inside it must not lead the copies elsewhere.
+        char data[PATH_BUFFER_SIZE];
+        SysError error = ENGINE_PATH_TOO_LONG;
+        if (BuildTargetPath(Job.DestinationRoot, "", data) == 0 || !ResolveLeniently(data, Job.DataRoot, &error)) {
+            RecordProblem(Job.Result, PROBLEM_REFUSED, true, error, Job.DestinationRoot);
+            rootsUsable = false;
+        }
+    }
+    BeginAbandonable();
 
     SetJobRunning(1);
     NewList(&Job.ChangedList);
@@ -92,7 +103,7 @@ uint32_t ExtractionJob(void* parameters) {
 
     NewList(&Job.CurrentList);
     ReportStatus(STATUS_MODDED_INDEX);
-    if (rootsUsable && Job.CurrentList) IndexTree(Job.ModdedRoot);
+    if (rootsUsable && Job.CurrentList && !JobAbandoned()) IndexTree(Job.ModdedRoot);
     Job.ModdedList = Job.CurrentList;
     Job.CurrentList = nullptr;
     Job.ModdedCount = CountFiles(Job.ModdedList);
@@ -109,8 +120,11 @@ uint32_t ExtractionJob(void* parameters) {
     if (listsMade) CreateMod();
     StopCopies();
 
+    EndAbandonable();
+
     ReportStatus(STATUS_IDLE);
     JobResult* result = Job.Result;
+    result->abandoned = JobAbandoned();
     result->originalFiles = Job.OriginalCount;
     result->moddedFiles = Job.ModdedCount;
     if (Job.OriginalList) ReleaseFileList(&Job.OriginalList);

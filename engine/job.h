@@ -32,6 +32,7 @@ struct JobState {
     char OriginalRoot[PATH_BUFFER_SIZE];
     char ModdedRoot[PATH_BUFFER_SIZE];
     char DestinationRoot[PATH_BUFFER_SIZE];
+    char DataRoot[PATH_BUFFER_SIZE];  // DestinationRoot's Data folder, resolved at the start
     size_t OriginalRootLength;
     size_t ModdedRootLength;
     size_t DestinationRootLength;
@@ -63,6 +64,13 @@ extern JobState Job;
 // end whatever the file system answers; what failed is in the result.
 // Front ends check the folders with CheckJobFolders first.
 uint32_t ExtractionJob(void* parameters);
+
+// Ends the running job's writing at once, from any thread: no copy starts
+// after this call, and the temporary files of the copies in flight are
+// removed before it returns (a copy notices between two chunks, so the
+// wait is short). Files already copied stay. The job itself is not waited
+// for. Does nothing when no job runs; safe to call twice.
+void AbandonJob();
 
 // The relative path of a node of the given tree: what follows the root,
 // starting with a separator.

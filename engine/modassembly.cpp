@@ -25,11 +25,18 @@ size_t BuildTargetPath(const char* destinationRoot, const char* relativePath, ch
 
 void CreateMod() {
     JobResult* result = Job.Result;
+    char target[PATH_BUFFER_SIZE];
     for (FileNode* changed = Job.ChangedList; !IsSentinel(changed); changed = changed->next) {
-        if (!Job.DryRun) {
+        if (Job.DryRun) {
+            // What the real run would fail for certain, the dry run names too.
+            if (BuildTargetPath(Job.DestinationRoot, RelativePath(changed, Job.ModdedRootLength), target) == 0)
+                RecordProblem(result, PROBLEM_COPY, true, ENGINE_PATH_TOO_LONG, changed->path);
+        } else {
             CopyOutcome outcome;
             AwaitCopy(changed, &outcome);
-            if (outcome.error) {
+            if (outcome.error == ENGINE_ABANDONED) {
+                ++result->notCopied;  // not a failure: the user asked for it
+            } else if (outcome.error) {
                 RecordProblem(result, outcome.kind, true, outcome.error, changed->path);
             } else {
                 ++result->copiedFiles;

@@ -9,6 +9,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
+
 // 0 means success; anything else is the platform's own error number
 // (errno on POSIX, GetLastError() on Win32), for DescribeError.
 typedef uint32_t SysError;
@@ -39,11 +41,23 @@ struct FolderEntry {
     uint64_t size;     // bytes, for ENTRY_FILE
     FolderId id;       // for ENTRY_FOLDER
     SysError error;    // for ENTRY_BROKEN
+    uint64_t stamp;    // for ENTRY_FILE: moves whenever the file is written; 0 unknown
 };
 
 // Called once per entry of a listing, "." and ".." included when the
 // platform returns them.
 typedef void (*EntrySink)(void* context, const FolderEntry* entry);
+
+// One copy as the engine asks for it.
+struct CopyRequest {
+    const char* source;
+    const char* target;
+    uint64_t size;                 // the source as the comparison saw it;
+    uint64_t stamp;                // stamp 0: nothing is expected
+    unsigned char* chunk;          // page-aligned, for copies through memory
+    size_t chunkSize;
+    const std::atomic<bool>* stop; // looked at before every chunk
+};
 
 // An open file; INVALID_FILE when none.
 typedef intptr_t FileHandle;
@@ -72,11 +86,24 @@ struct SysCalls {
     // folder is success; an existing non-folder is an error.
     SysError (*createFolders)(const char* folder);
 
-    // Copies `source` to `target`, replacing an existing file. Writes a
-    // temporary file beside the target and renames it over the target, so
-    // the target's name never holds a partial copy; the temporary file is
-    // removed again on failure. `*copied` receives the bytes written.
-    SysError (*copyFile)(const char* source, const char* target, uint64_t* copied);
+    // Creates the one folder `folder`; its parent must exist. `*made` tells
+    // whether it was made now: an existing folder (links followed) is
+    // success with `*made` false, an existing non-folder is an error. On
+    // Win32 an existing junction or folder link is ENGINE_OUTSIDE_DATA.
+    SysError (*makeFolder)(const char* folder, bool* made);
+
+    // Copies the request's source to its target, replacing an existing
+    // file. The copy is written beside the target, unnamed where the file
+    // system allows, else under a free temporary name (IsTemporaryName),
+    // and renamed over the target when complete, so the target's name never
+    // holds a partial copy; on failure nothing of it is left. Fails with
+    // ENGINE_SOURCE_CHANGED when the source's size or stamp differ from
+    // the request's or moved during the copy, and with ENGINE_ABANDONED
+    // when `stop` was raised. `*copied` receives the bytes written.
+    SysError (*copyFile)(const CopyRequest* request, uint64_t* copied);
+
+    // Removes the file `path` (not a folder).
+    SysError (*removeFile)(const char* path);
 
     // The absolute form of an existing `path`, links resolved, in `out`.
     SysError (*resolvePath)(const char* path, char* out, size_t outSize);
@@ -91,6 +118,16 @@ extern const SysCalls PlatformCalls;
 // The longest path, in characters, that this platform's file calls take:
 // 259 on Win32, PATH_MAX - 1 on POSIX (capped at PATH_BUFFER_SIZE - 1).
 size_t PathLimit();
+
+// True for a name in the pattern of this platform's temporary copies,
+// which only this program makes and which a later run may remove.
+bool IsTemporaryName(const char* name);
+
+// A zero-filled, page-aligned block of `size` bytes for file chunks (the
+// kernel copies into aligned memory much faster), or null. Free with
+// FreeChunk, which accepts null.
+unsigned char* AllocateChunk(size_t size);
+void FreeChunk(unsigned char* chunk);
 
 // The separator that joins a folder and a name: '\\' on Win32, '/' on POSIX.
 char PathSeparator();
@@ -113,6 +150,9 @@ enum : SysError {
     ENGINE_LINK_LOOP = 0x20000003u,
     ENGINE_NOT_REGULAR = 0x20000004u,
     ENGINE_NOT_A_FOLDER = 0x20000005u,
+    ENGINE_OUTSIDE_DATA = 0x20000006u,
+    ENGINE_SOURCE_CHANGED = 0x20000007u,
+    ENGINE_ABANDONED = 0x20000008u,
 };
 
 // The text of an engine error number, or null for a platform one.

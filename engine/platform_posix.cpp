@@ -17,10 +17,19 @@ static SysError LastError() {
     return errno ? (SysError)errno : (SysError)EIO;
 }
 
+// Moves on every write: the modification time, and the change time, which
+// nobody can set back.
+static uint64_t StampOf(const struct stat& st) {
+    uint64_t modified = (uint64_t)st.st_mtim.tv_sec * 1000000000u + (uint64_t)st.st_mtim.tv_nsec;
+    uint64_t changed = (uint64_t)st.st_ctim.tv_sec * 1000000000u + (uint64_t)st.st_ctim.tv_nsec;
+    return (modified * 31u + changed) | 1u;  // never 0, which means unknown
+}
+
 static void Classify(const struct stat& st, FolderEntry* entry) {
     if (S_ISREG(st.st_mode)) {
         entry->kind = ENTRY_FILE;
         entry->size = (uint64_t)st.st_size;
+        entry->stamp = StampOf(st);
     } else if (S_ISDIR(st.st_mode)) {
         entry->kind = ENTRY_FOLDER;
         entry->id.volume = (uint64_t)st.st_dev;
@@ -150,7 +159,17 @@ static SysError CreateFolders(const char* folder) {
     return MakeFolder(path);
 }
 
-static SysError WriteAll(int fd, const char* data, size_t size) {
+static SysError MakeOneFolder(const char* folder, bool* made) {
+    *made = false;
+    if (strlen(folder) > PathLimit()) return ENGINE_PATH_TOO_LONG;
+    if (mkdir(folder, 0777) == 0) {
+        *made = true;
+        return 0;
+    }
+    return MakeFolder(folder);  // says whether what stands there is a folder
+}
+
+static SysError WriteAll(int fd, const unsigned char* data, size_t size) {
     while (size > 0) {
         ssize_t n = write(fd, data, size);
         if (n < 0) {
@@ -163,71 +182,188 @@ static SysError WriteAll(int fd, const char* data, size_t size) {
     return 0;
 }
 
-static SysError CopyContents(int from, int to, uint64_t* copied) {
+// Steps of the in-kernel copy: short enough that a stop is noticed soon.
+static const size_t COPY_STEP = 8u << 20;
+
+// Copies `size` bytes, in the kernel where it can, else through the chunk.
+static SysError CopyContents(int from, int to, uint64_t size, const CopyRequest* request, uint64_t* copied) {
+    bool inKernel = true;
+    while (*copied < size) {
+        if (request->stop && request->stop->load(std::memory_order_relaxed)) return ENGINE_ABANDONED;
+        uint64_t left = size - *copied;
+        ssize_t n;
+        if (inKernel) {
 #if defined(__linux__)
-    // In-kernel copy: no trip through user memory.
-    for (;;) {
-        ssize_t n = copy_file_range(from, nullptr, to, nullptr, 1u << 30, 0);
-        if (n > 0) {
-            *copied += (uint64_t)n;
+            n = copy_file_range(from, nullptr, to, nullptr, left < COPY_STEP ? (size_t)left : COPY_STEP, 0);
+            if (n < 0 && *copied == 0 &&
+                (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP)) {
+                inKernel = false;  // not here: copy through the chunk instead
+                continue;
+            }
+#else
+            inKernel = false;
             continue;
-        }
-        if (n == 0) return 0;
-        if (errno == EINTR) continue;
-        if (*copied == 0 && (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP))
-            break;  // not here: copy through a buffer instead
-        return LastError();
-    }
 #endif
-    char buffer[64 * 1024];
-    for (;;) {
-        ssize_t n = read(from, buffer, sizeof buffer);
+        } else {
+            n = read(from, request->chunk, left < request->chunkSize ? (size_t)left : request->chunkSize);
+            if (n > 0) {
+                SysError error = WriteAll(to, request->chunk, (size_t)n);
+                if (error) return error;
+            }
+        }
         if (n < 0) {
             if (errno == EINTR) continue;
             return LastError();
         }
-        if (n == 0) return 0;
-        SysError error = WriteAll(to, buffer, (size_t)n);
-        if (error) return error;
+        if (n == 0) return ENGINE_SOURCE_CHANGED;  // it shrank under the copy
         *copied += (uint64_t)n;
     }
+    return 0;
 }
 
 static std::atomic<unsigned> TemporaryCounter;
 
-static SysError CopyFile(const char* source, const char* target, uint64_t* copied) {
+// Asked once: the process id names every temporary file of this run.
+static long ProcessId() {
+    static const long id = (long)getpid();
+    return id;
+}
+
+// The next temporary name in `folder` (its first `folderLength` characters).
+static bool TemporaryName(const char* folder, size_t folderLength, char* out) {
+    int written = snprintf(out, PATH_BUFFER_SIZE, "%.*s.modextract-%ld-%u.tmp", (int)folderLength, folder,
+                           ProcessId(), TemporaryCounter.fetch_add(1));
+    return written >= 0 && (size_t)written <= PathLimit();
+}
+
+bool IsTemporaryName(const char* name) {
+    static const char PREFIX[] = ".modextract-";
+    if (strncmp(name, PREFIX, sizeof PREFIX - 1) != 0) return false;
+    const char* at = name + sizeof PREFIX - 1;
+    for (int part = 0; part < 2; ++part) {
+        const char* digits = at;
+        while (*at >= '0' && *at <= '9') ++at;
+        if (at == digits || *at != (part == 0 ? '-' : '.')) return false;
+        ++at;
+    }
+    return strcmp(at, "tmp") == 0;
+}
+
+enum { MAX_NAME_ATTEMPTS = 1000 };
+
+// False once the file system or a missing /proc refused an unnamed file.
+static std::atomic<bool> UnnamedUsable{true};
+
+// Opens the copy's file: unnamed in the target's folder where the file
+// system allows (nothing of it survives a crash), else under a free
+// temporary name, written to `temporary`; "" for an unnamed one.
+static int OpenCopy(const char* target, size_t folderLength, char* temporary, SysError* error) {
+    temporary[0] = '\0';
+#if defined(O_TMPFILE)
+    if (UnnamedUsable.load(std::memory_order_relaxed)) {
+        char folder[PATH_BUFFER_SIZE];
+        memcpy(folder, target, folderLength);
+        folder[folderLength] = '\0';
+        int fd = open(folderLength ? folder : ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd >= 0) return fd;
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            *error = LastError();
+            return -1;
+        }
+        UnnamedUsable.store(false, std::memory_order_relaxed);
+    }
+#endif
+    for (int attempt = 0; attempt < MAX_NAME_ATTEMPTS; ++attempt) {
+        if (!TemporaryName(target, folderLength, temporary)) {
+            *error = ENGINE_PATH_TOO_LONG;
+            return -1;
+        }
+        int fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) break;  // a taken name: a leftover or a stranger's file, left alone
+    }
+    *error = LastError();
+    temporary[0] = '\0';
+    return -1;
+}
+
+// Gives the finished unnamed file `fd` a free temporary name.
+static SysError NameCopy(int fd, const char* target, size_t folderLength, char* temporary) {
+    char self[64];
+    snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    for (int attempt = 0; attempt < MAX_NAME_ATTEMPTS; ++attempt) {
+        if (!TemporaryName(target, folderLength, temporary)) return ENGINE_PATH_TOO_LONG;
+        if (linkat(AT_FDCWD, self, AT_FDCWD, temporary, AT_SYMLINK_FOLLOW) == 0) return 0;
+        if (errno != EEXIST) break;
+    }
+    SysError error = LastError();
+    temporary[0] = '\0';
+    if (error == ENOENT) UnnamedUsable.store(false, std::memory_order_relaxed);  // no /proc
+    return error;
+}
+
+static bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_size == b.st_size && StampOf(a) == StampOf(b);
+}
+
+static SysError CopyFile(const CopyRequest* request, uint64_t* copied) {
     *copied = 0;
-    size_t targetLength = strlen(target);
-    if (targetLength > PathLimit()) return ENGINE_PATH_TOO_LONG;
+    const char* target = request->target;
+    if (strlen(target) > PathLimit()) return ENGINE_PATH_TOO_LONG;
     const char* slash = strrchr(target, '/');
     size_t folderLength = slash ? (size_t)(slash - target) + 1 : 0;
 
-    char temporary[PATH_BUFFER_SIZE];
-    int written = snprintf(temporary, sizeof temporary, "%.*s.modextract-%ld-%u.tmp", (int)folderLength,
-                           target, (long)getpid(), TemporaryCounter.fetch_add(1));
-    if (written < 0 || (size_t)written > PathLimit()) return ENGINE_PATH_TOO_LONG;
-
-    struct stat st;
+    struct stat before;
     SysError error;
-    int from = OpenRegular(source, &st, &error);
+    int from = OpenRegular(request->source, &before, &error);
     if (from < 0) return error;
-    int to = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (request->stamp && (request->size != (uint64_t)before.st_size || request->stamp != StampOf(before))) {
+        close(from);
+        return ENGINE_SOURCE_CHANGED;
+    }
+    char temporary[PATH_BUFFER_SIZE];
+    int to = OpenCopy(target, folderLength, temporary, &error);
     if (to < 0) {
-        error = LastError();
         close(from);
         return error;
     }
-    error = CopyContents(from, to, copied);
-    if (!error && fchmod(to, st.st_mode & 07777) != 0) error = LastError();
+    error = CopyContents(from, to, (uint64_t)before.st_size, request, copied);
+    struct stat after;
+    if (!error && (fstat(from, &after) != 0 || !SameFile(before, after))) error = ENGINE_SOURCE_CHANGED;
+    if (!error && fchmod(to, before.st_mode & 07777) != 0) error = LastError();
     if (!error) {
-        struct timespec times[2] = {st.st_atim, st.st_mtim};
+        struct timespec times[2] = {before.st_atim, before.st_mtim};
         futimens(to, times);  // the times are a courtesy; the contents are what counts
+    }
+    if (!error && !temporary[0]) {
+        error = NameCopy(to, target, folderLength, temporary);
+        if (error == ENOENT) {  // no /proc to name it by: once more the named way
+            close(to);
+            close(from);
+            return CopyFile(request, copied);
+        }
     }
     if (close(to) != 0 && !error) error = LastError();
     close(from);
     if (!error && rename(temporary, target) != 0) error = LastError();
-    if (error) unlink(temporary);
+    if (error && temporary[0]) unlink(temporary);
     return error;
+}
+
+static SysError RemoveFile(const char* path) {
+    return unlink(path) == 0 ? 0 : LastError();
+}
+
+unsigned char* AllocateChunk(size_t size) {
+    void* block = nullptr;
+    long page = sysconf(_SC_PAGESIZE);
+    if (posix_memalign(&block, page > 0 ? (size_t)page : 4096, size) != 0) return nullptr;
+    memset(block, 0, size);
+    return (unsigned char*)block;
+}
+
+void FreeChunk(unsigned char* chunk) {
+    free(chunk);
 }
 
 static SysError ResolvePath(const char* path, char* out, size_t outSize) {
@@ -242,7 +378,8 @@ static SysError ResolvePath(const char* path, char* out, size_t outSize) {
 }
 
 const SysCalls PlatformCalls = {
-    ListFolder, Examine, OpenForReading, ReadFile, CloseFile, CreateFolders, CopyFile, ResolvePath,
+    ListFolder, Examine, OpenForReading, ReadFile, CloseFile, CreateFolders, MakeOneFolder, CopyFile, RemoveFile,
+    ResolvePath,
 };
 
 SysCalls Sys = PlatformCalls;

@@ -22,6 +22,10 @@ static bool EndsWithSeparator(const char* path, size_t length) {
     return length > 0 && IsPathSeparator(path[length - 1]);
 }
 
+static uint64_t StampOf(const FILETIME& written) {
+    return (((uint64_t)written.dwHighDateTime << 32) | written.dwLowDateTime) | 1u;  // never 0: unknown
+}
+
 static HANDLE OpenForInformation(const char* path) {
     // Backup semantics opens folders too; without FILE_FLAG_OPEN_REPARSE_POINT
     // the open follows junctions and symbolic links to what they lead to.
@@ -31,7 +35,7 @@ static HANDLE OpenForInformation(const char* path) {
 }
 
 // Kind, size and identity of what `path` leads to.
-static SysError Inspect(const char* path, EntryKind* kind, uint64_t* size, FolderId* id) {
+static SysError Inspect(const char* path, EntryKind* kind, uint64_t* size, FolderId* id, uint64_t* stamp) {
     if (TooLong(path)) return ENGINE_PATH_TOO_LONG;
     HANDLE handle = OpenForInformation(path);
     if (handle == INVALID_HANDLE_VALUE) return LastError();
@@ -48,6 +52,7 @@ static SysError Inspect(const char* path, EntryKind* kind, uint64_t* size, Folde
     } else {
         *kind = ENTRY_FILE;
         *size = ((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow;
+        if (stamp) *stamp = StampOf(info.ftLastWriteTime);
     }
     CloseHandle(handle);
     return error;
@@ -71,6 +76,7 @@ static void PassOn(const char* folder, size_t folderLength, const WIN32_FIND_DAT
         // A plain file: the listing already says all there is to know.
         entry.kind = ENTRY_FILE;
         entry.size = ((uint64_t)found.nFileSizeHigh << 32) | found.nFileSizeLow;
+        entry.stamp = StampOf(found.ftLastWriteTime);
     } else {
         // A folder needs its identity for loop detection; a link to a file
         // lists its own size, not that of the file it leads to.
@@ -79,7 +85,7 @@ static void PassOn(const char* folder, size_t folderLength, const WIN32_FIND_DAT
         memcpy(child, folder, folderLength);
         if (!EndsWithSeparator(folder, folderLength)) child[at++] = '\\';
         memcpy(child + at, found.cFileName, entry.nameLength + 1);
-        SysError error = Inspect(child, &entry.kind, &entry.size, &entry.id);
+        SysError error = Inspect(child, &entry.kind, &entry.size, &entry.id, &entry.stamp);
         if (error) {
             entry.kind = ENTRY_BROKEN;
             entry.error = error;
@@ -142,7 +148,7 @@ static SysError RefineNotFound(const char* path, SysError error) {
 
 static SysError Examine(const char* path, EntryKind* kind, FolderId* id) {
     uint64_t size = 0;
-    SysError error = Inspect(path, kind, &size, id);
+    SysError error = Inspect(path, kind, &size, id, nullptr);
     return error ? RefineNotFound(path, error) : 0;
 }
 
@@ -233,7 +239,31 @@ static SysError MoveOver(const char* temporary, const char* target) {
     return error;
 }
 
+static SysError MakeOneFolder(const char* folder, bool* made) {
+    *made = false;
+    if (TooLong(folder)) return ENGINE_PATH_TOO_LONG;
+    if (CreateDirectoryA(folder, nullptr)) {
+        *made = true;
+        return 0;
+    }
+    SysError error = LastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return error;
+    DWORD attributes = GetFileAttributesA(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ENGINE_NOT_A_FOLDER;
+    // Where a junction or folder link leads cannot be told everywhere (no
+    // final path before Vista, none that follows links under Wine): it is
+    // never written through.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return ENGINE_OUTSIDE_DATA;
+    return 0;
+}
+
 static std::atomic<unsigned> TemporaryCounter;
+
+// Asked once: the process id names every temporary file of this run.
+static unsigned long ProcessId() {
+    static const unsigned long id = GetCurrentProcessId();
+    return id;
+}
 
 // A fresh temporary name in the target's folder: "~mx<pid>_<n>.tmp", or
 // the shorter "~<n>" when the long one would pass the path limit. The short
@@ -244,43 +274,120 @@ static bool TemporaryName(const char* target, char* out, size_t outSize) {
     while (folderLength > 0 && !IsPathSeparator(target[folderLength - 1]) && target[folderLength - 1] != ':')
         --folderLength;
     unsigned counter = TemporaryCounter.fetch_add(1);
-    int written = snprintf(out, outSize, "%.*s~mx%lu_%u.tmp", (int)folderLength, target,
-                           (unsigned long)GetCurrentProcessId(), counter);
+    int written = snprintf(out, outSize, "%.*s~mx%lu_%u.tmp", (int)folderLength, target, ProcessId(), counter);
     if (written >= 0 && (size_t)written <= PathLimit() && (size_t)written < outSize) return true;
     written = snprintf(out, outSize, "%.*s~%x", (int)folderLength, target, counter);
     return written >= 0 && (size_t)written <= PathLimit() && (size_t)written < outSize;
 }
 
-static SysError CopyOneFile(const char* source, const char* target, uint64_t* copied) {
+// Only the long pattern: "~<hex>" is too plain a name to remove on sight.
+bool IsTemporaryName(const char* name) {
+    if (strncmp(name, "~mx", 3) != 0) return false;
+    const char* at = name + 3;
+    for (int part = 0; part < 2; ++part) {
+        const char* digits = at;
+        while (*at >= '0' && *at <= '9') ++at;
+        if (at == digits || *at != (part == 0 ? '_' : '.')) return false;
+        ++at;
+    }
+    return strcmp(at, "tmp") == 0;
+}
+
+static bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.nFileSizeHigh == b.nFileSizeHigh && a.nFileSizeLow == b.nFileSizeLow &&
+           StampOf(a.ftLastWriteTime) == StampOf(b.ftLastWriteTime);
+}
+
+// Copies through the chunk, looking at `stop` before each one. The copy's
+// handle is this thread's alone: only the copy itself can remove its file,
+// which it does when it stops.
+static SysError CopyContents(HANDLE from, HANDLE to, const CopyRequest* request, uint64_t* copied) {
+    if (!request->chunk) return ENGINE_OUT_OF_MEMORY;
+    DWORD ask = request->chunkSize > 0x40000000u ? 0x40000000u : (DWORD)request->chunkSize;
+    for (;;) {
+        if (request->stop && request->stop->load(std::memory_order_relaxed)) return ENGINE_ABANDONED;
+        DWORD got = 0;
+        if (!ReadFile(from, request->chunk, ask, &got, nullptr)) {
+            SysError error = LastError();
+            if (error == ERROR_HANDLE_EOF) return 0;
+            return error;
+        }
+        if (got == 0) return 0;
+        for (DWORD done = 0; done < got;) {
+            DWORD wrote = 0;
+            if (!WriteFile(to, request->chunk + done, got - done, &wrote, nullptr)) return LastError();
+            done += wrote;
+        }
+        *copied += got;
+    }
+}
+
+static SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
     *copied = 0;
-    if (TooLong(source) || TooLong(target)) return ENGINE_PATH_TOO_LONG;
+    const char* target = request->target;
+    if (TooLong(request->source) || TooLong(target)) return ENGINE_PATH_TOO_LONG;
 
-    // CopyFileA brings the attributes and times along. Failing when the
-    // name exists keeps a stranger's file of that name, or another copy's
-    // temporary file, untouched; the next name is tried instead.
-    char temporary[MAX_PATH];
-    for (int attempt = 0;; ++attempt) {
-        if (!TemporaryName(target, temporary, sizeof temporary)) return ENGINE_PATH_TOO_LONG;
-        if (CopyFileA(source, temporary, TRUE)) break;
-        SysError error = LastError();
-        if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && attempt < 100) continue;
-        // Had the name been taken, the copy would have said so: whatever
-        // stands there now is a leftover of this copy.
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) RemoveTemporary(temporary);
-        return error;
-    }
-
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    uint64_t size = 0;
-    if (GetFileAttributesExA(temporary, GetFileExInfoStandard, &data))
-        size = ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
-    SysError error = MoveOver(temporary, target);
+    // Writers are kept out while the copy reads; readers may stay.
+    HANDLE from = CreateFileA(request->source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (from == INVALID_HANDLE_VALUE) return LastError();
+    BY_HANDLE_FILE_INFORMATION before;
+    SysError error = 0;
+    if (GetFileType(from) != FILE_TYPE_DISK) error = ENGINE_NOT_REGULAR;
+    else if (!GetFileInformationByHandle(from, &before)) error = LastError();
+    else if (request->stamp && (request->size != (((uint64_t)before.nFileSizeHigh << 32) | before.nFileSizeLow) ||
+                                request->stamp != StampOf(before.ftLastWriteTime)))
+        error = ENGINE_SOURCE_CHANGED;
     if (error) {
-        RemoveTemporary(temporary);
+        CloseHandle(from);
         return error;
     }
-    *copied = size;
-    return 0;
+
+    // Failing when the name exists keeps a stranger's file of that name, or
+    // another copy's temporary file, untouched; the next name is tried instead.
+    char temporary[MAX_PATH];
+    HANDLE to = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; to == INVALID_HANDLE_VALUE; ++attempt) {
+        if (!TemporaryName(target, temporary, sizeof temporary)) {
+            CloseHandle(from);
+            return ENGINE_PATH_TOO_LONG;
+        }
+        to = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (to != INVALID_HANDLE_VALUE) break;
+        error = LastError();
+        if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt >= 1000) {
+            CloseHandle(from);
+            return error;
+        }
+    }
+    error = CopyContents(from, to, request, copied);
+    BY_HANDLE_FILE_INFORMATION after;
+    if (!error && (!GetFileInformationByHandle(from, &after) || !SameFile(before, after)))
+        error = ENGINE_SOURCE_CHANGED;
+    if (!error) SetFileTime(to, &before.ftCreationTime, &before.ftLastAccessTime, &before.ftLastWriteTime);
+    if (!CloseHandle(to) && !error) error = LastError();
+    CloseHandle(from);
+    // Read-only, hidden and the like come along; a read-only file may still be renamed.
+    DWORD kept = before.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                            FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    if (!error && kept) SetFileAttributesA(temporary, kept);
+    if (!error) error = MoveOver(temporary, target);
+    if (error) RemoveTemporary(temporary);
+    return error;
+}
+
+static SysError RemoveFile(const char* path) {
+    if (TooLong(path)) return ENGINE_PATH_TOO_LONG;
+    return DeleteFileA(path) ? 0 : LastError();
+}
+
+unsigned char* AllocateChunk(size_t size) {
+    return (unsigned char*)VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+}
+
+void FreeChunk(unsigned char* chunk) {
+    if (chunk) VirtualFree(chunk, 0, MEM_RELEASE);
 }
 
 typedef DWORD(WINAPI* FinalPathFunction)(HANDLE, LPSTR, DWORD, DWORD);
@@ -325,7 +432,8 @@ static SysError ResolvePath(const char* path, char* out, size_t outSize) {
 }
 
 const SysCalls PlatformCalls = {
-    ListFolder, Examine, OpenForReading, ReadChunk, CloseFile, CreateFolders, CopyOneFile, ResolvePath,
+    ListFolder, Examine, OpenForReading, ReadChunk, CloseFile, CreateFolders, MakeOneFolder, CopyOneFile, RemoveFile,
+    ResolvePath,
 };
 
 SysCalls Sys = PlatformCalls;

@@ -68,6 +68,9 @@ const char* EngineErrorText(SysError error) {
     case ENGINE_LINK_LOOP: return "folder link leads back to a folder above it";
     case ENGINE_NOT_REGULAR: return "not a regular file";
     case ENGINE_NOT_A_FOLDER: return "not a folder";
+    case ENGINE_OUTSIDE_DATA: return "a folder link on the way leads outside the destination's Data folder";
+    case ENGINE_SOURCE_CHANGED: return "the file changed while it was being copied";
+    case ENGINE_ABANDONED: return "the job was stopped";
     }
     return nullptr;
 }

@@ -32,6 +32,8 @@ struct JobResult {
     uint32_t newFiles;       // modded files without an original
     uint32_t changedFiles;   // modded files whose contents differ
     uint32_t copiedFiles;
+    uint32_t notCopied;      // left out because the job was abandoned
+    bool abandoned;          // AbandonJob stopped the job
     uint32_t failures;
     uint32_t warnings;
     uint64_t bytesRead;      // compared, both trees together

@@ -127,3 +127,26 @@ TEST(Cli, FailedPathsAreNamedAndExitWithOne) {
     EXPECT_EQ(0u, c.err.find("modextract: " + c.modded + Native("/bad") + ": cannot copy: ")) << c.err;
     EXPECT_TRUE(Exists(c.destination + Native("/Data/good")));
 }
+
+TEST(Cli, WhatTheRealRunWouldFailTheDryRunNamesAndAFailedStandardOutputIsSaid) {
+    Cli c;
+    WriteFile(c.modded + Native("/f"), "ok");
+    // destination + separator + "Data" + separator + "f" is one past the limit.
+    std::string destination = c.destination + PathSeparator();
+    destination += std::string(PathLimit() - 6 - destination.size(), 'd');
+    EXPECT_EQ(1, c.Run({"-n", c.original, c.modded, destination}));
+    EXPECT_EQ("A f\n", c.out);
+    EXPECT_NE(std::string::npos, c.err.find(c.modded + Native("/f") + ": cannot copy: path too long")) << c.err;
+    EXPECT_EQ(1, c.Run({"-q", c.original, c.modded, destination}));
+    EXPECT_FALSE(Exists(c.destination));
+
+    // A stream that refuses every write, as a full disk does.
+    std::string path = c.dir / "readonly";
+    WriteFile(path, "");
+    FILE* out = fopen(path.c_str(), "r");
+    FILE* err = tmpfile();
+    char* argv[] = {(char*)"modextract", (char*)"-n", &c.original[0], &c.modded[0], &c.destination[0], nullptr};
+    EXPECT_EQ(1, RunModExtract(5, argv, out, err, false));
+    fclose(out);
+    EXPECT_NE(std::string::npos, Cli::Slurp(err).find("modextract: write error: ")) << "nothing said about the lost list";
+}

@@ -1,7 +1,9 @@
 #include <string.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -127,4 +129,101 @@ TEST(ExtractionJob, HandsOverTheChangedListInCopyOrderWhenAsked) {
     EXPECT_TRUE(t.result.changedList->flags & NODE_NEW);
     ReleaseJobResult(&t.result);
     EXPECT_EQ(nullptr, t.result.changedList);
+}
+
+// A copy that lets a test act first; a non-zero answer fails it instead.
+static std::function<SysError(const CopyRequest*)> BeforeCopy;
+static SysError CopyAfterHook(const CopyRequest* request, uint64_t* copied) {
+    SysError error = BeforeCopy ? BeforeCopy(request) : 0;
+    if (error) return error;
+    return PlatformCalls.copyFile(request, copied);
+}
+
+static std::vector<std::string> TemporaryNamesBelow(const std::string& root) {
+    std::vector<std::string> found;
+    for (const std::string& path : ListTree(root))
+        if (IsTemporaryName(std::filesystem::path(path).filename().string().c_str())) found.push_back(path);
+    return found;
+}
+
+TEST(ExtractionJob, AbandonJobStartsNoCopyAndRemovesTheTemporaryFilesOfThoseInFlight) {
+    JobTrees t;
+    WriteFile(t.modded + Native("/big"), std::string(3 << 20, 'b'));
+    for (int i = 0; i < 20; ++i) WriteFile(t.modded + Native("/small/s") + std::to_string(i), "s");
+    OrderedListing order({"small", "big"});  // met last, so scanned and copied first
+    std::thread abandoning;
+    BeforeCopy = [&](const CopyRequest* request) -> SysError {
+        if (!strstr(request->source, "big") || abandoning.joinable()) return 0;
+        abandoning = std::thread(AbandonJob);
+        // The copy goes on only once the stop is raised: it must notice it and clean up.
+        while (!request->stop->load()) std::this_thread::yield();
+        return 0;
+    };
+    Sys.copyFile = CopyAfterHook;
+    t.Run();
+    abandoning.join();
+    Sys = PlatformCalls;
+    BeforeCopy = nullptr;
+    EXPECT_TRUE(t.result.abandoned);
+    EXPECT_EQ(0u, t.result.failures) << ProblemText(t.result);
+    EXPECT_FALSE(Exists(t.destination + Native("/Data/big")));
+    EXPECT_EQ(std::vector<std::string>{}, TemporaryNamesBelow(t.destination));
+    EXPECT_GE(t.result.notCopied, 1u);
+    EXPECT_LE(t.result.copiedFiles, 1u);  // at most the other copier's file in flight
+    AbandonJob();                         // no job: nothing happens, nothing waits
+
+    JobTrees next;  // the next job starts unabandoned
+    WriteFile(next.modded + Native("/a"), "a");
+    next.Run();
+    EXPECT_FALSE(next.result.abandoned);
+    EXPECT_EQ(1u, next.result.copiedFiles);
+}
+
+TEST(ExtractionJob, LeftoverTemporaryFilesGoOnlyFromFoldersTheJobWritesInto) {
+    JobTrees t;
+    std::string leftover;
+    for (const char* name : {".modextract-1-0.tmp", "~mx1_0.tmp"})
+        if (IsTemporaryName(name)) leftover = name;
+    ASSERT_FALSE(leftover.empty());
+    WriteFile(t.modded + Native("/a"), "a");
+    WriteFile(t.modded + Native("/sub/b"), "b");
+    WriteFile(t.destination + Native("/Data/") + leftover, "old");
+    WriteFile(t.destination + Native("/Data/sub/") + leftover, "old");
+    WriteFile(t.destination + Native("/Data/other/") + leftover, "not ours to touch: not written into");
+    WriteFile(t.destination + Native("/Data/mine.tmp"), "a user's file");
+    t.Run();
+    EXPECT_EQ(0u, t.result.failures) << ProblemText(t.result);
+    EXPECT_EQ((std::vector<std::string>{"Data/a", "Data/mine.tmp", "Data/other/" + leftover, "Data/sub/b"}),
+              ListTree(t.destination));
+}
+
+TEST(ExtractionJob, SourceRewrittenBeforeOrDuringItsCopyIsCopiedOnceMoreThenFails) {
+    JobTrees t;
+    WriteFile(t.modded + Native("/steady"), "steady");
+    WriteFile(t.modded + Native("/once"), "first");
+    WriteFile(t.modded + Native("/always"), "first");
+    int onceCalls = 0, alwaysCalls = 0;
+    BeforeCopy = [&](const CopyRequest* request) -> SysError {
+        std::string source = request->source;
+        // Rewritten since the comparison: another size, whatever the clock says.
+        if (source.find("once") != std::string::npos && onceCalls++ == 0) WriteFile(source, std::string(11, 'x'));
+        // Moving under every copy, which the platform sees by the stamps it takes around it.
+        if (source.find("always") != std::string::npos) {
+            ++alwaysCalls;
+            return ENGINE_SOURCE_CHANGED;
+        }
+        return 0;
+    };
+    Sys.copyFile = CopyAfterHook;
+    t.Run();
+    Sys = PlatformCalls;
+    BeforeCopy = nullptr;
+    EXPECT_EQ((std::vector<std::string>{t.modded + Native("/always")}), FailedPaths(t.result));
+    EXPECT_NE(std::string::npos, ProblemText(t.result).find("changed while it was being copied"));
+    EXPECT_EQ(std::string(11, 'x'), ReadFile(t.destination + Native("/Data/once")));
+    EXPECT_EQ("steady", ReadFile(t.destination + Native("/Data/steady")));
+    EXPECT_FALSE(Exists(t.destination + Native("/Data/always")));
+    EXPECT_EQ(std::vector<std::string>{}, TemporaryNamesBelow(t.destination));
+    EXPECT_EQ(2, onceCalls);
+    EXPECT_EQ(2, alwaysCalls);
 }

@@ -1,15 +1,22 @@
 // What only a POSIX file system has: FIFOs, sockets, symbolic links, modes.
+#include <errno.h>
+#include <signal.h>
+#include <string.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "cli.h"
 #include "foldercheck.h"
 #include "support.h"
 
@@ -103,4 +110,104 @@ TEST(PosixFolderCheck, DataFolderLinkedToAnInputIsRefused) {
     ASSERT_EQ(0, symlink((dir / "orig").c_str(), (dir / "orig-link").c_str()));
     EXPECT_FALSE(CheckJobFolders((dir / "orig").c_str(), (dir / "orig-link").c_str(), (dir / "out").c_str(), reason,
                                  sizeof reason));
+}
+
+TEST(PosixTree, FolderLinkInsideDataNeverLeadsACopyOutsideIt) {
+    JobTrees t;
+    WriteFile(t.original + "/sub/a.txt", "original");
+    WriteFile(t.modded + "/sub/a.txt", "modded");
+    WriteFile(t.modded + "/sub/deeper/new.txt", "new");
+    WriteFile(t.modded + "/inner/b.txt", "b");
+    WriteFile(t.modded + "/file.txt", "replaces the link");
+    std::filesystem::create_directories(t.destination + "/Data/elsewhere");
+    std::filesystem::create_directory_symlink(t.original + "/sub", t.destination + "/Data/sub");
+    std::filesystem::create_directory_symlink("elsewhere", t.destination + "/Data/inner");  // stays inside: used
+    WriteFile(t.dir / "outside.txt", "kept");
+    std::filesystem::create_symlink(t.dir / "outside.txt", t.destination + "/Data/file.txt");
+    t.Run();
+    Paths failed = FailedPaths(t.result);
+    std::sort(failed.begin(), failed.end());
+    EXPECT_EQ((Paths{t.modded + "/sub/a.txt", t.modded + "/sub/deeper/new.txt"}), failed) << ProblemText(t.result);
+    EXPECT_NE(std::string::npos, ProblemText(t.result).find("outside the destination's Data folder"));
+    EXPECT_EQ(Paths{"sub/a.txt"}, ListTree(t.original));
+    EXPECT_EQ("original", ReadFile(t.original + "/sub/a.txt"));
+    EXPECT_EQ("b", ReadFile(t.destination + "/Data/elsewhere/b.txt"));
+    EXPECT_FALSE(std::filesystem::is_symlink(t.destination + "/Data/file.txt"));
+    EXPECT_EQ("kept", ReadFile(t.dir / "outside.txt"));
+}
+
+TEST(PosixTree, TakenTemporaryNamesArePassedOver) {
+    TempDir dir;
+    WriteFile(dir / "src/f", "new");
+    // The names this process tries first, all taken: a leftover of an earlier
+    // run in a container, where every run has the same process id.
+    for (int n = 0; n < 50; ++n)
+        WriteFile(dir / ("dst/.modextract-" + std::to_string(getpid()) + "-" + std::to_string(n) + ".tmp"), "");
+    uint64_t copied = 0;
+    EXPECT_EQ(0u, CopyPlain((dir / "src/f").c_str(), (dir / "dst/f").c_str(), &copied));
+    EXPECT_EQ("new", ReadFile(dir / "dst/f"));
+    EXPECT_EQ(51u, ListTree(dir / "dst").size());
+}
+
+// Runs modextract in-process, its two streams caught in files.
+static int RunCli(std::vector<std::string> args, std::string* out, std::string* err) {
+    args.insert(args.begin(), "modextract");
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(&arg[0]);
+    FILE* files[2] = {tmpfile(), tmpfile()};
+    int status = RunModExtract((int)argv.size(), argv.data(), files[0], files[1], false);
+    std::string* texts[2] = {out, err};
+    for (int i = 0; i < 2; ++i) {
+        rewind(files[i]);
+        char buffer[4096];
+        size_t n;
+        texts[i]->clear();
+        while ((n = fread(buffer, 1, sizeof buffer, files[i])) > 0) texts[i]->append(buffer, n);
+        fclose(files[i]);
+    }
+    return status;
+}
+
+TEST(PosixCli, OddNamesAreQuotedLikeGitAndNullEndedWithZ) {
+    JobTrees t;
+    WriteFile(t.modded + "/a\nb.txt", "1");
+    WriteFile(t.modded + "/say \"hi\"\t.txt", "2");
+    WriteFile(t.modded + "/plain \\ caf\xc3\xa9.txt", "3");
+    OrderedListing order({"a\nb.txt", "say \"hi\"\t.txt", "plain \\ caf\xc3\xa9.txt"});  // listed in reverse
+    std::string out, err;
+    EXPECT_EQ(0, RunCli({"-nq", t.original, t.modded, t.destination}, &out, &err));
+    EXPECT_EQ("A \"a\\nb.txt\"\nA \"say \\\"hi\\\"\\t.txt\"\nA plain \\ caf\xc3\xa9.txt\n", out);
+    EXPECT_EQ(0, RunCli({"-n", "-z", t.original, t.modded, t.destination}, &out, &err));
+    std::string nul(1, '\0');
+    EXPECT_EQ("A a\nb.txt" + nul + "A say \"hi\"\t.txt" + nul + "A plain \\ caf\xc3\xa9.txt" + nul, out);
+
+    FaultInjector faults;
+    faults.OnlyPaths(FAULT_COPY, "a\nb");
+    faults.Fail(FAULT_COPY, 1, EIO);
+    EXPECT_EQ(1, RunCli({"-q", t.original, t.modded, t.destination}, &out, &err));
+    EXPECT_EQ("modextract: \"" + t.modded + "/a\\nb.txt\": cannot copy: " + strerror(EIO) + "\n", err);
+}
+
+TEST(PosixCli, FirstSigtermStopsTheCopiesCleanlyAndExitsWith143) {
+    JobTrees t;
+    for (int i = 0; i < 30; ++i) WriteFile(t.modded + "/f" + std::to_string(i), std::string(100, 'x'));
+    static std::atomic<int> calls{0};
+    calls = 0;
+    // The signal comes while copies run; the copy goes on once the job knows.
+    Sys.copyFile = [](const CopyRequest* request, uint64_t* copied) -> SysError {
+        if (calls++ == 3) {
+            kill(getpid(), SIGTERM);
+            while (!request->stop->load()) std::this_thread::yield();
+        }
+        return PlatformCalls.copyFile(request, copied);
+    };
+    std::string out, err;
+    int status = RunCli({t.original, t.modded, t.destination}, &out, &err);
+    Sys = PlatformCalls;
+    EXPECT_EQ(143, status);
+    EXPECT_NE(std::string::npos, err.find("modextract: interrupted: ")) << err;
+    std::vector<std::string> copied = ListTree(t.destination);
+    EXPECT_GE(copied.size(), 3u);
+    EXPECT_LT(copied.size(), 30u);
+    for (const std::string& path : copied) EXPECT_EQ(std::string(100, 'x'), ReadFile(t.destination + "/" + path));
 }

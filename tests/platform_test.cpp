@@ -99,7 +99,7 @@ TEST(Platform, CopyReplacesTheTargetAndLeavesNothingElse) {
     WriteFile(dir / "src/big", big);
     WriteFile(dir / "dst/big", "old");
     uint64_t copied = 0;
-    ASSERT_EQ(0u, Sys.copyFile((dir / "src/big").c_str(), (dir / "dst/big").c_str(), &copied));
+    ASSERT_EQ(0u, CopyPlain((dir / "src/big").c_str(), (dir / "dst/big").c_str(), &copied));
     EXPECT_EQ(big.size(), copied);
     EXPECT_EQ(big, ReadFile(dir / "dst/big"));
     EXPECT_EQ(std::vector<std::string>{"big"}, ListTree(dir / "dst"));
@@ -109,15 +109,50 @@ TEST(Platform, FailedCopyKeepsTheOldTargetAndLeavesNoTemporary) {
     TempDir dir;
     WriteFile(dir / "dst/t", "old");
     uint64_t copied = 0;
-    EXPECT_NE(0u, Sys.copyFile((dir / "src/missing").c_str(), (dir / "dst/t").c_str(), &copied));
+    EXPECT_NE(0u, CopyPlain((dir / "src/missing").c_str(), (dir / "dst/t").c_str(), &copied));
     std::filesystem::create_directories(dir / "src/folder");
-    EXPECT_NE(0u, Sys.copyFile((dir / "src/folder").c_str(), (dir / "dst/t").c_str(), &copied));
+    EXPECT_NE(0u, CopyPlain((dir / "src/folder").c_str(), (dir / "dst/t").c_str(), &copied));
     // A folder standing where the file should go.
     WriteFile(dir / "src/f", "new");
     std::filesystem::create_directories(dir / "dst/blocked");
-    EXPECT_NE(0u, Sys.copyFile((dir / "src/f").c_str(), (dir / "dst/blocked").c_str(), &copied));
+    EXPECT_NE(0u, CopyPlain((dir / "src/f").c_str(), (dir / "dst/blocked").c_str(), &copied));
     EXPECT_EQ("old", ReadFile(dir / "dst/t"));
     EXPECT_EQ(std::vector<std::string>{"t"}, ListTree(dir / "dst"));
+}
+
+// What the listing saw of a file, for a copy that expects it.
+struct Seen {
+    uint64_t size = 0, stamp = 0;
+};
+static void RememberFile(void* context, const FolderEntry* entry) {
+    if (entry->kind == ENTRY_FILE && strcmp(entry->name, "f") == 0) *(Seen*)context = Seen{entry->size, entry->stamp};
+}
+
+TEST(Platform, CopyOfASourceThatMovedSinceTheListingOrWhenStoppedLeavesNothing) {
+    TempDir dir;
+    WriteFile(dir / "src/f", "listed");
+    Seen seen;
+    ASSERT_EQ(0u, Sys.listFolder((dir / "src").c_str(), RememberFile, &seen));
+    ASSERT_NE(0u, seen.stamp);
+    unsigned char* chunk = AllocateChunk(1 << 20);
+    ASSERT_NE(nullptr, chunk);
+    EXPECT_EQ(0u, (uintptr_t)chunk % 4096);
+    std::string source = dir / "src/f", target = dir / "dst/f";
+    std::filesystem::create_directories(dir / "dst");
+    CopyRequest request = {source.c_str(), target.c_str(), seen.size, seen.stamp, chunk, 1 << 20, nullptr};
+    uint64_t copied = 0;
+    EXPECT_EQ(0u, Sys.copyFile(&request, &copied));
+    EXPECT_EQ("listed", ReadFile(target));
+
+    WriteFile(source, "rewritten");
+    EXPECT_EQ(ENGINE_SOURCE_CHANGED, Sys.copyFile(&request, &copied));
+    EXPECT_EQ("listed", ReadFile(target));
+    std::atomic<bool> stop{true};
+    request.stamp = 0;
+    request.stop = &stop;
+    EXPECT_EQ(ENGINE_ABANDONED, Sys.copyFile(&request, &copied));
+    EXPECT_EQ(std::vector<std::string>{"f"}, ListTree(dir / "dst"));
+    FreeChunk(chunk);
 }
 
 TEST(Platform, ResolvePathGivesTheSameTextForTheSameFolder) {

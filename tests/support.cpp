@@ -185,13 +185,25 @@ static SysError FaultyCreateFolders(const char* folder) {
     if (Trip(FAULT_CREATE_FOLDERS, folder, &error)) return error;
     return PlatformCalls.createFolders(folder);
 }
-static SysError FaultyCopy(const char* source, const char* target, uint64_t* copied) {
+static SysError FaultyMakeFolder(const char* folder, bool* made) {
     SysError error;
-    if (Trip(FAULT_COPY, source, &error)) {
+    *made = false;
+    if (Trip(FAULT_CREATE_FOLDERS, folder, &error)) return error;
+    return PlatformCalls.makeFolder(folder, made);
+}
+static SysError FaultyCopy(const CopyRequest* request, uint64_t* copied) {
+    SysError error;
+    if (Trip(FAULT_COPY, request->source, &error)) {
         *copied = 0;
         return error;
     }
-    return PlatformCalls.copyFile(source, target, copied);
+    return PlatformCalls.copyFile(request, copied);
+}
+
+SysError CopyPlain(const char* source, const char* target, uint64_t* copied) {
+    static unsigned char* chunk = AllocateChunk(1 << 20);
+    CopyRequest request = {source, target, 0, 0, chunk, 1 << 20, nullptr};
+    return Sys.copyFile(&request, copied);
 }
 
 FaultInjector::FaultInjector() {
@@ -200,6 +212,7 @@ FaultInjector::FaultInjector() {
     Sys.openForReading = FaultyOpen;
     Sys.readFile = FaultyRead;
     Sys.createFolders = FaultyCreateFolders;
+    Sys.makeFolder = FaultyMakeFolder;
     Sys.copyFile = FaultyCopy;
 }
 

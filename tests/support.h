@@ -62,6 +62,7 @@ struct JobTrees {
 // Fails the Nth call (1-based) of one platform operation with `error`, or
 // every call from the Nth on when `sticky`. Puts the real calls back when it
 // goes out of scope.
+// FAULT_CREATE_FOLDERS stands for both ways of making folders.
 enum FaultOp { FAULT_LIST, FAULT_OPEN, FAULT_READ, FAULT_CREATE_FOLDERS, FAULT_COPY, FAULT_OP_COUNT };
 struct FaultInjector {
     FaultInjector();
@@ -71,6 +72,9 @@ struct FaultInjector {
     void OnlyPaths(FaultOp op, const std::string& fragment);
     int Calls(FaultOp op) const;
 };
+
+// Sys.copyFile with nothing expected of the source and no stop.
+SysError CopyPlain(const char* source, const char* target, uint64_t* copied);
 
 // The paths of the result's failures, in order.
 std::vector<std::string> FailedPaths(const JobResult& result);
