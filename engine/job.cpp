@@ -142,5 +142,3 @@ uint32_t ExtractionJob(void* parameters) {
     SetJobRunning(0);
     return 1;
 }
-
-void AbandonJob() {}

@@ -77,10 +77,3 @@ void AbandonJob();
 inline const char* RelativePath(const FileNode* node, size_t rootLength) {
     return node->path + rootLength;
 }
-
-// Ends the running job's writing at once, from any thread: no copy starts
-// after this call, and the temporary files of the copies in flight are
-// removed before it returns (a copy notices between two chunks, so the
-// wait is short). Files already copied stay. The job itself is not waited
-// for. Does nothing when no job runs; safe to call twice.
-void AbandonJob();

@@ -319,7 +319,9 @@ TEST_F(Shell, CreateModRefusesUnusableFoldersWithOneBox) {
         Choose(c.original.c_str(), c.modded.c_str(), c.destination.c_str());
         Press(CreateModButton);
         EXPECT_EQ(ThreadsStarted, 0);
-        if (ThreadsStarted) ASSERT_TRUE(AwaitJob());
+        if (ThreadsStarted) {
+            ASSERT_TRUE(AwaitJob());
+        }
         ASSERT_EQ(Boxes.size(), 1u);
         EXPECT_EQ(Boxes[0].caption, "erreur/error");
         EXPECT_EQ(Boxes[0].type, (UINT)MB_ICONWARNING);
@@ -398,6 +400,31 @@ TEST_F(Shell, PositionsAreSentAtMostOncePerFrameButEachPhaseEndsRight) {
     EXPECT_EQ(Positions.back(), 100000u);
     EXPECT_LE(sent, 3 + (int)elapsed / POSITION_INTERVAL_MS);
     EXPECT_EQ(SendMessageA(ProgressBar, PBM_GETPOS, 0, 0), 100000);
+}
+
+TEST_F(Shell, ClosingDuringTheCopiesLeavesNoTemporaryFile) {
+    JobTrees trees;
+    std::string big(24 << 20, 'x');
+    for (int i = 0; i < 16; ++i) WriteFile(trees.modded + "\\big" + std::to_string(i) + ".bin", big);
+    CreateDirectoryA(trees.destination.c_str(), NULL);
+    Choose(trees.original.c_str(), trees.modded.c_str(), trees.destination.c_str());
+    Press(CreateModButton);
+    for (DWORD start = GetTickCount(); StatusCode != 5 && GetTickCount() - start < 30000;) {
+        MSG message;
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+        Sleep(1);
+    }
+    ASSERT_EQ(StatusCode, 5);
+    SendMessageA(MainWindow, WM_CLOSE, 0, 0);
+    // What the process would leave if it ended now: whole files only.
+    std::vector<std::string> left = ListTree(trees.destination + "\\Data");
+    for (const std::string& name : left) EXPECT_EQ(name.find("~mx"), std::string::npos) << name;
+    for (const std::string& name : left) EXPECT_EQ(ReadFile(trees.destination + "\\Data\\" + name).size(), big.size());
+    EXPECT_LT(left.size(), 16u);
+    // The job runs on without writing; let it end before the next test.
+    for (DWORD start = GetTickCount(); JobRunning.load() && GetTickCount() - start < 60000;) Sleep(10);
+    EXPECT_EQ(ListTree(trees.destination + "\\Data"), left);
+    JobStarted = 0;
 }
 
 TEST_F(Shell, TearDownFreesTheSceneObjectsAndQuitsWithCodeZero) {
