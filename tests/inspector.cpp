@@ -120,6 +120,9 @@ int main(int argc, char** argv) {
         printf("window style=%08lx exstyle=%08lx x=%ld y=%ld w=%ld h=%ld\n",
                (unsigned long)GetWindowLongA(window, GWL_STYLE), (unsigned long)GetWindowLongA(window, GWL_EXSTYLE),
                r.left, r.top, r.right - r.left, r.bottom - r.top);
+        POINT client = {0, 0};
+        ClientToScreen(window, &client);
+        printf("client x=%ld y=%ld\n", client.x, client.y);
         EnumChildWindows(window, PrintControl, (LPARAM)window);
         return 0;
     }
