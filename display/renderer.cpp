@@ -2,6 +2,8 @@
 
 #include <GL/gl.h>
 #include <GL/glu.h>
+#include <math.h>
+#include <stdint.h>
 
 #include "animation.h"
 #include "appstate.h"
@@ -41,8 +43,34 @@ const StatusLine STATUS_LINES[] = {
 
 const GLuint DIGIT_TWO_LIST = LABEL_LIST_BASE + '2';
 
-void DrawText(const char* text, int length) {
-    glCallLists(length, GL_UNSIGNED_BYTE, text);
+const float PI_F = 3.14159265f;
+
+// Draws a run of glyphs whose pen starts at scene x `startX` on the plane at
+// depth `z`, as a glCallLists of its characters. Mesa's software renderer
+// spends some 15 us on every glyph list, seen or not, and the credit line's
+// six copies are 1,344 glyphs of which about 150 are on the surface: so the
+// glyphs wholly beyond either edge are left out, the pen moved past them at
+// once. What shows is the same; the margin of one em covers any overhang.
+void DrawText(const char* text, int length, float startX, float z) {
+    float halfWidth = (10 - z) * tanf(22.5f * PI_F / 180) * SurfaceWidth / SurfaceHeight + 1;
+    int first = 0;
+    float x = startX;
+    while (first < length && x + GlyphAdvance[(uint8_t)text[first]] < -halfWidth &&
+           GlyphAdvance[(uint8_t)text[first]] > 0) {
+        x += GlyphAdvance[(uint8_t)text[first]];
+        ++first;
+    }
+    int end = first;
+    for (float pen = x; end < length && pen <= halfWidth; ++end) {
+        pen += GlyphAdvance[(uint8_t)text[end]];
+        if (GlyphAdvance[(uint8_t)text[end]] <= 0) {
+            end = length;  // no metrics: draw the whole run
+        }
+    }
+    if (first > 0) {
+        glTranslatef(x - startX, 0, 0);
+    }
+    glCallLists(end - first, GL_UNSIGNED_BYTE, text + first);
 }
 
 void DrawBackground(float dt) {
@@ -75,7 +103,7 @@ void DrawLabels() {
     for (const Label& label : LABELS) {
         glPushMatrix();
         glTranslatef(label.x, label.y, -10);
-        DrawText(label.text, label.length);
+        DrawText(label.text, label.length, label.x, -10);
         glPopMatrix();
     }
 }
@@ -88,7 +116,7 @@ void DrawStatusLine() {
         glPushMatrix();
         glColor3f(line.red, line.green, line.blue);
         glTranslatef(line.x, -3.7f, -7);
-        DrawText(line.text, line.length);
+        DrawText(line.text, line.length, line.x, -7);
         glPopMatrix();
     }
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
@@ -96,9 +124,10 @@ void DrawStatusLine() {
 
 // The digit's advance is left on the matrix on purpose: the right arrow and
 // the scroller of this frame sit moved by it.
-void DrawArrows(float dt) {
+// Returns how far it moved the matrix along x: the digit's advance.
+float DrawArrows(float dt) {
     if (StatusCode != 0 && StatusCode != 1) {
-        return;
+        return 0;
     }
     if (FoldersReady != 0) {
         glColor3f(0, 1, 0);
@@ -117,16 +146,17 @@ void DrawArrows(float dt) {
     glCallList(LeftArrowList);
     glPopMatrix();
     StepArrow(dt);
+    return GlyphAdvance['2'];
 }
 
-void DrawScroller(float dt) {
+void DrawScroller(float dt, float shift) {
     // Each channel becomes source x source alpha + destination x destination.
     glBlendFunc(GL_SRC_ALPHA, GL_DST_COLOR);
     for (int copy = 0; copy < SCROLLER_COPIES; ++copy) {
         glColor4ub(100 + 15 * copy, 10 * copy, 180 - 7 * copy, 155 + 10 * copy);
         glPushMatrix();
         glTranslatef(ScrollerX(copy), ScrollerY(copy), -3);
-        DrawText(CreditText, CREDIT_LENGTH);
+        DrawText(CreditText, CREDIT_LENGTH, shift + ScrollerX(copy), -3);
         glPopMatrix();
     }
     StepScroller(dt);
@@ -151,8 +181,8 @@ void DrawFrame() {
     DrawBackground(dt);
     DrawLabels();
     DrawStatusLine();
-    DrawArrows(dt);
-    DrawScroller(dt);
+    float shift = DrawArrows(dt);
+    DrawScroller(dt, shift);
 
     glEnable(GL_DEPTH_TEST);
     glFlush();

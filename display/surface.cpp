@@ -16,6 +16,7 @@ BITMAP BackgroundRecord;
 GLuint BackgroundTexture;
 GLuint RightArrowList;
 GLuint LeftArrowList;
+float GlyphAdvance[LABEL_GLYPH_COUNT];
 
 namespace {
 
@@ -86,9 +87,12 @@ HFONT SelectWineOutlineFont() {
 void MakeGlyphLists() {
     SelectObject(SurfaceDC, LabelFont);
     HFONT outlineFont = SelectWineOutlineFont();
-    static GLYPHMETRICSFLOAT unused[LABEL_GLYPH_COUNT];
+    static GLYPHMETRICSFLOAT metrics[LABEL_GLYPH_COUNT];
     wglUseFontOutlinesA(SurfaceDC, 0, LABEL_GLYPH_COUNT, LABEL_LIST_BASE, 0.0f, 0.0f,
-                        WGL_FONT_POLYGONS, unused);
+                        WGL_FONT_POLYGONS, metrics);
+    for (int c = 0; c < LABEL_GLYPH_COUNT; ++c) {
+        GlyphAdvance[c] = metrics[c].gmfCellIncX;
+    }
     if (outlineFont != NULL) {
         SelectObject(SurfaceDC, LabelFont);
         DeleteObject(outlineFont);

@@ -21,5 +21,10 @@ extern GLuint BackgroundTexture;
 extern GLuint RightArrowList;
 extern GLuint LeftArrowList;
 
+// Each glyph list's advance along x in ems, as wglUseFontOutlinesA reports
+// it; all 0 when the call failed. Used only to skip glyphs that fall outside
+// the surface.
+extern float GlyphAdvance[LABEL_GLYPH_COUNT];
+
 // True when the program runs under Wine (ntdll exports wine_get_version).
 bool RunningUnderWine();
