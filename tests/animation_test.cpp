@@ -16,15 +16,10 @@ struct Animation : ::testing::Test {
 
 TEST_F(Animation, ClockMeasuresFromStartAndAcrossTheCounterWrap) {
     EXPECT_EQ(AdvanceClock(1016), 16.0f);  // the first frame counts from the start
-    EXPECT_EQ(LastTick, 1016u);
-    EXPECT_EQ(AdvanceClock(1016), 0.0f);
-
+    EXPECT_EQ(AdvanceClock(301016), 300000.0f);  // after a modal loop: one large step
     StartAnimationClock(0xFFFFFFF6u);
     EXPECT_EQ(AdvanceClock(5), 15.0f);
     EXPECT_EQ(ElapsedMs, 15.0);
-
-    StartAnimationClock(7);  // a modal loop held the window for five minutes
-    EXPECT_EQ(AdvanceClock(7 + 300000), 300000.0f);
 }
 
 TEST_F(Animation, BackgroundMovesOnlyDuringAJobAndKeepsItsPlaceAfter) {
@@ -95,20 +90,6 @@ TEST_F(Animation, ScrollRestartsAtZeroAndBounceLosesOnly360) {
     StepScroller(140);
     EXPECT_NEAR(WavePhase, 0.1f, 1e-4);
     EXPECT_GT(WavePhase, 0.0f);
-}
-
-TEST_F(Animation, ScrollerCopiesSpreadAndBounceBelowTheLine) {
-    ScrollOffset = 10;
-    for (int phase = 0; phase < 40; ++phase) {
-        WavePhase = phase * 0.3f;
-        for (int copy = 0; copy < SCROLLER_COPIES; ++copy) {
-            EXPECT_NEAR(ScrollerX(copy), -4.0f - copy * 0.04f, 1e-5);
-            EXPECT_LE(ScrollerY(copy), -4.3f);
-            EXPECT_GE(ScrollerY(copy), -4.3f - 1 / 1.3f - 1e-5);
-        }
-    }
-    WavePhase = 0;
-    EXPECT_FLOAT_EQ(ScrollerY(0), -4.3f);
 }
 
 TEST(CreditLine, IsWindows1252) {

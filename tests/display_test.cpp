@@ -1,13 +1,12 @@
-// The scene under Wine with Mesa's software renderer: set-up through
-// SetUpSurface, frames through DrawFrame, read back and judged as a user
-// would see them. Each frame is also written to the build tree.
+// The scene under Wine with Mesa's software renderer: set up through
+// SetUpSurface, drawn through DrawFrame, read back and judged as a user sees
+// it. Frames go to the build tree's scene-frames folder.
 #include <gtest/gtest.h>
 
 #include <GL/gl.h>
 #include <math.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "animation.h"
@@ -23,16 +22,13 @@ const int AMBER[3] = {254, 210, 4};
 const int ORANGE_RED[3] = {255, 35, 0};  // green is 0.2 x (0.2 + the picture's green)
 
 Ink Find(const Frame& frame, const int colour[3], Spot from, Spot to, int tolerance = 10) {
-    return FindColour(frame, (int)from.x, (int)from.y, (int)ceil(to.x), (int)ceil(to.y),
-                      colour[0], colour[1], colour[2], tolerance);
+    return Scan(frame, from, to, [&](int x, int y) { return Near(frame.At(x, y), colour, tolerance); });
 }
 
-// The advance of a run of characters in ems for LabelFont's face, weight
-// and 20:10 proportions, as GDI lays it out a hundredfold larger: free of the
-// whole-pixel rounding (and of the emboldening pixel) of the small font.
-// Rounding of the small font's metrics still moves real outlines by up to
-// ~10% either way (Windows's too), so callers allow 12%; the squeeze that
-// Wine gives without the work-around is fiftyfold.
+// A run's advance in ems for LabelFont's face, weight and 20:10 shape, laid
+// out by GDI a hundredfold larger, free of small-size pixel rounding. That
+// rounding moves real outlines (Windows's too) by up to ~10%, so callers
+// allow 12%; without the Wine work-around the glyphs are fifty times narrower.
 double AdvanceInEms(const char* text) {
     HDC dc = CreateCompatibleDC(NULL);
     HFONT large = CreateFontA(2000, 1000, 0, 0, FW_HEAVY, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
@@ -43,65 +39,49 @@ double AdvanceInEms(const char* text) {
     GetTextMetricsA(dc, &metrics);
     SIZE size = {};
     GetTextExtentPoint32A(dc, text, (int)strlen(text), &size);
-    SelectObject(dc, old);
-    DeleteObject(large);
+    DeleteObject(SelectObject(dc, old));
     DeleteDC(dc);
     return (double)size.cx / (metrics.tmHeight - metrics.tmInternalLeading);
 }
 
-// How far the digit's glyph list moves the matrix: the scene's own advance.
-double DigitAdvance() {
+// How far a display list moves the model-view matrix along x.
+float ListShift(GLuint list) {
     GLfloat matrix[16];
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     glLoadIdentity();
-    glCallList(LABEL_LIST_BASE + '2');
+    glCallList(list);
     glGetFloatv(GL_MODELVIEW_MATRIX, matrix);
     glPopMatrix();
     return matrix[12];
 }
 
-// Scene units per pixel at depth z, along x and along y.
 double PixelsPerUnit(double z) { return Project(1, 0, z).x - Project(0, 0, z).x; }
 
 void SetScene(int status, int ready, float scroll) {
     StatusCode = status;
     FoldersReady = ready;
     JobRunning = 0;
-    BackgroundDepth = 0;
-    BackgroundLift = 0;
-    BackgroundDirection = 1;
-    ArrowAngle = 0;
+    BackgroundDepth = BackgroundLift = 0;
+    ArrowAngle = WavePhase = 0;
     ScrollOffset = scroll;
-    WavePhase = 0;
 }
 
 struct Scene : ::testing::Test {
     static void SetUpTestSuite() { SetUpScene(); }
 };
 
-TEST_F(Scene, SetUpPreparesContextTextureListsAndPacing) {
-    ASSERT_NE(wglGetCurrentContext(), nullptr);
-    EXPECT_EQ(wglGetCurrentContext(), SurfaceContext);
-
+TEST_F(Scene, SetUpPreparesTextureListsAndPacing) {
+    ASSERT_EQ(wglGetCurrentContext(), SurfaceContext);
     GLint width = 0, height = 0;
     glBindTexture(GL_TEXTURE_2D, BackgroundTexture);
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &height);
-    EXPECT_EQ(width, 500);
-    EXPECT_EQ(height, 500);
+    EXPECT_EQ(width * 1000 + height, 500500);
     EXPECT_TRUE(glIsList(LABEL_LIST_BASE) && glIsList(LABEL_LIST_BASE + 254));
-
-    // The digit's list moves the matrix by its advance, in LabelFont's
-    // proportions (Wine would squeeze it fiftyfold without the work-around);
-    // the left arrow's list moves it by -0.5.
-    EXPECT_NEAR(DigitAdvance(), AdvanceInEms("2"), 0.12 * AdvanceInEms("2"));
-    GLfloat matrix[16];
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glCallList(LeftArrowList);
-    glGetFloatv(GL_MODELVIEW_MATRIX, matrix);
-    EXPECT_FLOAT_EQ(matrix[12], -0.5f);
+    EXPECT_NEAR(ListShift(LABEL_LIST_BASE + '2'), AdvanceInEms("2"), 0.12 * AdvanceInEms("2"));
+    EXPECT_FLOAT_EQ(ListShift(LABEL_LIST_BASE + '2'), GlyphAdvance['2']);
+    EXPECT_FLOAT_EQ(ListShift(LeftArrowList), -0.5f);
 
     typedef int(WINAPI * GetInterval)(void);
     GetInterval getInterval = (GetInterval)(void*)wglGetProcAddress("wglGetSwapIntervalEXT");
@@ -116,63 +96,47 @@ TEST_F(Scene, PictureIsUprightAndLabelsAreGreenAtTheirPlaces) {
     Frame frame = DrawAndRead();
     SaveFrame(frame, "idle");
 
-    // Compare the frame with the bitmap where each picture pixel should land,
-    // and with the picture mirrored and flipped.
+    // Where each picture pixel should land, against the picture mirrored and flipped.
     const uint8_t* bits = (const uint8_t*)BackgroundRecord.bmBits;
     ASSERT_NE(bits, nullptr);
     double differences[3] = {0, 0, 0};
     int samples = 0;
-    for (int py = 20; py < 480; py += 23) {
-        for (int px = 20; px < 480; px += 23) {
-            Spot spot = Project(-0.3 - 9 + 18 * (px + 0.5) / 500, 9 - 18 * (py + 0.5) / 500, -11);
-            if (spot.x < 0 || spot.y < 0 || spot.x >= frame.width || spot.y >= frame.height) {
-                continue;
-            }
+    for (int py = 40; py < 460; py += 23) {
+        for (int px = 30; px < 470; px += 23) {
+            Spot spot = Project(-9.3 + 18 * (px + 0.5) / 500, 9 - 18 * (py + 0.5) / 500, -11);
             const uint8_t* shown = frame.At((int)spot.x, (int)spot.y);
-            const int candidates[3][2] = {{px, py}, {499 - px, py}, {px, 499 - py}};
+            const int places[3][2] = {{px, py}, {499 - px, py}, {px, 499 - py}};
             for (int c = 0; c < 3; ++c) {
-                const uint8_t* bgr = bits + (size_t)(499 - candidates[c][1]) * 1500 +
-                                     candidates[c][0] * 3;
-                differences[c] += abs(shown[0] - bgr[2]) + abs(shown[1] - bgr[1]) +
-                                  abs(shown[2] - bgr[0]);
+                const uint8_t* bgr = bits + (499 - places[c][1]) * 1500 + places[c][0] * 3;
+                differences[c] += abs(shown[0] - bgr[2]) + abs(shown[1] - bgr[1]) + abs(shown[2] - bgr[0]);
             }
             ++samples;
         }
     }
-    ASSERT_GT(samples, 300);
-    EXPECT_LT(differences[0] / samples, 30.0) << "picture where it belongs";
+    EXPECT_LT(differences[0] / samples, 30.0);
     EXPECT_LT(differences[0] * 2, differences[1]) << "mirrored";
     EXPECT_LT(differences[0] * 2, differences[2]) << "upside down";
 
     const char* texts[3] = {"backup of the original DATA folder", "your modded game DATA folder",
                             "destination folder for the mod"};
-    const double lines[3] = {5.2, 1.7, -1.8};
-    double em = PixelsPerUnit(-10);
+    const double lines[3] = {5.2, 1.7, -1.8}, em = PixelsPerUnit(-10);
     for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(texts[i]);
         Spot origin = Project(-8.5, lines[i], -10);
-        Ink ink = Find(frame, GREEN, Project(-9, lines[i] - 0.45, -10),
-                       Project(10, lines[i] + 1.1, -10));
-        ASSERT_GT(ink.count, 200) << texts[i];
-        EXPECT_NEAR(ink.left, origin.x, 0.15 * em) << texts[i];
-        double descent = i < 2 ? 0.2 : 0;  // the last label has no descender
-        EXPECT_NEAR(ink.bottom, origin.y - descent * em, 0.1 * em) << texts[i];
-        // Width against height: Calibri's proportions at 20 by 10 (the
-        // first two labels run off the right edge, as on Windows).
-        double width = ink.right - ink.left + 1, height = ink.top - ink.bottom + 1;
-        double expected = AdvanceInEms(texts[i]) * em;
-        if (ink.right < frame.width - 2) {
-            EXPECT_NEAR(width, expected, 0.12 * expected) << texts[i];
-        } else {
-            EXPECT_GT(width, 0.88 * (frame.width - origin.x)) << texts[i];
-        }
-        EXPECT_GT(height, 0.7 * em) << texts[i];
-        EXPECT_LT(height, 1.15 * em) << texts[i];
+        Ink ink = Find(frame, GREEN, Project(-9, lines[i] - 0.45, -10), Project(10, lines[i] + 1.1, -10));
+        EXPECT_NEAR(ink.left, origin.x, 0.15 * em);
+        EXPECT_NEAR(ink.bottom, origin.y - (i < 2 ? 0.2 : 0) * em, 0.1 * em);  // descenders
+        // Width against height in Calibri's proportions; the first two labels
+        // run off the right edge, as on Windows.
+        double width = ink.right - ink.left + 1, expected = AdvanceInEms(texts[i]) * em;
+        EXPECT_NEAR(width, ink.right < frame.width - 2 ? expected : frame.width - origin.x, 0.12 * expected);
+        EXPECT_NEAR(ink.top - ink.bottom + 1, 0.9 * em, 0.2 * em);
     }
 }
 
 TEST_F(Scene, StatusLineAndArrowsFollowStatusAndReadiness) {
-    const double advance = DigitAdvance();
-    const double lineZ = -7;
+    const double advance = GlyphAdvance['2'], lineZ = -7;
+    const double starts[6] = {0, -1.2, -5.2, -5.2, -3.7, -2.7};
     for (int status = 0; status <= 5; ++status) {
         for (int ready = 0; ready <= 1; ++ready) {
             SetScene(status, ready, 0);
@@ -182,90 +146,65 @@ TEST_F(Scene, StatusLineAndArrowsFollowStatusAndReadiness) {
             SaveFrame(frame, name.c_str());
             SCOPED_TRACE(name);
 
-            // The status line's band, above the arrows.
             Spot bandLow = Project(-7, -3.8, lineZ), bandHigh = Project(7, -2.9, lineZ);
             Ink green = Find(frame, GREEN, bandLow, bandHigh);
             Ink orange = Find(frame, ORANGE_RED, bandLow, bandHigh, 35);
-            const double starts[6] = {0, -1.2, -5.2, -5.2, -3.7, -2.7};
-            if (status == 1) {
-                EXPECT_GT(green.count, 100);
-                EXPECT_NEAR(green.left, Project(starts[1], 0, lineZ).x, 0.15 * PixelsPerUnit(lineZ));
+            Ink& text = status == 1 ? green : orange;
+            EXPECT_EQ((status == 1 ? orange : green).count, 0);
+            if (status == 0) {
+                EXPECT_EQ(text.count, 0);
             } else {
-                EXPECT_EQ(green.count, 0);
-            }
-            if (status >= 2) {
-                EXPECT_GT(orange.count, 100);
-                EXPECT_NEAR(orange.left, Project(starts[status], 0, lineZ).x,
-                            0.15 * PixelsPerUnit(lineZ));
-            } else {
-                EXPECT_EQ(orange.count, 0);
+                EXPECT_NEAR(text.left, Project(starts[status], 0, lineZ).x, 0.15 * PixelsPerUnit(lineZ));
             }
 
-            // Left arrow, the digit at the centre, right arrow moved by the digit.
+            // Left arrow, the digit at the centre, the right arrow moved by the digit.
             const int* colour = ready ? GREEN : AMBER;
             Ink left = Find(frame, colour, Project(-6, -6, -10), Project(-2.4, -4.6, -10));
             Ink digit = Find(frame, colour, Project(-0.1, -0.1, 0), Project(0.6, 0.5, 0));
             Ink right = Find(frame, colour, Project(1.8, -6, -10), Project(6.5, -4.6, -10));
-            float angleBefore = ArrowAngle;
             if (status <= 1) {
-                EXPECT_GT(left.count, 100);
                 EXPECT_NEAR(left.left, Project(-5.7, 0, -10).x, 3);
                 EXPECT_GT(digit.count, 100);
-                EXPECT_GT(right.count, 100);
                 EXPECT_NEAR(right.right, Project(5.1 + advance, 0, -10).x, 3);
             } else {
                 EXPECT_EQ(left.count + digit.count + right.count, 0);
                 LastTick = GetTickCount() - 50;
                 DrawFrame();
-                EXPECT_EQ(ArrowAngle, angleBefore) << "arrows stand still during a job";
+                EXPECT_EQ(ArrowAngle, 45.0f) << "arrows stand still during a job";
             }
         }
     }
 }
 
-TEST_F(Scene, ScrollerCopiesRunAlongTheBottomShiftedByTheDigit) {
-    // Each frame against the same frame with the credit line still off the
+TEST_F(Scene, ScrollerRunsAlongTheBottomShiftedByTheDigit) {
+    // Each frame against the same one with the credit line still beyond the
     // right edge (offset 0): what changed is the scroller.
     int leftEdges[2];
-    const int statuses[2] = {1, 4};
     for (int k = 0; k < 2; ++k) {
-        SetScene(statuses[k], 1, 0);
+        SetScene(k == 0 ? 1 : 4, 1, 0);
         Frame without = DrawAndRead();
-        SetScene(statuses[k], 1, 10);
+        SetScene(k == 0 ? 1 : 4, 1, 10);
         WavePhase = 1.0f;
         Frame with = DrawAndRead();
         SaveFrame(with, k == 0 ? "scroller-ready" : "scroller-job");
-        EXPECT_EQ(FindChange(without, with, 0, 0, with.width, with.height, 4).count,
-                  FindChange(without, with, 0, 0, with.width, (int)Project(0, -3.3, -3).y, 4).count)
-            << "nothing above the bottom band changes";
-        Ink scroller = FindChange(without, with, 0, 0, with.width, with.height, 4);
+        auto changed = [&](int x, int y) {
+            const uint8_t* before = without.At(x, y);
+            const int colour[3] = {before[0], before[1], before[2]};
+            return !Near(with.At(x, y), colour, 4);
+        };
+        Ink scroller = Scan(with, Project(-20, -20, 0), Project(20, 20, 0), changed);
         ASSERT_GT(scroller.count, 2000);
-        EXPECT_GE(scroller.bottom, (int)Project(0, -4.3 - 1 / 1.3 - 0.35, -3).y);
+        EXPECT_LE(scroller.top, Project(0, -3.3, -3).y);
+        EXPECT_GE(scroller.bottom, Project(0, -4.3 - 1 / 1.3 - 0.35, -3).y);
         EXPECT_GE(scroller.right, with.width - 2) << "the line runs off the right edge";
         leftEdges[k] = scroller.left;
-
-        // Violet: red and blue above green, as the six colours blend.
-        long sums[3] = {0, 0, 0};
-        int counted = 0;
-        for (int y = scroller.bottom; y <= scroller.top; ++y) {
-            for (int x = scroller.left; x <= scroller.right; ++x) {
-                const uint8_t* p = with.At(x, y);
-                const uint8_t* q = without.At(x, y);
-                if (abs(p[0] - q[0]) + abs(p[1] - q[1]) + abs(p[2] - q[2]) > 12) {
-                    sums[0] += p[0], sums[1] += p[1], sums[2] += p[2], ++counted;
-                }
-            }
-        }
-        EXPECT_GT(sums[0], sums[1] * 1.3);
-        EXPECT_GT(sums[2], sums[1] * 1.3);
     }
-    double shift = DigitAdvance() * PixelsPerUnit(-3);
-    EXPECT_NEAR(leftEdges[0] - leftEdges[1], shift, 2.0);
-    EXPECT_NEAR(leftEdges[1], Project(-4 - 0.2, 0, -3).x, 0.15 * PixelsPerUnit(-3));
+    EXPECT_NEAR(leftEdges[0] - leftEdges[1], GlyphAdvance['2'] * PixelsPerUnit(-3), 2.0);
+    EXPECT_NEAR(leftEdges[1], Project(-4.2, 0, -3).x, 0.15 * PixelsPerUnit(-3));
 }
 
 TEST_F(Scene, ReferenceFrames) {
-    // Written for the comparison with the committed references.
+    // Compared with the committed references by compare_frames.sh.
     SetScene(1, 1, 7.5f);
     ArrowAngle = 30;
     WavePhase = 2.0f;
@@ -280,34 +219,24 @@ TEST_F(Scene, ReferenceFrames) {
     SaveFrame(DrawAndRead(), "reference-idle");
 }
 
-// Runs in a process of its own under CTest; run by hand, it comes last
-// because it leaves no context current.
-std::vector<std::pair<std::string, std::string>> Boxes;  // text, caption
-HWND LastBox;
-
-BOOL CALLBACK TakeText(HWND child, LPARAM found) {
-    char name[16], text[128];
-    GetClassNameA(child, name, sizeof name);
-    GetWindowTextA(child, text, sizeof text);
-    std::string& longest = *(std::string*)found;
-    if (lstrcmpiA(name, "Static") == 0 && strlen(text) > longest.size()) {
-        longest = text;
-    }
-    return TRUE;
-}
+// CTest runs it in a process of its own; by hand it comes last, for it
+// leaves no context current.
+std::vector<std::string> Boxes;  // "text|caption"
 
 LRESULT CALLBACK AnswerBoxes(int code, WPARAM wParam, LPARAM lParam) {
-    HWND box = (HWND)wParam;
-    char boxClass[16] = "";
-    GetClassNameA(box, boxClass, sizeof boxClass);
-    if (code == HCBT_ACTIVATE && box != LastBox && strcmp(boxClass, "#32770") == 0) {
-        LastBox = box;
-        char caption[64] = "";
-        GetWindowTextA(box, caption, sizeof caption);
-        std::string text;
-        EnumChildWindows(box, TakeText, (LPARAM)&text);
-        Boxes.push_back({text, caption});
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    char name[16] = "", caption[64] = "", text[64] = "";
+    GetClassNameA((HWND)wParam, name, sizeof name);
+    if (code == HCBT_ACTIVATE && strcmp(name, "#32770") == 0 && GetPropA((HWND)wParam, "seen") == NULL) {
+        SetPropA((HWND)wParam, "seen", (HANDLE)1);
+        GetWindowTextA((HWND)wParam, caption, sizeof caption);
+        for (HWND child = GetWindow((HWND)wParam, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            GetClassNameA(child, name, sizeof name);
+            if (lstrcmpiA(name, "Static") == 0 && GetWindowTextLengthA(child) > 0) {
+                GetWindowTextA(child, text, sizeof text);
+            }
+        }
+        Boxes.push_back(std::string(text) + "|" + caption);
+        PostMessageA((HWND)wParam, WM_COMMAND, IDOK, 0);
     }
     return CallNextHookEx(NULL, code, wParam, lParam);
 }
@@ -322,13 +251,9 @@ TEST(SurfaceFailure, EachFailureGetsItsBoxAndStartUpGoesOn) {
     StartClock();
     DrawFrame();  // no context: nothing drawn, nothing broken
     UnhookWindowsHookEx(hook);
-    std::vector<std::pair<std::string, std::string>> expected = {
-        {"gl DC failure", "OGL error"},
-        {"pixelformat error", "OPENGL"},
-        {"set pixelformat error", "OPENGL"}};
-    EXPECT_EQ(Boxes, expected);
-    EXPECT_NE(LabelFont, nullptr);
-    EXPECT_NE(BackgroundBitmap, nullptr);
+    EXPECT_EQ(Boxes, (std::vector<std::string>{"gl DC failure|OGL error", "pixelformat error|OPENGL",
+                                               "set pixelformat error|OPENGL"}));
+    EXPECT_TRUE(LabelFont != NULL && BackgroundBitmap != NULL);
 }
 
 }  // namespace

@@ -1,35 +1,30 @@
 #include "scene_support.h"
 
+#include <GL/gl.h>
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 
 #include <string>
 
-#include "animation.h"
 #include "appstate.h"
 #include "display.h"
 
-void MakeProgramWindows() {
-    static bool made = false;
-    if (made) {
+void SetUpScene() {
+    static bool done = false;
+    if (done) {
         return;
     }
-    made = true;
+    done = true;
     Instance = GetModuleHandleA(NULL);
-    WNDCLASSA mainClass = {};
-    mainClass.lpfnWndProc = DefWindowProcA;
-    mainClass.hInstance = Instance;
-    mainClass.lpszClassName = "SceneTestMain";
-    RegisterClassA(&mainClass);
-    WNDCLASSA surfaceClass = {};
-    surfaceClass.style = CS_OWNDC;
-    surfaceClass.lpfnWndProc = DefWindowProcA;
-    surfaceClass.hInstance = Instance;
-    surfaceClass.hbrBackground = (HBRUSH)12;
-    surfaceClass.lpszClassName = "SceneTestOgl32";
-    RegisterClassA(&surfaceClass);
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = Instance;
+    windowClass.lpszClassName = "SceneTestMain";
+    RegisterClassA(&windowClass);
+    windowClass.style = CS_OWNDC;
+    windowClass.lpszClassName = "SceneTestOgl32";
+    RegisterClassA(&windowClass);
 
     MainWindow = CreateWindowExA(0x700, "SceneTestMain", "scene test", WS_CAPTION | WS_SYSMENU,
                                  0, 0, 500, 500, NULL, NULL, Instance, NULL);
@@ -40,20 +35,9 @@ void MakeProgramWindows() {
     SurfaceHeight = 500 - 2 * (int)info.cyWindowBorders - GetSystemMetrics(SM_CYCAPTION);
     SurfaceWindow = CreateWindowExA(0, "SceneTestOgl32", "GL", WS_CHILD | WS_CLIPSIBLINGS, 0, 0,
                                     SurfaceWidth, SurfaceHeight, MainWindow, NULL, NULL, NULL);
-}
-
-void SetUpScene() {
-    static bool done = false;
-    if (done) {
-        return;
-    }
-    done = true;
-    MakeProgramWindows();
     SetUpSurface();
     ShowWindow(MainWindow, SW_SHOWDEFAULT);
-    UpdateWindow(MainWindow);
     ShowWindow(SurfaceWindow, SW_SHOWDEFAULT);
-    UpdateWindow(SurfaceWindow);
     MSG message;
     while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
         DispatchMessageA(&message);
@@ -62,7 +46,7 @@ void SetUpScene() {
 }
 
 Frame DrawAndRead() {
-    LastTick = GetTickCount();
+    StartClock();
     DrawFrame();
     Frame frame;
     frame.width = SurfaceWidth;
@@ -79,36 +63,33 @@ Frame DrawAndRead() {
 
 void SaveFrame(const Frame& frame, const char* name) {
     std::string folder = SCENE_FRAMES_DIR;
-    if (!folder.empty() && folder[0] == '/') {
+    if (folder[0] == '/') {
         folder = "Z:" + folder;  // the Unix root, as Wine maps it
     }
     CreateDirectoryA(folder.c_str(), NULL);
-    std::string path = folder + "/" + name + ".bmp";
-    FILE* file = fopen(path.c_str(), "wb");
+    FILE* file = fopen((folder + "/" + name + ".bmp").c_str(), "wb");
     if (file == NULL) {
         return;
     }
     int row = (frame.width * 3 + 3) & ~3;
     BITMAPFILEHEADER head = {};
-    BITMAPINFOHEADER info = {};
-    head.bfType = 0x4D42;
-    head.bfOffBits = sizeof head + sizeof info;
+    head.bfType = 0x4D42;  // "BM"
+    head.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
     head.bfSize = head.bfOffBits + row * frame.height;
+    BITMAPINFOHEADER info = {};
     info.biSize = sizeof info;
     info.biWidth = frame.width;
     info.biHeight = frame.height;
     info.biPlanes = 1;
     info.biBitCount = 24;
-    info.biSizeImage = row * frame.height;
     fwrite(&head, sizeof head, 1, file);
     fwrite(&info, sizeof info, 1, file);
     std::vector<uint8_t> line(row, 0);
     for (int y = 0; y < frame.height; ++y) {
-        for (int x = 0; x < frame.width; ++x) {
-            const uint8_t* p = frame.At(x, y);
-            line[x * 3] = p[2];
-            line[x * 3 + 1] = p[1];
-            line[x * 3 + 2] = p[0];
+        for (int x = 0; x < frame.width * 3; x += 3) {
+            line[x] = frame.rgb[(size_t)y * frame.width * 3 + x + 2];
+            line[x + 1] = frame.rgb[(size_t)y * frame.width * 3 + x + 1];
+            line[x + 2] = frame.rgb[(size_t)y * frame.width * 3 + x];
         }
         fwrite(line.data(), 1, row, file);
     }
@@ -118,46 +99,27 @@ void SaveFrame(const Frame& frame, const char* name) {
 Spot Project(double x, double y, double z) {
     double focal = 1 / tan(22.5 * 3.14159265358979 / 180);
     double aspect = (double)SurfaceWidth / SurfaceHeight;
-    double distance = 10 - z;
-    double ndcX = focal / aspect * x / distance;
-    double ndcY = focal * y / distance;
-    return {(ndcX + 1) / 2 * SurfaceWidth, (ndcY + 1) / 2 * SurfaceHeight};
+    return {(focal / aspect * x / (10 - z) + 1) / 2 * SurfaceWidth,
+            (focal * y / (10 - z) + 1) / 2 * SurfaceHeight};
 }
 
-static void Widen(Ink& ink, int x, int y) {
-    ++ink.count;
-    ink.left = x < ink.left ? x : ink.left;
-    ink.right = x > ink.right ? x : ink.right;
-    ink.bottom = y < ink.bottom ? y : ink.bottom;
-    ink.top = y > ink.top ? y : ink.top;
-}
-
-Ink FindColour(const Frame& frame, int x0, int y0, int x1, int y1, int r, int g, int b,
-               int tolerance) {
+Ink Scan(const Frame& frame, Spot from, Spot to, const std::function<bool(int, int)>& match) {
     Ink ink;
-    for (int y = y0 < 0 ? 0 : y0; y < y1 && y < frame.height; ++y) {
-        for (int x = x0 < 0 ? 0 : x0; x < x1 && x < frame.width; ++x) {
-            const uint8_t* p = frame.At(x, y);
-            if (abs(p[0] - r) <= tolerance && abs(p[1] - g) <= tolerance &&
-                abs(p[2] - b) <= tolerance) {
-                Widen(ink, x, y);
+    for (int y = from.y < 0 ? 0 : (int)from.y; y < to.y && y < frame.height; ++y) {
+        for (int x = from.x < 0 ? 0 : (int)from.x; x < to.x && x < frame.width; ++x) {
+            if (match(x, y)) {
+                ++ink.count;
+                ink.left = x < ink.left ? x : ink.left;
+                ink.right = x > ink.right ? x : ink.right;
+                ink.bottom = y < ink.bottom ? y : ink.bottom;
+                ink.top = y > ink.top ? y : ink.top;
             }
         }
     }
     return ink;
 }
 
-Ink FindChange(const Frame& a, const Frame& b, int x0, int y0, int x1, int y1, int tolerance) {
-    Ink ink;
-    for (int y = y0 < 0 ? 0 : y0; y < y1 && y < a.height; ++y) {
-        for (int x = x0 < 0 ? 0 : x0; x < x1 && x < a.width; ++x) {
-            const uint8_t* p = a.At(x, y);
-            const uint8_t* q = b.At(x, y);
-            if (abs(p[0] - q[0]) > tolerance || abs(p[1] - q[1]) > tolerance ||
-                abs(p[2] - q[2]) > tolerance) {
-                Widen(ink, x, y);
-            }
-        }
-    }
-    return ink;
+bool Near(const uint8_t* pixel, const int colour[3], int tolerance) {
+    return abs(pixel[0] - colour[0]) <= tolerance && abs(pixel[1] - colour[1]) <= tolerance &&
+           abs(pixel[2] - colour[2]) <= tolerance;
 }
