@@ -55,17 +55,21 @@ void DrawText(const char* text, int length, float startX, float z) {
     float halfWidth = (10 - z) * tanf(22.5f * PI_F / 180) * SurfaceWidth / SurfaceHeight + 1;
     int first = 0;
     float x = startX;
-    while (first < length && x + GlyphAdvance[(uint8_t)text[first]] < -halfWidth &&
-           GlyphAdvance[(uint8_t)text[first]] > 0) {
-        x += GlyphAdvance[(uint8_t)text[first]];
-        ++first;
+    for (; first < length; ++first) {
+        float advance = GlyphAdvance[(uint8_t)text[first]];
+        if (advance <= 0 || x + advance >= -halfWidth) {
+            break;  // on the surface, or no metrics to tell
+        }
+        x += advance;
     }
     int end = first;
     for (float pen = x; end < length && pen <= halfWidth; ++end) {
-        pen += GlyphAdvance[(uint8_t)text[end]];
-        if (GlyphAdvance[(uint8_t)text[end]] <= 0) {
-            end = length;  // no metrics: draw the whole run
+        float advance = GlyphAdvance[(uint8_t)text[end]];
+        if (advance <= 0) {
+            end = length;
+            break;
         }
+        pen += advance;
     }
     if (first > 0) {
         glTranslatef(x - startX, 0, 0);
@@ -123,8 +127,7 @@ void DrawStatusLine() {
 }
 
 // The digit's advance is left on the matrix on purpose: the right arrow and
-// the scroller of this frame sit moved by it.
-// Returns how far it moved the matrix along x: the digit's advance.
+// the scroller of this frame sit moved by it. Returns that move along x.
 float DrawArrows(float dt) {
     if (StatusCode != 0 && StatusCode != 1) {
         return 0;
