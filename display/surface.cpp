@@ -163,6 +163,8 @@ bool HasWglExtension(const char* name) {
     return false;
 }
 
+}  // namespace
+
 // The loop draws whenever the queue is empty; letting the swap wait for the
 // display's refresh keeps an idle window from spinning a core.
 void PaceBySwap() {
@@ -175,8 +177,6 @@ void PaceBySwap() {
         setInterval(1);
     }
 }
-
-}  // namespace
 
 bool RunningUnderWine() {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");

@@ -26,5 +26,10 @@ extern GLuint LeftArrowList;
 // the surface.
 extern float GlyphAdvance[LABEL_GLYPH_COUNT];
 
+// Asks the current context for a swap interval of 1 through
+// WGL_EXT_swap_control when it offers the extension, so that the idle loop
+// is paced by the display's refresh; does nothing otherwise. Part of set-up.
+void PaceBySwap();
+
 // True when the program runs under Wine (ntdll exports wine_get_version).
 bool RunningUnderWine();

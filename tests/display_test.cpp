@@ -84,10 +84,15 @@ TEST_F(Scene, SetUpPreparesTextureListsAndPacing) {
     EXPECT_FLOAT_EQ(ListShift(LeftArrowList), -0.5f);
 
     typedef int(WINAPI * GetInterval)(void);
+    typedef BOOL(WINAPI * SetInterval)(int);
     GetInterval getInterval = (GetInterval)(void*)wglGetProcAddress("wglGetSwapIntervalEXT");
-    if (getInterval == nullptr) {
+    SetInterval setInterval = (SetInterval)(void*)wglGetProcAddress("wglSwapIntervalEXT");
+    if (getInterval == nullptr || setInterval == nullptr) {
         GTEST_SKIP() << "the context offers no WGL_EXT_swap_control";
     }
+    EXPECT_EQ(getInterval(), 1);
+    setInterval(0);  // Wine's default is 1 already: start from 0 to see the call work
+    PaceBySwap();
     EXPECT_EQ(getInterval(), 1);
 }
 
