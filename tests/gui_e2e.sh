@@ -61,11 +61,37 @@ ln -s "$tree" "$state/prefix/dosdevices/t:"
 mkdir -p "$shots"
 rm -f "$shots"/*.png
 
+# A picture of the window as a user sees it. Wine draws the OpenGL child
+# off screen, into a window of the child's size kept at (-1, -1), so a
+# screenshot of the root shows the class background there: the grab of that
+# window (less its top row and left column) goes over it, and the controls
+# from the screenshot over that.
+picture() {  # OUTPUT.png
+    local listing client_x client_y surface size id
+    listing=$(inspector list "$TITLE")
+    client_x=$(sed -n 's/^client x=\([0-9]*\) y=.*/\1/p' <<<"$listing")
+    client_y=$(sed -n 's/^client x=[0-9]* y=\([0-9]*\)$/\1/p' <<<"$listing")
+    surface=$(grep 'class=Ogl32' <<<"$listing")
+    size="$(sed 's/.* w=\([0-9]*\) h=\([0-9]*\) .*/\1x\2/' <<<"$surface")"
+    import -window root -crop 500x500+0+0 +repage "$work/root.png"
+    id=$(xwininfo -root -tree | awk -v size="$size+0+0" 'index($0, "()  " size) { print $1; exit }')
+    [ -n "$id" ] || fail "no off-screen window of the surface's size $size"
+    import -window "$id" "$work/surface.png"
+    local layers=("$work/root.png" "$work/surface.png" -geometry "+$((client_x + 1))+$((client_y + 1))" -composite)
+    while read -r line; do
+        local x y w h
+        read -r x y w h < <(sed 's/.* x=\([0-9-]*\) y=\([0-9-]*\) w=\([0-9]*\) h=\([0-9]*\) .*/\1 \2 \3 \4/' <<<"$line")
+        x=$((x + client_x)) y=$((y + client_y))
+        layers+=("(" "$work/root.png" -crop "${w}x${h}+$x+$y" +repage ")" -geometry "+$x+$y" -composite)
+    done < <(grep '^control ' <<<"$listing" | grep -v 'class=Ogl32' | grep 'visible=1')
+    convert "${layers[@]}" "$1"
+}
+
 "$run" "$state" "$program" >"$work/program.log" 2>&1 &
 app=$!
 inspector wait "$TITLE" 60000 || fail "the window did not appear"
-sleep 1
-import -window root -crop 500x500+0+0 "$shots/window.png"
+sleep 2
+picture "$shots/window.png"
 
 focus() {
     local id
@@ -130,7 +156,7 @@ choose 3 dest
 [ -n "$(control 'T:\\orig')" ] || fail "the original field does not show T:\\orig"
 [ -n "$(control 'T:\\dest')" ] || fail "the destination field does not show T:\\dest"
 grep -q "enabled=1" <<<"$(control "Create MOD")" || fail "Create MOD not enabled with three folders"
-import -window root -crop 500x500+0+0 "$shots/window-ready.png"
+picture "$shots/window-ready.png"
 
 # Create MOD: the mod appears, byte for byte, and the window is ready again.
 inspector click "$TITLE" "Create MOD"
