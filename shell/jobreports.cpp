@@ -46,7 +46,10 @@ static void SendPosition(void* progressBar, uint32_t position) {
     LONGLONG now = Now();
     if (position != 0 && position < CurrentRange && now - LastPositionSent < PositionInterval) return;
     LastPositionSent = now;
-    SendMessageA((HWND)progressBar, PBM_SETPOS, (WPARAM)position, 0);
+    // Queued with the job's other messages, so it is taken in their order
+    // (a position never lands after the next range), but the job does not
+    // wait for the GUI thread to finish a frame.
+    SendNotifyMessageA((HWND)progressBar, PBM_SETPOS, (WPARAM)position, 0);
 }
 
 static void EnableButton(void* button, int enabled) {

@@ -5,12 +5,13 @@
 #include "report.h"
 
 // Statuses go to the main window, ranges and positions to the progress bar
-// (the full 32-bit range), the start command is the Create MOD button. Each
-// is a synchronous message, so the GUI thread has taken it in when the job
-// goes on. A position is sent only when about a frame's time has passed
-// since the last one sent, or when it is 0 or the end of its range: a
-// message waits for the GUI thread, which takes it only between two
-// frames, and one per file would pace the job.
+// (the full 32-bit range), the start command is the Create MOD button.
+// Statuses, ranges and the button are synchronous messages: the GUI thread
+// has taken each in when the job goes on. Positions would pace the job that
+// way, since the GUI thread takes messages only between two frames: a
+// position is sent only when about a frame's time has passed since the last
+// one, or when it is 0 or the end of its range, and without waiting, though
+// in order with the rest.
 extern const ReportOps WindowReports;
 
 // Milliseconds between two positions sent, at the least.

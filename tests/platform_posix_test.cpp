@@ -207,7 +207,7 @@ TEST(PosixCli, FirstSigtermStopsTheCopiesCleanlyAndExitsWith143) {
     EXPECT_EQ(143, status);
     EXPECT_NE(std::string::npos, err.find("modextract: interrupted: ")) << err;
     std::vector<std::string> copied = ListTree(t.destination);
-    EXPECT_GE(copied.size(), 3u);
+    EXPECT_GE(copied.size(), 1u);  // the one the signalling copier made before
     EXPECT_LT(copied.size(), 30u);
     for (const std::string& path : copied) EXPECT_EQ(std::string(100, 'x'), ReadFile(t.destination + "/" + path));
 }
