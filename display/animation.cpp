@@ -11,15 +11,6 @@ float ArrowAngle;
 float ScrollOffset;
 float WavePhase;
 
-// Escapes keep the accented letters single Windows-1252 bytes whatever the
-// source file's encoding; the literal is split after each escape so that the
-// next letter does not extend it.
-const char CreditText[] =
-    "Kessarandolin mod extractor..... code VARNEK-7..... programme d\xE9" "di\xE9"
-    " \xE0 la communaut\xE9"
-    " des moders/users de kessarandolin. j'espere qu'il servira.... "
-    "dedicated to the moders/users community of kessarandolin. Hope it will help...";
-static_assert(sizeof(CreditText) == CREDIT_LENGTH + 1, "the credit line is drawn whole");
 
 void ResetAnimation() {
     ElapsedMs = 0;

@@ -24,8 +24,6 @@ extern float WavePhase;
 
 // Number of characters of CreditText drawn per scroller copy: the whole text.
 const int CREDIT_LENGTH = 224;
-// The credit line, Windows-1252 bytes, CREDIT_LENGTH characters plus a NUL.
-extern const char CreditText[];
 
 // Number of translucent copies of the credit line.
 const int SCROLLER_COPIES = 6;

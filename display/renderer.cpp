@@ -9,6 +9,7 @@
 #include "appstate.h"
 #include "display.h"
 #include "surface.h"
+#include "texts.h"
 
 namespace {
 
@@ -19,9 +20,9 @@ struct Label {
 };
 
 const Label LABELS[] = {
-    {"backup of the original DATA folder", 34, -8.5f, 5.2f},
-    {"your modded game DATA folder", 28, -8.5f, 1.7f},
-    {"destination folder for the mod", 30, -8.5f, -1.8f},
+    {ORIGINAL_LABEL, 34, -8.5f, 5.2f},
+    {MODDED_LABEL, 28, -8.5f, 1.7f},
+    {DESTINATION_LABEL, 30, -8.5f, -1.8f},
 };
 
 struct StatusLine {
@@ -34,11 +35,11 @@ struct StatusLine {
 // Indexed by StatusCode; status 0 shows no text.
 const StatusLine STATUS_LINES[] = {
     {"", 0, 0, 0, 0, 0},
-    {"READY", 5, 0, 1, 0, -1.2f},
-    {"CREATE ORIGINAL FILES INDEX", 27, 1, 0.2f, 0, -5.2f},
-    {"CREATE MODDED FILES INDEX", 25, 1, 0.2f, 0, -5.2f},
-    {"DEEP FILES SCANNING", 19, 1, 0.2f, 0, -3.7f},
-    {"CREATING MOD", 12, 1, 0.2f, 0, -2.7f},
+    {READY_TEXT, 5, 0, 1, 0, -1.2f},
+    {ORIGINAL_INDEX_TEXT, 27, 1, 0.2f, 0, -5.2f},
+    {MODDED_INDEX_TEXT, 25, 1, 0.2f, 0, -5.2f},
+    {DEEP_SCAN_TEXT, 19, 1, 0.2f, 0, -3.7f},
+    {CREATING_MOD_TEXT, 12, 1, 0.2f, 0, -2.7f},
 };
 
 const GLuint DIGIT_TWO_LIST = LABEL_LIST_BASE + '2';

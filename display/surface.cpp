@@ -7,6 +7,7 @@
 #include "appstate.h"
 #include "display.h"
 #include "surface.h"
+#include "texts.h"
 
 HFONT LabelFont;
 HBITMAP BackgroundBitmap;
@@ -42,10 +43,10 @@ void ChoosePixelLayout() {
     format.iLayerType = PFD_MAIN_PLANE;
     int index = ChoosePixelFormat(SurfaceDC, &format);
     if (index == 0) {
-        MessageBoxA(NULL, "pixelformat error", "OPENGL", MB_OK);
+        MessageBoxA(NULL, PIXEL_FORMAT_FAILED, PIXEL_FORMAT_CAPTION, MB_OK);
     }
     if (!SetPixelFormat(SurfaceDC, index, &format)) {
-        MessageBoxA(NULL, "set pixelformat error", "OPENGL", MB_OK);
+        MessageBoxA(NULL, SET_PIXEL_FORMAT_FAILED, PIXEL_FORMAT_CAPTION, MB_OK);
     }
 }
 
@@ -192,7 +193,7 @@ void SetUpSurface() {
 
     SurfaceDC = GetDC(SurfaceWindow);
     if (SurfaceDC == NULL) {
-        MessageBoxA(NULL, "gl DC failure", "OGL error", MB_OK);
+        MessageBoxA(NULL, GL_DC_FAILED, GL_DC_CAPTION, MB_OK);
     }
     ChoosePixelLayout();
     SurfaceContext = wglCreateContext(SurfaceDC);

@@ -57,6 +57,9 @@ static char** KnownFolders;
 static uint32_t KnownMask;
 static uint32_t KnownCount;
 
+// Held while a copier checks the folders on its way (PrepareFolder).
+static std::mutex CheckLock;
+
 static bool FolderKnown(const char* folder, size_t length) {
     std::lock_guard<std::mutex> hold(FolderLock);
     if (!KnownFolders) return false;
@@ -144,6 +147,10 @@ static SysError CheckFolder(char* folder, size_t length, bool isData, char* reso
 static SysError PrepareFolder(CopierState* state, size_t folderLength) {
     char* folder = state->folder;
     if (FolderKnown(folder, folderLength)) return 0;
+    // One copier checks at a time: a folder becomes known only once its
+    // leftovers are gone, and copies write into known folders alone, so a
+    // clean-up never meets a temporary file of this run.
+    std::lock_guard<std::mutex> checking(CheckLock);
     size_t dataLength = Job.DestinationRootLength + 5;  // separator and "Data"
     for (size_t end = dataLength; end <= folderLength; ++end) {
         if (end < folderLength && !IsPathSeparator(folder[end])) continue;

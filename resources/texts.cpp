@@ -67,3 +67,25 @@ const char JOB_FAILURES_FORMAT[] =
     "%u path(s) failed, the mod is incomplete";
 const char JOB_WARNINGS_FORMAT[] = "%u avertissement(s)\n%u warning(s)";
 const char JOB_MORE_FAILURES_FORMAT[] = "... et %u autre(s)\n... and %u more";
+
+const char ORIGINAL_LABEL[] = "backup of the original DATA folder";
+const char MODDED_LABEL[] = "your modded game DATA folder";
+const char DESTINATION_LABEL[] = "destination folder for the mod";
+const char READY_TEXT[] = "READY";
+const char ORIGINAL_INDEX_TEXT[] = "CREATE ORIGINAL FILES INDEX";
+const char MODDED_INDEX_TEXT[] = "CREATE MODDED FILES INDEX";
+const char DEEP_SCAN_TEXT[] = "DEEP FILES SCANNING";
+const char CREATING_MOD_TEXT[] = "CREATING MOD";
+
+const char CreditText[] =
+    "Kessarandolin mod extractor..... code VARNEK-7..... programme d\xE9" "di\xE9"
+    " \xE0 la communaut\xE9"
+    " des moders/users de kessarandolin. j'espere qu'il servira.... "
+    "dedicated to the moders/users community of kessarandolin. Hope it will help...";
+static_assert(sizeof(CreditText) == 224 + 1, "the credit line is drawn whole");
+
+const char GL_DC_FAILED[] = "gl DC failure";
+const char GL_DC_CAPTION[] = "OGL error";
+const char PIXEL_FORMAT_FAILED[] = "pixelformat error";
+const char SET_PIXEL_FORMAT_FAILED[] = "set pixelformat error";
+const char PIXEL_FORMAT_CAPTION[] = "OPENGL";

@@ -54,3 +54,23 @@ extern const char JOB_WARNINGS_FORMAT[];
 extern const char JOB_MORE_FAILURES_FORMAT[];
 // How many failed paths the box names at most.
 enum { JOB_FAILURES_LISTED = 10 };
+
+// The scene's texts, drawn with the label font's glyph lists: the labels
+// above the three path fields and the status line of each StatusCode 1 to 5.
+extern const char ORIGINAL_LABEL[];
+extern const char MODDED_LABEL[];
+extern const char DESTINATION_LABEL[];
+extern const char READY_TEXT[];
+extern const char ORIGINAL_INDEX_TEXT[];
+extern const char MODDED_INDEX_TEXT[];
+extern const char DEEP_SCAN_TEXT[];
+extern const char CREATING_MOD_TEXT[];
+// The scrolling credit line: 224 characters and a NUL.
+extern const char CreditText[];
+
+// Failures of the OpenGL set-up, shown with no owner and an OK button.
+extern const char GL_DC_FAILED[];
+extern const char GL_DC_CAPTION[];
+extern const char PIXEL_FORMAT_FAILED[];
+extern const char SET_PIXEL_FORMAT_FAILED[];
+extern const char PIXEL_FORMAT_CAPTION[];

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "animation.h"
+#include "texts.h"
 
 namespace {
 

@@ -3,6 +3,9 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <chrono>
+#include <cstdio>
+#include <unistd.h>
 #include <thread>
 #include <vector>
 
@@ -201,6 +204,58 @@ TEST(ExtractionJob, LeftoverTemporaryFilesGoOnlyFromFoldersTheJobWritesInto) {
     EXPECT_EQ(0u, t.result.failures) << ProblemText(t.result);
     EXPECT_EQ((std::vector<std::string>{"Data/a", "Data/mine.tmp", "Data/other/" + leftover, "Data/sub/b"}),
               ListTree(t.destination));
+}
+
+// Copiers that meet a new folder together: the one that clears the folder's
+// leftovers must never take a temporary file of a copy of this run. The
+// first copier's check of the Data folder lingers so that the second one
+// meets the folder too; the first copy then stands a temporary file of
+// ours there, and the second copier's clearing, if it comes, comes then.
+static std::atomic<int> DataListings;
+static std::atomic<bool> TemporaryPlaced, SecondClearingDone;
+
+static bool AwaitFlag(const std::atomic<bool>& flag, int milliseconds) {
+    for (int i = 0; i < milliseconds && !flag; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return flag;
+}
+
+static SysError SlowDataListing(const char* folder, EntrySink sink, void* context) {
+    std::string path = folder;
+    bool data = path.size() >= 5 && path.compare(path.size() - 5, 5, Native("/Data")) == 0;
+    int listing = data ? DataListings++ : -1;
+    if (listing == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (listing == 1) AwaitFlag(TemporaryPlaced, 2000);
+    SysError error = PlatformCalls.listFolder(folder, sink, context);
+    if (listing == 1) SecondClearingDone = true;
+    return error;
+}
+
+TEST(ExtractionJob, ClearingLeftoversNeverTakesATemporaryFileOfThisRun) {
+    JobTrees t;
+    for (int i = 0; i < 4; ++i) WriteFile(t.modded + Native("/f") + std::to_string(i), "f");
+    std::string ours;
+    for (std::string name : {".modextract-" + std::to_string(getpid()) + "-99.tmp",
+                             "~mx" + std::to_string(getpid()) + "_99.tmp"})
+        if (IsTemporaryName(name.c_str())) ours = t.destination + Native("/Data/") + name;
+    ASSERT_FALSE(ours.empty());
+    DataListings = 0;
+    TemporaryPlaced = SecondClearingDone = false;
+    bool survived = true;
+    BeforeCopy = [&](const CopyRequest*) -> SysError {
+        if (TemporaryPlaced.exchange(true)) return 0;
+        WriteFile(ours, "in flight");
+        AwaitFlag(SecondClearingDone, 300);
+        survived = Exists(ours);
+        std::remove(ours.c_str());
+        return 0;
+    };
+    Sys.listFolder = SlowDataListing;
+    Sys.copyFile = CopyAfterHook;
+    t.Run();
+    Sys = PlatformCalls;
+    BeforeCopy = nullptr;
+    EXPECT_TRUE(survived);
+    EXPECT_EQ(0u, t.result.failures) << ProblemText(t.result);
 }
 
 TEST(ExtractionJob, SourceRewrittenBeforeOrDuringItsCopyIsCopiedOnceMoreThenFails) {

@@ -119,7 +119,10 @@ bool AwaitJob() {
 
 class Shell : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(RegisterWindowClasses(GetModuleHandleA(NULL))); }
+    static void SetUpTestSuite() {
+        static bool registered = RegisterWindowClasses(GetModuleHandleA(NULL));  // once per process
+        ASSERT_TRUE(registered);
+    }
 
     void SetUp() override {
         OriginalPath[0] = ModdedPath[0] = DestinationPath[0] = '\0';
@@ -354,7 +357,7 @@ TEST_F(Shell, OneJobAtATimeAndItsFailuresInOneBox) {
     Press(CreateModButton);
     EXPECT_EQ(ThreadsStarted, 1);
     ASSERT_TRUE(AwaitJob());
-    EXPECT_TRUE(Boxes.empty());
+    EXPECT_TRUE(Boxes.empty()) << Boxes.front().text;
     EXPECT_EQ(ListTree(trees.destination + "\\Data").size(), 12u);
     std::vector<UINT> statuses;
     for (UINT m : Sent)
