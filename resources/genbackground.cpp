@@ -190,10 +190,10 @@ void DrawKnob(double cx, double cy, double pointer) {
                 const double lx = -0.45, ly = -0.55, lz = 0.70;
                 double diffuse = Clamp(nx * lx + ny * ly + nz * lz, 0, 1);
                 double hz = nz * 2 * (nx * lx + ny * ly + nz * lz) - lz;  // reflected z
-                double spec = pow(Clamp(hz, 0, 1), 30);
+                double glint = pow(Clamp(hz, 0, 1), 30);
                 double ridge = d > R - 5 ? 0.12 * cos(angle * 40) : 0;
                 double v = 0.18 + 0.55 * diffuse + ridge;
-                Colour cap = {50 * v + 230 * spec, 50 * v + 230 * spec, 56 * v + 235 * spec};
+                Colour cap = {50 * v + 230 * glint, 50 * v + 230 * glint, 56 * v + 235 * glint};
                 Blend(x, y, cap, onCap);
                 // Pointer line.
                 double px = cos(pointer), py = sin(pointer);

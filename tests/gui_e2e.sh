@@ -13,7 +13,7 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 program=$build/ModExtractor.exe
-inspector_exe=$build/tests/inspector.exe
+probe_exe=$build/tests/windowprobe.exe
 run=$source_dir/cmake/wine-run.sh
 shots=$build/e2e
 TITLE="KESSARANDOLIN MOD EXTRACTOR"
@@ -34,7 +34,7 @@ fail() {
     import -window root "$shots/failure.png" 2>/dev/null || true
     exit 1
 }
-inspector() { "$run" "$state" "$inspector_exe" "$@"; }
+probe() { "$run" "$state" "$probe_exe" "$@"; }
 
 # The trees: new, changed (one byte deep in the second chunk), unchanged,
 # nested and empty files; the mod must hold exactly the new and changed ones.
@@ -55,7 +55,7 @@ Textures/new/wall.dds"
 
 # The prefix, with drive T: on the trees, linked before its services start
 # so that the folder browser lists it.
-inspector gone "no such window" 0 || true
+probe gone "no such window" 0 || true
 ln -s "$tree" "$state/prefix/dosdevices/t:"
 "$run" "$state" --shutdown
 mkdir -p "$shots"
@@ -68,7 +68,7 @@ rm -f "$shots"/*.png
 # from the screenshot over that.
 picture() {  # OUTPUT.png
     local listing client_x client_y surface size id
-    listing=$(inspector list "$TITLE")
+    listing=$(probe list "$TITLE")
     client_x=$(sed -n 's/^client x=\([0-9]*\) y=.*/\1/p' <<<"$listing")
     client_y=$(sed -n 's/^client x=[0-9]* y=\([0-9]*\)$/\1/p' <<<"$listing")
     surface=$(grep 'class=Ogl32' <<<"$listing")
@@ -89,7 +89,7 @@ picture() {  # OUTPUT.png
 
 "$run" "$state" "$program" >"$work/program.log" 2>&1 &
 app=$!
-inspector wait "$TITLE" 60000 || fail "the window did not appear"
+probe wait "$TITLE" 60000 || fail "the window did not appear"
 sleep 2
 picture "$shots/window.png"
 
@@ -102,20 +102,20 @@ focus() {
 # F1 on the window: the help box with the whole text.
 focus "$TITLE"
 xdotool key F1
-inspector wait "---HELP---" 10000 || fail "F1 showed no help box"
-help=$(inspector list "---HELP---")
+probe wait "---HELP---" 10000 || fail "F1 showed no help box"
+help=$(probe list "---HELP---")
 grep -qF 'text=----------------------------------------------------------------\n                 KESSARANDOLIN MOD EXTRACTOR                    \n' <<<"$help" ||
     fail "help text: $help"
 grep -qaF "$(printf 'ce programme d\xe9tecte')" <<<"$help" || fail "help text lost its accents"
 grep -qF '5) mod is created in the target directory\n----------------------------------------------------------------\n' <<<"$help" ||
     fail "help text ends wrong"
-inspector click "---HELP---" OK
-inspector gone "---HELP---" 5000 || fail "the help box stayed"
+probe click "---HELP---" OK
+probe gone "---HELP---" 5000 || fail "the help box stayed"
 
 # The browser's tree by keyboard: Down until the folder box names the
 # wanted item, then Right to open it or Return to choose it.
 browser_folder() {
-    inspector list "$BROWSER" | sed -n 's/^control class=Edit .* text=//p'
+    probe list "$BROWSER" | sed -n 's/^control class=Edit .* text=//p'
 }
 walk() {
     local name=$1 key=$2 current previous
@@ -135,18 +135,18 @@ walk() {
     xdotool key "$key"
 }
 choose() {  # BROWSE button number, folder name under T:
-    inspector click "$TITLE" BROWSE "$1"
-    inspector wait "$BROWSER" 10000 || fail "BROWSE $1 opened no folder browser"
+    probe click "$TITLE" BROWSE "$1"
+    probe wait "$BROWSER" 10000 || fail "BROWSE $1 opened no folder browser"
     focus "$BROWSER"
     # The tree is filled, and Desktop selected, before keys count.
     for _ in $(seq 50); do [ "$(browser_folder)" = "Desktop" ] && break; sleep 0.1; done
     walk "My Computer" Right
     walk " (T:)" Right
     walk "$2" Return
-    inspector gone "$BROWSER" 5000 || fail "the folder browser stayed open"
+    probe gone "$BROWSER" 5000 || fail "the folder browser stayed open"
 }
 control() {  # the line of the control with this text
-    inspector list "$TITLE" | grep -F "text=$1" | head -n1
+    probe list "$TITLE" | grep -F "text=$1" | head -n1
 }
 
 choose 1 orig
@@ -159,10 +159,10 @@ grep -q "enabled=1" <<<"$(control "Create MOD")" || fail "Create MOD not enabled
 picture "$shots/window-ready.png"
 
 # Create MOD: the mod appears, byte for byte, and the window is ready again.
-inspector click "$TITLE" "Create MOD"
+probe click "$TITLE" "Create MOD"
 for _ in $(seq 120); do
     if [ -d "$tree/dest/Data" ] && grep -q "enabled=1" <<<"$(control "Create MOD")" &&
-        [ "$(inspector progress "$TITLE")" = "0 3" ]; then
+        [ "$(probe progress "$TITLE")" = "0 3" ]; then
         break
     fi
     sleep 0.5
@@ -172,24 +172,24 @@ got=$(cd "$tree/dest/Data" 2>/dev/null && find . -type f | sed 's|^\./||' | sort
 for file in $expected; do
     cmp "$tree/mod/$file" "$tree/dest/Data/$file" || fail "$file differs from the modded one"
 done
-! inspector wait "erreur/error" 500 || fail "a job without failures showed a box"
+! probe wait "erreur/error" 500 || fail "a job without failures showed a box"
 
 # Three equal folders: the warning, and nothing starts.
 choose 2 orig
 choose 3 orig
-inspector click "$TITLE" "Create MOD"
-inspector wait "erreur/error" 10000 || fail "equal folders gave no warning"
-box=$(inspector list "erreur/error")
+probe click "$TITLE" "Create MOD"
+probe wait "erreur/error" 10000 || fail "equal folders gave no warning"
+box=$(probe list "erreur/error")
 grep -qaF "text=$(printf 's\xe9lectionnez des repertoires diff\xe9rents\\nselect different folders')" <<<"$box" ||
     fail "warning text: $box"
 grep -q "icon=1" <<<"$box" || fail "the warning box has no icon"
 import -window root -crop 700x700+0+0 "$shots/equal-folders.png"
-inspector click "erreur/error" OK
-inspector gone "erreur/error" 5000 || fail "the warning stayed"
+probe click "erreur/error" OK
+probe gone "erreur/error" 5000 || fail "the warning stayed"
 [ ! -e "$tree/orig/Data" ] || fail "a job ran on equal folders"
 
 # The close button's message: the process ends with 0.
-inspector close "$TITLE"
+probe close "$TITLE"
 status=0
 wait "$app" || status=$?
 app=

@@ -1,15 +1,15 @@
 // Looks at another program's windows from outside, in the same Wine prefix,
 // for the end-to-end test of the window program:
 //
-//   inspector wait TITLE [MILLISECONDS]  waits for a visible top-level window
-//   inspector gone TITLE [MILLISECONDS]  waits until no such window is left
-//   inspector list TITLE                 the window and its controls, a line each
-//   inspector click TITLE TEXT [N]       clicks the Nth control (from 1) with TEXT
-//   inspector close TITLE                asks the window to close
-//   inspector progress TITLE             the progress bar's "position range"
+//   windowprobe wait TITLE [MILLISECONDS]  waits for a visible top-level window
+//   windowprobe gone TITLE [MILLISECONDS]  waits until no such window is left
+//   windowprobe list TITLE                 the window and its controls, a line each
+//   windowprobe click TITLE TEXT [N]       clicks the Nth control (from 1) with TEXT
+//   windowprobe close TITLE                asks the window to close
+//   windowprobe progress TITLE             the progress bar's "position range"
 //
 // Clicks are posted, so a click that opens a dialog does not hold the
-// inspector. Exit status 0 when the window was found, 1 when not, 2 usage.
+// probe. Exit status 0 when the window was found, 1 when not, 2 usage.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -98,7 +98,7 @@ static BOOL CALLBACK PrintControl(HWND control, LPARAM parent) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        fprintf(stderr, "usage: inspector wait|gone|list|click|close|progress TITLE ...\n");
+        fprintf(stderr, "usage: windowprobe wait|gone|list|click|close|progress TITLE ...\n");
         return 2;
     }
     // Lines end with a line feed alone, as the shell that reads them expects.
@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
     }
     HWND window = AwaitTopLevel(title, 5000, true);
     if (!window) {
-        fprintf(stderr, "inspector: no window \"%s\"\n", title);
+        fprintf(stderr, "windowprobe: no window \"%s\"\n", title);
         return 1;
     }
     if (strcmp(command, "list") == 0) {
@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
         Search search = {argv[3], argc > 4 ? atoi(argv[4]) - 1 : 0, NULL};
         EnumChildWindows(window, MatchControl, (LPARAM)&search);
         if (!search.found) {
-            fprintf(stderr, "inspector: no control \"%s\" in \"%s\"\n", argv[3], title);
+            fprintf(stderr, "windowprobe: no control \"%s\" in \"%s\"\n", argv[3], title);
             return 1;
         }
         PostMessageA(search.found, BM_CLICK, 0, 0);
@@ -147,6 +147,6 @@ int main(int argc, char** argv) {
                (long)SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
         return 0;
     }
-    fprintf(stderr, "inspector: unknown command %s\n", command);
+    fprintf(stderr, "windowprobe: unknown command %s\n", command);
     return 2;
 }
