@@ -37,7 +37,7 @@ mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd -P)
 GENTREES=$NATIVE/gentrees
 [ -x "$GENTREES" ] || GENTREES=$NATIVE/bench/gentrees
-RUN="$source_dir/cmake/wine-run.sh $WINDOWS/wine"
+RUN="$source_dir/cmake/wine-run.sh $WINDOWS/wine-gui"
 
 cleanup() {
     rm -rf "$WORK"/dest-*

@@ -14,7 +14,7 @@ source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=$1
 shift
 
-trap '"$source_dir/cmake/wine-run.sh" "$build_dir/wine" --shutdown' EXIT
+trap '"$source_dir/cmake/wine-run.sh" "$build_dir/wine" --shutdown; "$source_dir/cmake/wine-run.sh" "$build_dir/wine-gui" --shutdown' EXIT
 
 # With NATIVE_MODEXTRACT set, modextract.exe is also checked against it.
 cmake -S "$source_dir" -B "$build_dir" -G Ninja \

@@ -7,7 +7,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
 shift
 status=0
-"$here/../../cmake/with-xvfb.sh" "$here/../../cmake/wine-run.sh" "$build/wine" \
+"$here/../../cmake/with-xvfb.sh" "$here/../../cmake/wine-run.sh" "$build/wine-gui" \
     "$build/scenebench.exe" "$@" || status=$?
-"$here/../../cmake/wine-run.sh" "$build/wine" --shutdown
+"$here/../../cmake/wine-run.sh" "$build/wine-gui" --shutdown
 exit $status
