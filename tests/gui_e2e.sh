@@ -73,7 +73,7 @@ picture() {  # OUTPUT.png
     client_y=$(sed -n 's/^client x=[0-9]* y=\([0-9]*\)$/\1/p' <<<"$listing")
     surface=$(grep 'class=Ogl32' <<<"$listing")
     size="$(sed 's/.* w=\([0-9]*\) h=\([0-9]*\) .*/\1x\2/' <<<"$surface")"
-    import -window root -crop 500x500+0+0 +repage "$work/root.png"
+    import -window root "$work/root.png"
     id=$(xwininfo -root -tree | awk -v size="$size+0+0" 'index($0, "()  " size) { print $1; exit }')
     [ -n "$id" ] || fail "no off-screen window of the surface's size $size"
     import -window "$id" "$work/surface.png"
@@ -84,7 +84,7 @@ picture() {  # OUTPUT.png
         x=$((x + client_x)) y=$((y + client_y))
         layers+=("(" "$work/root.png" -crop "${w}x${h}+$x+$y" +repage ")" -geometry "+$x+$y" -composite)
     done < <(grep '^control ' <<<"$listing" | grep -v 'class=Ogl32' | grep 'visible=1')
-    convert "${layers[@]}" "$1"
+    convert "${layers[@]}" -crop 500x500+0+0 +repage "$1"
 }
 
 "$run" "$state" "$program" >"$work/program.log" 2>&1 &
@@ -183,7 +183,13 @@ box=$(probe list "erreur/error")
 grep -qaF "text=$(printf 's\xe9lectionnez des repertoires diff\xe9rents\\nselect different folders')" <<<"$box" ||
     fail "warning text: $box"
 grep -q "icon=1" <<<"$box" || fail "the warning box has no icon"
-import -window root -crop 700x700+0+0 "$shots/equal-folders.png"
+# The box over the window's picture: in the root screenshot, closed dialogs
+# linger where the surface is drawn off screen.
+picture "$work/window.png"
+read -r bx by bw bh < <(sed -n 's/^window .* x=\([0-9-]*\) y=\([0-9-]*\) w=\([0-9]*\) h=\([0-9]*\)$/\1 \2 \3 \4/p' <<<"$box")
+convert -size 700x700 xc:black "$work/window.png" -geometry +0+0 -composite \
+    \( "$work/root.png" -crop "${bw}x${bh}+$bx+$by" +repage \) -geometry "+$bx+$by" -composite \
+    "$shots/equal-folders.png"
 probe click "erreur/error" OK
 probe gone "erreur/error" 5000 || fail "the warning stayed"
 [ ! -e "$tree/orig/Data" ] || fail "a job ran on equal folders"
