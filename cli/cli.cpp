@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <errno.h>
+#include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "console.h"
 #include "foldercheck.h"
 #include "interrupt.h"
 #include "job.h"
@@ -35,6 +37,35 @@ static const char HELP[] =
     "as in \"a\\nb.txt\".\n";
 
 typedef std::chrono::steady_clock Clock;
+
+// All output goes through WriteText, which shows UTF-8 on a console as it is.
+__attribute__((format(printf, 2, 3)))
+static void Print(FILE* stream, const char* format, ...) {
+    char small[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(small, sizeof small, format, arguments);
+    va_end(arguments);
+    if (length < 0) return;
+    if ((size_t)length < sizeof small) {
+        WriteText(stream, small, (size_t)length);
+        return;
+    }
+    char* large = (char*)malloc((size_t)length + 1);
+    if (!large) {
+        WriteText(stream, small, sizeof small - 1);  // cut rather than nothing
+        return;
+    }
+    va_start(arguments, format);
+    vsnprintf(large, (size_t)length + 1, format, arguments);
+    va_end(arguments);
+    WriteText(stream, large, (size_t)length);
+    free(large);
+}
+
+static void Put(FILE* stream, const char* text) {
+    WriteText(stream, text, strlen(text));
+}
 
 // What the progress line shows; the reporting operations' handles point here.
 struct Progress {
@@ -69,16 +100,16 @@ static void Draw(Progress* progress, bool force) {
     double bytes = (double)(progress->result->bytesRead + progress->result->bytesCopied);
     double rate = seconds > 0 ? bytes / seconds / (1024.0 * 1024.0) : 0;
     if (progress->status == STATUS_DEEP_SCAN || progress->status == STATUS_CREATING_MOD)
-        fprintf(progress->err, "\r%-18s %u/%u files  %.1f MiB/s      ", PhaseName(progress->status),
+        Print(progress->err, "\r%-18s %u/%u files  %.1f MiB/s      ", PhaseName(progress->status),
                 progress->position, progress->range, rate);
     else
-        fprintf(progress->err, "\r%-18s %-40s", PhaseName(progress->status), "");
+        Print(progress->err, "\r%-18s %-40s", PhaseName(progress->status), "");
     fflush(progress->err);
 }
 
 static void ClearLine(Progress* progress) {
     if (!progress->drawn) return;
-    fprintf(progress->err, "\r%70s\r", "");
+    Print(progress->err, "\r%70s\r", "");
     fflush(progress->err);
     progress->drawn = false;
 }
@@ -119,19 +150,29 @@ static void PutPath(FILE* stream, const char* path) {
     for (const unsigned char* at = (const unsigned char*)path; *at && plain; ++at)
         plain = *at >= 0x20 && *at != 0x7f && *at != '"';
     if (plain) {
-        fputs(path, stream);
+        Put(stream, path);
         return;
     }
+    // Built whole, so that a console gets every character in one piece.
     static const char ESCAPED[] = "\a\b\t\n\v\f\r\"\\";
     static const char LETTERS[] = "abtnvfr\"\\";
-    fputc('"', stream);
+    size_t length = strlen(path);
+    char* quoted = (char*)malloc(4 * length + 3);
+    if (!quoted) {
+        Put(stream, path);
+        return;
+    }
+    size_t used = 0;
+    quoted[used++] = '"';
     for (const unsigned char* at = (const unsigned char*)path; *at; ++at) {
         const char* escape = strchr(ESCAPED, *at);
-        if (escape) fprintf(stream, "\\%c", LETTERS[escape - ESCAPED]);
-        else if (*at < 0x20 || *at == 0x7f) fprintf(stream, "\\%03o", *at);
-        else fputc(*at, stream);
+        if (escape) used += (size_t)snprintf(quoted + used, 3, "\\%c", LETTERS[escape - ESCAPED]);
+        else if (*at < 0x20 || *at == 0x7f) used += (size_t)snprintf(quoted + used, 5, "\\%03o", *at);
+        else quoted[used++] = (char)*at;
     }
-    fputc('"', stream);
+    quoted[used++] = '"';
+    WriteText(stream, quoted, used);
+    free(quoted);
 }
 
 // Everything for standard output is written: a failure to write it (a full
@@ -140,12 +181,12 @@ static int FinishOutput(FILE* out, FILE* err, int status) {
     errno = 0;
     if (fflush(out) == 0 && !ferror(out)) return status;
     int error = errno;
-    fprintf(err, "modextract: write error: %s\n", error ? strerror(error) : "output failed");
+    Print(err, "modextract: write error: %s\n", error ? strerror(error) : "output failed");
     return status == EXIT_CLEAN ? EXIT_SOME_FAILED : status;
 }
 
 static int Usage(FILE* err, const char* why) {
-    fprintf(err, "modextract: %s\n%s", why, USAGE);
+    Print(err, "modextract: %s\n%s", why, USAGE);
     return EXIT_REFUSED;
 }
 
@@ -171,10 +212,10 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
         } else if (strcmp(arg, "--null") == 0) {
             null = true;
         } else if (strcmp(arg, "--help") == 0) {
-            fprintf(out, "%s%s", USAGE, HELP);
+            Print(out, "%s%s", USAGE, HELP);
             return FinishOutput(out, err, EXIT_CLEAN);
         } else if (strcmp(arg, "--version") == 0) {
-            fprintf(out, "modextract %s\n", VERSION);
+            Print(out, "modextract %s\n", VERSION);
             return FinishOutput(out, err, EXIT_CLEAN);
         } else if (arg[1] == '-') {
             char why[300];
@@ -186,7 +227,7 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
                 else if (*flag == 'q') quiet = true;
                 else if (*flag == 'z') null = true;
                 else if (*flag == 'h') {
-                    fprintf(out, "%s%s", USAGE, HELP);
+                    Print(out, "%s%s", USAGE, HELP);
                     return FinishOutput(out, err, EXIT_CLEAN);
                 } else {
                     char why[64];
@@ -200,7 +241,7 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
 
     char reason[1024];
     if (!CheckJobFolders(folders[0], folders[1], folders[2], reason, sizeof reason)) {
-        fprintf(err, "modextract: %s\n", reason);
+        Print(err, "modextract: %s\n", reason);
         return EXIT_REFUSED;
     }
 
@@ -217,7 +258,7 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
 
     JobParameters* parameters = (JobParameters*)calloc(1, sizeof(JobParameters));
     if (!parameters) {
-        fprintf(err, "modextract: out of memory\n");
+        Print(err, "modextract: out of memory\n");
         return EXIT_SOME_FAILED;
     }
     parameters->mainWindow = &progress;
@@ -234,11 +275,11 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
     if (dryRun) {
         size_t rootLength = strlen(folders[1]);
         for (FileNode* node = result.changedList; node && !IsSentinel(node); node = node->next) {
-            fprintf(out, "%c ", (node->flags & NODE_NEW) ? 'A' : 'M');
+            Print(out, "%c ", (node->flags & NODE_NEW) ? 'A' : 'M');
             const char* relative = WithoutLeadingSeparator(RelativePath(node, rootLength));
-            if (null) fputs(relative, out);
+            if (null) Put(out, relative);
             else PutPath(out, relative);
-            fputc(null ? '\0' : '\n', out);
+            WriteText(out, null ? "" : "\n", 1);
         }
     }
 
@@ -246,14 +287,14 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
         if (!problem->failure && quiet) continue;
         char text[512];
         DescribeProblem(problem, text, sizeof text);
-        fprintf(err, "modextract: %s", problem->failure ? "" : "warning: ");
+        Print(err, "modextract: %s", problem->failure ? "" : "warning: ");
         PutPath(err, problem->path);
-        fprintf(err, ": %s\n", text);
+        Print(err, ": %s\n", text);
     }
     uint32_t listedProblems = 0;
     for (Problem* problem = result.problems; problem; problem = problem->next) ++listedProblems;
     if (listedProblems < result.failures + result.warnings)
-        fprintf(err, "modextract: %u more problems could not be stored (out of memory)\n",
+        Print(err, "modextract: %u more problems could not be stored (out of memory)\n",
                 result.failures + result.warnings - listedProblems);
 
     if (!quiet) {
@@ -264,24 +305,24 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
         if (result.abandoned) {
             // Said below, whatever --quiet asks.
         } else if (result.newFiles + result.changedFiles == 0) {
-            fprintf(err, "modextract: %u files scanned, nothing new or changed; nothing written\n", result.moddedFiles);
+            Print(err, "modextract: %u files scanned, nothing new or changed; nothing written\n", result.moddedFiles);
         } else {
             if (dryRun)
-                fprintf(err, "modextract: %u files scanned, %u new, %u changed would go to ", result.moddedFiles,
+                Print(err, "modextract: %u files scanned, %u new, %u changed would go to ", result.moddedFiles,
                         result.newFiles, result.changedFiles);
             else
-                fprintf(err, "modextract: %u files scanned, %u new, %u changed, %u failed; mod in ",
+                Print(err, "modextract: %u files scanned, %u new, %u changed, %u failed; mod in ",
                         result.moddedFiles, result.newFiles, result.changedFiles, result.failures);
             PutPath(err, destination);
-            fprintf(err, "%sData\n", separator);
+            Print(err, "%sData\n", separator);
         }
     }
     int status = result.failures ? EXIT_SOME_FAILED : EXIT_CLEAN;
     if (result.abandoned) {
         if (dryRun)
-            fprintf(err, "modextract: interrupted: the list above is incomplete\n");
+            Print(err, "modextract: interrupted: the list above is incomplete\n");
         else
-            fprintf(err, "modextract: interrupted: %u files copied, %u not copied; no partial file left\n",
+            Print(err, "modextract: interrupted: %u files copied, %u not copied; no partial file left\n",
                     result.copiedFiles, result.notCopied);
         if (InterruptExitStatus()) status = InterruptExitStatus();
     }

@@ -1,9 +1,12 @@
-// The engine's platform calls on Win32, with the ANSI file functions: paths
-// are bytes in the system code page and at most MAX_PATH - 1 characters.
+// The engine's platform calls on Win32, with the wide file functions:
+// paths arrive as UTF-8, become UTF-16 here and nowhere else, and reach
+// every file call in their absolute "\\?\" form, so that no path up to the
+// engine's own buffers is refused for its length and no name is changed on
+// the way.
 #include "platform.h"
+#include "platform_win32.h"
 
 #include <windows.h>
-#include <shlobj.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -14,29 +17,202 @@ static SysError LastError() {
     return error ? (SysError)error : (SysError)ERROR_GEN_FAILURE;
 }
 
-static bool TooLong(const char* path) {
-    return strlen(path) > PathLimit();
+bool WideFromUtf8(const char* text, wchar_t* out, size_t outCount) {
+    if (outCount == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return false;
+    }
+    if (!text[0]) {
+        out[0] = L'\0';
+        return true;
+    }
+    int count = outCount > 0x7fffffff ? 0x7fffffff : (int)outCount;
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, out, count) > 0;
 }
 
-static bool EndsWithSeparator(const char* path, size_t length) {
-    return length > 0 && IsPathSeparator(path[length - 1]);
+bool Utf8FromWide(const wchar_t* text, char* out, size_t outSize) {
+    if (outSize == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return false;
+    }
+    if (!text[0]) {
+        out[0] = '\0';
+        return true;
+    }
+    int size = outSize > 0x7fffffff ? 0x7fffffff : (int)outSize;
+    return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, out, size, nullptr, nullptr) > 0;
+}
+
+// A conversion's failure as the engine names it: a text that does not fit
+// its buffer is a path too long, anything else a name that cannot be carried.
+static SysError ConversionError() {
+    DWORD error = GetLastError();
+    if (error == ERROR_INSUFFICIENT_BUFFER) return ENGINE_PATH_TOO_LONG;
+    return error ? (SysError)error : (SysError)ERROR_NO_UNICODE_TRANSLATION;
+}
+
+// Room for the longest UTF-8 path in UTF-16 (never more units than bytes),
+// the "\\?\UNC" prefix, a search pattern's "\*" and the terminator.
+enum { WIDE_PATH_SIZE = PATH_BUFFER_SIZE + 16 };
+
+// A path as the wide file calls take it: "\\?\C:\a\b" or
+// "\\?\UNC\server\share\a\b", absolute, backslashes only, no "." or "..",
+// no doubled separator, and a root that ends in its backslash.
+struct WidePath {
+    wchar_t text[WIDE_PATH_SIZE];
+    size_t length;
+    size_t rootLength;  // "\\?\C:" or "\\?\UNC\server\share", without the backslash after it
+};
+
+static bool IsWideSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+static bool Append(WidePath* path, const wchar_t* text, size_t length) {
+    if (path->length + length + 1 > WIDE_PATH_SIZE - 2) return false;  // the pattern's "\*" stays possible
+    memcpy(path->text + path->length, text, length * sizeof(wchar_t));
+    path->length += length;
+    path->text[path->length] = L'\0';
+    return true;
+}
+
+// The "\\?\" prefix turns off every rewriting that the file calls would do
+// with a plain path, so this does the part of it that the engine relies on:
+// a relative path is taken from the current folder, "/" is a separator,
+// doubled separators (a drive root joined with a name) count once, and "."
+// and ".." are applied. Names are left exactly as they are: trailing dots
+// and spaces stay, since a listed name may end in them.
+static SysError Normalise(const wchar_t* raw, WidePath* out, int depth = 0) {
+    // A device ("\\.\NUL", "\\.\pipe\x") is left as it is: it has no
+    // folders to walk.
+    if (IsWideSeparator(raw[0]) && IsWideSeparator(raw[1]) && raw[2] == L'.' && IsWideSeparator(raw[3])) {
+        size_t length = wcslen(raw);
+        if (length + 1 > WIDE_PATH_SIZE - 2) return ENGINE_PATH_TOO_LONG;
+        memcpy(out->text, raw, (length + 1) * sizeof(wchar_t));
+        out->length = length;
+        out->rootLength = 4;
+        return 0;
+    }
+    // Already in the long form: read it as the path it stands for.
+    if (IsWideSeparator(raw[0]) && IsWideSeparator(raw[1]) && raw[2] == L'?' && IsWideSeparator(raw[3])) {
+        const wchar_t* rest = raw + 4;
+        if ((rest[0] == L'U' || rest[0] == L'u') && (rest[1] == L'N' || rest[1] == L'n') &&
+            (rest[2] == L'C' || rest[2] == L'c') && IsWideSeparator(rest[3])) {
+            wchar_t unc[WIDE_PATH_SIZE];
+            size_t length = wcslen(rest + 3);
+            if (length + 2 > WIDE_PATH_SIZE) return ENGINE_PATH_TOO_LONG;
+            unc[0] = L'\\';
+            memcpy(unc + 1, rest + 3, (length + 1) * sizeof(wchar_t));
+            return Normalise(unc, out, depth);
+        }
+        return Normalise(rest, out, depth);
+    }
+
+    out->length = 0;
+    out->text[0] = L'\0';
+    const wchar_t* rest;
+    if (IsWideSeparator(raw[0]) && IsWideSeparator(raw[1])) {
+        // \\server\share\...
+        const wchar_t* server = raw + 2;
+        size_t serverLength = 0;
+        while (server[serverLength] && !IsWideSeparator(server[serverLength])) ++serverLength;
+        if (serverLength == 0 || !server[serverLength]) return ERROR_BAD_PATHNAME;
+        const wchar_t* share = server + serverLength + 1;
+        size_t shareLength = 0;
+        while (share[shareLength] && !IsWideSeparator(share[shareLength])) ++shareLength;
+        if (shareLength == 0) return ERROR_BAD_PATHNAME;
+        if (!Append(out, L"\\\\?\\UNC\\", 8) || !Append(out, server, serverLength) || !Append(out, L"\\", 1) ||
+            !Append(out, share, shareLength))
+            return ENGINE_PATH_TOO_LONG;
+        rest = share + shareLength;
+    } else if (raw[0] && raw[1] == L':' && IsWideSeparator(raw[2])) {
+        wchar_t root[6] = {L'\\', L'\\', L'?', L'\\', raw[0], L':'};
+        Append(out, root, 6);
+        rest = raw + 2;
+    } else {
+        // Relative: the current folder (of the drive named, if one is),
+        // or the current drive's root, in front.
+        if (depth > 0) return ERROR_BAD_PATHNAME;
+        wchar_t base[4] = L".";
+        const wchar_t* tail = raw;
+        if (raw[0] && raw[1] == L':') {
+            base[0] = raw[0];
+            base[1] = L':';
+            base[2] = L'\0';
+            tail = raw + 2;
+        } else if (IsWideSeparator(raw[0])) {
+            base[0] = L'\\';
+            tail = raw + 1;
+        }
+        wchar_t full[WIDE_PATH_SIZE];
+        DWORD length = GetFullPathNameW(base, WIDE_PATH_SIZE, full, nullptr);
+        if (length == 0) return LastError();
+        size_t tailLength = wcslen(tail);
+        if (length + 1 + tailLength + 1 > WIDE_PATH_SIZE) return ENGINE_PATH_TOO_LONG;
+        full[length] = L'\\';
+        memcpy(full + length + 1, tail, (tailLength + 1) * sizeof(wchar_t));
+        return Normalise(full, out, depth + 1);
+    }
+    out->rootLength = out->length;
+
+    while (*rest) {
+        while (IsWideSeparator(*rest)) ++rest;
+        size_t nameLength = 0;
+        while (rest[nameLength] && !IsWideSeparator(rest[nameLength])) ++nameLength;
+        if (nameLength == 0) break;
+        if (nameLength == 1 && rest[0] == L'.') {
+            // the folder itself
+        } else if (nameLength == 2 && rest[0] == L'.' && rest[1] == L'.') {
+            while (out->length > out->rootLength && out->text[out->length - 1] != L'\\') --out->length;
+            if (out->length > out->rootLength) --out->length;
+            out->text[out->length] = L'\0';
+        } else if (!Append(out, L"\\", 1) || !Append(out, rest, nameLength)) {
+            return ENGINE_PATH_TOO_LONG;
+        }
+        rest += nameLength;
+    }
+    // A root alone is the root folder only with its backslash.
+    if (out->length == out->rootLength && !Append(out, L"\\", 1)) return ENGINE_PATH_TOO_LONG;
+    return 0;
+}
+
+// The wide, absolute, prefixed form of the engine's UTF-8 `path`.
+static SysError ToWide(const char* path, WidePath* out) {
+    if (strlen(path) > PathLimit()) return ENGINE_PATH_TOO_LONG;
+    if (!path[0]) return ERROR_PATH_NOT_FOUND;
+    wchar_t raw[WIDE_PATH_SIZE];
+    if (!WideFromUtf8(path, raw, WIDE_PATH_SIZE)) return ConversionError();
+    return Normalise(raw, out);
+}
+
+// The path without its prefix, as a user writes it: "C:\a" or "\\server\share\a".
+static const wchar_t* WithoutPrefix(wchar_t* path) {
+    if (wcsncmp(path, L"\\\\?\\UNC\\", 8) == 0) {
+        path[6] = L'\\';
+        return path + 6;
+    }
+    if (wcsncmp(path, L"\\\\?\\", 4) == 0) return path + 4;
+    return path;
+}
+
+static bool EndsWithSeparator(const WidePath& path) {
+    return path.length > 0 && path.text[path.length - 1] == L'\\';
 }
 
 static uint64_t StampOf(const FILETIME& written) {
     return (((uint64_t)written.dwHighDateTime << 32) | written.dwLowDateTime) | 1u;  // never 0: unknown
 }
 
-static HANDLE OpenForInformation(const char* path) {
+static HANDLE OpenForInformation(const wchar_t* path) {
     // Backup semantics opens folders too; without FILE_FLAG_OPEN_REPARSE_POINT
     // the open follows junctions and symbolic links to what they lead to.
     // Attribute access alone is not stopped by another program's share mode 0.
-    return CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    return CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 // Kind, size and identity of what `path` leads to.
-static SysError Inspect(const char* path, EntryKind* kind, uint64_t* size, FolderId* id, uint64_t* stamp) {
-    if (TooLong(path)) return ENGINE_PATH_TOO_LONG;
+static SysError Inspect(const wchar_t* path, EntryKind* kind, uint64_t* size, FolderId* id, uint64_t* stamp) {
     HANDLE handle = OpenForInformation(path);
     if (handle == INVALID_HANDLE_VALUE) return LastError();
     SysError error = 0;
@@ -58,19 +234,46 @@ static SysError Inspect(const char* path, EntryKind* kind, uint64_t* size, Folde
     return error;
 }
 
-static bool IsDotOrDotDot(const char* name) {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+static bool IsDotOrDotDot(const wchar_t* name) {
+    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
 
-static void PassOn(const char* folder, size_t folderLength, const WIN32_FIND_DATAA& found, EntrySink sink,
-                   void* context) {
+// The longest UTF-8 form of a listed name: up to 3 bytes per UTF-16 unit.
+enum { NAME_BUFFER_SIZE = 3 * MAX_PATH + 1 };
+
+// A name that holds an unpaired surrogate has no UTF-8 form. It is passed
+// on as a failure under a stand-in that names it for the user (U+FFFD for
+// each such unit) and is never opened under that stand-in.
+static void StandInName(const wchar_t* name, char* out) {
+    wchar_t shown[MAX_PATH];
+    size_t length = 0;
+    for (; name[length] && length < MAX_PATH - 1; ++length) {
+        wchar_t c = name[length];
+        bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
+        if (high && name[length + 1] >= 0xDC00 && name[length + 1] <= 0xDFFF && length < MAX_PATH - 2) {
+            shown[length] = c;
+            ++length;
+            shown[length] = name[length];
+        } else {
+            shown[length] = (high || low) ? (wchar_t)0xFFFD : c;
+        }
+    }
+    shown[length] = L'\0';
+    if (!Utf8FromWide(shown, out, NAME_BUFFER_SIZE)) strcpy(out, "?");
+}
+
+static void PassOn(WidePath* folder, const WIN32_FIND_DATAW& found, EntrySink sink, void* context) {
+    char name[NAME_BUFFER_SIZE];
     FolderEntry entry = {};
-    entry.name = found.cFileName;
-    entry.nameLength = strlen(found.cFileName);
+    entry.name = name;
     DWORD attributes = found.dwFileAttributes;
     bool folderEntry = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 
-    if (IsDotOrDotDot(found.cFileName)) {
+    if (!Utf8FromWide(found.cFileName, name, sizeof name)) {
+        entry.kind = ENTRY_BROKEN;
+        entry.error = ERROR_NO_UNICODE_TRANSLATION;
+        StandInName(found.cFileName, name);
+    } else if (IsDotOrDotDot(found.cFileName)) {
         entry.kind = ENTRY_FOLDER;  // the caller skips these; no need to examine them
     } else if (!folderEntry && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         // A plain file: the listing already says all there is to know.
@@ -80,47 +283,51 @@ static void PassOn(const char* folder, size_t folderLength, const WIN32_FIND_DAT
     } else {
         // A folder needs its identity for loop detection; a link to a file
         // lists its own size, not that of the file it leads to.
-        char child[2 * MAX_PATH + 2];
-        size_t at = folderLength;
-        memcpy(child, folder, folderLength);
-        if (!EndsWithSeparator(folder, folderLength)) child[at++] = '\\';
-        memcpy(child + at, found.cFileName, entry.nameLength + 1);
-        SysError error = Inspect(child, &entry.kind, &entry.size, &entry.id, &entry.stamp);
+        size_t length = folder->length;
+        size_t nameLength = wcslen(found.cFileName);
+        SysError error = ENGINE_PATH_TOO_LONG;
+        if (Append(folder, L"\\", EndsWithSeparator(*folder) ? 0 : 1) && Append(folder, found.cFileName, nameLength))
+            error = Inspect(folder->text, &entry.kind, &entry.size, &entry.id, &entry.stamp);
+        folder->length = length;
+        folder->text[length] = L'\0';
         if (error) {
             entry.kind = ENTRY_BROKEN;
             entry.error = error;
         }
     }
+    entry.nameLength = strlen(name);
     sink(context, &entry);
 }
 
 static SysError ListFolder(const char* folder, EntrySink sink, void* context) {
-    size_t length = strlen(folder);
-    bool separator = !EndsWithSeparator(folder, length);
-    if (length + separator + 1 > PathLimit()) return ENGINE_PATH_TOO_LONG;
-    char pattern[MAX_PATH];
-    memcpy(pattern, folder, length);
-    size_t at = length;
-    if (separator) pattern[at++] = '\\';
-    pattern[at++] = '*';
-    pattern[at] = '\0';
+    WidePath path;
+    SysError error = ToWide(folder, &path);
+    if (error) return error;
+    size_t length = path.length;
+    bool separator = !EndsWithSeparator(path);
+    // WIDE_PATH_SIZE keeps room for these two.
+    if (separator) path.text[path.length++] = L'\\';
+    path.text[path.length++] = L'*';
+    path.text[path.length] = L'\0';
 
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(path.text, &found);
+    path.length = length;
+    path.text[length] = L'\0';
     if (search == INVALID_HANDLE_VALUE) {
-        SysError error = LastError();
+        error = LastError();
         // A drive's root has no "." and "..": an empty one lists nothing
         // at all, which is no error.
         if (error == ERROR_FILE_NOT_FOUND) {
-            DWORD attributes = GetFileAttributesA(folder);
+            DWORD attributes = GetFileAttributesW(path.text);
             if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
         }
         return error;
     }
     do {
-        PassOn(folder, length, found, sink, context);
-    } while (FindNextFileA(search, &found));
-    SysError error = LastError();
+        PassOn(&path, found, sink, context);
+    } while (FindNextFileW(search, &found));
+    error = LastError();
     if (error == ERROR_NO_MORE_FILES) error = 0;
     FindClose(search);
     return error;
@@ -129,35 +336,37 @@ static SysError ListFolder(const char* folder, EntrySink sink, void* context) {
 // Windows says "not found" for a name below a file, where POSIX says "not
 // a directory". Told apart, a path under a file does not pass for one that
 // could still be made.
-static SysError RefineNotFound(const char* path, SysError error) {
+static SysError RefineNotFound(WidePath* path, SysError error) {
     if (!IsNotFound(error)) return error;
-    char above[MAX_PATH];
-    size_t length = strlen(path);
-    if (length >= sizeof above) return error;
-    memcpy(above, path, length + 1);
+    size_t length = path->length;
     for (;;) {
-        while (length > 0 && !IsPathSeparator(above[length - 1])) --length;
-        while (length > 0 && IsPathSeparator(above[length - 1])) --length;
-        if (length == 0 || above[length - 1] == ':') return error;
-        above[length] = '\0';
-        DWORD attributes = GetFileAttributesA(above);
+        while (length > path->rootLength && path->text[length - 1] != L'\\') --length;
+        while (length > path->rootLength && path->text[length - 1] == L'\\') --length;
+        if (length <= path->rootLength) return error;
+        path->text[length] = L'\0';
+        DWORD attributes = GetFileAttributesW(path->text);
         if (attributes != INVALID_FILE_ATTRIBUTES)
             return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? error : (SysError)ERROR_DIRECTORY;
     }
 }
 
 static SysError Examine(const char* path, EntryKind* kind, FolderId* id) {
+    WidePath wide;
+    SysError error = ToWide(path, &wide);
+    if (error) return error;
     uint64_t size = 0;
-    SysError error = Inspect(path, kind, &size, id, nullptr);
-    return error ? RefineNotFound(path, error) : 0;
+    error = Inspect(wide.text, kind, &size, id, nullptr);
+    return error ? RefineNotFound(&wide, error) : 0;
 }
 
 // Share mode 0: nobody else may open the file while it is read, and a file
 // that another program holds open cannot be opened (ERROR_SHARING_VIOLATION).
 static SysError OpenForReading(const char* path, FileHandle* file) {
     *file = INVALID_FILE;
-    if (TooLong(path)) return ENGINE_PATH_TOO_LONG;
-    HANDLE handle = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    WidePath wide;
+    SysError error = ToWide(path, &wide);
+    if (error) return error;
+    HANDLE handle = CreateFileW(wide.text, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return LastError();
     // Device names such as CON or a named pipe open without complaint but
@@ -193,62 +402,71 @@ static void CloseFile(FileHandle file) {
 }
 
 static SysError CreateFolders(const char* folder) {
-    if (TooLong(folder)) return ENGINE_PATH_TOO_LONG;
-    // SHCreateDirectoryExA refuses relative paths.
-    char full[MAX_PATH];
-    DWORD length = GetFullPathNameA(folder, sizeof full, full, nullptr);
-    if (length == 0) return LastError();
-    if (length >= sizeof full) return ENGINE_PATH_TOO_LONG;
-    // Copies on other threads make folders of the same chain at the same
-    // time: whatever the call says, a folder standing there now is success,
-    // and a chain cut short by another thread's folder is tried once more.
-    int result = 0;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        result = SHCreateDirectoryExA(nullptr, full, nullptr);
-        if (result == ERROR_SUCCESS) return 0;
-        DWORD attributes = GetFileAttributesA(full);
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
-        if (attributes != INVALID_FILE_ATTRIBUTES) return ENGINE_NOT_A_FOLDER;
+    WidePath wide;
+    SysError error = ToWide(folder, &wide);
+    if (error) return error;
+    // Usually only the last folder is missing. Otherwise every folder of
+    // the chain is made from the root down; copies on other threads make
+    // folders of the same chain at the same time, so whatever a call says,
+    // a folder standing there at the end is success.
+    SysError failed = 0;
+    if (!CreateDirectoryW(wide.text, nullptr)) {
+        failed = LastError();
+        if (failed == ERROR_PATH_NOT_FOUND) {
+            for (size_t at = wide.rootLength + 1; at <= wide.length; ++at) {
+                if (at < wide.length && wide.text[at] != L'\\') continue;
+                wchar_t kept = wide.text[at];
+                wide.text[at] = L'\0';
+                failed = CreateDirectoryW(wide.text, nullptr) ? 0 : LastError();
+                wide.text[at] = kept;
+            }
+        }
     }
-    return (SysError)result;
+    if (!failed) return 0;
+    DWORD attributes = GetFileAttributesW(wide.text);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+    if (attributes != INVALID_FILE_ATTRIBUTES) return ENGINE_NOT_A_FOLDER;
+    return failed;
 }
 
 // Removes a temporary file of ours; the copy may have made it read-only.
-static void RemoveTemporary(const char* path) {
-    DWORD attributes = GetFileAttributesA(path);
+static void RemoveTemporary(const wchar_t* path) {
+    DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-    DeleteFileA(path);
+    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    DeleteFileW(path);
 }
 
 // Renames the finished copy over the target. Windows refuses to replace a
 // read-only file, and the target is ours to replace: the attribute is
 // lifted for the rename and put back if the rename still fails.
-static SysError MoveOver(const char* temporary, const char* target) {
-    if (MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING)) return 0;
+static SysError MoveOver(const wchar_t* temporary, const wchar_t* target) {
+    if (MoveFileExW(temporary, target, MOVEFILE_REPLACE_EXISTING)) return 0;
     SysError error = LastError();
     if (error != ERROR_ACCESS_DENIED) return error;
-    DWORD attributes = GetFileAttributesA(target);
+    DWORD attributes = GetFileAttributesW(target);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
         !(attributes & FILE_ATTRIBUTE_READONLY))
         return error;
-    if (!SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY)) return error;
-    if (MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING)) return 0;
+    if (!SetFileAttributesW(target, attributes & ~FILE_ATTRIBUTE_READONLY)) return error;
+    if (MoveFileExW(temporary, target, MOVEFILE_REPLACE_EXISTING)) return 0;
     error = LastError();
-    SetFileAttributesA(target, attributes);
+    SetFileAttributesW(target, attributes);
     return error;
 }
 
 static SysError MakeOneFolder(const char* folder, bool* made) {
     *made = false;
-    if (TooLong(folder)) return ENGINE_PATH_TOO_LONG;
-    if (CreateDirectoryA(folder, nullptr)) {
+    WidePath wide;
+    SysError error = ToWide(folder, &wide);
+    if (error) return error;
+    if (CreateDirectoryW(wide.text, nullptr)) {
         *made = true;
         return 0;
     }
-    SysError error = LastError();
+    error = LastError();
     if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return error;
-    DWORD attributes = GetFileAttributesA(folder);
+    DWORD attributes = GetFileAttributesW(wide.text);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ENGINE_NOT_A_FOLDER;
     // Where a junction or folder link leads cannot be told everywhere (no
     // final path before Vista, none that follows links under Wine): it is
@@ -266,18 +484,25 @@ static unsigned long ProcessId() {
 }
 
 // A fresh temporary name in the target's folder: "~mx<pid>_<n>.tmp", or
-// the shorter "~<n>" when the long one would pass the path limit. The short
-// one fits beside any folder that CreateDirectory makes (at most 248
-// characters); false when not even that fits.
-static bool TemporaryName(const char* target, char* out, size_t outSize) {
-    size_t folderLength = strlen(target);
-    while (folderLength > 0 && !IsPathSeparator(target[folderLength - 1]) && target[folderLength - 1] != ':')
-        --folderLength;
+// the shorter "~<n>" when the long one would not fit the path buffers;
+// false when not even that fits.
+static bool TemporaryName(const WidePath& target, WidePath* out) {
+    size_t folderLength = target.length;
+    while (folderLength > target.rootLength && target.text[folderLength - 1] != L'\\') --folderLength;
     unsigned counter = TemporaryCounter.fetch_add(1);
-    int written = snprintf(out, outSize, "%.*s~mx%lu_%u.tmp", (int)folderLength, target, ProcessId(), counter);
-    if (written >= 0 && (size_t)written <= PathLimit() && (size_t)written < outSize) return true;
-    written = snprintf(out, outSize, "%.*s~%x", (int)folderLength, target, counter);
-    return written >= 0 && (size_t)written <= PathLimit() && (size_t)written < outSize;
+    char names[2][40];
+    snprintf(names[0], sizeof names[0], "~mx%lu_%u.tmp", ProcessId(), counter);
+    snprintf(names[1], sizeof names[1], "~%x", counter);
+    for (const char* name : names) {
+        size_t nameLength = strlen(name);
+        if (folderLength + nameLength >= PATH_BUFFER_SIZE) continue;  // as long as the engine's paths, at most
+        memcpy(out->text, target.text, folderLength * sizeof(wchar_t));
+        for (size_t i = 0; i <= nameLength; ++i) out->text[folderLength + i] = (wchar_t)(unsigned char)name[i];
+        out->length = folderLength + nameLength;
+        out->rootLength = target.rootLength;
+        return true;
+    }
+    return false;
 }
 
 // Only the long pattern: "~<hex>" is too plain a name to remove on sight.
@@ -322,17 +547,24 @@ static SysError CopyContents(HANDLE from, HANDLE to, const CopyRequest* request,
     }
 }
 
+// The three wide paths of one copy: too big for every copier's stack frame
+// to hold comfortably twice, small enough for once.
+struct CopyPaths {
+    WidePath source, target, temporary;
+};
+
 static SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
     *copied = 0;
-    const char* target = request->target;
-    if (TooLong(request->source) || TooLong(target)) return ENGINE_PATH_TOO_LONG;
+    CopyPaths paths;
+    SysError error = ToWide(request->source, &paths.source);
+    if (!error) error = ToWide(request->target, &paths.target);
+    if (error) return error;
 
     // Writers are kept out while the copy reads; readers may stay.
-    HANDLE from = CreateFileA(request->source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    HANDLE from = CreateFileW(paths.source.text, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (from == INVALID_HANDLE_VALUE) return LastError();
     BY_HANDLE_FILE_INFORMATION before;
-    SysError error = 0;
     if (GetFileType(from) != FILE_TYPE_DISK) error = ENGINE_NOT_REGULAR;
     else if (!GetFileInformationByHandle(from, &before)) error = LastError();
     else if (request->stamp && (request->size != (((uint64_t)before.nFileSizeHigh << 32) | before.nFileSizeLow) ||
@@ -345,14 +577,14 @@ static SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
 
     // Failing when the name exists keeps a stranger's file of that name, or
     // another copy's temporary file, untouched; the next name is tried instead.
-    char temporary[MAX_PATH];
+    const wchar_t* temporary = paths.temporary.text;
     HANDLE to = INVALID_HANDLE_VALUE;
     for (int attempt = 0; to == INVALID_HANDLE_VALUE; ++attempt) {
-        if (!TemporaryName(target, temporary, sizeof temporary)) {
+        if (!TemporaryName(paths.target, &paths.temporary)) {
             CloseHandle(from);
             return ENGINE_PATH_TOO_LONG;
         }
-        to = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        to = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (to != INVALID_HANDLE_VALUE) break;
         error = LastError();
@@ -371,15 +603,17 @@ static SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
     // Read-only, hidden and the like come along; a read-only file may still be renamed.
     DWORD kept = before.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
-    if (!error && kept) SetFileAttributesA(temporary, kept);
-    if (!error) error = MoveOver(temporary, target);
+    if (!error && kept) SetFileAttributesW(temporary, kept);
+    if (!error) error = MoveOver(temporary, paths.target.text);
     if (error) RemoveTemporary(temporary);
     return error;
 }
 
 static SysError RemoveFile(const char* path) {
-    if (TooLong(path)) return ENGINE_PATH_TOO_LONG;
-    return DeleteFileA(path) ? 0 : LastError();
+    WidePath wide;
+    SysError error = ToWide(path, &wide);
+    if (error) return error;
+    return DeleteFileW(wide.text) ? 0 : LastError();
 }
 
 unsigned char* AllocateChunk(size_t size) {
@@ -390,44 +624,32 @@ void FreeChunk(unsigned char* chunk) {
     if (chunk) VirtualFree(chunk, 0, MEM_RELEASE);
 }
 
-typedef DWORD(WINAPI* FinalPathFunction)(HANDLE, LPSTR, DWORD, DWORD);
+typedef DWORD(WINAPI* FinalPathFunction)(HANDLE, LPWSTR, DWORD, DWORD);
 
-// GetFinalPathNameByHandleA came with Vista; before it, the full path is
+// GetFinalPathNameByHandleW came with Vista; before it, the full path is
 // as far as links are resolved.
 static FinalPathFunction FinalPathName() {
     static FinalPathFunction function = (FinalPathFunction)(void*)GetProcAddress(
-        GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
+        GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleW");
     return function;
 }
 
 static SysError ResolvePath(const char* path, char* out, size_t outSize) {
-    if (TooLong(path)) return ENGINE_PATH_TOO_LONG;
-    char full[MAX_PATH];
-    DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
-    if (length == 0) return LastError();
-    if (length >= sizeof full) return ENGINE_PATH_TOO_LONG;
-
-    HANDLE handle = OpenForInformation(full);
-    if (handle == INVALID_HANDLE_VALUE) return RefineNotFound(full, LastError());
-    char resolved[PATH_BUFFER_SIZE];
-    const char* result = full;
+    WidePath wide;
+    SysError error = ToWide(path, &wide);
+    if (error) return error;
+    HANDLE handle = OpenForInformation(wide.text);
+    if (handle == INVALID_HANDLE_VALUE) return RefineNotFound(&wide, LastError());
+    wchar_t resolved[WIDE_PATH_SIZE];
+    const wchar_t* result = WithoutPrefix(wide.text);
     if (FinalPathFunction function = FinalPathName()) {
-        DWORD got = function(handle, resolved, sizeof resolved, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (got > 0 && got < sizeof resolved) {
-            result = resolved;
-            if (strncmp(resolved, "\\\\?\\UNC\\", 8) == 0) {
-                result = resolved + 6;  // "\\?\UNC\server\share" is "\\server\share"
-                resolved[6] = '\\';
-            } else if (strncmp(resolved, "\\\\?\\", 4) == 0) {
-                result = resolved + 4;
-            }
-        }
+        DWORD got = function(handle, resolved, WIDE_PATH_SIZE, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (got > 0 && got < WIDE_PATH_SIZE) result = WithoutPrefix(resolved);
     }
     CloseHandle(handle);
 
-    size_t resultLength = strlen(result);
-    if (resultLength > PathLimit() || resultLength >= outSize) return ENGINE_PATH_TOO_LONG;
-    memcpy(out, result, resultLength + 1);
+    if (!Utf8FromWide(result, out, outSize)) return ConversionError();
+    if (strlen(out) > PathLimit()) return ENGINE_PATH_TOO_LONG;
     return 0;
 }
 
@@ -438,8 +660,10 @@ const SysCalls PlatformCalls = {
 
 SysCalls Sys = PlatformCalls;
 
+// The wide calls take paths far longer than any engine buffer: the limit
+// is the engine's own.
 size_t PathLimit() {
-    return MAX_PATH - 1;
+    return PATH_BUFFER_SIZE - 1;
 }
 
 char PathSeparator() {
@@ -460,17 +684,13 @@ void DescribeError(SysError error, char* out, size_t outSize) {
         snprintf(out, outSize, "%s", text);
         return;
     }
-    char text[512];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                  text, sizeof text, nullptr);
+    wchar_t text[512];
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                  text, sizeof text / sizeof text[0], nullptr);
     // System texts end in a period and a line break.
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ' ||
-                          text[length - 1] == '.'))
+    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' || text[length - 1] == L' ' ||
+                          text[length - 1] == L'.'))
         --length;
-    if (length == 0) {
-        snprintf(out, outSize, "error %lu", (unsigned long)error);
-        return;
-    }
-    text[length] = '\0';
-    snprintf(out, outSize, "%s", text);
+    text[length] = L'\0';
+    if (length == 0 || !Utf8FromWide(text, out, outSize)) snprintf(out, outSize, "error %lu", (unsigned long)error);
 }

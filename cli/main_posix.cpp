@@ -1,0 +1,8 @@
+#include <stdio.h>
+
+#include "cli.h"
+#include "console.h"
+
+int main(int argc, char** argv) {
+    return RunModExtract(argc, argv, stdout, stderr, IsTerminal(stderr));
+}
