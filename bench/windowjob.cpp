@@ -46,6 +46,11 @@ static int WINAPI PrintBox(HWND, LPCSTR text, LPCSTR caption, UINT) {
     return IDOK;
 }
 
+static int WINAPI PrintWideBox(HWND, LPCWSTR text, LPCWSTR caption, UINT) {
+    fwprintf(stderr, L"windowjob: box \"%ls\": %ls\n", caption ? caption : L"", text ? text : L"");
+    return IDOK;
+}
+
 int main(int argc, char** argv) {
     int first = 1;
     if (argc > 2 && strcmp(argv[1], "--busy-ms") == 0) {
@@ -58,6 +63,7 @@ int main(int argc, char** argv) {
     }
     QueryPerformanceFrequency(&Frequency);
     Services.messageBox = PrintBox;
+    Services.messageBoxW = PrintWideBox;
     if (!RegisterWindowClasses(GetModuleHandleA(NULL)) || !CreateWindows()) return 1;
     SetUpSurface();
     ShowWindow(MainWindow, SW_SHOWDEFAULT);
@@ -65,9 +71,12 @@ int main(int argc, char** argv) {
     StartClock();
 
     char* paths[3] = {OriginalPath, ModdedPath, DestinationPath};
+    char* jobPaths[3] = {OriginalJobPath, ModdedJobPath, DestinationJobPath};
     int* chosen[3] = {&OriginalChosen, &ModdedChosen, &DestinationChosen};
     for (int i = 0; i < 3; ++i) {
+        // The benchmark's folders are plain ASCII: the same in both forms.
         snprintf(paths[i], FOLDER_PATH_SIZE, "%s", argv[first + i]);
+        snprintf(jobPaths[i], JOB_PATH_SIZE, "%s", argv[first + i]);
         *chosen[i] = 1;
     }
     // The press goes through the queue, as a click would.

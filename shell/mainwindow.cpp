@@ -12,12 +12,16 @@
 #include "job.h"
 #include "jobreports.h"
 #include "messages.h"
+#include "platform_win32.h"
 #include "services.h"
 #include "texts.h"
 
 char OriginalPath[FOLDER_PATH_SIZE];
 char ModdedPath[FOLDER_PATH_SIZE];
 char DestinationPath[FOLDER_PATH_SIZE];
+char OriginalJobPath[JOB_PATH_SIZE];
+char ModdedJobPath[JOB_PATH_SIZE];
+char DestinationJobPath[JOB_PATH_SIZE];
 int OriginalChosen;
 int ModdedChosen;
 int DestinationChosen;
@@ -79,10 +83,11 @@ static void OnCreate(HWND window) {
 }
 
 // One BROWSE click: the folder browser, then the path in its buffer and
-// field. An empty result (cancelled, or a choice that is no folder on
-// disk) clears the choice and takes the window out of readiness.
-static void BrowseFolder(HWND owner, BROWSEINFOA* browser, const char* title, char* path, HWND field,
-                         int* chosen) {
+// field, and the same folder exactly for the job. An empty result
+// (cancelled, or a choice that is no folder on disk) clears the choice and
+// takes the window out of readiness.
+static void BrowseFolder(HWND owner, BROWSEINFOA* browser, const char* title, char* path, char* jobPath,
+                         HWND field, int* chosen) {
     browser->hwndOwner = owner;
     browser->pidlRoot = NULL;
     browser->pszDisplayName = path;
@@ -94,6 +99,11 @@ static void BrowseFolder(HWND owner, BROWSEINFOA* browser, const char* title, ch
     // The browser wrote the chosen item's display name into the buffer;
     // only a file-system path may stay there.
     if (!list || !Services.pathFromIDList(list, path)) path[0] = '\0';
+    // The code page renders letters it lacks as others ("\xC5\x81\xC3\xB3d\xC5\xBA" as "L\xF3dz") or as
+    // "?": the job reads the folder that was chosen, not its rendering.
+    WCHAR wide[MAX_PATH];
+    if (!path[0] || !Services.pathFromIDListW(list, wide) || !Utf8FromWide(wide, jobPath, JOB_PATH_SIZE))
+        jobPath[0] = '\0';
     if (list) Services.freeIDList(list);
     SendMessageA(field, WM_SETTEXT, 0, (LPARAM)path);
     if (path[0]) {
@@ -128,7 +138,8 @@ static const char* RefusalText(FolderRefusalKind kind) {
 static bool FoldersUsable() {
     char reason[512];
     FolderRefusal refusal = {};
-    if (CheckJobFolders(OriginalPath, ModdedPath, DestinationPath, reason, sizeof reason, &refusal)) return true;
+    if (CheckJobFolders(OriginalJobPath, ModdedJobPath, DestinationJobPath, reason, sizeof reason, &refusal))
+        return true;
     const char* paths[3] = {OriginalPath, ModdedPath, DestinationPath};
     const char* path = refusal.role >= 0 && refusal.role < 3 ? paths[refusal.role] : "";
     char text[1024];
@@ -167,7 +178,7 @@ static void StartJob() {
 
     // The record carries its own copies of the paths, so that a folder
     // chosen while the job starts up cannot change what it reads.
-    size_t pathsSize = 3 * FOLDER_PATH_SIZE;
+    size_t pathsSize = 3 * JOB_PATH_SIZE;
     JobParameters* record = (JobParameters*)calloc(1, sizeof(JobParameters) + pathsSize);
     JobResult* result = (JobResult*)calloc(1, sizeof(JobResult));
     if (!record || !result) {
@@ -177,17 +188,17 @@ static void StartJob() {
         return;
     }
     char* paths = (char*)(record + 1);
-    memcpy(paths, OriginalPath, FOLDER_PATH_SIZE);
-    memcpy(paths + FOLDER_PATH_SIZE, ModdedPath, FOLDER_PATH_SIZE);
-    memcpy(paths + 2 * FOLDER_PATH_SIZE, DestinationPath, FOLDER_PATH_SIZE);
+    memcpy(paths, OriginalJobPath, JOB_PATH_SIZE);
+    memcpy(paths + JOB_PATH_SIZE, ModdedJobPath, JOB_PATH_SIZE);
+    memcpy(paths + 2 * JOB_PATH_SIZE, DestinationJobPath, JOB_PATH_SIZE);
     record->mainWindow = MainWindow;
     record->createModButton = CreateModButton;
     record->progressBar = ProgressBar;
     record->jobRunning = &JobRunning;
     record->instance = Instance;
     record->originalPath = paths;
-    record->moddedPath = paths + FOLDER_PATH_SIZE;
-    record->destinationPath = paths + 2 * FOLDER_PATH_SIZE;
+    record->moddedPath = paths + JOB_PATH_SIZE;
+    record->destinationPath = paths + 2 * JOB_PATH_SIZE;
     record->report = &WindowReports;
     record->result = result;
 
@@ -209,13 +220,14 @@ static void OnCommand(WPARAM wParam, LPARAM lParam) {
     UINT notification = HIWORD(wParam);
     HWND control = (HWND)lParam;
     if (notification == 0 && control && control == OriginalBrowse)
-        BrowseFolder(MainWindow, &OriginalBrowser, ORIGINAL_BROWSER_TITLE, OriginalPath, OriginalField,
-                     &OriginalChosen);
+        BrowseFolder(MainWindow, &OriginalBrowser, ORIGINAL_BROWSER_TITLE, OriginalPath, OriginalJobPath,
+                     OriginalField, &OriginalChosen);
     if (notification == 0 && control && control == ModdedBrowse)
-        BrowseFolder(MainWindow, &ModdedBrowser, MODDED_BROWSER_TITLE, ModdedPath, ModdedField, &ModdedChosen);
+        BrowseFolder(MainWindow, &ModdedBrowser, MODDED_BROWSER_TITLE, ModdedPath, ModdedJobPath, ModdedField,
+                     &ModdedChosen);
     if (notification == 0 && control && control == DestinationBrowse)
-        BrowseFolder(NULL, &DestinationBrowser, DESTINATION_BROWSER_TITLE, DestinationPath, DestinationField,
-                     &DestinationChosen);
+        BrowseFolder(NULL, &DestinationBrowser, DESTINATION_BROWSER_TITLE, DestinationPath, DestinationJobPath,
+                     DestinationField, &DestinationChosen);
 
     if (FoldersReady == 0 && OriginalChosen == 1 && ModdedChosen == 1 && DestinationChosen == 1) {
         EnableWindow(CreateModButton, TRUE);
@@ -226,48 +238,70 @@ static void OnCommand(WPARAM wParam, LPARAM lParam) {
     if (notification == 0 && control && control == CreateModButton) StartJob();
 }
 
-// Appends to a fixed buffer, cutting what does not fit.
+// Appends to the wide text of the failure box, cutting what does not fit:
+// the program's own texts (Windows-1252, formatted here) or a path (UTF-8,
+// as the engine holds it).
 __attribute__((format(printf, 4, 5)))
-static void Append(char* text, size_t size, size_t* used, const char* format, ...) {
-    if (*used >= size - 1) return;
+static void AppendText(WCHAR* text, size_t size, size_t* used, const char* format, ...) {
+    char part[512];
     va_list arguments;
     va_start(arguments, format);
-    int written = vsnprintf(text + *used, size - *used, format, arguments);
+    int written = vsnprintf(part, sizeof part, format, arguments);
     va_end(arguments);
-    if (written < 0) return;
-    *used += (size_t)written < size - *used ? (size_t)written : size - *used - 1;
+    if (written < 0 || *used >= size - 1) return;
+    int got = MultiByteToWideChar(1252, 0, part, -1, text + *used, (int)(size - *used));
+    if (got > 0) *used += (size_t)got - 1;
+}
+
+static void AppendPath(WCHAR* text, size_t size, size_t* used, const char* path) {
+    if (*used >= size - 1) return;
+    // A text cut inside a character (a long system text) still shows, with
+    // a stand-in for the cut character: this is a message, not a name.
+    if (WideFromUtf8(path, text + *used, size - *used) ||
+        MultiByteToWideChar(CP_UTF8, 0, path, -1, text + *used, (int)(size - *used)) > 0)
+        *used += wcslen(text + *used);
+    else
+        text[*used] = L'\0';
 }
 
 // A job that lost files says so once, after its last report; one that
-// lost none ends silently.
+// lost none ends silently. The box names the paths as they are, whatever
+// the code page: it is the wide one.
 static void OnJobFinished(JobResult* result) {
     JobStarted = 0;
     if (!result) return;
     if (result->failures > 0) {
-        static char text[8192];
+        // Ten paths of up to PATH_BUFFER_SIZE - 1 units, and the texts.
+        static WCHAR text[12 * PATH_BUFFER_SIZE];
+        const size_t size = sizeof text / sizeof text[0];
         size_t used = 0;
-        text[0] = '\0';
-        Append(text, sizeof text, &used, JOB_FAILURES_FORMAT, result->failures, result->failures);
+        text[0] = L'\0';
+        AppendText(text, size, &used, JOB_FAILURES_FORMAT, result->failures, result->failures);
         if (result->warnings > 0) {
-            Append(text, sizeof text, &used, "\n");
-            Append(text, sizeof text, &used, JOB_WARNINGS_FORMAT, result->warnings, result->warnings);
+            AppendText(text, size, &used, "\n");
+            AppendText(text, size, &used, JOB_WARNINGS_FORMAT, result->warnings, result->warnings);
         }
-        Append(text, sizeof text, &used, "\n");
+        AppendText(text, size, &used, "\n");
         unsigned listed = 0;
         for (const Problem* problem = result->problems; problem; problem = problem->next) {
             if (!problem->failure) continue;
             if (listed == JOB_FAILURES_LISTED) break;
             char why[300];
             DescribeProblem(problem, why, sizeof why);
-            Append(text, sizeof text, &used, "\n%s\n    %s", problem->path, why);
+            AppendText(text, size, &used, "\n");
+            AppendPath(text, size, &used, problem->path);
+            AppendText(text, size, &used, "\n    ");
+            AppendPath(text, size, &used, why);  // system texts come in UTF-8 too
             ++listed;
         }
         if (result->failures > listed) {
             unsigned more = result->failures - listed;
-            Append(text, sizeof text, &used, "\n");
-            Append(text, sizeof text, &used, JOB_MORE_FAILURES_FORMAT, more, more);
+            AppendText(text, size, &used, "\n");
+            AppendText(text, size, &used, JOB_MORE_FAILURES_FORMAT, more, more);
         }
-        Warn(text);
+        WCHAR caption[64];
+        MultiByteToWideChar(1252, 0, ERROR_CAPTION, -1, caption, sizeof caption / sizeof caption[0]);
+        Services.messageBoxW(MainWindow, text, caption, MB_ICONWARNING);
     }
     ReleaseJobResult(result);
     free(result);

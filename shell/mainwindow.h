@@ -5,12 +5,22 @@
 #include <windows.h>
 #include <shlobj.h>
 
-enum { FOLDER_PATH_SIZE = MAX_PATH };  // 259 characters and the NUL
+#include "platform.h"
 
-// The chosen folders, as the folder browser gave them; empty when none.
+enum { FOLDER_PATH_SIZE = MAX_PATH };  // 259 characters and the NUL
+enum { JOB_PATH_SIZE = PATH_BUFFER_SIZE };  // as long as the engine's paths
+
+// The chosen folders, as the folder browser gave them in the code page
+// (what the fields show and the pairwise test compares); empty when none.
 extern char OriginalPath[FOLDER_PATH_SIZE];
 extern char ModdedPath[FOLDER_PATH_SIZE];
 extern char DestinationPath[FOLDER_PATH_SIZE];
+// The same folders exactly, in UTF-8, from the browser's wide call: what
+// the folder check and the job get. Empty whenever the matching path above
+// is, or when the wide call gives none.
+extern char OriginalJobPath[JOB_PATH_SIZE];
+extern char ModdedJobPath[JOB_PATH_SIZE];
+extern char DestinationJobPath[JOB_PATH_SIZE];
 // 1 when the matching path is non-empty after a browse.
 extern int OriginalChosen;
 extern int ModdedChosen;

@@ -1,7 +1,7 @@
 #include "services.h"
 
 const ShellServices RealServices = {
-    SHBrowseForFolderA, SHGetPathFromIDListA, CoTaskMemFree, MessageBoxA, CreateThread,
+    SHBrowseForFolderA, SHGetPathFromIDListA, SHGetPathFromIDListW, CoTaskMemFree, MessageBoxA, MessageBoxW, CreateThread,
 };
 
 ShellServices Services = RealServices;

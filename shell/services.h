@@ -12,9 +12,14 @@ struct ShellServices {
     // The file-system path of an item list into a MAX_PATH buffer; FALSE
     // when it has none.
     BOOL(WINAPI* pathFromIDList)(PCIDLIST_ABSOLUTE list, LPSTR path);
+    // The same path through the wide call, into a MAX_PATH buffer of
+    // UTF-16 units: exact, where the call above renders it in the code page.
+    BOOL(WINAPI* pathFromIDListW)(PCIDLIST_ABSOLUTE list, LPWSTR path);
     // Frees an item list that the browser returned.
     void(WINAPI* freeIDList)(LPVOID list);
     int(WINAPI* messageBox)(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+    // The wide box, for the one text that names paths as they are.
+    int(WINAPI* messageBoxW)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
     HANDLE(WINAPI* createThread)(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize,
                                  LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags, LPDWORD id);
 };
