@@ -692,5 +692,17 @@ void DescribeError(SysError error, char* out, size_t outSize) {
                           text[length - 1] == L'.'))
         --length;
     text[length] = L'\0';
-    if (length == 0 || !Utf8FromWide(text, out, outSize)) snprintf(out, outSize, "error %lu", (unsigned long)error);
+    char whole[3 * 512 + 1];
+    if (length == 0 || !Utf8FromWide(text, whole, sizeof whole)) {
+        snprintf(out, outSize, "error %lu", (unsigned long)error);
+        return;
+    }
+    // Cut, when it must be, between two characters.
+    size_t cut = strlen(whole);
+    if (cut >= outSize) {
+        cut = outSize - 1;
+        while (cut > 0 && ((unsigned char)whole[cut] & 0xC0) == 0x80) --cut;
+    }
+    memcpy(out, whole, cut);
+    out[cut] = '\0';
 }

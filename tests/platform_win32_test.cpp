@@ -1,6 +1,7 @@
 // The Win32 platform layer against the real file system (under Wine in the
 // cross build): what only Windows has, such as share modes, file
-// attributes, drive roots and the 259-character path limit.
+// attributes, drive roots, names outside the code page and paths past the
+// old 259-character limit.
 #include <string.h>
 
 #include <algorithm>
@@ -58,29 +59,12 @@ static DWORD Attributes(const std::string& path) {
     return GetFileAttributesA(path.c_str());
 }
 
-// A folder path of exactly `length` characters below `dir`, made of
-// nested folders of at most 100 characters each, created on disk.
-static std::string FolderOfLength(const TempDir& dir, size_t length) {
-    std::string path = dir.path;
-    EXPECT_LT(path.size() + 2, length);
-    while (path.size() < length) {
-        size_t room = length - path.size() - 1;  // after the separator
-        size_t name = std::min<size_t>(room, 100);
-        if (room > name && room - name < 2) name = room - 2;  // leave room for one more level
-        path += '\\';
-        path += std::string(name, 'd');
-        CreateDirectoryA(path.c_str(), nullptr);
-    }
-    EXPECT_EQ(length, path.size());
-    return path;
-}
-
 TEST(Win32Platform, SeparatorsAndLimit) {
     EXPECT_EQ('\\', PathSeparator());
     EXPECT_TRUE(IsPathSeparator('\\'));
     EXPECT_TRUE(IsPathSeparator('/'));
     EXPECT_FALSE(IsPathSeparator(':'));
-    EXPECT_EQ(259u, PathLimit());
+    EXPECT_EQ((size_t)PATH_BUFFER_SIZE - 1, PathLimit());
     EXPECT_TRUE(IsNotFound(ERROR_FILE_NOT_FOUND));
     EXPECT_TRUE(IsNotFound(ERROR_PATH_NOT_FOUND));
     EXPECT_FALSE(IsNotFound(ERROR_ACCESS_DENIED));
@@ -249,58 +233,6 @@ TEST(Win32Platform, HeldModdedFileIsComparedAsChangedAndItsCopyFails) {
     ReleaseJobResult(&result);
 }
 
-TEST(Win32Platform, PathsOf259CharactersWorkAnd260AreRefused) {
-    TempDir dir;
-    // 248 characters: the longest folder that CreateDirectory makes.
-    std::string folder = FolderOfLength(dir, 248);
-    std::string file259 = folder + "\\" + std::string(259 - folder.size() - 1, 'f');
-    ASSERT_EQ(259u, file259.size());
-    WriteFile(file259, "at the limit");
-    ASSERT_TRUE(Exists(file259));
-
-    FileHandle file;
-    ASSERT_EQ(0u, Sys.openForReading(file259.c_str(), &file));
-    Sys.closeFile(file);
-    EntryKind kind;
-    FolderId id;
-    EXPECT_EQ(0u, Sys.examine(file259.c_str(), &kind, &id));
-    char resolved[PATH_BUFFER_SIZE];
-    EXPECT_EQ(0u, Sys.resolvePath(file259.c_str(), resolved, sizeof resolved));
-
-    // A copy to a target at the limit, with only a short temporary name
-    // fitting beside it.
-    std::string target259 = folder + "\\" + std::string(259 - folder.size() - 1, 't');
-    uint64_t copied = 0;
-    EXPECT_EQ(0u, CopyPlain(file259.c_str(), target259.c_str(), &copied));
-    EXPECT_EQ(12u, copied);
-    EXPECT_EQ("at the limit", ReadFile(target259));
-    std::string shortTarget = folder + "\\t";
-    EXPECT_EQ(0u, CopyPlain(file259.c_str(), shortTarget.c_str(), &copied));
-    EXPECT_EQ("at the limit", ReadFile(shortTarget));
-    std::map<std::string, FolderEntry> entries;
-    ASSERT_EQ(0u, Sys.listFolder(folder.c_str(), Gather, &entries));
-    EXPECT_EQ(5u, entries.size());  // ".", "..", the file and the two copies
-
-    std::string file260 = file259 + "x";
-    EXPECT_EQ(ENGINE_PATH_TOO_LONG, Sys.openForReading(file260.c_str(), &file));
-    EXPECT_EQ(ENGINE_PATH_TOO_LONG, Sys.examine(file260.c_str(), &kind, &id));
-    EXPECT_EQ(ENGINE_PATH_TOO_LONG, Sys.resolvePath(file260.c_str(), resolved, sizeof resolved));
-    EXPECT_EQ(ENGINE_PATH_TOO_LONG, Sys.createFolders(file260.c_str()));
-    EXPECT_EQ(ENGINE_PATH_TOO_LONG, CopyPlain(file260.c_str(), target259.c_str(), &copied));
-    EXPECT_EQ(ENGINE_PATH_TOO_LONG, CopyPlain(file259.c_str(), (target259 + "x").c_str(), &copied));
-    EXPECT_EQ(ENGINE_PATH_TOO_LONG, Sys.listFolder(file260.c_str(), Gather, &entries));
-    // A folder so long that its search pattern passes the limit cannot be listed.
-    EXPECT_EQ(ENGINE_PATH_TOO_LONG, Sys.listFolder(file259.c_str(), Gather, &entries));
-
-    // The index takes files right at the limit.
-    WriteFile(folder + "\\ok", "ok");
-    JobResult result = {};
-    Paths paths = IndexPaths(folder, &result);
-    EXPECT_EQ((Paths{file259, folder + "\\ok", shortTarget, target259}), paths);
-    EXPECT_EQ(0u, result.failures + result.warnings) << ProblemText(result);
-    ReleaseJobResult(&result);
-}
-
 TEST(Win32Platform, CopyReplacesAReadOnlyTarget) {
     TempDir dir;
     WriteFile(dir / "src/f", "new contents");
@@ -422,14 +354,18 @@ TEST(Win32Platform, ResolvePathNormalisesAndSaysNotFound) {
     EXPECT_EQ((SysError)ERROR_DIRECTORY, Sys.examine((dir / "a-file/below").c_str(), &kind, &id));
 }
 
-TEST(Win32Platform, DeviceNamesAreNoFiles) {
+TEST(Win32Platform, DeviceNamesAreNoFilesAndReservedNamesInAFolderAreNames) {
     FileHandle file = INVALID_FILE;
-    EXPECT_EQ(ENGINE_NOT_REGULAR, Sys.openForReading("NUL", &file));
+    EXPECT_EQ(ENGINE_NOT_REGULAR, Sys.openForReading("\\\\.\\NUL", &file));
     EXPECT_EQ(INVALID_FILE, file);
     EntryKind kind = ENTRY_FILE;
     FolderId id;
-    EXPECT_EQ(0u, Sys.examine("NUL", &kind, &id));
+    EXPECT_EQ(0u, Sys.examine("\\\\.\\NUL", &kind, &id));
     EXPECT_EQ(ENTRY_OTHER, kind);
+    // Below a folder, "NUL" is what the long form makes it: a name. One that
+    // the folder does not hold is not found, never the empty device.
+    TempDir dir;
+    EXPECT_TRUE(IsNotFound(Sys.openForReading((dir / "NUL").c_str(), &file)));
 }
 
 typedef BOOLEAN(WINAPI* MakeLinkFunction)(LPCSTR, LPCSTR, DWORD);
@@ -452,4 +388,359 @@ TEST(Win32Platform, FolderLinkInsideDataNeverLeadsACopyOutsideIt) {
     EXPECT_EQ(Paths{t.modded + "\\sub\\a.txt"}, FailedPaths(t.result)) << ProblemText(t.result);
     EXPECT_EQ("original", ReadFile(t.original + "\\sub\\a.txt"));
     EXPECT_EQ("top", ReadFile(t.destination + "\\Data\\top.txt"));
+}
+
+// ---- Names outside the code page and paths past 259 characters ----------
+// The test's own file calls take the long form and UTF-16, so that they
+// reach what the engine is asked to reach, whatever its length or name.
+
+static std::wstring Wide(const std::string& utf8) {
+    std::wstring wide(utf8.size() + 1, L'\0');
+    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.c_str(), -1, &wide[0], (int)wide.size());
+    EXPECT_GT(n, 0) << utf8;
+    wide.resize(n > 0 ? n - 1 : 0);
+    return wide;
+}
+
+static std::string Utf8(const std::wstring& wide) {
+    std::string utf8(3 * wide.size() + 1, '\0');
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &utf8[0], (int)utf8.size(), nullptr, nullptr);
+    utf8.resize(n > 0 ? n - 1 : 0);
+    return utf8;
+}
+
+static std::wstring LongForm(const std::string& path) {
+    return L"\\\\?\\" + Wide(path);
+}
+
+static void WriteLong(const std::string& path, const std::string& contents) {
+    std::wstring wide = LongForm(path);
+    for (size_t at = wide.find(L'\\', 7); at != std::wstring::npos; at = wide.find(L'\\', at + 1))
+        CreateDirectoryW(wide.substr(0, at).c_str(), nullptr);
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << path << ": " << GetLastError();
+    DWORD wrote = 0;
+    ::WriteFile(file, contents.data(), (DWORD)contents.size(), &wrote, nullptr);
+    CloseHandle(file);
+}
+
+static std::string ReadLong(const std::string& path) {
+    HANDLE file = CreateFileW(LongForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "<missing>";
+    std::string contents;
+    char buffer[4096];
+    DWORD got = 0;
+    while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) contents.append(buffer, got);
+    CloseHandle(file);
+    return contents;
+}
+
+// Every file below `root` with its contents, by relative path ('\' separators).
+static std::map<std::string, std::string> Snapshot(const std::string& root, const std::string& below = "") {
+    std::map<std::string, std::string> files;
+    WIN32_FIND_DATAW found;
+    std::string folder = below.empty() ? root : root + "\\" + below;
+    HANDLE search = FindFirstFileW((LongForm(folder) + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return files;
+    do {
+        std::string name = Utf8(found.cFileName);
+        if (name == "." || name == "..") continue;
+        std::string relative = below.empty() ? name : below + "\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            std::map<std::string, std::string> inner = Snapshot(root, relative);
+            files.insert(inner.begin(), inner.end());
+        } else {
+            files[relative] = ReadLong(root + "\\" + relative);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return files;
+}
+
+// Removes a tree of any depth (TempDir's own removal stops at 259).
+static void RemoveLong(const std::string& root) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((LongForm(root) + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = Utf8(found.cFileName);
+            if (name == "." || name == "..") continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveLong(root + "\\" + name);
+            else DeleteFileW(LongForm(root + "\\" + name).c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(LongForm(root).c_str());
+}
+
+static std::string Join(const std::string& folder, const std::string& name) {
+    return folder.empty() ? name : folder + "\\" + name;
+}
+
+// In folder `where` of both trees: `same` left alone, `changed` with other
+// bytes, and `added` in the modded tree only.
+struct Triple {
+    std::string where, same, changed, added;
+};
+
+// Trees of triples for one job, and what the mod must hold afterwards.
+struct Kind {
+    std::string original, modded, destination;
+    std::vector<Triple> triples;
+    std::map<std::string, std::string> inputs;  // both trees, as made
+
+    void Make() {
+        for (const Triple& t : triples) {
+            for (const std::string& root : {original, modded})
+                WriteLong(root + "\\" + Join(t.where, t.same), "same: " + t.same);
+            WriteLong(original + "\\" + Join(t.where, t.changed), "before: " + t.changed);
+            WriteLong(modded + "\\" + Join(t.where, t.changed), "after, longer: " + t.changed);
+            WriteLong(modded + "\\" + Join(t.where, t.added), "added: " + t.added);
+        }
+        inputs = Inputs();
+    }
+
+    std::map<std::string, std::string> Inputs() const {
+        std::map<std::string, std::string> both;
+        for (auto& file : Snapshot(original)) both["original\\" + file.first] = file.second;
+        for (auto& file : Snapshot(modded)) both["modded\\" + file.first] = file.second;
+        return both;
+    }
+
+    // Exactly the changed and the added files, byte for byte, inputs untouched.
+    void Expect() const {
+        std::map<std::string, std::string> expected;
+        for (const Triple& t : triples) {
+            expected["Data\\" + Join(t.where, t.changed)] = "after, longer: " + t.changed;
+            expected["Data\\" + Join(t.where, t.added)] = "added: " + t.added;
+        }
+        EXPECT_EQ(expected, Snapshot(destination));
+        EXPECT_EQ(inputs, Inputs());
+    }
+
+    void Remove() const {
+        for (const std::string& root : {original, modded, destination}) RemoveLong(root);
+    }
+};
+
+static void RunKind(Kind& kind) {
+    kind.Make();
+    Recorder recorder;
+    JobResult result = {};
+    RunJob(kind.original, kind.modded, kind.destination, &recorder, &result);
+    EXPECT_EQ(0u, result.failures + result.warnings) << ProblemText(result);
+    EXPECT_EQ(2 * kind.triples.size(), (size_t)result.copiedFiles);
+    kind.Expect();
+    ReleaseJobResult(&result);
+    kind.Remove();
+}
+
+// A name of `length` characters of `letter`, as folders of at most 100.
+static std::string Deep(size_t length, char letter) {
+    std::string path;
+    while (path.size() < length) {
+        if (!path.empty()) path += '\\';
+        path += std::string(std::min<size_t>(100, length - path.size()), letter);
+    }
+    return path;
+}
+
+TEST(Win32Platform, NamesOutsideTheCodePageAreCarriedExactly) {
+    TempDir dir;
+    Kind kind{dir / "original", dir / "modded", dir / "dest",
+              {{"\xD0\x9A\xD0\xB8\xD1\x80\xD0\xB8\xD0\xBB\xD0\xBB\xD0\xB8\xD1\x86\xD0\xB0",  // Кириллица
+                "\xD1\x82\xD0\xB5\xD0\xBA\xD1\x81\xD1\x82.txt",                             // текст.txt
+                "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC.dat",      // Ελληνικά.dat
+                "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.nif"},                                // 日本語.nif
+               {"\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4\\\xF0\x9F\x98\x80",                    // 한국어\😀
+                "e\xCC\x81t\xC3\xA9.txt",                                                  // e + combining acute, été
+                "\xF0\x9F\x98\x80 smile.dds",                                               // 😀 smile.dds
+                "\xE4\xB8\xAD\xE6\x96\x87\xF0\x9F\x90\x89.esp"}},  // 中文🐉.esp
+              {}};
+    kind.Make();
+    // The listing gives the names as UTF-8, exactly.
+    std::map<std::string, FolderEntry> entries;
+    ASSERT_EQ(0u, Sys.listFolder((kind.modded + "\\" + kind.triples[0].where).c_str(), Gather, &entries));
+    EXPECT_EQ(1u, entries.count(kind.triples[0].added));
+    Recorder recorder;
+    JobResult result = {};
+    RunJob(kind.original, kind.modded, kind.destination, &recorder, &result);
+    EXPECT_EQ(0u, result.failures + result.warnings) << ProblemText(result);
+    EXPECT_EQ(4u, result.copiedFiles);
+    kind.Expect();
+    ReleaseJobResult(&result);
+
+    // A name with an unpaired surrogate has no UTF-8 form: a named failure
+    // under a stand-in, never a file read under another name.
+    std::wstring lone = LongForm(kind.modded) + L"\\lone\xD800.txt";
+    HANDLE file = CreateFileW(lone.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;  // Wine refuses such a name; NTFS takes it
+    CloseHandle(file);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(lone.c_str(), &found);
+    bool kept = search != INVALID_HANDLE_VALUE && wcscmp(found.cFileName, L"lone\xD800.txt") == 0;
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    if (!kept) return;  // this file system stores no such name
+    result = {};
+    RunJob(kind.original, kind.modded, kind.destination, &recorder, &result);
+    EXPECT_EQ((Paths{kind.modded + "\\lone\xEF\xBF\xBD.txt"}), FailedPaths(result)) << ProblemText(result);
+    ReleaseJobResult(&result);
+    DeleteFileW(lone.c_str());
+}
+
+TEST(Win32Platform, BestFitPairSideBySideAreTwoFiles) {
+    // "Łódź" in a Western code page is "Lódz", "Čapek" is "Capek": both
+    // names of each pair stand side by side, one changed, one not.
+    const std::string lodz = "L\xC3\xB3" "dz", lodzPolish = "\xC5\x81\xC3\xB3" "d\xC5\xBA";
+    TempDir dir;
+    Kind kind{dir / "original", dir / "modded", dir / "dest",
+              {{"", lodz + ".txt", lodzPolish + ".txt", "\xC4\x8C" "apek.txt"},
+               {lodz, lodzPolish + ".txt", lodz + ".txt", "Capek.txt"},
+               {lodzPolish, "Capek.txt", "\xC4\x8C" "apek.txt", lodz + ".txt"}},
+              {}};
+    RunKind(kind);
+}
+
+TEST(Win32Platform, ModdedPathsPast259CharactersAreCopied) {
+    TempDir dir;
+    Kind kind{dir / "original", dir / "modded", dir / "dest",
+              {{Deep(300, 'm'), "same.dat", "changed.dat", "added.dat"},
+               {Deep(700, 'n'), "s", "c", "a"}},
+              {}};
+    RunKind(kind);
+}
+
+TEST(Win32Platform, TargetsPast259CharactersThroughALongDestination) {
+    TempDir dir;
+    Kind kind{dir / "original", dir / "modded", dir / Deep(250, 'd'),
+              {{"sub", "same.dat", "changed.dat", "added.dat"}},
+              {}};
+    RunKind(kind);
+}
+
+TEST(Win32Platform, LongOriginalRootIsReadNotTakenAsMissing) {
+    TempDir dir;
+    Kind kind{dir / Deep(300, 'o'), dir / "modded", dir / "dest",
+              {{"", "same.dat", "changed.dat", "added.dat"}, {"sub", "same.dat", "changed.dat", "added.dat"}},
+              {}};
+    RunKind(kind);
+}
+
+TEST(Win32Platform, LongPathsWorkUpToTheEngineBuffersAndAreRefusedPastThem) {
+    TempDir dir;
+    std::string folder = dir / Deep(600, 'f');
+    std::string file = folder + "\\" + std::string(100, 'x');
+    WriteLong(file, "far down");
+    FileHandle handle;
+    ASSERT_EQ(0u, Sys.openForReading(file.c_str(), &handle));
+    Sys.closeFile(handle);
+    EntryKind kind;
+    FolderId id;
+    EXPECT_EQ(0u, Sys.examine(file.c_str(), &kind, &id));
+    char resolved[PATH_BUFFER_SIZE];
+    ASSERT_EQ(0u, Sys.resolvePath((folder + "\\.\\..\\" + folder.substr(folder.rfind('\\') + 1)).c_str(), resolved,
+                                  sizeof resolved));
+    EXPECT_EQ(0, Lower(resolved).compare(Lower(folder))) << resolved;
+    std::string target = folder + "\\made\\" + std::string(100, 't');
+    ASSERT_EQ(0u, Sys.createFolders((folder + "\\made").c_str()));
+    uint64_t copied = 0;
+    EXPECT_EQ(0u, CopyPlain(file.c_str(), target.c_str(), &copied));
+    EXPECT_EQ("far down", ReadLong(target));
+    ASSERT_EQ(0u, Sys.removeFile(target.c_str()));
+
+    // Past the engine's buffers the path is refused by name, before any call.
+    std::string tooLong = "C:\\" + std::string(PATH_BUFFER_SIZE - 3, 'p');
+    ASSERT_EQ((size_t)PATH_BUFFER_SIZE, tooLong.size());
+    std::map<std::string, FolderEntry> entries;
+    EXPECT_EQ(ENGINE_PATH_TOO_LONG, Sys.openForReading(tooLong.c_str(), &handle));
+    EXPECT_EQ(ENGINE_PATH_TOO_LONG, Sys.examine(tooLong.c_str(), &kind, &id));
+    EXPECT_EQ(ENGINE_PATH_TOO_LONG, Sys.resolvePath(tooLong.c_str(), resolved, sizeof resolved));
+    EXPECT_EQ(ENGINE_PATH_TOO_LONG, Sys.createFolders(tooLong.c_str()));
+    EXPECT_EQ(ENGINE_PATH_TOO_LONG, Sys.listFolder(tooLong.c_str(), Gather, &entries));
+    EXPECT_EQ(ENGINE_PATH_TOO_LONG, CopyPlain(file.c_str(), tooLong.c_str(), &copied));
+    // A path that is no UTF-8 cannot name a file exactly.
+    EXPECT_EQ((SysError)ERROR_NO_UNICODE_TRANSLATION, Sys.examine("C:\\caf\xE9", &kind, &id));
+    RemoveLong(dir / std::string(100, 'f'));
+}
+
+// ---- modextract.exe as a user starts it ---------------------------------
+
+// Runs modextract.exe (built beside the tests' folder) with `arguments` on
+// its wide command line; standard output through a pipe, standard error
+// through a file, both caught as bytes.
+static int RunModExtractExe(const std::vector<std::string>& arguments, std::string* out, std::string* err) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring program = self;
+    program = program.substr(0, program.rfind(L'\\'));
+    program = program.substr(0, program.rfind(L'\\')) + L"\\modextract.exe";
+    std::wstring command = L"\"" + program + L"\"";
+    for (const std::string& argument : arguments) command += L" \"" + Wide(argument) + L"\"";
+
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readOut, writeOut;
+    if (!CreatePipe(&readOut, &writeOut, &inherit, 0)) return -1;
+    SetHandleInformation(readOut, HANDLE_FLAG_INHERIT, 0);
+    wchar_t errName[MAX_PATH], folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    GetTempFileNameW(folder, L"mx", 0, errName);
+    HANDLE errFile = CreateFileW(errName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                 CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    STARTUPINFOW start = {};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    start.hStdOutput = writeOut;
+    start.hStdError = errFile;
+    PROCESS_INFORMATION process = {};
+    BOOL started = CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                  nullptr, &start, &process);
+    CloseHandle(writeOut);
+    int status = -1;
+    out->clear();
+    err->clear();
+    if (started) {
+        char buffer[4096];
+        DWORD got = 0;
+        while (::ReadFile(readOut, buffer, sizeof buffer, &got, nullptr) && got > 0) out->append(buffer, got);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        status = (int)code;
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+        SetFilePointer(errFile, 0, nullptr, FILE_BEGIN);
+        while (::ReadFile(errFile, buffer, sizeof buffer, &got, nullptr) && got > 0) err->append(buffer, got);
+    }
+    CloseHandle(readOut);
+    CloseHandle(errFile);
+    return status;
+}
+
+TEST(Win32Platform, ModExtractExeTakesFoldersNamedOutsideTheCodePageAndPrintsUtf8) {
+    TempDir dir;
+    const std::string lodzPolish = "\xC5\x81\xC3\xB3" "d\xC5\xBA";
+    Kind kind{dir / "\xD0\x9E\xD1\x80\xD0\xB8\xD0\xB3\xD0\xB8\xD0\xBD\xD0\xB0\xD0\xBB",  // Оригинал
+              dir / (lodzPolish + " \xF0\x9F\x98\x80"),                                 // Łódź 😀
+              dir / "\xE7\x9B\xAE\xE6\xA8\x99",                                         // 目標
+              {{"\xCE\xB1", "\xCE\xB2.txt", "\xCE\xB3.txt", "\xED\x95\x9C.txt"}},  // α: β, γ, 한
+              {}};
+    kind.Make();
+    std::string out, err;
+    // The list to a pipe: exact UTF-8 bytes, and with -z NUL-ended.
+    ASSERT_EQ(0, RunModExtractExe({"-n", kind.original, kind.modded, kind.destination}, &out, &err)) << err;
+    std::string changed = "\xCE\xB1\\\xCE\xB3.txt", added = "\xCE\xB1\\\xED\x95\x9C.txt";
+    std::string listed = out;
+    listed.erase(std::remove(listed.begin(), listed.end(), '\r'), listed.end());
+    EXPECT_TRUE(listed == "A " + added + "\nM " + changed + "\n" || listed == "M " + changed + "\nA " + added + "\n")
+        << out;
+    EXPECT_NE(std::string::npos, err.find(kind.destination + "\\Data")) << err;
+    ASSERT_EQ(0, RunModExtractExe({"-nz", kind.original, kind.modded, kind.destination}, &out, &err)) << err;
+    EXPECT_TRUE(out == "A " + added + '\0' + "M " + changed + '\0' || out == "M " + changed + '\0' + "A " + added + '\0')
+        << out;
+    EXPECT_EQ(Paths{}, ListTree(kind.destination));
+
+    ASSERT_EQ(0, RunModExtractExe({kind.original, kind.modded, kind.destination}, &out, &err)) << err;
+    EXPECT_EQ("", out);
+    kind.Expect();
 }

@@ -12,6 +12,11 @@
 
 namespace fs = std::filesystem;
 
+// Paths in the tests are UTF-8, as in the engine, on every platform.
+static fs::path U8(const std::string& path) {
+    return fs::u8path(path);
+}
+
 std::string Native(const std::string& relative) {
     std::string out = relative;
     std::replace(out.begin(), out.end(), '/', PathSeparator());
@@ -25,7 +30,7 @@ TempDir::TempDir() {
         fs::path candidate = base / ("mxtest-" + std::to_string(seed()));
         std::error_code error;
         if (fs::create_directory(candidate, error)) {
-            path = candidate.string();
+            path = candidate.u8string();
             return;
         }
     }
@@ -44,9 +49,9 @@ static void MakeWritable(const fs::path& root) {
 
 TempDir::~TempDir() {
     if (path.empty()) return;
-    MakeWritable(path);
+    MakeWritable(U8(path));
     std::error_code error;
-    fs::remove_all(path, error);
+    fs::remove_all(U8(path), error);
 }
 
 std::string TempDir::operator/(const std::string& relative) const {
@@ -54,15 +59,15 @@ std::string TempDir::operator/(const std::string& relative) const {
 }
 
 void WriteFile(const std::string& path, const std::string& contents) {
-    fs::path p(path);
+    fs::path p = U8(path);
     if (p.has_parent_path()) fs::create_directories(p.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out.write(contents.data(), (std::streamsize)contents.size());
     ASSERT_TRUE(out.good()) << "cannot write " << path;
 }
 
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(U8(path), std::ios::binary);
     std::stringstream buffer;
     buffer << in.rdbuf();
     return buffer.str();
@@ -70,15 +75,16 @@ std::string ReadFile(const std::string& path) {
 
 bool Exists(const std::string& path) {
     std::error_code error;
-    return fs::exists(path, error);
+    return fs::exists(U8(path), error);
 }
 
 std::vector<std::string> ListTree(const std::string& root) {
     std::vector<std::string> files;
     std::error_code error;
-    for (fs::recursive_directory_iterator it(root, error), end; it != end; it.increment(error)) {
+    fs::path base = U8(root);
+    for (fs::recursive_directory_iterator it(base, error), end; it != end; it.increment(error)) {
         if (error) break;
-        if (it->is_regular_file()) files.push_back(fs::relative(it->path(), root).generic_string());
+        if (it->is_regular_file()) files.push_back(fs::relative(it->path(), base).generic_u8string());
     }
     std::sort(files.begin(), files.end());
     return files;
@@ -125,8 +131,8 @@ void RunJob(const std::string& original, const std::string& modded, const std::s
 }
 
 JobTrees::JobTrees() {
-    fs::create_directories(original);
-    fs::create_directories(modded);
+    fs::create_directories(U8(original));
+    fs::create_directories(U8(modded));
 }
 
 JobTrees::~JobTrees() {
