@@ -23,8 +23,9 @@ namespace {
 
 struct Box {
     HWND owner;
-    std::string text, caption;
+    std::string text, caption;  // as given; UTF-8 for the wide box
     UINT type;
+    bool wide;
 };
 
 struct Browse {
@@ -34,7 +35,7 @@ struct Browse {
     char* displayName;
 };
 
-std::deque<const char*> Answers;  // what the next browses choose; null: cancelled
+std::deque<const char*> Answers;  // what the next browses choose, UTF-8; null: cancelled
 std::vector<Browse> Browses;
 std::vector<Box> Boxes;
 int FreedLists;
@@ -57,16 +58,41 @@ PIDLIST_ABSOLUTE WINAPI FakeBrowse(LPBROWSEINFOA info) {
     return (PIDLIST_ABSOLUTE)ItemList[item];
 }
 
+std::wstring Wide(const std::string& utf8) {
+    wchar_t wide[MAX_PATH] = L"";
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide, MAX_PATH);
+    return wide;
+}
+
+std::string Utf8(const wchar_t* wide) {
+    std::string utf8(3 * wcslen(wide) + 1, '\0');
+    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide, -1, &utf8[0], (int)utf8.size(), nullptr, nullptr) - 1);
+    return utf8;
+}
+
+// As the real call does: the path in the code page, letters it lacks
+// rendered by best fit or as "?".
 BOOL WINAPI FakePath(PCIDLIST_ABSOLUTE list, LPSTR path) {
     const std::string& chosen = ItemPaths[((const char(*)[8])list - ItemList)];
-    strcpy(path, chosen.c_str());
+    WideCharToMultiByte(CP_ACP, 0, Wide(chosen).c_str(), -1, path, MAX_PATH, nullptr, nullptr);
+    return !chosen.empty();
+}
+
+BOOL WINAPI FakePathW(PCIDLIST_ABSOLUTE list, LPWSTR path) {
+    const std::string& chosen = ItemPaths[((const char(*)[8])list - ItemList)];
+    wcscpy(path, Wide(chosen).c_str());
     return !chosen.empty();
 }
 
 void WINAPI FakeFree(LPVOID) { ++FreedLists; }
 
 int WINAPI FakeBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-    Boxes.push_back({owner, text ? text : "", caption ? caption : "", type});
+    Boxes.push_back({owner, text ? text : "", caption ? caption : "", type, false});
+    return IDOK;
+}
+
+int WINAPI FakeBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+    Boxes.push_back({owner, Utf8(text ? text : L""), Utf8(caption ? caption : L""), type, true});
     return IDOK;
 }
 
@@ -126,6 +152,7 @@ protected:
 
     void SetUp() override {
         OriginalPath[0] = ModdedPath[0] = DestinationPath[0] = '\0';
+        OriginalJobPath[0] = ModdedJobPath[0] = DestinationJobPath[0] = '\0';
         OriginalChosen = ModdedChosen = DestinationChosen = 0;
         FoldersReady = StatusCode = QuitFlag = 0;
         Answers.clear();
@@ -133,7 +160,7 @@ protected:
         Boxes.clear();
         Sent.clear();
         FreedLists = ThreadsStarted = 0;
-        Services = {FakeBrowse, FakePath, FakeFree, FakeBox, CountingCreateThread};
+        Services = {FakeBrowse, FakePath, FakePathW, FakeFree, FakeBox, FakeBoxW, CountingCreateThread};
         ASSERT_TRUE(CreateWindows());
         Hook = SetWindowsHookExA(WH_CALLWNDPROC, WatchSent, NULL, GetCurrentThreadId());
     }
@@ -337,7 +364,7 @@ TEST_F(Shell, CreateModRefusesUnusableFoldersWithOneBox) {
     // end; an empty path then starts nothing either.
     Boxes.clear();
     Choose(o.c_str(), m.c_str(), d.c_str());
-    OriginalPath[0] = '\0';
+    OriginalPath[0] = OriginalJobPath[0] = '\0';
     Press(CreateModButton);
     EXPECT_EQ(ThreadsStarted, 0);
     ASSERT_EQ(Boxes.size(), 1u);
@@ -380,7 +407,8 @@ TEST_F(Shell, OneJobAtATimeAndItsFailuresInOneBox) {
     ASSERT_EQ(Boxes.size(), 1u);
     const std::string& text = Boxes[0].text;
     EXPECT_EQ(Boxes[0].caption, "erreur/error");
-    EXPECT_EQ(text.substr(0, text.find('\n')), "12 fichier(s) ou repertoire(s) en \xE9" "chec, le mod est incomplet");
+    EXPECT_TRUE(Boxes[0].wide);
+    EXPECT_EQ(text.substr(0, text.find('\n')), "12 fichier(s) ou repertoire(s) en \xC3\xA9" "chec, le mod est incomplet");
     EXPECT_NE(text.find("\n12 path(s) failed, the mod is incomplete\n"), std::string::npos);
     size_t named = 0;
     for (size_t at = text.find(trees.modded + "\\new"); at != std::string::npos;
@@ -388,6 +416,43 @@ TEST_F(Shell, OneJobAtATimeAndItsFailuresInOneBox) {
         ++named;
     EXPECT_EQ(named, 10u);
     EXPECT_NE(text.find("... and 2 more"), std::string::npos);
+}
+
+TEST_F(Shell, TheJobReadsTheChosenFoldersNotTheirCodePageRendering) {
+    // A Western code page renders "\xC5\x81\xC3\xB3" "d\xC5\xBA" as "L\xC3\xB3" "dz", and a folder of
+    // that name stands beside it, holding other trees.
+    TempDir dir;
+    std::string chosen = dir / "\xC5\x81\xC3\xB3" "d\xC5\xBA", rendering = dir / "L\xC3\xB3" "dz";
+    for (const std::string& root : {chosen, rendering}) {
+        WriteFile(root + "\\original\\same.txt", "same");
+        WriteFile(root + "\\modded\\same.txt", root == chosen ? "same" : "other");
+        WriteFile(root + "\\original\\changed.txt", "old");
+        WriteFile(root + "\\modded\\changed.txt", root == chosen ? "new" : "old");
+    }
+    const std::string added = "\xED\x95\x9C\xEA\xB5\xAD\xF0\x9F\x98\x80.txt";  // 한국😀.txt
+    WriteFile(chosen + "\\modded\\" + added, "added");
+    std::string original = chosen + "\\original", modded = chosen + "\\modded";
+    std::string destination = chosen + "\\\xD0\xA6\xD0\xB5\xD0\xBB\xD1\x8C";  // Цель
+    Choose(original.c_str(), modded.c_str(), destination.c_str());
+    EXPECT_NE(std::string(OriginalPath), original);  // the field shows the rendering
+    EXPECT_EQ(Text(OriginalField), OriginalPath);
+    EXPECT_EQ(std::string(OriginalJobPath), original);
+    Press(CreateModButton);
+    ASSERT_TRUE(AwaitJob());
+    EXPECT_TRUE(Boxes.empty()) << Boxes.front().text;
+    EXPECT_EQ(ListTree(destination + "\\Data"), (std::vector<std::string>{"changed.txt", added}));
+    EXPECT_EQ(ReadFile(destination + "\\Data\\changed.txt"), "new");
+    EXPECT_EQ(ReadFile(destination + "\\Data\\" + added), "added");
+    EXPECT_EQ(ListTree(rendering).size(), 4u);
+
+    // The failure box names the path as it is.
+    FaultInjector faults;
+    faults.Fail(FAULT_COPY, 1, ERROR_ACCESS_DENIED, true);
+    Press(CreateModButton);
+    ASSERT_TRUE(AwaitJob());
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_TRUE(Boxes[0].wide);
+    EXPECT_NE(Boxes[0].text.find("\n" + modded + "\\" + added + "\n"), std::string::npos) << Boxes[0].text;
 }
 
 TEST_F(Shell, PositionsAreSentAtMostOncePerFrameButEachPhaseEndsRight) {
