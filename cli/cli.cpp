@@ -34,7 +34,10 @@ static const char HELP[] =
     "standard error), 2 usage error or unusable folders (nothing written),\n"
     "130 or 143 stopped by SIGINT or SIGTERM (a second one ends it at once).\n"
     "A name holding a control character or a double quote is shown C-quoted,\n"
-    "as in \"a\\nb.txt\".\n";
+    "as in \"a\\nb.txt\".\n"
+    "On Windows, names of any script are read exactly and paths may be longer\n"
+    "than 260 characters; a console shows them as they are, and a file or a\n"
+    "pipe gets the output as UTF-8.\n";
 
 typedef std::chrono::steady_clock Clock;
 

@@ -25,6 +25,13 @@ state=$(cd "$state" && pwd)
 WINE=${WINE:-wine}
 WINESERVER=${WINESERVER:-wineserver}
 
+# Wine reads the Unix arguments and file names in the Unix locale's
+# character set: UTF-8, so that every name reaches a program exactly.
+case "${LC_ALL:-${LC_CTYPE:-${LANG:-}}}" in
+*UTF-8* | *utf8* | *UTF8* | *utf-8*) ;;
+*) export LC_ALL=C.UTF-8 ;;
+esac
+
 export WINEPREFIX="$state/prefix"
 export WINEARCH=win32
 export WINEDEBUG=-all

@@ -49,9 +49,14 @@ echo same >"$tree/orig/same.txt"
 echo same >"$tree/mod/same.txt"
 echo "new texture" >"$tree/mod/Textures/new/wall.dds"
 : >"$tree/mod/Textures/empty.dds"
-expected="Meshes/rocks/big.nif
-Textures/empty.dds
-Textures/new/wall.dds"
+# Names that no code page holds, and a best-fit pair side by side: the
+# window reads and copies them by their own names.
+mkdir -p "$tree/mod/Textures/Кириллица"
+echo "new" >"$tree/mod/Textures/Кириллица/日本語😀.dds"
+for side in orig mod; do echo same >"$tree/$side/Lódz.esp"; echo before >"$tree/$side/Łódź.esp"; done
+echo after >"$tree/mod/Łódź.esp"
+expected=$(printf '%s\n' Meshes/rocks/big.nif Textures/empty.dds Textures/new/wall.dds \
+    "Textures/Кириллица/日本語😀.dds" "Łódź.esp" | sort)
 
 # The prefix, with drive T: on the trees, linked before its services start
 # so that the folder browser lists it.
@@ -162,16 +167,16 @@ picture "$shots/window-ready.png"
 probe click "$TITLE" "Create MOD"
 for _ in $(seq 120); do
     if [ -d "$tree/dest/Data" ] && grep -q "enabled=1" <<<"$(control "Create MOD")" &&
-        [ "$(probe progress "$TITLE")" = "0 3" ]; then
+        [ "$(probe progress "$TITLE")" = "0 5" ]; then
         break
     fi
     sleep 0.5
 done
 got=$(cd "$tree/dest/Data" 2>/dev/null && find . -type f | sed 's|^\./||' | sort)
 [ "$got" = "$expected" ] || fail "the mod holds \"$got\", expected \"$expected\""
-for file in $expected; do
+while IFS= read -r file; do
     cmp "$tree/mod/$file" "$tree/dest/Data/$file" || fail "$file differs from the modded one"
-done
+done <<<"$expected"
 ! probe wait "erreur/error" 500 || fail "a job without failures showed a box"
 
 # Three equal folders: the warning, and nothing starts.
