@@ -104,7 +104,7 @@ static void Draw(Progress* progress, bool force) {
     double rate = seconds > 0 ? bytes / seconds / (1024.0 * 1024.0) : 0;
     if (progress->status == STATUS_DEEP_SCAN || progress->status == STATUS_CREATING_MOD)
         Print(progress->err, "\r%-18s %u/%u files  %.1f MiB/s      ", PhaseName(progress->status),
-                progress->position, progress->range, rate);
+              progress->position, progress->range, rate);
     else
         Print(progress->err, "\r%-18s %-40s", PhaseName(progress->status), "");
     fflush(progress->err);
@@ -298,7 +298,7 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
     for (Problem* problem = result.problems; problem; problem = problem->next) ++listedProblems;
     if (listedProblems < result.failures + result.warnings)
         Print(err, "modextract: %u more problems could not be stored (out of memory)\n",
-                result.failures + result.warnings - listedProblems);
+              result.failures + result.warnings - listedProblems);
 
     if (!quiet) {
         const char* destination = folders[2];
@@ -312,10 +312,10 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
         } else {
             if (dryRun)
                 Print(err, "modextract: %u files scanned, %u new, %u changed would go to ", result.moddedFiles,
-                        result.newFiles, result.changedFiles);
+                      result.newFiles, result.changedFiles);
             else
                 Print(err, "modextract: %u files scanned, %u new, %u changed, %u failed; mod in ",
-                        result.moddedFiles, result.newFiles, result.changedFiles, result.failures);
+                      result.moddedFiles, result.newFiles, result.changedFiles, result.failures);
             PutPath(err, destination);
             Print(err, "%sData\n", separator);
         }
@@ -326,7 +326,7 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
             Print(err, "modextract: interrupted: the list above is incomplete\n");
         else
             Print(err, "modextract: interrupted: %u files copied, %u not copied; no partial file left\n",
-                    result.copiedFiles, result.notCopied);
+                  result.copiedFiles, result.notCopied);
         if (InterruptExitStatus()) status = InterruptExitStatus();
     }
     ReleaseJobResult(&result);

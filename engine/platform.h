@@ -115,8 +115,10 @@ extern SysCalls Sys;
 // This platform's real calls, to put back what a test swapped.
 extern const SysCalls PlatformCalls;
 
-// The longest path, in characters, that this platform's file calls take:
-// 259 on Win32, PATH_MAX - 1 on POSIX (capped at PATH_BUFFER_SIZE - 1).
+// The longest path, in bytes, that this platform's file calls take:
+// PATH_BUFFER_SIZE - 1 on Win32 (the wide calls in their long form take
+// more), PATH_MAX - 1 on POSIX (capped at PATH_BUFFER_SIZE - 1). Paths are
+// UTF-8 on Win32 too; the platform layer alone converts them.
 size_t PathLimit();
 
 // True for a name in the pattern of this platform's temporary copies,

@@ -99,8 +99,9 @@ static void BrowseFolder(HWND owner, BROWSEINFOA* browser, const char* title, ch
     // The browser wrote the chosen item's display name into the buffer;
     // only a file-system path may stay there.
     if (!list || !Services.pathFromIDList(list, path)) path[0] = '\0';
-    // The code page renders letters it lacks as others ("\xC5\x81\xC3\xB3d\xC5\xBA" as "L\xF3dz") or as
-    // "?": the job reads the folder that was chosen, not its rendering.
+    // The code page renders a letter it lacks as a look-alike (a Polish
+    // L with stroke as a plain L) or as "?": the job reads the folder that
+    // was chosen, not its rendering.
     WCHAR wide[MAX_PATH];
     if (!path[0] || !Services.pathFromIDListW(list, wide) || !Utf8FromWide(wide, jobPath, JOB_PATH_SIZE))
         jobPath[0] = '\0';
@@ -144,8 +145,12 @@ static bool FoldersUsable() {
     const char* path = refusal.role >= 0 && refusal.role < 3 ? paths[refusal.role] : "";
     char text[1024];
     if (refusal.kind == REFUSAL_UNUSABLE && refusal.error) {
+        // The system's text comes in UTF-8; this box shows the code page's.
         char why[256];
         DescribeError(refusal.error, why, sizeof why);
+        WCHAR wide[256];
+        if (WideFromUtf8(why, wide, sizeof wide / sizeof wide[0]))
+            WideCharToMultiByte(CP_ACP, 0, wide, -1, why, sizeof why, NULL, NULL);
         snprintf(text, sizeof text, "%s\n%s\n(%s)", RefusalText(refusal.kind), path, why);
     } else {
         snprintf(text, sizeof text, "%s\n%s", RefusalText(refusal.kind), path);

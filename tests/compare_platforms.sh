@@ -3,6 +3,7 @@
 # of trees and checks that both pick the same files and extract the same mod.
 #   compare_platforms.sh NATIVE_MODEXTRACT WINDOWS_MODEXTRACT WINE_RUN WINE_STATE
 set -euo pipefail
+export LC_ALL=C.UTF-8  # names are UTF-8 bytes; sorted by code point
 native=$1 windows=$2 wine_run=$3 wine_state=$4
 
 work=$(mktemp -d)
@@ -20,7 +21,12 @@ for tree in "$o" "$m"; do
   put "$tree/Meshes/gets-emptied.nif" 'vertices\n'
   put "$tree/Sounds/wind.wav" 'RIFF wind loop\n'
   head -c 3000000 /dev/zero | tr '\0' 'x' > "$tree/Sounds/big.wav"
+  put "$tree/Lódz.esp" 'same\n'
+  put "$tree/Łódź.esp" 'before\n'
 done
+# Names outside every code page, and one of a best-fit pair changed.
+put "$m/Łódź.esp" 'after\n'
+put "$m/Textures/Кириллица/日本語😀.dds" 'DDS\n'
 # Changed: same size, other size, emptied, filled, a byte in the third MiB.
 put "$m/root.txt" 'SAME at the root\n'
 put "$m/Sounds/wind.wav" 'RIFF wind loop, longer\n'
@@ -41,7 +47,7 @@ to_windows() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 "$wine_run" "$wine_state" "$windows" -q "$(to_windows "$o")" "$(to_windows "$m")" "$(to_windows "$work/windows")"
 
 status=0
-expected=$'A Scripts/new-empty.txt\nA Textures/Armor/Plate/Gold/plate.dds\nA Textures/Walls/brick.dds\nM Meshes/gets-emptied.nif\nM Meshes/was-empty.nif\nM Sounds/big.wav\nM Sounds/wind.wav\nM root.txt'
+expected=$'A Scripts/new-empty.txt\nA Textures/Armor/Plate/Gold/plate.dds\nA Textures/Walls/brick.dds\nA Textures/Кириллица/日本語😀.dds\nM Meshes/gets-emptied.nif\nM Meshes/was-empty.nif\nM Sounds/big.wav\nM Sounds/wind.wav\nM root.txt\nM Łódź.esp'
 if [ "$(cat "$work/native.lines")" != "$expected" ]; then
   echo "native dry run differs from what the trees hold:"; diff <(echo "$expected") "$work/native.lines" || true; status=1
 fi
