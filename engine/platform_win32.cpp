@@ -105,7 +105,15 @@ static SysError Normalise(const wchar_t* raw, WidePath* out, int depth = 0) {
             memcpy(unc + 1, rest + 3, (length + 1) * sizeof(wchar_t));
             return Normalise(unc, out, depth);
         }
-        return Normalise(rest, out, depth);
+        if (rest[0] && rest[1] == L':' && IsWideSeparator(rest[2])) return Normalise(rest, out, depth);
+        // A volume named by its GUID: taken as it is, like a device.
+        size_t length = wcslen(raw);
+        if (length + 1 > WIDE_PATH_SIZE - 2) return ENGINE_PATH_TOO_LONG;
+        memcpy(out->text, raw, (length + 1) * sizeof(wchar_t));
+        out->length = length;
+        out->rootLength = 4;
+        while (out->rootLength < length && !IsWideSeparator(raw[out->rootLength])) ++out->rootLength;
+        return 0;
     }
 
     out->length = 0;

@@ -342,6 +342,8 @@ TEST(Win32Platform, ResolvePathNormalisesAndSaysNotFound) {
     ASSERT_EQ(0u, Sys.resolvePath((dir / "a").c_str(), one, sizeof one));
     ASSERT_EQ(0u, Sys.resolvePath((dir.path + "\\\\a\\.\\..\\a\\").c_str(), two, sizeof two));
     EXPECT_STREQ(one, two);
+    ASSERT_EQ(0u, Sys.resolvePath(("\\\\?\\" + dir.path + "\\a").c_str(), two, sizeof two));
+    EXPECT_STREQ(one, two);
     EXPECT_NE(0, strncmp(one, "\\\\?\\", 4)) << one;
     EXPECT_EQ(':', one[1]) << one;
     EXPECT_TRUE(IsNotFound(Sys.resolvePath((dir / "a/missing").c_str(), two, sizeof two)));
