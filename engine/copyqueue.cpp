@@ -195,7 +195,7 @@ static void Copy(uint32_t file, CopierState* state, CopyOutcome* outcome) {
         }
         memcpy(state->lastFolderMade, state->folder, folderLength + 1);
     }
-    CopyRequest request = {state->source, state->target, FileAt(&Job.ModdedTree, file)->size,
+    CopyRequest request = {state->source, state->target, FileSize(&Job.ModdedTree, file),
                            StampOf(&Job.ModdedTree, file), state->chunk, state->chunk ? CHUNK_SIZE : 0, &Abandoned};
     outcome->error = Sys.copyFile(&request, &outcome->copied);
     if (outcome->error == ENGINE_SOURCE_CHANGED) {

@@ -231,7 +231,7 @@ void DeepScan() {
         uint32_t original = folder == NO_INDEX ? NO_INDEX : FindOriginal(&index, folder, name, strlen(name));
         if (original == NO_INDEX) {
             PushChanged(at, true);
-        } else if (FileAt(originals, original)->size != file->size) {
+        } else if (FileSize(originals, original) != FileSize(modded, at)) {
             PushChanged(at, false);  // no need to read a byte
         } else {
             SysError error;

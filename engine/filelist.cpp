@@ -6,7 +6,7 @@
 #include "platform.h"
 
 // 2^16 records of 16 bytes: 1 MiB blocks, like the names'.
-enum { RECORD_SHIFT = 16, FOLDER_SHIFT = 12, STAMP_SHIFT = 16, CHANGED_SHIFT = 12 };
+enum { RECORD_SHIFT = 16, FOLDER_SHIFT = 12, STAMP_SHIFT = 16, CHANGED_SHIFT = 12, BIG_SIZE_SHIFT = 8 };
 
 // Makes room for one more block pointer; false when memory ran out.
 static bool GrowTable(void*** table, uint32_t count, uint32_t* capacity) {
@@ -82,6 +82,7 @@ void InitFileTree(FileTree* tree, bool keepStamps) {
     InitBlockList(&tree->folders, sizeof(FolderRecord), FOLDER_SHIFT);
     InitBlockList(&tree->files, sizeof(FileRecord), RECORD_SHIFT);
     InitBlockList(&tree->stamps, sizeof(uint64_t), STAMP_SHIFT);
+    InitBlockList(&tree->bigSizes, sizeof(BigSize), BIG_SIZE_SHIFT);
     tree->names = NameArena{nullptr, 0, 0, 0};
     tree->keepStamps = keepStamps;
     tree->rootLength = 0;
@@ -126,16 +127,38 @@ uint32_t AddFile(FileTree* tree, uint32_t folder, const char* name, size_t lengt
         }
         *kept = stamp;
     }
-    FileRecord* file = (FileRecord*)AppendItem(&tree->files);
+    BigSize* big = nullptr;
+    if (size >= SIZE_ELSEWHERE) big = (BigSize*)AppendItem(&tree->bigSizes);
+    FileRecord* file = size >= SIZE_ELSEWHERE && !big ? nullptr : (FileRecord*)AppendItem(&tree->files);
     if (!file) {
+        if (big) --tree->bigSizes.count;
         if (tree->keepStamps) --tree->stamps.count;
         DropLastName(&tree->names, position);
         return NO_INDEX;
     }
     file->folder = folder;
     file->name = position;
-    file->size = size;
+    file->size = size >= SIZE_ELSEWHERE ? SIZE_ELSEWHERE : (uint32_t)size;
+    if (big) {
+        big->file = tree->files.count - 1;
+        big->size = size;
+    }
     return tree->files.count - 1;
+}
+
+uint64_t FileSize(const FileTree* tree, uint32_t index) {
+    uint32_t size = FileAt(tree, index)->size;
+    if (size != SIZE_ELSEWHERE) return size;
+    // Appended in file order, so sorted by file.
+    uint32_t low = 0, high = tree->bigSizes.count;
+    while (low < high) {
+        uint32_t middle = low + (high - low) / 2;
+        const BigSize* big = (const BigSize*)ItemAt(&tree->bigSizes, middle);
+        if (big->file == index) return big->size;
+        if (big->file < index) low = middle + 1;
+        else high = middle;
+    }
+    return SIZE_ELSEWHERE;  // not reached: every such file has its entry
 }
 
 size_t FilePath(const FileTree* tree, uint32_t index, char* out) {
@@ -164,6 +187,7 @@ void ReleaseFileTree(FileTree* tree) {
     ReleaseBlockList(&tree->folders);
     ReleaseBlockList(&tree->files);
     ReleaseBlockList(&tree->stamps);
+    ReleaseBlockList(&tree->bigSizes);
     ReleaseNames(&tree->names);
     tree->rootLength = 0;
 }

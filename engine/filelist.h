@@ -60,17 +60,26 @@ struct FolderRecord {
     uint32_t name;
 };
 
-// A regular file of a tree. Layout (16 bytes, 32-bit and 64-bit builds alike):
+// A regular file of a tree. Layout (12 bytes, 32-bit and 64-bit builds alike):
 //   0  folder  uint32  index of its folder in the tree's folder table
 //   4  name    uint32  arena position of its name (name bytes + NUL there)
-//   8  size    uint64  bytes, as the listing saw them
+//   8  size    uint32  bytes, as the listing saw them; SIZE_ELSEWHERE for
+//                      4 GiB - 1 and more, whose size is in the tree's
+//                      bigSizes list instead (read sizes with FileSize)
 // The modded tree keeps each file's stamp (8 bytes) in a list beside the
 // records, at the same index; the original tree needs none. So a file
-// costs 16 (original) or 24 (modded) bytes plus its name and NUL, plus
-// 4 bytes per hash slot (1.5 per original file) while the scan runs.
+// costs 12 (original) or 20 (modded) bytes plus its name and NUL, plus
+// 6 bytes of hash table per original file while the scan runs.
+const uint32_t SIZE_ELSEWHERE = 0xFFFFFFFFu;
 struct FileRecord {
     uint32_t folder;
     uint32_t name;
+    uint32_t size;
+};
+
+// A size too big for a record: few files are, so a sorted list does.
+struct BigSize {
+    uint32_t file;
     uint64_t size;
 };
 
@@ -80,6 +89,7 @@ struct FileTree {
     BlockList folders;  // FolderRecord; folder 0 is the root
     BlockList files;    // FileRecord
     BlockList stamps;   // uint64_t per file, when the tree keeps stamps
+    BlockList bigSizes; // BigSize, by file index
     NameArena names;
     bool keepStamps;
     size_t rootLength;  // characters of the root path
@@ -115,6 +125,9 @@ inline const FolderRecord* FolderAt(const FileTree* tree, uint32_t index) {
 inline const char* NameAt(const FileTree* tree, uint32_t position) {
     return tree->names.blocks[position >> NAME_BLOCK_SHIFT] + (position & (NAME_BLOCK_SIZE - 1));
 }
+// The file's size as the listing saw it.
+uint64_t FileSize(const FileTree* tree, uint32_t index);
+
 // The file's stamp as the listing saw it; 0 when the tree keeps none.
 inline uint64_t StampOf(const FileTree* tree, uint32_t index) {
     return tree->keepStamps ? *(const uint64_t*)ItemAt(&tree->stamps, index) : 0;
