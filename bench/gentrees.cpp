@@ -1,7 +1,7 @@
 // gentrees: makes a game-like pair of DATA trees for the benchmark.
 //
-//   gentrees [--seed N] [--files N] [--scale F] OUT_DIR
-//   gentrees [--seed N] [--files N] [--scale F] --print-params
+//   gentrees [--seed N] [--files N] [--scale F] [--flat] OUT_DIR
+//   gentrees [--seed N] [--files N] [--scale F] [--flat] --print-params
 //
 // Creates OUT_DIR/original and OUT_DIR/modded. The modded tree is a
 // byte-identical copy of the original (real copies, no links) except for
@@ -11,6 +11,11 @@
 // new file, "M path" for a changed one, byte-order sorted) and, last of
 // all, OUT_DIR/params.txt, which marks a complete generation (the line that
 // --print-params prints without generating anything).
+//
+// --flat makes the shape of a large loose-file DATA tree instead, for the
+// memory benchmark: exactly 3 levels of folders with 40 files each, file
+// names of about 50 characters, small files (256 bytes to 4 KiB before
+// --scale), 1% changed and 1% new.
 //
 // Everything follows from the seed: the generator uses its own PRNG and
 // integer arithmetic only (no std distributions, no libm), so the same
@@ -191,6 +196,7 @@ struct Options {
     uint64_t seed = 1;
     uint64_t files = 20000;
     double scale = 1.0;
+    bool flat = false;
     const char* out = nullptr;
 };
 
@@ -214,6 +220,11 @@ uint64_t DrawSize(Rng& rng, SizeClass sizeClass, double scale) {
     return Scaled(size, scale);
 }
 
+uint64_t DrawFlatSize(Rng& rng, double scale) {
+    uint64_t size = rng.LogUniform(8, 12);
+    return Scaled(size, scale);
+}
+
 std::string UniqueName(Rng& rng, const Category& category, std::unordered_set<std::string>& taken,
                        const std::string& folder) {
     for (int attempt = 0;; ++attempt) {
@@ -223,6 +234,21 @@ std::string UniqueName(Rng& rng, const Category& category, std::unordered_set<st
         std::string full = folder + "/" + name;
         if (taken.insert(full).second) return full;
     }
+}
+
+// A --flat file name of about 50 characters: words joined by '_', then a
+// number that makes it unique (`unique` within its folder, or over the
+// whole tree for a new file) and the category's extension.
+std::string FlatName(Rng& rng, const Category& category, const char* tag, uint64_t unique) {
+    std::string name;
+    size_t wanted = 36 + (size_t)rng.Below(10);
+    while (name.size() < wanted) {
+        if (!name.empty()) name += '_';
+        name += Word(rng, 2, 4);
+    }
+    char number[32];
+    snprintf(number, sizeof number, "_%s%02llu", tag, (unsigned long long)unique);
+    return name + number + rng.Pick(category.extensions);
 }
 
 // ---- writing ---------------------------------------------------------------
@@ -332,8 +358,8 @@ bool WritePair(Writer& writer, const FilePlan& plan, const std::string& original
 
 int Usage(const char* why) {
     if (why) fprintf(stderr, "gentrees: %s\n", why);
-    fprintf(stderr, "usage: gentrees [--seed N] [--files N] [--scale F] OUT_DIR\n"
-                    "       gentrees [--seed N] [--files N] [--scale F] --print-params\n");
+    fprintf(stderr, "usage: gentrees [--seed N] [--files N] [--scale F] [--flat] OUT_DIR\n"
+                    "       gentrees [--seed N] [--files N] [--scale F] [--flat] --print-params\n");
     return 2;
 }
 
@@ -362,6 +388,8 @@ int main(int argc, char** argv) {
             char* end;
             options.scale = strtod(argv[++i], &end);
             if (*end || !(options.scale > 0) || options.scale > 100) return Usage("--scale must be > 0 and <= 100");
+        } else if (strcmp(arg, "--flat") == 0) {
+            options.flat = true;
         } else if (strcmp(arg, "--print-params") == 0) {
             options.printParams = true;
         } else if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) {
@@ -376,8 +404,9 @@ int main(int argc, char** argv) {
         }
     }
     char paramsLine[160];
-    snprintf(paramsLine, sizeof paramsLine, "generator=%d seed=%llu files=%llu scale=%.6g", GENERATOR_VERSION,
-             (unsigned long long)options.seed, (unsigned long long)options.files, options.scale);
+    snprintf(paramsLine, sizeof paramsLine, "generator=%d seed=%llu files=%llu scale=%.6g%s", GENERATOR_VERSION,
+             (unsigned long long)options.seed, (unsigned long long)options.files, options.scale,
+             options.flat ? " shape=flat" : "");
     if (options.printParams) {
         printf("%s\n", paramsLine);
         return 0;
@@ -398,9 +427,21 @@ int main(int argc, char** argv) {
     const uint64_t files = options.files;
 
     // Folders: 2 to 6 deep, below a weighted category; about 14 files each.
+    // Flat: 3 deep, 40 files each.
     std::vector<std::string> folders;
     std::vector<const Category*> folderCategory;
-    {
+    if (options.flat) {
+        std::unordered_set<std::string> seen;
+        uint64_t wanted = std::max<uint64_t>(1, (files + 39) / 40);
+        while (folders.size() < wanted) {
+            const Category& category = PickCategory(rng);
+            std::string path = std::string(category.name) + "/" + rng.Pick(LEVEL1) + "/" + Word(rng, 2, 4);
+            if (seen.insert(path).second) {
+                folders.push_back(path);
+                folderCategory.push_back(&category);
+            }
+        }
+    } else {
         std::unordered_set<std::string> seen;
         uint64_t wanted = std::max<uint64_t>(4, files / 14);
         for (uint64_t attempts = 0; folders.size() < wanted && attempts < wanted * 20; ++attempts) {
@@ -420,8 +461,13 @@ int main(int argc, char** argv) {
     std::unordered_set<std::string> taken;
     for (uint64_t i = 0; i < files; ++i) {
         FilePlan plan = {};
-        plan.folder = (int)rng.Below(folders.size());
-        plan.relative = UniqueName(rng, *folderCategory[plan.folder], taken, folders[plan.folder]);
+        if (options.flat) {
+            plan.folder = (int)(i / 40);
+            plan.relative = folders[plan.folder] + "/" + FlatName(rng, *folderCategory[plan.folder], "", i % 40);
+        } else {
+            plan.folder = (int)rng.Below(folders.size());
+            plan.relative = UniqueName(rng, *folderCategory[plan.folder], taken, folders[plan.folder]);
+        }
         plan.key = Mix(options.seed, i + 1);
         plan.change = NONE;
         plans.push_back(plan);
@@ -442,12 +488,13 @@ int main(int argc, char** argv) {
         sizeClass[index] = assigned < bigCount ? BIG : MEDIUM;
         ++assigned;
     }
-    for (uint64_t i = 0; i < files; ++i) plans[i].size = DrawSize(rng, sizeClass[i], options.scale);
+    for (uint64_t i = 0; i < files; ++i)
+        plans[i].size = options.flat ? DrawFlatSize(rng, options.scale) : DrawSize(rng, sizeClass[i], options.scale);
 
     // Changed files: about 3%, the four kinds in turn. One big and one
     // medium file are always among them (a late difference in a big file
     // is the costly case for a comparer that stops early).
-    uint64_t changedCount = std::max<uint64_t>(4, (files * 3 + 50) / 100);
+    uint64_t changedCount = std::max<uint64_t>(4, (files * (options.flat ? 1 : 3) + 50) / 100);
     for (uint64_t i = files - 1; i > 0; --i) std::swap(order[i], order[rng.Below(i + 1)]);
     std::vector<uint64_t> changed(order.begin(), order.begin() + changedCount);
     auto ensureClass = [&](SizeClass wanted, size_t slot) {
@@ -510,13 +557,18 @@ int main(int argc, char** argv) {
         if (newFolder) {
             size_t which = i < newFolders.size() ? i : rng.Below(newFolders.size());
             plan.folder = -1;
-            plan.relative = UniqueName(rng, *newFolderCategory[which], taken, newFolders[which]);
+            plan.relative = options.flat
+                                ? newFolders[which] + "/" + FlatName(rng, *newFolderCategory[which], "new", i)
+                                : UniqueName(rng, *newFolderCategory[which], taken, newFolders[which]);
             ++inNewFolders;
         } else {
             plan.folder = (int)rng.Below(folders.size());
-            plan.relative = UniqueName(rng, *folderCategory[plan.folder], taken, folders[plan.folder]);
+            plan.relative = options.flat
+                                ? folders[plan.folder] + "/" + FlatName(rng, *folderCategory[plan.folder], "new", i)
+                                : UniqueName(rng, *folderCategory[plan.folder], taken, folders[plan.folder]);
         }
-        plan.size = DrawSize(rng, i == newFolders.size() && files >= 1000 ? MEDIUM : SMALL, options.scale);
+        if (options.flat) plan.size = DrawFlatSize(rng, options.scale);
+        else plan.size = DrawSize(rng, i == newFolders.size() && files >= 1000 ? MEDIUM : SMALL, options.scale);
         plans.push_back(plan);
     }
 

@@ -2,18 +2,19 @@
 # The modextract benchmark. See bench/README.md.
 #
 #   bench/run.sh BUILD_DIR [WORK_DIR] [--files N] [--scale F] [--runs N] [--seed N] [--keep]
-#   bench/run.sh BUILD_DIR [WORK_DIR] --memory [--runs N] [--seed N] [--keep]
+#   bench/run.sh BUILD_DIR [WORK_DIR] --memory [--sizes "N ..."] [--baseline BUILD_DIR] [--runs N] [--seed N] [--keep]
 #
 # BUILD_DIR holds modextract, gentrees and readlimit. WORK_DIR holds the
 # trees and the destinations (one file system for all); without it a fresh
 # folder is made under /var/tmp and removed at the end (unless --keep).
 # Trees in a given WORK_DIR are kept and reused while seed, files and scale
-# are the same.
+# are the same. --baseline runs a second modextract (another build) beside
+# the first in the memory benchmark.
 set -euo pipefail
 export LC_ALL=C
 
 usage() {  # usage [STATUS]
-    sed -n '4,11p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '4,12p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit "${1:-2}"
 }
 
@@ -25,9 +26,10 @@ RUNS=5
 SEED=1
 MEMORY=0
 KEEP=0
-MEM_SCALE=0.02
-MEM_SIZES=(25000 50000 100000)
-RSS_TARGET_KIB=$((128 * 1024))
+MEM_SIZES=(100000 250000 500000 1000000)
+RSS_TARGET_KIB=$((160 * 1024))
+BASELINE=""
+FLAT=0
 
 while (($#)); do
     case "$1" in
@@ -35,7 +37,9 @@ while (($#)); do
     --scale) SCALE=${2:?}; shift 2 ;;
     --runs) RUNS=${2:?}; shift 2 ;;
     --seed) SEED=${2:?}; shift 2 ;;
-    --memory) MEMORY=1; shift ;;
+    --memory) MEMORY=1; FLAT=1; shift ;;
+    --sizes) read -r -a MEM_SIZES <<<"${2:?}"; shift 2 ;;
+    --baseline) BASELINE=${2:?}; shift 2 ;;
     --keep) KEEP=1; shift ;;
     -h | --help) usage 0 ;;
     -*) echo "run.sh: unknown option $1" >&2; usage ;;
@@ -52,7 +56,7 @@ done
 
 find_tool() {
     local dir
-    for dir in "$BUILD" "$BUILD/bench"; do
+    for dir in "$BUILD" "$BUILD/bench"; do  # BUILD may be set for one call
         if [[ -x $dir/$1 ]]; then (cd "$dir" && echo "$PWD/$1"); return; fi
     done
     echo "run.sh: $1 not found in $BUILD (build the project first)" >&2
@@ -61,6 +65,10 @@ find_tool() {
 MODEXTRACT=$(find_tool modextract)
 GENTREES=$(find_tool gentrees)
 READLIMIT=$(find_tool readlimit)
+BASE_MODEXTRACT=""
+if [[ -n $BASELINE ]]; then
+    BASE_MODEXTRACT=$(BUILD=$BASELINE find_tool modextract)
+fi
 if ! command -v rsync >/dev/null; then
     echo "run.sh: rsync is missing (apt-get install -y rsync)" >&2
     exit 2
@@ -90,9 +98,10 @@ echo "machine:     $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048
 # unless a complete one with the same parameters is there.
 trees_for() {
     local files=$1 scale=$2
-    local dir="$WORK/trees-seed$SEED-files$files-scale$scale"
+    local dir="$WORK/trees-seed$SEED-files$files-scale$scale" shape=()
+    if ((FLAT)); then dir+=-flat; shape=(--flat); fi
     local want
-    want=$("$GENTREES" --seed "$SEED" --files "$files" --scale "$scale" --print-params)
+    want=$("$GENTREES" --seed "$SEED" --files "$files" --scale "$scale" "${shape[@]}" --print-params)
     if [[ -f $dir/params.txt && $(cat "$dir/params.txt") == "$want" ]]; then
         echo "trees: reusing $dir ($want)" >&2
     else
@@ -101,7 +110,7 @@ trees_for() {
         echo "trees: generating $dir ($want)" >&2
         local t0 t1
         t0=$(date +%s%N)
-        "$GENTREES" --seed "$SEED" --files "$files" --scale "$scale" "$dir" >&2
+        "$GENTREES" --seed "$SEED" --files "$files" --scale "$scale" "${shape[@]}" "$dir" >&2
         sync
         t1=$(date +%s%N)
         echo "trees: generated and synced in $(secs $((t1 - t0))) s" >&2
@@ -310,17 +319,32 @@ speed_bench() {
 
 # ---- the memory and scaling benchmark --------------------------------------
 
-rss_of() {  # rss_of TREES: modextract's peak RSS in KiB over one full run
-    local trees=$1 dest=$WORK/mem-dest report status=0
+# measured NAME: runs one tool under /usr/bin/time into a fresh destination;
+# sets SECONDS_TAKEN and PEAK_KIB.
+measured() {
+    local name=$1 dest=$WORK/mem-dest report status=0
+    local -a command
+    case "$name" in
+    modextract) command=("$MODEXTRACT" -q "$ORIG" "$MOD" "$dest") ;;
+    baseline) command=("$BASE_MODEXTRACT" -q "$ORIG" "$MOD" "$dest") ;;
+    dry) command=("$MODEXTRACT" -n -q "$ORIG" "$MOD" "$dest") ;;
+    basedry) command=("$BASE_MODEXTRACT" -n -q "$ORIG" "$MOD" "$dest") ;;
+    rsync) command=(rsync -r --checksum --compare-dest="$ORIG" "$MOD/" "$dest/Data/") ;;
+    esac
     rm -rf "$dest"
-    report=$(/usr/bin/time -v "$MODEXTRACT" -q "$trees/original" "$trees/modded" "$dest" 2>&1 >/dev/null) || status=$?
+    mkdir -p "$dest"
+    sync
+    report=$(/usr/bin/time -f 'time %e %M' "${command[@]}" 2>&1 >/dev/null) || status=$?
     rm -rf "$dest"
+    sync
     if ((status)); then
-        echo "run.sh: modextract failed (exit status $status): $report" >&2
+        echo "run.sh: $name failed (exit status $status): $report" >&2
         exit 1
     fi
-    echo "$report" | awk -F': ' '/Maximum resident set size/ { print $2 }'
+    read -r SECONDS_TAKEN PEAK_KIB <<<"$(echo "$report" | awk '$1 == "time" { print $2, $3 }' | tail -1)"
 }
+
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 
 memory_bench() {
     if [[ ! -x /usr/bin/time ]]; then
@@ -331,81 +355,67 @@ memory_bench() {
             exit 2
         fi
     fi
-    local ok=1 n trees
+    local ok=1 n trees tools=(modextract dry rsync)
+    [[ -z $BASELINE ]] || tools=(modextract baseline dry basedry rsync)
     declare -A treesOf=()
-    for n in "${MEM_SIZES[@]}"; do
-        treesOf[$n]=$(trees_for "$n" "$MEM_SCALE")
-        warm "${treesOf[$n]}" >/dev/null
-    done
+    for n in "${MEM_SIZES[@]}"; do treesOf[$n]=$(trees_for "$n" 1); done
 
-    local big=${MEM_SIZES[-1]}
-    trees=${treesOf[$big]}
-    echo "correctness ($big files):"
-    check_dry_run "$trees" || ok=0
-
-    local rss
-    rss=$(rss_of "$trees")
-    local files
-    files=$(find "$trees/modded" -type f | wc -l)
-    echo
-    echo "peak memory, modextract on $files modded files (per tree, scale $MEM_SCALE):"
-    echo "  Maximum resident set size: $rss KiB ($(awk -v k="$rss" 'BEGIN { printf "%.1f MiB", k / 1024 }'))   target < 128 MiB   $( ((rss < RSS_TARGET_KIB)) && echo PASS || echo MISS)"
-    ((rss < RSS_TARGET_KIB)) || ok=0
-
-    echo
-    echo "scaling: median of $RUNS runs each, fresh destination each run (us = microseconds per modded file)"
-    printf '  %8s  %20s  %20s  %20s\n' files "modextract -n (scan)" "modextract (full)" "limit (full)"
-    local first_scan="" first_full="" first_limit="" per_scan per_full per_limit
+    echo "peak memory (MiB, /usr/bin/time's maximum resident set) and wall time (s), median of $RUNS runs;"
+    echo "each size's trees are read once first, so that every run reads from the page cache"
+    echo "  dry = modextract -n; baseline = $BASE_MODEXTRACT"
+    local header="  files/tree"
+    for name in "${tools[@]}"; do header+=$(printf ' %18s' "$name"); done
+    echo "$header"
+    local first=() last=() first_n="" last_n="" name r
     for n in "${MEM_SIZES[@]}"; do
         trees=${treesOf[$n]}
         ORIG=$trees/original
         MOD=$trees/modded
         TREES=$trees
-        local scan=() full=() limit=() r t0 t1 dest count
-        count=$(find "$MOD" -type f | wc -l)
-        local name
-        for name in modextract limit; do  # untimed warm-up, as in the speed benchmark
-            dest=$WORK/dest-scale-warm
-            rm -rf "$dest"
-            mkdir -p "$dest"
-            run_timed "$name" "$dest"
-            rm -rf "$dest"
-            sync
-        done
+        warm "$trees" >/dev/null
+        check_dry_run "$trees" >"$WORK/mem-check.txt" || { ok=0; cat "$WORK/mem-check.txt"; }
+        local line
+        line=$(printf '  %10s' "$n")
+        local -A secs=() peaks=()
         for ((r = 0; r < RUNS; ++r)); do
-            dest=$WORK/dest-scale-$r
-            rm -rf "$dest"
-            t0=$(date +%s%N)
-            "$MODEXTRACT" -n -q "$ORIG" "$MOD" "$dest" >/dev/null
-            t1=$(date +%s%N)
-            scan+=($((t1 - t0)))
-            for name in modextract limit; do
-                mkdir -p "$dest"
-                sync
-                run_timed "$name" "$dest"
-                if [[ $name == modextract ]]; then full+=("$ELAPSED"); else limit+=("$ELAPSED"); fi
-                rm -rf "$dest"
-                sync
+            for name in "${tools[@]}"; do
+                measured "$name"
+                secs[$name]+="$SECONDS_TAKEN "
+                peaks[$name]+="$PEAK_KIB "
             done
         done
-        local ms mf ml
-        ms=$(median "${scan[@]}")
-        mf=$(median "${full[@]}")
-        ml=$(median "${limit[@]}")
-        per_scan=$(awk -v t="$ms" -v n="$count" 'BEGIN { printf "%.2f", t / n / 1000 }')
-        per_full=$(awk -v t="$mf" -v n="$count" 'BEGIN { printf "%.2f", t / n / 1000 }')
-        per_limit=$(awk -v t="$ml" -v n="$count" 'BEGIN { printf "%.2f", t / n / 1000 }')
-        [[ -n $first_scan ]] || { first_scan=$per_scan; first_full=$per_full; first_limit=$per_limit; }
-        printf '  %8s  %7s s %6s us  %7s s %6s us  %7s s %6s us\n' "$count" "$(secs "$ms")" "$per_scan" \
-            "$(secs "$mf")" "$per_full" "$(secs "$ml")" "$per_limit"
+        local values=()
+        for name in "${tools[@]}"; do
+            local s p
+            s=$(printf '%s\n' ${secs[$name]} | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
+            p=$(median ${peaks[$name]})
+            line+=$(printf ' %8s s %5s MiB' "$s" "$(mib "$p")")
+            values+=("$s $p")
+        done
+        echo "$line"
+        if [[ -z $first_n ]]; then first=("${values[@]}"); first_n=$n; fi
+        last=("${values[@]}")
+        last_n=$n
+        if [[ $n == "${MEM_SIZES[-1]}" ]]; then
+            local peak=${values[0]#* }
+            echo "  modextract at $n files per tree: peak $(mib "$peak") MiB   target <= 160 MiB   $( ((peak <= RSS_TARGET_KIB)) && echo PASS || echo MISS)"
+            ((peak <= RSS_TARGET_KIB)) || ok=0
+        fi
     done
-    local growth
-    growth=$(awk -v a="$per_scan" -v b="$first_scan" 'BEGIN { printf "%.2f", a / b }')
-    echo "  per-file time, ${MEM_SIZES[-1]} files / ${MEM_SIZES[0]} files:"
-    echo "    scan $growth ($(awk -v g="$growth" 'BEGIN { print (g <= 1.5 ? "linear" : "NOT linear") }'))," \
-        "full run $(awk -v a="$per_full" -v b="$first_full" 'BEGIN { printf "%.2f", a / b }')," \
-        "limit $(awk -v a="$per_limit" -v b="$first_limit" 'BEGIN { printf "%.2f", a / b }')" \
-        "(the full runs include creating the mod's files and folders)"
+    if [[ $first_n != "$last_n" ]]; then
+        echo "growth from $first_n to $last_n files per tree, as log-log slopes (1.00 = linear):"
+        local i=0
+        for name in "${tools[@]}"; do
+            read -r s1 p1 <<<"${first[$i]}"
+            read -r s2 p2 <<<"${last[$i]}"
+            awk -v name="$name" -v s1="$s1" -v s2="$s2" -v p1="$p1" -v p2="$p2" -v n1="$first_n" -v n2="$last_n" 'BEGIN {
+                l = log(n2 / n1)
+                printf "  %-10s time %.2f   memory %.2f   (%.1f us per file at %d; %.1f bytes more per added file)\n", name,
+                    (s1 > 0 ? log(s2 / s1) / l : 0), log(p2 / p1) / l, s2 / n2 * 1e6, n2, (p2 - p1) * 1024 / (n2 - n1)
+            }'
+            i=$((i + 1))
+        done
+    fi
     echo "memory and correctness: $( ((ok)) && echo PASS || echo FAIL)"
     ((ok))
 }

@@ -276,10 +276,14 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
     ExtractionJob(parameters);
 
     if (dryRun) {
-        size_t rootLength = strlen(folders[1]);
-        for (FileNode* node = result.changedList; node && !IsSentinel(node); node = node->next) {
-            Print(out, "%c ", (node->flags & NODE_NEW) ? 'A' : 'M');
-            const char* relative = WithoutLeadingSeparator(RelativePath(node, rootLength));
+        size_t rootLength = result.moddedTree.rootLength;
+        char path[PATH_BUFFER_SIZE];
+        // Copy order: the changed list from its end.
+        for (uint32_t at = result.changedList.count; at-- > 0;) {
+            const ChangedFile* changed = ChangedAt(&result.changedList, at);
+            FilePath(&result.moddedTree, changed->file, path);
+            Print(out, "%c ", (changed->flags & CHANGED_NEW) ? 'A' : 'M');
+            const char* relative = WithoutLeadingSeparator(RelativePath(path, rootLength));
             if (null) Put(out, relative);
             else PutPath(out, relative);
             WriteText(out, null ? "" : "\n", 1);

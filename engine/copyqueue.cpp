@@ -13,7 +13,7 @@
 #include "modassembly.h"
 
 struct QueuedCopy {
-    FileNode* node;
+    uint32_t file;  // in the job's ModdedTree
     CopyOutcome outcome;
     bool done;
 };
@@ -40,6 +40,7 @@ static std::condition_variable Landed;   // InFlight fell to 0
 
 // Per copier: the last folder it made, since neighbours share folders.
 struct CopierState {
+    char source[PATH_BUFFER_SIZE];
     char target[PATH_BUFFER_SIZE];
     char folder[PATH_BUFFER_SIZE];
     char lastFolderMade[PATH_BUFFER_SIZE];
@@ -168,11 +169,14 @@ bool JobAbandoned() {
     return Abandoned.load(std::memory_order_relaxed);
 }
 
-static void Copy(const FileNode* node, CopierState* state, CopyOutcome* outcome) {
+static void Copy(uint32_t file, CopierState* state, CopyOutcome* outcome) {
     outcome->error = 0;
     outcome->copied = 0;
     outcome->kind = PROBLEM_COPY;
-    size_t length = BuildTargetPath(Job.DestinationRoot, RelativePath(node, Job.ModdedRootLength), state->target);
+    // The modded tree does not change while copies run: the copiers only read it.
+    size_t length = 0;
+    if (FilePath(&Job.ModdedTree, file, state->source) != 0)
+        length = BuildTargetPath(Job.DestinationRoot, RelativePath(state->source, Job.ModdedRootLength), state->target);
     if (length == 0) {
         outcome->error = ENGINE_PATH_TOO_LONG;
         return;
@@ -191,8 +195,8 @@ static void Copy(const FileNode* node, CopierState* state, CopyOutcome* outcome)
         }
         memcpy(state->lastFolderMade, state->folder, folderLength + 1);
     }
-    CopyRequest request = {node->path, state->target, node->size, node->stamp,
-                           state->chunk, state->chunk ? CHUNK_SIZE : 0, &Abandoned};
+    CopyRequest request = {state->source, state->target, FileSize(&Job.ModdedTree, file),
+                           StampOf(&Job.ModdedTree, file), state->chunk, state->chunk ? CHUNK_SIZE : 0, &Abandoned};
     outcome->error = Sys.copyFile(&request, &outcome->copied);
     if (outcome->error == ENGINE_SOURCE_CHANGED) {
         // Being written right now, or since it was compared: the new
@@ -204,7 +208,7 @@ static void Copy(const FileNode* node, CopierState* state, CopyOutcome* outcome)
 
 // One copy, counted in flight so that AbandonJob can wait for it; none
 // starts once the job was abandoned.
-static void CopyOne(const FileNode* node, CopierState* state, CopyOutcome* outcome) {
+static void CopyOne(uint32_t file, CopierState* state, CopyOutcome* outcome) {
     {
         std::lock_guard<std::mutex> hold(Lock);
         if (Abandoned.load(std::memory_order_relaxed)) {
@@ -213,7 +217,7 @@ static void CopyOne(const FileNode* node, CopierState* state, CopyOutcome* outco
         }
         ++InFlight;
     }
-    Copy(node, state, outcome);
+    Copy(file, state, outcome);
     std::lock_guard<std::mutex> hold(Lock);
     if (--InFlight == 0) Landed.notify_all();
 }
@@ -226,11 +230,11 @@ static void CopierLoop() {
         Queued.wait(hold, [] { return NextToStart < CopyCount || Stopping; });
         if (NextToStart == CopyCount) break;  // stopping, and nothing left
         uint32_t index = NextToStart++;
-        FileNode* node = Copies[index].node;
+        uint32_t file = Copies[index].file;
         hold.unlock();
         CopyOutcome outcome;
         if (state) {
-            CopyOne(node, state, &outcome);
+            CopyOne(file, state, &outcome);
         } else {
             outcome = CopyOutcome{ENGINE_OUT_OF_MEMORY, PROBLEM_COPY, 0};
         }
@@ -278,7 +282,7 @@ void StartCopies(unsigned threads) {
     for (unsigned i = 0; i < threads; ++i) Copiers[CopierCount++] = std::thread(CopierLoop);
 }
 
-void QueueCopy(FileNode* changed) {
+void QueueCopy(ChangedFile* changed) {
     std::lock_guard<std::mutex> hold(Lock);
     if (CopyCount == CopyCapacity) {
         uint32_t grown = CopyCapacity ? CopyCapacity * 2 : 256;
@@ -291,14 +295,14 @@ void QueueCopy(FileNode* changed) {
         CopyCapacity = grown;
     }
     changed->slot = CopyCount;
-    Copies[CopyCount] = QueuedCopy{changed, CopyOutcome{0, PROBLEM_COPY, 0}, false};
+    Copies[CopyCount] = QueuedCopy{changed->file, CopyOutcome{0, PROBLEM_COPY, 0}, false};
     ++CopyCount;
     Queued.notify_one();
 }
 
-void AwaitCopy(FileNode* changed, CopyOutcome* outcome) {
+void AwaitCopy(const ChangedFile* changed, CopyOutcome* outcome) {
     if (CopierCount == 0 || changed->slot == NOT_QUEUED) {
-        CopyOne(changed, &InlineState, outcome);
+        CopyOne(changed->file, &InlineState, outcome);
         return;
     }
     std::unique_lock<std::mutex> hold(Lock);

@@ -30,11 +30,13 @@ unsigned DefaultCopierCount();
 // A copy whose source changed is made once more, then fails.
 void StartCopies(unsigned threads);
 
-// Queues the copy of a changed file. The node must stay alive until StopCopies.
-void QueueCopy(FileNode* changed);
+// Queues the copy of a changed file of the job's ModdedTree and sets its
+// slot. The tree must not change until StopCopies.
+void QueueCopy(ChangedFile* changed);
 
-// Waits until the copy of `changed` (queued before) has ended.
-void AwaitCopy(FileNode* changed, CopyOutcome* outcome);
+// Waits until the copy of `changed` (queued before) has ended; copies it
+// here when it could not be queued.
+void AwaitCopy(const ChangedFile* changed, CopyOutcome* outcome);
 
 // Lets the copiers finish what is queued, joins them and forgets the queue
 // and the folders checked on the way.

@@ -16,55 +16,137 @@ uint32_t HashPath(const char* path, size_t length) {
     return hash;
 }
 
-static bool SameRelativePath(const FileNode* node, size_t rootLength, const char* relativePath,
-                             size_t length) {
-    return node->length - rootLength == length &&
-           memcmp(node->path + rootLength, relativePath, length) == 0;
+// A slot for a name in a folder: the name's hash mixed with the folder,
+// spread over the table by multiplication (the table need not be a power of two).
+static uint32_t SlotOf(uint32_t folder, const char* name, size_t length, uint32_t slots) {
+    uint32_t hash = HashPath(name, length) ^ (folder * 0x9E3779B1u);
+    hash ^= hash >> 16;
+    hash *= 0x85EBCA6Bu;
+    hash ^= hash >> 13;
+    return (uint32_t)(((uint64_t)hash * slots) >> 32);
 }
 
-void BuildOriginalIndex(FileList originals, size_t rootLength, OriginalIndex* index) {
-    index->list = originals;
-    index->rootLength = rootLength;
-    index->slots = nullptr;
-    index->mask = 0;
+static bool SameName(const char* stored, const char* name, size_t length) {
+    return strncmp(stored, name, length) == 0 && stored[length] == '\0';
+}
 
-    uint32_t count = CountFiles(originals);
-    uint32_t slotCount = 16;
-    while (slotCount < 2u * count && slotCount < 0x80000000u) slotCount *= 2;
-    FileNode** slots = (FileNode**)calloc(slotCount, sizeof(FileNode*));
-    if (!slots) return;
-    uint32_t mask = slotCount - 1;
+static bool FileIs(const FileTree* tree, uint32_t file, uint32_t folder, const char* name, size_t length) {
+    const FileRecord* record = FileAt(tree, file);
+    return record->folder == folder && SameName(NameAt(tree, record->name), name, length);
+}
 
-    for (FileNode* node = originals; !IsSentinel(node); node = node->next) {
-        const char* relative = node->path + rootLength;
-        size_t length = node->length - rootLength;
-        uint32_t slot = HashPath(relative, length) & mask;
-        // The list's first node with a given path wins, as a walk would find it.
-        while (slots[slot] && !SameRelativePath(slots[slot], rootLength, relative, length))
-            slot = (slot + 1) & mask;
-        if (!slots[slot]) slots[slot] = node;
+static bool FolderIs(const FileTree* tree, uint32_t index, uint32_t parent, const char* name, size_t length) {
+    const FolderRecord* record = FolderAt(tree, index);
+    return record->parent == parent && SameName(NameAt(tree, record->name), name, length);
+}
+
+// Room for 1.5 times the entries: short probes, 6 bytes per entry.
+static uint32_t* NewTable(uint32_t entries, uint32_t* slots) {
+    uint64_t wanted = (uint64_t)entries + entries / 2 + 16;
+    if (wanted > 0xFFFFFFFFu || wanted > SIZE_MAX / sizeof(uint32_t)) return nullptr;
+    uint32_t* table = (uint32_t*)malloc((size_t)wanted * sizeof(uint32_t));
+    if (!table) return nullptr;
+    memset(table, 0xFF, (size_t)wanted * sizeof(uint32_t));  // every slot NO_INDEX
+    *slots = (uint32_t)wanted;
+    return table;
+}
+
+void BuildOriginalIndex(const FileTree* originals, OriginalIndex* index) {
+    index->tree = originals;
+    index->files = index->folders = nullptr;
+    index->fileSlots = index->folderSlots = 0;
+
+    uint32_t slots;
+    if (uint32_t* table = NewTable(FolderCount(originals), &slots)) {
+        for (uint32_t folder = 1; folder < FolderCount(originals); ++folder) {  // the root has no name to look up
+            const FolderRecord* record = FolderAt(originals, folder);
+            const char* name = NameAt(originals, record->name);
+            size_t length = strlen(name);
+            uint32_t slot = SlotOf(record->parent, name, length, slots);
+            while (table[slot] != NO_INDEX && !FolderIs(originals, table[slot], record->parent, name, length))
+                if (++slot == slots) slot = 0;
+            if (table[slot] == NO_INDEX) table[slot] = folder;
+        }
+        index->folders = table;
+        index->folderSlots = slots;
     }
-    index->slots = slots;
-    index->mask = mask;
+    if (uint32_t* table = NewTable(FileCount(originals), &slots)) {
+        // In list order, newest first: the first file with a given path wins, as a walk would find it.
+        for (uint32_t file = FileCount(originals); file-- > 0;) {
+            const FileRecord* record = FileAt(originals, file);
+            const char* name = NameAt(originals, record->name);
+            size_t length = strlen(name);
+            uint32_t slot = SlotOf(record->folder, name, length, slots);
+            while (table[slot] != NO_INDEX && !FileIs(originals, table[slot], record->folder, name, length))
+                if (++slot == slots) slot = 0;
+            if (table[slot] == NO_INDEX) table[slot] = file;
+        }
+        index->files = table;
+        index->fileSlots = slots;
+    }
 }
 
 void ReleaseOriginalIndex(OriginalIndex* index) {
-    free(index->slots);
-    index->slots = nullptr;
+    free(index->files);
+    free(index->folders);
+    index->files = index->folders = nullptr;
 }
 
-FileNode* FindOriginal(const OriginalIndex* index, const char* relativePath, size_t length) {
-    if (!index->slots) {
-        for (FileNode* node = index->list; !IsSentinel(node); node = node->next)
-            if (SameRelativePath(node, index->rootLength, relativePath, length)) return node;
-        return nullptr;
+uint32_t FindOriginalFolder(const OriginalIndex* index, uint32_t parent, const char* name, size_t length) {
+    const FileTree* tree = index->tree;
+    if (!index->folders) {
+        for (uint32_t folder = 1; folder < FolderCount(tree); ++folder)
+            if (FolderIs(tree, folder, parent, name, length)) return folder;
+        return NO_INDEX;
     }
-    uint32_t slot = HashPath(relativePath, length) & index->mask;
-    while (FileNode* node = index->slots[slot]) {
-        if (SameRelativePath(node, index->rootLength, relativePath, length)) return node;
-        slot = (slot + 1) & index->mask;
+    for (uint32_t slot = SlotOf(parent, name, length, index->folderSlots); index->folders[slot] != NO_INDEX;) {
+        if (FolderIs(tree, index->folders[slot], parent, name, length)) return index->folders[slot];
+        if (++slot == index->folderSlots) slot = 0;
     }
-    return nullptr;
+    return NO_INDEX;
+}
+
+uint32_t MatchFolder(const OriginalIndex* index, const FileTree* tree, uint32_t folder) {
+    if (folder == ROOT_FOLDER) return FolderCount(index->tree) ? ROOT_FOLDER : NO_INDEX;
+    const FolderRecord* record = FolderAt(tree, folder);
+    uint32_t parent = MatchFolder(index, tree, record->parent);
+    if (parent == NO_INDEX) return NO_INDEX;
+    const char* name = NameAt(tree, record->name);
+    return FindOriginalFolder(index, parent, name, strlen(name));
+}
+
+uint32_t FindOriginal(const OriginalIndex* index, uint32_t folder, const char* name, size_t length) {
+    const FileTree* tree = index->tree;
+    if (!index->files) {
+        for (uint32_t file = FileCount(tree); file-- > 0;)
+            if (FileIs(tree, file, folder, name, length)) return file;
+        return NO_INDEX;
+    }
+    for (uint32_t slot = SlotOf(folder, name, length, index->fileSlots); index->files[slot] != NO_INDEX;) {
+        if (FileIs(tree, index->files[slot], folder, name, length)) return index->files[slot];
+        if (++slot == index->fileSlots) slot = 0;
+    }
+    return NO_INDEX;
+}
+
+// For each folder of `modded`, the original folder at its relative path:
+// parents come before their children, so each needs one lookup. Null when
+// memory ran out; the scan then matches folder by folder for each file.
+static uint32_t* MatchFolders(const OriginalIndex* index, const FileTree* modded) {
+    uint32_t count = FolderCount(modded);
+    uint32_t* matches = (uint32_t*)malloc((count ? count : 1) * sizeof(uint32_t));
+    if (!matches) return nullptr;
+    for (uint32_t folder = 0; folder < count; ++folder) {
+        if (folder == ROOT_FOLDER) {
+            matches[folder] = MatchFolder(index, modded, ROOT_FOLDER);
+            continue;
+        }
+        const FolderRecord* record = FolderAt(modded, folder);
+        uint32_t parent = matches[record->parent];
+        const char* name = NameAt(modded, record->name);
+        matches[folder] = parent == NO_INDEX ? NO_INDEX : FindOriginalFolder(index, parent, name, strlen(name));
+    }
+    return matches;
 }
 
 bool ChunksEqual(const unsigned char* original, const unsigned char* modded, size_t count) {
@@ -108,50 +190,65 @@ Comparison CompareFiles(const char* original, const char* modded, unsigned char*
     return outcome;
 }
 
-static void PushChanged(FileNode* modded, bool isNew) {
+// The full paths of the pair at hand; only the job's thread uses them.
+static char OriginalPath[PATH_BUFFER_SIZE];
+static char ModdedPath[PATH_BUFFER_SIZE];
+
+static void PushChanged(uint32_t file, bool isNew) {
     JobResult* result = Job.Result;
-    FileNode* node = PushPath(&Job.ChangedList, modded->path, modded->length, modded->size);
-    if (!node) {
-        RecordProblem(result, PROBLEM_COPY, true, ENGINE_OUT_OF_MEMORY, modded->path);
+    ChangedFile* changed = (ChangedFile*)AppendItem(&Job.ChangedList);
+    if (!changed) {
+        FilePath(&Job.ModdedTree, file, ModdedPath);
+        RecordProblem(result, PROBLEM_COPY, true, ENGINE_OUT_OF_MEMORY, ModdedPath);
         return;
     }
-    node->stamp = modded->stamp;
+    changed->file = file;
+    changed->slot = NOT_QUEUED;
     if (isNew) {
-        node->flags |= NODE_NEW;
+        changed->flags = CHANGED_NEW;
         ++result->newFiles;
     } else {
         ++result->changedFiles;
     }
     ++Job.ChangedCount;
-    if (!Job.DryRun) QueueCopy(node);
+    if (!Job.DryRun) QueueCopy(changed);
 }
 
 void DeepScan() {
     unsigned char* originalChunk = AllocateChunk(CHUNK_SIZE);
     unsigned char* moddedChunk = AllocateChunk(CHUNK_SIZE);
+    const FileTree* originals = &Job.OriginalTree;
+    const FileTree* modded = &Job.ModdedTree;
     OriginalIndex index;
-    BuildOriginalIndex(Job.OriginalList, Job.OriginalRootLength, &index);
+    BuildOriginalIndex(originals, &index);
+    uint32_t* folderMatches = MatchFolders(&index, modded);
 
-    for (FileNode* modded = Job.ModdedList; !IsSentinel(modded) && !JobAbandoned(); modded = modded->next) {
-        const char* relative = RelativePath(modded, Job.ModdedRootLength);
-        FileNode* original = FindOriginal(&index, relative, modded->length - Job.ModdedRootLength);
-        if (!original) {
-            PushChanged(modded, true);
-        } else if (original->size != modded->size) {
-            PushChanged(modded, false);  // no need to read a byte
+    // List order: the newest file first.
+    for (uint32_t at = FileCount(modded); at-- > 0 && !JobAbandoned();) {
+        const FileRecord* file = FileAt(modded, at);
+        const char* name = NameAt(modded, file->name);
+        uint32_t folder = folderMatches ? folderMatches[file->folder] : MatchFolder(&index, modded, file->folder);
+        uint32_t original = folder == NO_INDEX ? NO_INDEX : FindOriginal(&index, folder, name, strlen(name));
+        if (original == NO_INDEX) {
+            PushChanged(at, true);
+        } else if (FileSize(originals, original) != FileSize(modded, at)) {
+            PushChanged(at, false);  // no need to read a byte
         } else {
             SysError error;
             const char* failedPath;
-            Comparison outcome = CompareFiles(original->path, modded->path, originalChunk, moddedChunk,
+            FilePath(originals, original, OriginalPath);
+            FilePath(modded, at, ModdedPath);
+            Comparison outcome = CompareFiles(OriginalPath, ModdedPath, originalChunk, moddedChunk,
                                               &error, &failedPath, &Job.Result->bytesRead);
             if (outcome == FILES_NOT_COMPARED)
                 RecordProblem(Job.Result, PROBLEM_COMPARE, false, error, failedPath);
-            if (outcome != FILES_EQUAL) PushChanged(modded, false);
+            if (outcome != FILES_EQUAL) PushChanged(at, false);
         }
         ++Job.ScanPosition;
         SetProgressPosition(Job.ScanPosition);
     }
 
+    free(folderMatches);
     ReleaseOriginalIndex(&index);
     FreeChunk(originalChunk);
     FreeChunk(moddedChunk);

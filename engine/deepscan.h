@@ -14,24 +14,35 @@ const size_t CHUNK_SIZE = 0x100000;
 // FNV-1a of the `length` bytes of `path`, for the engine's path tables.
 uint32_t HashPath(const char* path, size_t length);
 
-// A lookup table of the original list by relative path, built once per job
-// so that matching costs the same whatever the size of the tree.
+// Lookup tables of the original tree by folder and name, built once per job
+// and sized once from the tree's counts, so that matching costs the same
+// whatever the size of the tree. A relative path matches when its folder
+// matches (folder by folder from the root) and its name does, byte for byte.
 struct OriginalIndex {
-    FileNode** slots;   // open addressing; null = empty; null table: walk the list
-    uint32_t mask;      // slot count - 1 (a power of two)
-    FileList list;
-    size_t rootLength;  // cut off every path to get its relative path
+    const FileTree* tree;
+    uint32_t* files;      // open addressing over file indices; NO_INDEX = empty; null: search the records
+    uint32_t fileSlots;
+    uint32_t* folders;    // the same over folder indices, keyed by parent and name
+    uint32_t folderSlots;
 };
 
-// Indexes every node of `originals`. When the table cannot be allocated,
-// the index still works by walking the list. Release with ReleaseOriginalIndex.
-void BuildOriginalIndex(FileList originals, size_t rootLength, OriginalIndex* index);
+// Indexes every folder and file of `originals`, which must not change until
+// the index is released. When a table cannot be allocated, lookups search
+// the records instead. Release with ReleaseOriginalIndex.
+void BuildOriginalIndex(const FileTree* originals, OriginalIndex* index);
 void ReleaseOriginalIndex(OriginalIndex* index);
 
-// The first original node, in list order, whose relative path equals
-// `relativePath` byte for byte (case-sensitive, separators as they are);
-// null when there is none: the modded file is new.
-FileNode* FindOriginal(const OriginalIndex* index, const char* relativePath, size_t length);
+// The original folder named `name` (`length` bytes, exactly, letter case
+// included) in original folder `parent`; NO_INDEX when there is none.
+uint32_t FindOriginalFolder(const OriginalIndex* index, uint32_t parent, const char* name, size_t length);
+
+// The original folder at the same relative path as folder `folder` of
+// `tree` (the root matches the root); NO_INDEX when there is none.
+uint32_t MatchFolder(const OriginalIndex* index, const FileTree* tree, uint32_t folder);
+
+// The first original file, in list order, named `name` in original folder
+// `folder`; NO_INDEX when there is none: the modded file is new.
+uint32_t FindOriginal(const OriginalIndex* index, uint32_t folder, const char* name, size_t length);
 
 // True when the first `count` bytes of the two chunks are equal.
 bool ChunksEqual(const unsigned char* original, const unsigned char* modded, size_t count);
@@ -48,9 +59,9 @@ Comparison CompareFiles(const char* original, const char* modded, unsigned char*
                         unsigned char* moddedChunk, SysError* error, const char** failedPath,
                         uint64_t* bytesRead);
 
-// The scan of the job's ModdedList against its OriginalList. Pushes every
-// new or changed file onto ChangedList (new ones flagged NODE_NEW), counts
-// them in ChangedCount, and sends the progress position once per modded
-// file. Stops early once the job was abandoned. A pair that cannot be compared counts as changed and is recorded
+// The scan of the job's ModdedTree against its OriginalTree, in list order
+// (newest first). Appends every new or changed file to ChangedList (new
+// ones flagged CHANGED_NEW), counts them in ChangedCount, and sends the
+// progress position once per modded file. Stops early once the job was abandoned. A pair that cannot be compared counts as changed and is recorded
 // as a warning; the copy then tells whether the modded file is readable.
 void DeepScan();

@@ -75,17 +75,15 @@ static void Report(ProblemKind kind, SysError error, const char* first, const ch
     RecordProblem(Job.Result, kind, Job.CountingFiles == 0, error, first, second);
 }
 
-static void AddFile(size_t length, uint64_t size, uint64_t stamp) {
-    FileNode* node = PushPath(&Job.CurrentList, IndexPath, length, size);
-    if (!node) {
+static void IndexFile(uint32_t folder, const char* name, size_t nameLength, uint64_t size, uint64_t stamp) {
+    if (AddFile(Job.CurrentTree, folder, name, nameLength, size, stamp) == NO_INDEX) {
         Report(PROBLEM_PASSED_OVER, ENGINE_OUT_OF_MEMORY, IndexPath);
         return;
     }
-    node->stamp = stamp;
     if (Job.CountingFiles == 1) ++Job.OriginalCount;
 }
 
-static void IndexFolder(size_t folderLength) {
+static void IndexFolder(size_t folderLength, uint32_t folder) {
     size_t mark = ArenaUsed;
     ArenaFull = false;
     SysError error = Sys.listFolder(IndexPath, AppendEntry, nullptr);
@@ -110,14 +108,19 @@ static void IndexFolder(size_t folderLength) {
 
         switch (record->kind) {
         case ENTRY_FILE:
-            AddFile(childLength, record->size, record->stamp);
+            IndexFile(folder, name, record->nameLength, record->size, record->stamp);
             break;
         case ENTRY_FOLDER:
             if (OnDescentPath(record->id)) {
                 Report(PROBLEM_PASSED_OVER, ENGINE_LINK_LOOP, IndexPath);
             } else {
+                uint32_t child = AddFolder(Job.CurrentTree, folder, name, record->nameLength);
+                if (child == NO_INDEX) {
+                    Report(PROBLEM_LIST, ENGINE_OUT_OF_MEMORY, IndexPath);
+                    break;
+                }
                 Ancestors[Depth++] = record->id;
-                IndexFolder(childLength);
+                IndexFolder(childLength, child);
                 --Depth;
             }
             break;
@@ -147,10 +150,14 @@ void IndexTree(const char* folder) {
         Report(PROBLEM_LIST, error, folder);
         return;
     }
+    if (!SetTreeRoot(Job.CurrentTree, folder, length)) {
+        Report(PROBLEM_LIST, ENGINE_OUT_OF_MEMORY, folder);
+        return;
+    }
     memcpy(IndexPath, folder, length + 1);
     Depth = 0;
     Ancestors[Depth++] = id;
-    IndexFolder(length);
+    IndexFolder(length, ROOT_FOLDER);
     Depth = 0;
     free(Arena);
     Arena = nullptr;

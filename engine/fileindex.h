@@ -1,11 +1,12 @@
-// The file index: a folder tree turned into a flat list of the full paths
-// of its regular files.
+// The file index: a folder tree turned into a table of its folders and a
+// list of its regular files (filelist.h).
 #pragma once
 
-// Pushes one node for every regular file below `folder`, at any depth, onto
-// the job's CurrentList, in the reverse of the order the walk meets them
-// (depth first, each folder in its listing's order). Counts each node in
-// OriginalCount while CountingFiles is 1. Folder links are followed unless
+// Makes `folder` the root of the job's CurrentTree (an empty tree) and adds
+// every folder and every regular file below it, at any depth, numbered in
+// the order the walk meets them (depth first, each folder in its listing's
+// order; the job's list order is that numbering backwards). Counts each
+// file in OriginalCount while CountingFiles is 1. Folder links are followed unless
 // they lead back to a folder on the way down; FIFOs, sockets and devices
 // are passed over. Whatever cannot be listed, examined or held is recorded
 // in the job's result: as a failure in the modded tree (something of the

@@ -1,45 +1,164 @@
-// The list of file paths that the index builds and the change detection
-// and mod assembly walk: singly linked, newest first, ending in a sentinel.
+// What the index keeps of a folder tree, and the list of changed files:
+// fixed records in large blocks, names in large arena blocks, so that a
+// file costs its name and a few bytes, not a heap block and a full path.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
-// `slot` of a node that is in no copy queue.
+// `slot` of a changed file that is in no copy queue.
 const uint32_t NOT_QUEUED = 0xFFFFFFFFu;
+// No such folder or file (a lookup that failed, or the root's parent).
+const uint32_t NO_INDEX = 0xFFFFFFFFu;
+// Folder 0 of every tree is its root.
+const uint32_t ROOT_FOLDER = 0;
 
-// Node flags.
-enum : uint8_t {
-    NODE_NEW = 1,  // on the changed list: no original at this relative path
+// Items that never move once appended: blocks of 2^shift items each, and a
+// table of the blocks that grows by doubling (only the table moves). Growing
+// costs one block at a time, never a copy of everything held so far.
+struct BlockList {
+    unsigned char** blocks;
+    uint32_t blockCount;     // blocks allocated
+    uint32_t blockCapacity;  // room in `blocks`
+    uint32_t count;          // items appended
+    uint32_t itemSize;
+    uint32_t shift;
 };
 
-// One list entry, one heap block: the path is stored right after the node
-// and sized to fit, so a node never costs more than its path needs.
-struct FileNode {
-    FileNode* next;   // null only in the sentinel
-    char* path;       // full path, NUL-terminated; "" in the sentinel
-    uint64_t size;    // bytes, as the listing saw them
-    uint64_t stamp;   // the listing's FolderEntry stamp; 0 unknown
-    uint32_t length;  // characters in path
-    uint32_t slot;    // place in the copy queue, or NOT_QUEUED
-    uint8_t flags;
+// An empty list of items of `itemSize` bytes, 2^shift to a block. Allocates nothing.
+void InitBlockList(BlockList* list, uint32_t itemSize, uint32_t shift);
+
+// Room for one more item at the end, zero-filled; null when memory ran out
+// (the list is unchanged).
+void* AppendItem(BlockList* list);
+
+// Item `index` (below list->count).
+inline void* ItemAt(const BlockList* list, uint32_t index) {
+    return list->blocks[index >> list->shift] + (size_t)(index & ((1u << list->shift) - 1)) * list->itemSize;
+}
+
+// Frees every block; the list is empty again and may be reused.
+void ReleaseBlockList(BlockList* list);
+
+// Names, each NUL-terminated, packed into blocks of NAME_BLOCK_SIZE bytes;
+// a name never straddles two blocks. A name's position is its block times
+// NAME_BLOCK_SIZE plus its offset, so 32 bits reach 4 GiB of names.
+enum { NAME_BLOCK_SHIFT = 20, NAME_BLOCK_SIZE = 1 << NAME_BLOCK_SHIFT };
+struct NameArena {
+    char** blocks;
+    uint32_t blockCount;
+    uint32_t blockCapacity;
+    uint32_t used;  // bytes taken in the last block
 };
 
-// A list is held as a pointer to its head node.
-typedef FileNode* FileList;
+// A folder of a tree. Layout (8 bytes, 32-bit and 64-bit builds alike):
+//   0  parent  uint32  index of the parent folder; NO_INDEX for the root
+//   4  name    uint32  arena position of the name; the root's "name" is
+//                      the root path exactly as given
+struct FolderRecord {
+    uint32_t parent;
+    uint32_t name;
+};
 
-// A new empty list (a lone sentinel), or null when memory ran out.
-FileList NewFileList();
+// A regular file of a tree. Layout (12 bytes, 32-bit and 64-bit builds alike):
+//   0  folder  uint32  index of its folder in the tree's folder table
+//   4  name    uint32  arena position of its name (name bytes + NUL there)
+//   8  size    uint32  bytes, as the listing saw them; SIZE_ELSEWHERE for
+//                      4 GiB - 1 and more, whose size is in the tree's
+//                      bigSizes list instead (read sizes with FileSize)
+// The modded tree keeps each file's stamp (8 bytes) in a list beside the
+// records, at the same index; the original tree needs none. So a file
+// costs 12 (original) or 20 (modded) bytes plus its name and NUL, plus
+// 6 bytes of hash table per original file while the scan runs.
+const uint32_t SIZE_ELSEWHERE = 0xFFFFFFFFu;
+struct FileRecord {
+    uint32_t folder;
+    uint32_t name;
+    uint32_t size;
+};
 
-// Pushes a copy of `path` (`length` characters) at the head of `*list`.
-// Returns the new node, or null when memory ran out (the list is unchanged).
-FileNode* PushPath(FileList* list, const char* path, size_t length, uint64_t size);
+// A size too big for a record: few files are, so a sorted list does.
+struct BigSize {
+    uint32_t file;
+    uint64_t size;
+};
 
-// True for the sentinel, which ends every walk unprocessed.
-inline bool IsSentinel(const FileNode* node) { return node->next == nullptr; }
+// One indexed tree. Files are numbered in the order the index met them;
+// the list order of the job (newest first) is that numbering backwards.
+struct FileTree {
+    BlockList folders;  // FolderRecord; folder 0 is the root
+    BlockList files;    // FileRecord
+    BlockList stamps;   // uint64_t per file, when the tree keeps stamps
+    BlockList bigSizes; // BigSize, by file index
+    NameArena names;
+    bool keepStamps;
+    size_t rootLength;  // characters of the root path
+};
 
-// Number of nodes before the sentinel.
-uint32_t CountFiles(FileList list);
+// An empty tree without a root yet. Allocates nothing. Stamps are kept
+// when `keepStamps`.
+void InitFileTree(FileTree* tree, bool keepStamps);
 
-// Frees every node from the head, the sentinel included, and sets *list to null.
-void ReleaseFileList(FileList* list);
+// Gives an empty tree its root folder (folder 0), whose path is `root`
+// (`length` characters, stored as given, a trailing separator included).
+// False when memory ran out; the tree then stays empty.
+bool SetTreeRoot(FileTree* tree, const char* root, size_t length);
+
+// Adds a folder named `name` (`length` characters) below folder `parent`.
+// Returns its index, or NO_INDEX when memory ran out (nothing is added).
+uint32_t AddFolder(FileTree* tree, uint32_t parent, const char* name, size_t length);
+
+// Adds a file named `name` to folder `folder`. Returns its index, or
+// NO_INDEX when memory ran out (nothing is added).
+uint32_t AddFile(FileTree* tree, uint32_t folder, const char* name, size_t length, uint64_t size,
+                 uint64_t stamp);
+
+inline uint32_t FileCount(const FileTree* tree) { return tree->files.count; }
+inline uint32_t FolderCount(const FileTree* tree) { return tree->folders.count; }
+inline const FileRecord* FileAt(const FileTree* tree, uint32_t index) {
+    return (const FileRecord*)ItemAt(&tree->files, index);
+}
+inline const FolderRecord* FolderAt(const FileTree* tree, uint32_t index) {
+    return (const FolderRecord*)ItemAt(&tree->folders, index);
+}
+// The NUL-terminated name at arena position `position`.
+inline const char* NameAt(const FileTree* tree, uint32_t position) {
+    return tree->names.blocks[position >> NAME_BLOCK_SHIFT] + (position & (NAME_BLOCK_SIZE - 1));
+}
+// The file's size as the listing saw it.
+uint64_t FileSize(const FileTree* tree, uint32_t index);
+
+// The file's stamp as the listing saw it; 0 when the tree keeps none.
+inline uint64_t StampOf(const FileTree* tree, uint32_t index) {
+    return tree->keepStamps ? *(const uint64_t*)ItemAt(&tree->stamps, index) : 0;
+}
+
+// Writes the full path of file `index` into `out` (PATH_BUFFER_SIZE bytes):
+// root, then each folder and the name, each after one separator. Returns
+// its length; 0 when it would not fit (nothing past `out` is written; the
+// index never keeps such a file).
+size_t FilePath(const FileTree* tree, uint32_t index, char* out);
+
+// Frees everything the tree holds; it is empty afterwards.
+void ReleaseFileTree(FileTree* tree);
+
+// Entry of the changed list: a modded file to copy. Layout (12 bytes):
+//   0  file   uint32  index of the file in the modded tree
+//   4  slot   uint32  place in the copy queue, or NOT_QUEUED
+//   8  flags  uint32  CHANGED_NEW
+enum : uint32_t {
+    CHANGED_NEW = 1,  // no original at this relative path
+};
+struct ChangedFile {
+    uint32_t file;
+    uint32_t slot;
+    uint32_t flags;
+};
+
+// The changed list is a BlockList of ChangedFile in the order the scan
+// found them; its list order (copy order) is that order backwards, which is
+// the order the index met the files.
+void InitChangedList(BlockList* list);
+inline ChangedFile* ChangedAt(const BlockList* list, uint32_t index) {
+    return (ChangedFile*)ItemAt(list, index);
+}

@@ -50,11 +50,6 @@ static bool TakeRoot(const char* path, char* root, size_t* length) {
     return true;
 }
 
-static void NewList(FileList* list) {
-    *list = NewFileList();
-    if (!*list) RecordProblem(Job.Result, PROBLEM_REFUSED, true, ENGINE_OUT_OF_MEMORY, "");
-}
-
 uint32_t ExtractionJob(void* parameters) {
     JobResult ownResult = {};
 
@@ -90,34 +85,33 @@ uint32_t ExtractionJob(void* parameters) {
     BeginAbandonable();
 
     SetJobRunning(1);
-    NewList(&Job.ChangedList);
+    InitChangedList(&Job.ChangedList);  // allocates nothing yet
     EnableStartCommand(0);
 
-    NewList(&Job.CurrentList);
+    InitFileTree(&Job.OriginalTree, false);
+    Job.CurrentTree = &Job.OriginalTree;
     Job.CountingFiles = 1;
     ReportStatus(STATUS_ORIGINAL_INDEX);
-    if (rootsUsable && Job.CurrentList) IndexTree(Job.OriginalRoot);
-    Job.OriginalList = Job.CurrentList;
+    if (rootsUsable) IndexTree(Job.OriginalRoot);
     Job.CountingFiles = 0;
     SetProgressPosition(0);
 
-    NewList(&Job.CurrentList);
+    InitFileTree(&Job.ModdedTree, true);  // the copies check the stamps
+    Job.CurrentTree = &Job.ModdedTree;
     ReportStatus(STATUS_MODDED_INDEX);
-    if (rootsUsable && Job.CurrentList && !JobAbandoned()) IndexTree(Job.ModdedRoot);
-    Job.ModdedList = Job.CurrentList;
-    Job.CurrentList = nullptr;
-    Job.ModdedCount = CountFiles(Job.ModdedList);
+    if (rootsUsable && !JobAbandoned()) IndexTree(Job.ModdedRoot);
+    Job.CurrentTree = nullptr;
+    Job.ModdedCount = FileCount(&Job.ModdedTree);
 
     // The scan advances once per modded file, so that is its range.
     SetProgressRange(Job.ModdedCount);
     ReportStatus(STATUS_DEEP_SCAN);
-    bool listsMade = Job.OriginalList && Job.ModdedList && Job.ChangedList;
     StartCopies(Job.DryRun ? 0 : DefaultCopierCount());
-    if (listsMade) DeepScan();
+    DeepScan();
 
     ReportStatus(STATUS_CREATING_MOD);
     SetProgressRange(Job.ChangedCount);
-    if (listsMade) CreateMod();
+    CreateMod();
     StopCopies();
 
     EndAbandonable();
@@ -127,13 +121,18 @@ uint32_t ExtractionJob(void* parameters) {
     result->abandoned = JobAbandoned();
     result->originalFiles = Job.OriginalCount;
     result->moddedFiles = Job.ModdedCount;
-    if (Job.OriginalList) ReleaseFileList(&Job.OriginalList);
-    if (Job.ModdedList) ReleaseFileList(&Job.ModdedList);
+    ReleaseFileTree(&Job.OriginalTree);
     if (result->keepChangedList && result != &ownResult) {
+        // Handed over whole: the entries refer to the modded tree.
+        ReleaseFileTree(&result->moddedTree);
+        ReleaseBlockList(&result->changedList);
+        result->moddedTree = Job.ModdedTree;
         result->changedList = Job.ChangedList;
-        Job.ChangedList = nullptr;
-    } else if (Job.ChangedList) {
-        ReleaseFileList(&Job.ChangedList);
+        InitFileTree(&Job.ModdedTree, false);
+        InitChangedList(&Job.ChangedList);
+    } else {
+        ReleaseFileTree(&Job.ModdedTree);
+        ReleaseBlockList(&Job.ChangedList);
     }
     EnableStartCommand(1);
     SetProgressPosition(0);

@@ -45,10 +45,10 @@ struct JobState {
     JobResult* Result;   // never null while a job runs
     int DryRun;
 
-    FileList CurrentList;   // where IndexTree pushes
-    FileList OriginalList;
-    FileList ModdedList;
-    FileList ChangedList;   // new and changed modded files, copy order from the head
+    FileTree* CurrentTree;  // where IndexTree adds
+    FileTree OriginalTree;
+    FileTree ModdedTree;    // keeps stamps, for the copies
+    BlockList ChangedList;  // ChangedFile: new and changed modded files, copy order from the end
     int CountingFiles;      // 1 while the original tree is indexed
     uint32_t OriginalCount;
     uint32_t ModdedCount;
@@ -72,8 +72,8 @@ uint32_t ExtractionJob(void* parameters);
 // for. Does nothing when no job runs; safe to call twice.
 void AbandonJob();
 
-// The relative path of a node of the given tree: what follows the root,
-// starting with a separator.
-inline const char* RelativePath(const FileNode* node, size_t rootLength) {
-    return node->path + rootLength;
+// The relative path within a full path of a tree whose root has
+// `rootLength` characters: what follows the root, starting with a separator.
+inline const char* RelativePath(const char* path, size_t rootLength) {
+    return path + rootLength;
 }

@@ -26,18 +26,23 @@ size_t BuildTargetPath(const char* destinationRoot, const char* relativePath, ch
 void CreateMod() {
     JobResult* result = Job.Result;
     char target[PATH_BUFFER_SIZE];
-    for (FileNode* changed = Job.ChangedList; !IsSentinel(changed); changed = changed->next) {
+    char source[PATH_BUFFER_SIZE];
+    // Copy order: the changed list from its end, the order the index met the files.
+    for (uint32_t at = Job.ChangedList.count; at-- > 0;) {
+        const ChangedFile* changed = ChangedAt(&Job.ChangedList, at);
         if (Job.DryRun) {
             // What the real run would fail for certain, the dry run names too.
-            if (BuildTargetPath(Job.DestinationRoot, RelativePath(changed, Job.ModdedRootLength), target) == 0)
-                RecordProblem(result, PROBLEM_COPY, true, ENGINE_PATH_TOO_LONG, changed->path);
+            FilePath(&Job.ModdedTree, changed->file, source);
+            if (BuildTargetPath(Job.DestinationRoot, RelativePath(source, Job.ModdedRootLength), target) == 0)
+                RecordProblem(result, PROBLEM_COPY, true, ENGINE_PATH_TOO_LONG, source);
         } else {
             CopyOutcome outcome;
             AwaitCopy(changed, &outcome);
             if (outcome.error == ENGINE_ABANDONED) {
                 ++result->notCopied;  // not a failure: the user asked for it
             } else if (outcome.error) {
-                RecordProblem(result, outcome.kind, true, outcome.error, changed->path);
+                FilePath(&Job.ModdedTree, changed->file, source);
+                RecordProblem(result, outcome.kind, true, outcome.error, source);
             } else {
                 ++result->copiedFiles;
                 result->bytesCopied += outcome.copied;

@@ -58,7 +58,8 @@ void ReleaseJobResult(JobResult* result) {
     }
     result->problems = nullptr;
     result->lastProblem = nullptr;
-    if (result->changedList) ReleaseFileList(&result->changedList);
+    ReleaseBlockList(&result->changedList);
+    ReleaseFileTree(&result->moddedTree);
 }
 
 const char* EngineErrorText(SysError error) {

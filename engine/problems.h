@@ -42,9 +42,11 @@ struct JobResult {
     Problem** lastProblem;   // where the next one goes; null before the first
 
     // Asked for by the caller: the job then hands over its changed list
-    // (copy order from the head) instead of releasing it.
+    // (ChangedFile, copy order from the end) and the modded tree its
+    // entries refer to, instead of releasing them.
     bool keepChangedList;
-    FileList changedList;
+    BlockList changedList;
+    FileTree moddedTree;
 };
 
 // Appends a problem with the path `first`, joined with the platform's

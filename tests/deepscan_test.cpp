@@ -30,11 +30,7 @@ struct Scan {
         std::filesystem::create_directories(dir / "mod");
         result.keepChangedList = true;
         RunJob(dir / "orig", dir / "mod", dir / "dest", &recorder, &result, true);
-        changed.clear();
-        std::string root = dir / "mod";
-        for (FileNode* node = result.changedList; !IsSentinel(node); node = node->next)
-            changed.push_back(std::string((node->flags & NODE_NEW) ? "A " : "M ") +
-                              RelativePaths(node, root).front());
+        changed = ChangedPaths(result, dir / "mod");
         return changed;
     }
     ~Scan() { ReleaseJobResult(&result); }
@@ -159,54 +155,93 @@ TEST(ChangeDetection, ProgressAdvancesOncePerModdedFile) {
     EXPECT_EQ(2u, scan.result.newFiles + scan.result.changedFiles);
 }
 
-// FindOriginal on hand-made lists: relative paths against a root of 4.
-static FileList MakeList(const std::vector<std::string>& paths) {
-    FileList list = NewFileList();
-    for (const std::string& path : paths) PushPath(&list, path.c_str(), path.size(), 0);
-    return list;
+// FindOriginal on hand-made trees: "a/b/name" puts "name" in folder a/b,
+// making the folders on the way that the tree does not hold yet.
+static uint32_t AddPath(FileTree* tree, const std::string& path, uint64_t size = 0) {
+    uint32_t folder = ROOT_FOLDER;
+    size_t start = 0;
+    for (size_t slash; (slash = path.find('/', start)) != std::string::npos; start = slash + 1) {
+        std::string part = path.substr(start, slash - start);
+        uint32_t found = NO_INDEX;
+        for (uint32_t f = 1; f < FolderCount(tree) && found == NO_INDEX; ++f)
+            if (FolderAt(tree, f)->parent == folder && part == NameAt(tree, FolderAt(tree, f)->name)) found = f;
+        folder = found != NO_INDEX ? found : AddFolder(tree, folder, part.c_str(), part.size());
+    }
+    std::string name = path.substr(start);
+    return AddFile(tree, folder, name.c_str(), name.size(), size, 0);
 }
 
-TEST(FindOriginal, FindsByExactRelativePathAndTheFirstInListOrder) {
-    // Two roots of the same length can give the same relative path.
-    FileList list = MakeList({"AAAA/x/one", "BBBB/x/one", "CCCC/two", "DDDD/Two"});
+static void MakeTree(FileTree* tree, const std::vector<std::string>& paths) {
+    InitFileTree(tree, false);
+    SetTreeRoot(tree, "root", 4);
+    for (const std::string& path : paths) AddPath(tree, path);
+}
+
+TEST(FindOriginal, FindsByExactFolderAndNameAndTheFirstInListOrder) {
+    FileTree tree;
+    MakeTree(&tree, {"x/one", "two", "Two", "x/y/three"});
+    uint32_t later = AddPath(&tree, "x/one", 7);  // the same path again: newer, so first in list order
+    FileTree modded;
+    MakeTree(&modded, {"x/y/z/four", "x/q/five", "X/one"});
     OriginalIndex index;
-    BuildOriginalIndex(list, 4, &index);
-    OriginalIndex walk = index;
-    walk.slots = nullptr;  // the list walk that stands in when the table cannot be had
-    for (const OriginalIndex* which : {&index, &walk}) {
-        FileNode* found = FindOriginal(which, "/x/one", 6);
-        ASSERT_NE(nullptr, found);
-        EXPECT_STREQ("BBBB/x/one", found->path);  // pushed last, so first from the head
-        EXPECT_STREQ("CCCC/two", FindOriginal(which, "/two", 4)->path);
-        EXPECT_STREQ("DDDD/Two", FindOriginal(which, "/Two", 4)->path);
-        EXPECT_EQ(nullptr, FindOriginal(which, "/TWO", 4));
-        EXPECT_EQ(nullptr, FindOriginal(which, "/x/on", 5));
-        EXPECT_EQ(nullptr, FindOriginal(which, "\\x\\one", 6));
+    BuildOriginalIndex(&tree, &index);
+    OriginalIndex search = index;
+    search.files = search.folders = nullptr;  // what stands in when the tables cannot be had
+    for (const OriginalIndex* which : {&index, &search}) {
+        uint32_t x = FindOriginalFolder(which, ROOT_FOLDER, "x", 1);
+        ASSERT_NE(NO_INDEX, x);
+        EXPECT_EQ(later, FindOriginal(which, x, "one", 3));
+        EXPECT_EQ(1u, FindOriginal(which, ROOT_FOLDER, "two", 3));
+        EXPECT_EQ(2u, FindOriginal(which, ROOT_FOLDER, "Two", 3));
+        EXPECT_EQ(NO_INDEX, FindOriginal(which, ROOT_FOLDER, "TWO", 3));
+        EXPECT_EQ(NO_INDEX, FindOriginal(which, x, "on", 2));
+        EXPECT_EQ(NO_INDEX, FindOriginal(which, ROOT_FOLDER, "one", 3));  // right name, wrong folder
+        EXPECT_EQ(NO_INDEX, FindOriginalFolder(which, ROOT_FOLDER, "X", 1));
+        // Modded folders match folder by folder from the root: x/y/z's parent x/y is there, it is not.
+        uint32_t z = FileAt(&modded, 0)->folder;
+        EXPECT_EQ(NO_INDEX, MatchFolder(which, &modded, z));
+        EXPECT_EQ(FindOriginalFolder(which, x, "y", 1), MatchFolder(which, &modded, FolderAt(&modded, z)->parent));
+        EXPECT_EQ(NO_INDEX, MatchFolder(which, &modded, FileAt(&modded, 1)->folder));
+        EXPECT_EQ(ROOT_FOLDER, MatchFolder(which, &modded, ROOT_FOLDER));
     }
     ReleaseOriginalIndex(&index);
-    ReleaseFileList(&list);
+    ReleaseFileTree(&tree);
+    ReleaseFileTree(&modded);
 }
 
-TEST(FindOriginal, EmptyOriginalListFindsNothing) {
-    FileList list = NewFileList();
-    OriginalIndex index;
-    BuildOriginalIndex(list, 4, &index);
-    EXPECT_EQ(nullptr, FindOriginal(&index, "/a", 2));
-    ReleaseOriginalIndex(&index);
-    ReleaseFileList(&list);
+TEST(FindOriginal, EmptyOriginalTreeFindsNothing) {
+    FileTree rootless, empty, modded;
+    InitFileTree(&rootless, false);  // its root could not be listed
+    MakeTree(&empty, {});
+    MakeTree(&modded, {"a"});
+    for (FileTree* tree : {&rootless, &empty}) {
+        OriginalIndex index;
+        BuildOriginalIndex(tree, &index);
+        uint32_t folder = MatchFolder(&index, &modded, ROOT_FOLDER);
+        EXPECT_EQ(tree == &empty ? ROOT_FOLDER : NO_INDEX, folder);
+        if (folder != NO_INDEX) {
+            EXPECT_EQ(NO_INDEX, FindOriginal(&index, folder, "a", 1));
+        }
+        ReleaseOriginalIndex(&index);
+        ReleaseFileTree(tree);
+    }
+    ReleaseFileTree(&modded);
 }
 
 TEST(FindOriginal, ManyFilesAreAllFound) {
     std::vector<std::string> paths;
-    for (int i = 0; i < 5000; ++i) paths.push_back("root/d" + std::to_string(i % 37) + "/f" + std::to_string(i));
-    FileList list = MakeList(paths);
+    for (int i = 0; i < 5000; ++i) paths.push_back("d" + std::to_string(i % 37) + "/f" + std::to_string(i));
+    FileTree tree;
+    MakeTree(&tree, paths);
     OriginalIndex index;
-    BuildOriginalIndex(list, 4, &index);
-    for (const std::string& path : paths) {
-        FileNode* found = FindOriginal(&index, path.c_str() + 4, path.size() - 4);
-        ASSERT_NE(nullptr, found);
-        EXPECT_EQ(path, found->path);
+    BuildOriginalIndex(&tree, &index);
+    for (uint32_t i = 0; i < paths.size(); ++i) {
+        std::string folder = "d" + std::to_string(i % 37);
+        std::string name = "f" + std::to_string(i);
+        uint32_t found = FindOriginalFolder(&index, ROOT_FOLDER, folder.c_str(), folder.size());
+        ASSERT_NE(NO_INDEX, found);
+        EXPECT_EQ(i, FindOriginal(&index, found, name.c_str(), name.size()));
     }
     ReleaseOriginalIndex(&index);
-    ReleaseFileList(&list);
+    ReleaseFileTree(&tree);
 }

@@ -18,14 +18,17 @@ struct IndexRun {
     uint32_t counted = 0;
 
     IndexRun(const std::string& root, bool original, const std::string& relativeTo = "") {
+        FileTree tree;
+        InitFileTree(&tree, !original);
         Job.Result = &result;
-        Job.CurrentList = NewFileList();
+        Job.CurrentTree = &tree;
         Job.CountingFiles = original ? 1 : 0;
         Job.OriginalCount = 0;
         IndexTree(root.c_str());
         counted = Job.OriginalCount;
-        paths = RelativePaths(Job.CurrentList, relativeTo.empty() ? root : relativeTo);
-        ReleaseFileList(&Job.CurrentList);
+        paths = RelativePaths(&tree, relativeTo.empty() ? root : relativeTo);
+        ReleaseFileTree(&tree);
+        Job.CurrentTree = nullptr;
         Job.CountingFiles = 0;
         Job.Result = nullptr;
     }
@@ -86,18 +89,25 @@ TEST(IndexTree, CountsOnlyWhileIndexingTheOriginalTree) {
     EXPECT_EQ(3u, modded.paths.size());
 }
 
-TEST(IndexTree, RecordsSizesFromTheListing) {
+TEST(IndexTree, RecordsSizesAndStampsFromTheListing) {
     TempDir dir;
     WriteFile(dir / "five", "12345");
     WriteFile(dir / "none", "");
     JobResult result = {};
+    FileTree tree;
+    InitFileTree(&tree, true);
     Job.Result = &result;
-    Job.CurrentList = NewFileList();
+    Job.CurrentTree = &tree;
     Job.CountingFiles = 0;
     IndexTree(dir.path.c_str());
-    for (FileNode* node = Job.CurrentList; !IsSentinel(node); node = node->next)
-        EXPECT_EQ(strstr(node->path, "five") ? 5u : 0u, node->size) << node->path;
-    ReleaseFileList(&Job.CurrentList);
+    ASSERT_EQ(2u, FileCount(&tree));
+    for (uint32_t file = 0; file < FileCount(&tree); ++file) {
+        const char* name = NameAt(&tree, FileAt(&tree, file)->name);
+        EXPECT_EQ(strcmp(name, "five") == 0 ? 5u : 0u, FileSize(&tree, file)) << name;
+        EXPECT_NE(0u, StampOf(&tree, file)) << name;
+    }
+    ReleaseFileTree(&tree);
+    Job.CurrentTree = nullptr;
     ReleaseJobResult(&result);
 }
 

@@ -33,12 +33,16 @@ static std::string Lower(std::string text) {
 // The full paths that IndexTree pushes for `root`, from the head.
 static Paths IndexPaths(const std::string& root, JobResult* result) {
     Job.Result = result;
-    Job.CurrentList = NewFileList();
+    FileTree tree;
+    InitFileTree(&tree, false);
+    Job.CurrentTree = &tree;
     Job.CountingFiles = 0;
     IndexTree(root.c_str());
     Paths paths;
-    for (FileNode* node = Job.CurrentList; !IsSentinel(node); node = node->next) paths.push_back(node->path);
-    ReleaseFileList(&Job.CurrentList);
+    char path[PATH_BUFFER_SIZE];
+    for (uint32_t file = FileCount(&tree); file-- > 0;) paths.push_back(std::string(path, FilePath(&tree, file, path)));
+    ReleaseFileTree(&tree);
+    Job.CurrentTree = nullptr;
     Job.Result = nullptr;
     std::sort(paths.begin(), paths.end());
     return paths;

@@ -296,12 +296,25 @@ OrderedListing::~OrderedListing() {
     Sys.listFolder = PlatformCalls.listFolder;
 }
 
-std::vector<std::string> RelativePaths(FileList list, const std::string& root) {
+static std::string RelativeTo(const FileTree* tree, uint32_t file, const std::string& root) {
+    char path[PATH_BUFFER_SIZE];
+    std::string relative = std::string(path, FilePath(tree, file, path)).substr(root.size());
+    std::replace(relative.begin(), relative.end(), PathSeparator(), '/');
+    return relative;
+}
+
+std::vector<std::string> RelativePaths(const FileTree* tree, const std::string& root) {
     std::vector<std::string> paths;
-    for (FileNode* node = list; node && !IsSentinel(node); node = node->next) {
-        std::string relative = std::string(node->path).substr(root.size());
-        std::replace(relative.begin(), relative.end(), PathSeparator(), '/');
-        paths.push_back(relative);
+    for (uint32_t file = FileCount(tree); file-- > 0;) paths.push_back(RelativeTo(tree, file, root));
+    return paths;
+}
+
+std::vector<std::string> ChangedPaths(const JobResult& result, const std::string& root) {
+    std::vector<std::string> paths;
+    for (uint32_t at = result.changedList.count; at-- > 0;) {
+        const ChangedFile* changed = ChangedAt(&result.changedList, at);
+        paths.push_back(std::string((changed->flags & CHANGED_NEW) ? "A " : "M ") +
+                        RelativeTo(&result.moddedTree, changed->file, root));
     }
     return paths;
 }

@@ -88,5 +88,10 @@ struct OrderedListing {
     ~OrderedListing();
 };
 
-// The paths of a list from its head, relative to `root` with '/' separators.
-std::vector<std::string> RelativePaths(FileList list, const std::string& root);
+// The paths of a tree's files in list order (newest first), relative to
+// `root` with '/' separators.
+std::vector<std::string> RelativePaths(const FileTree* tree, const std::string& root);
+
+// A handed-over changed list in copy order, as "A /path" (new) or
+// "M /path" (changed), relative to `root` with '/' separators.
+std::vector<std::string> ChangedPaths(const JobResult& result, const std::string& root);
