@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "comparepool.h"
 #include "copyqueue.h"
 #include "job.h"
 #include "report.h"
@@ -72,7 +73,7 @@ bool ChunksEqual(const unsigned char* original, const unsigned char* modded, siz
 }
 
 Comparison CompareFiles(const char* original, const char* modded, unsigned char* originalChunk,
-                        unsigned char* moddedChunk, SysError* error, const char** failedPath,
+                        unsigned char* moddedChunk, size_t chunkSize, SysError* error, const char** failedPath,
                         uint64_t* bytesRead) {
     *error = 0;
     *failedPath = modded;
@@ -89,16 +90,16 @@ Comparison CompareFiles(const char* original, const char* modded, unsigned char*
     while (!*error) {
         size_t originalGot = 0;
         size_t moddedGot = 0;
-        *error = Sys.readFile(originalFile, originalChunk, CHUNK_SIZE, &originalGot);
+        *error = Sys.readFile(originalFile, originalChunk, chunkSize, &originalGot);
         if (*error) *failedPath = original;
-        else *error = Sys.readFile(moddedFile, moddedChunk, CHUNK_SIZE, &moddedGot);
+        else *error = Sys.readFile(moddedFile, moddedChunk, chunkSize, &moddedGot);
         if (*error) break;
         *bytesRead += originalGot + moddedGot;
         if (originalGot != moddedGot || !ChunksEqual(originalChunk, moddedChunk, moddedGot)) {
             outcome = FILES_DIFFER;
             break;
         }
-        if (moddedGot < CHUNK_SIZE) {  // both ended here
+        if (moddedGot < chunkSize) {  // both ended here
             outcome = FILES_EQUAL;
             break;
         }
@@ -126,33 +127,59 @@ static void PushChanged(FileNode* modded, bool isNew) {
     if (!Job.DryRun) QueueCopy(node);
 }
 
+// What the scan does with one modded file, decided from the listing alone.
+enum PairKind { PAIR_NEW, PAIR_RESIZED, PAIR_TO_READ };
+
+static PairKind MatchPair(const OriginalIndex* index, const FileNode* modded, FileNode** original) {
+    const char* relative = RelativePath(modded, Job.ModdedRootLength);
+    *original = FindOriginal(index, relative, modded->length - Job.ModdedRootLength);
+    if (!*original) return PAIR_NEW;
+    if ((*original)->size != modded->size) return PAIR_RESIZED;  // no need to read a byte
+    return PAIR_TO_READ;
+}
+
 void DeepScan() {
-    unsigned char* originalChunk = AllocateChunk(CHUNK_SIZE);
-    unsigned char* moddedChunk = AllocateChunk(CHUNK_SIZE);
     OriginalIndex index;
     BuildOriginalIndex(Job.OriginalList, Job.OriginalRootLength, &index);
+    StartComparePool(Job.Comparers);
 
+    // `ahead` runs in front of `modded`: every pair before it that needs
+    // reading is in the pool's hands. Both walk the list in its order, so
+    // the outcomes come back in the order the pairs were handed over.
+    FileNode* ahead = Job.ModdedList;
     for (FileNode* modded = Job.ModdedList; !IsSentinel(modded) && !JobAbandoned(); modded = modded->next) {
-        const char* relative = RelativePath(modded, Job.ModdedRootLength);
-        FileNode* original = FindOriginal(&index, relative, modded->length - Job.ModdedRootLength);
-        if (!original) {
+        // Phase A: match and the size short-cut, in list order, handing the
+        // pairs to read to the pool while its window has room. When nothing
+        // is in flight there is always room, so `modded` itself is handed
+        // over before its outcome is asked for.
+        for (; !IsSentinel(ahead); ahead = ahead->next) {
+            FileNode* original;
+            if (MatchPair(&index, ahead, &original) != PAIR_TO_READ) continue;
+            if (!RoomForPair(ahead->size)) break;
+            SubmitPair(original->path, ahead->path, ahead->size);
+        }
+
+        // Phase B: this file's verdict, in list order: changed list, copy
+        // queue, problems and position as with one read at a time.
+        FileNode* original;
+        PairKind kind = MatchPair(&index, modded, &original);
+        if (kind == PAIR_NEW) {
             PushChanged(modded, true);
-        } else if (original->size != modded->size) {
-            PushChanged(modded, false);  // no need to read a byte
+        } else if (kind == PAIR_RESIZED) {
+            PushChanged(modded, false);
         } else {
-            SysError error;
-            const char* failedPath;
-            Comparison outcome = CompareFiles(original->path, modded->path, originalChunk, moddedChunk,
-                                              &error, &failedPath, &Job.Result->bytesRead);
-            if (outcome == FILES_NOT_COMPARED)
-                RecordProblem(Job.Result, PROBLEM_COMPARE, false, error, failedPath);
-            if (outcome != FILES_EQUAL) PushChanged(modded, false);
+            PairOutcome outcome;
+            TakeOutcome(&outcome);
+            Job.Result->bytesRead += outcome.bytesRead;
+            if (outcome.comparison == FILES_NOT_COMPARED)
+                RecordProblem(Job.Result, PROBLEM_COMPARE, false, outcome.error,
+                              outcome.originalFailed ? original->path : modded->path);
+            if (outcome.comparison != FILES_EQUAL) PushChanged(modded, false);
         }
         ++Job.ScanPosition;
         SetProgressPosition(Job.ScanPosition);
     }
 
+    StopComparePool();
     ReleaseOriginalIndex(&index);
-    FreeChunk(originalChunk);
-    FreeChunk(moddedChunk);
 }
