@@ -371,12 +371,15 @@ TEST(ComparisonPool, InterruptionMidScanStartsNoCopyAndLeavesNoTemporaryFile) {
         }
         OrderedListing listing(order);  // scanned from f39 down
         ReadHooks hooks;
-        static std::atomic<bool> abandoned;
+        static std::atomic<bool> abandoning, abandoned;
         static std::atomic<int> startedAfter;
-        abandoned = false;
+        abandoning = abandoned = false;
         startedAfter = 0;
         BeforeRead = [](const std::string& path) -> SysError {
-            if (Contains(path, "f20") && !abandoned.exchange(true)) AbandonJob();
+            if (Contains(path, "f20") && !abandoning.exchange(true)) {
+                AbandonJob();
+                abandoned = true;  // from here on no copy may start
+            }
             return 0;
         };
         Sys.copyFile = [](const CopyRequest* request, uint64_t* copied) -> SysError {
