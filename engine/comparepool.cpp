@@ -119,7 +119,7 @@ void StartComparePool(unsigned comparers) {
     ComparerCount = 0;
     BigOriginal = AllocateChunk(BIG_CHUNK_SIZE);
     BigModded = AllocateChunk(BIG_CHUNK_SIZE);
-    Slots = comparers > 1 ? (PairSlot*)calloc(WINDOW_PAIRS, sizeof(PairSlot)) : nullptr;
+    Slots = comparers > 1 ? (PairSlot*)calloc(128, sizeof(PairSlot)) : nullptr;
     if (!Slots) {
         // One read in flight, on this thread, as asked or as memory allows.
         Slots = &InlineSlot;
@@ -129,13 +129,15 @@ void StartComparePool(unsigned comparers) {
         return;
     }
     Window = WINDOW_PAIRS;
+    if (getenv("MX_WINDOW")) Window = (uint32_t)atoi(getenv("MX_WINDOW"));  // TEMPORARY (<= WINDOW_PAIRS alloc!)
     for (unsigned i = 0; i < comparers; ++i) Comparers[ComparerCount++] = std::thread(ComparerLoop);
 }
 
 bool RoomForPair(uint64_t size) {
     if (Submitted == Taken) return true;
     uint64_t hint = ComparerCount ? 2 * (size < HINT_PER_FILE ? size : HINT_PER_FILE) : 0;
-    return Submitted - Taken < Window && HintedBytes + hint <= WINDOW_HINT_BYTES;
+    static uint64_t limit = getenv("MX_HINTMB") ? (uint64_t)atoi(getenv("MX_HINTMB")) << 20 : WINDOW_HINT_BYTES;
+    return Submitted - Taken < Window && HintedBytes + hint <= limit;
 }
 
 static bool CopyPath(const char* path, char* into) {

@@ -348,7 +348,7 @@ TEST(ComparisonPool, PairsThatFinishOutOfOrderGiveTheSameListPositionsProblemsAn
     EXPECT_EQ(one.problems, pooled.problems);
     EXPECT_EQ(one.mod, pooled.mod);
     // One read failure is that pair's alone: a warning, and the file copied as changed.
-    EXPECT_EQ("warning " + t.modded + Native("/broken") + ": ", pooled.problems.substr(0, pooled.problems.find(':') + 2));
+    EXPECT_EQ("warning " + t.modded + Native("/broken") + ": ", pooled.problems.substr(0, pooled.problems.find(": ") + 2));
     EXPECT_EQ(1, std::count(pooled.problems.begin(), pooled.problems.end(), '\n'));
     EXPECT_EQ((std::vector<std::string>{"A /new2", "M /d3", "M /big", "M /broken", "M /resized", "A /new1", "M /d2",
                                         "M /d1", "M /fast"}),
@@ -394,7 +394,9 @@ TEST(ComparisonPool, InterruptionMidScanStartsNoCopyAndLeavesNoTemporaryFile) {
         auto scanStart = std::find(t.recorder.events.begin(), t.recorder.events.end(), "status 4");
         auto scanEnd = std::find(scanStart, t.recorder.events.end(), "status 5");
         EXPECT_LE(scanEnd - scanStart - 1, 25) << comparers;
-        if (comparers == 1) EXPECT_EQ("position 25", *(scanEnd - 1));
+        if (comparers == 1) {
+            EXPECT_EQ("position 25", *(scanEnd - 1));
+        }
         for (const std::string& file : ListTree(t.destination)) {
             EXPECT_FALSE(IsTemporaryName(std::filesystem::path(file).filename().string().c_str())) << file;
             EXPECT_EQ(ReadFile(t.modded + Native(file.substr(4))), ReadFile(t.destination + Native("/" + file))) << file;
