@@ -50,9 +50,8 @@ static unsigned char* BigModded;
 static unsigned char* InlineOriginal;
 static unsigned char* InlineModded;
 
-static bool TmpNoHint, TmpBigShared, TmpBigSmallChunk;  // TEMPORARY measurement knobs
 static bool IsBig(const PairSlot* slot) {
-    return !TmpBigShared && slot->size >= BIG_PAIR_SIZE;
+    return slot->size >= BIG_PAIR_SIZE;
 }
 
 static void ComparePair(PairSlot* slot, unsigned char* originalChunk, unsigned char* moddedChunk) {
@@ -64,7 +63,7 @@ static void ComparePair(PairSlot* slot, unsigned char* originalChunk, unsigned c
         return;
     }
     size_t chunkSize = CHUNK_SIZE;
-    if (IsBig(slot) && !TmpBigSmallChunk && BigOriginal && BigModded) {
+    if (IsBig(slot) && BigOriginal && BigModded) {
         originalChunk = BigOriginal;
         moddedChunk = BigModded;
         chunkSize = BIG_CHUNK_SIZE;
@@ -110,7 +109,6 @@ static void ComparerLoop() {
 }
 
 void StartComparePool(unsigned comparers) {
-    TmpNoHint = getenv("MX_NOHINT"); TmpBigShared = getenv("MX_BIGSHARED"); TmpBigSmallChunk = getenv("MX_BIGSMALL");
     if (comparers == 0) comparers = DEFAULT_COMPARERS;
     if (comparers > MAX_COMPARERS) comparers = MAX_COMPARERS;
     Submitted = Started = Taken = HintedBytes = 0;
@@ -119,7 +117,7 @@ void StartComparePool(unsigned comparers) {
     ComparerCount = 0;
     BigOriginal = AllocateChunk(BIG_CHUNK_SIZE);
     BigModded = AllocateChunk(BIG_CHUNK_SIZE);
-    Slots = comparers > 1 ? (PairSlot*)calloc(128, sizeof(PairSlot)) : nullptr;
+    Slots = comparers > 1 ? (PairSlot*)calloc(WINDOW_PAIRS, sizeof(PairSlot)) : nullptr;
     if (!Slots) {
         // One read in flight, on this thread, as asked or as memory allows.
         Slots = &InlineSlot;
@@ -129,15 +127,13 @@ void StartComparePool(unsigned comparers) {
         return;
     }
     Window = WINDOW_PAIRS;
-    if (getenv("MX_WINDOW")) Window = (uint32_t)atoi(getenv("MX_WINDOW"));  // TEMPORARY (<= WINDOW_PAIRS alloc!)
     for (unsigned i = 0; i < comparers; ++i) Comparers[ComparerCount++] = std::thread(ComparerLoop);
 }
 
 bool RoomForPair(uint64_t size) {
     if (Submitted == Taken) return true;
     uint64_t hint = ComparerCount ? 2 * (size < HINT_PER_FILE ? size : HINT_PER_FILE) : 0;
-    static uint64_t limit = getenv("MX_HINTMB") ? (uint64_t)atoi(getenv("MX_HINTMB")) << 20 : WINDOW_HINT_BYTES;
-    return Submitted - Taken < Window && HintedBytes + hint <= limit;
+    return Submitted - Taken < Window && HintedBytes + hint <= WINDOW_HINT_BYTES;
 }
 
 static bool CopyPath(const char* path, char* into) {
@@ -172,7 +168,7 @@ void SubmitPair(const char* original, const char* modded, uint64_t size) {
         }
     }
     // It waits behind the pairs in flight: its first bytes can come in meanwhile.
-    if (!slot->tooLong && !TmpNoHint) {
+    if (!slot->tooLong) {
         uint64_t ahead = size < HINT_PER_FILE ? size : HINT_PER_FILE;
         Sys.adviseWillNeed(slot->original, ahead);  // a failure shows again at the real open, and is recorded there
         Sys.adviseWillNeed(slot->modded, ahead);

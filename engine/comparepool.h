@@ -31,9 +31,9 @@ const size_t BIG_CHUNK_SIZE = 4u << 20;
 
 // The read-ahead window: pairs handed over and not yet taken back, and the
 // bytes asked ahead for them.
-enum { WINDOW_PAIRS = 32 };
+enum { WINDOW_PAIRS = 48 };
 const uint64_t HINT_PER_FILE = 2u << 20;
-const uint64_t WINDOW_HINT_BYTES = 32u << 20;
+const uint64_t WINDOW_HINT_BYTES = 48u << 20;
 
 // How one pair's comparison ended.
 struct PairOutcome {

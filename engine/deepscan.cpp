@@ -163,7 +163,6 @@ void DeepScan() {
         // queue, problems and position as with one read at a time.
         FileNode* original;
         PairKind kind = MatchPair(&index, modded, &original);
-        if (kind != PAIR_TO_READ && !Job.DryRun && getenv("MX_COPYHINT")) Sys.adviseWillNeed(modded->path, modded->size < (2u<<20) ? modded->size : (2u<<20));  // TEMPORARY
         if (kind == PAIR_NEW) {
             PushChanged(modded, true);
         } else if (kind == PAIR_RESIZED) {

@@ -17,13 +17,7 @@ static void IgnoreEnabled(void*, int) {}
 // For a caller that wants no reports at all.
 static const ReportOps NoReports = {IgnoreStatus, IgnoreCount, IgnoreCount, IgnoreEnabled};
 
-#include <chrono>
-#include <stdio.h>
 void ReportStatus(int statusCode) {
-    if (getenv("MX_TRACE")) {  // TEMPORARY phase timing
-        static auto t0 = std::chrono::steady_clock::now();
-        fprintf(stderr, "status %d at %.3f\n", statusCode, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-    }
     Job.Report->reportStatus(Job.MainWindow, statusCode);
 }
 
