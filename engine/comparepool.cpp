@@ -7,7 +7,6 @@
 #include <mutex>
 #include <thread>
 
-#include "copyqueue.h"
 
 enum SlotState : uint8_t { SLOT_WAITING, SLOT_RUNNING, SLOT_DONE };
 
@@ -94,8 +93,10 @@ static void ComparerLoop() {
         ++Running;
         BigRunning = big;
         hold.unlock();
-        if (JobAbandoned()) slot->outcome = PairOutcome{FILES_NOT_COMPARED, ENGINE_ABANDONED, false, 0};
-        else ComparePair(slot, originalChunk, moddedChunk);  // null chunks: ENGINE_OUT_OF_MEMORY, the pair's alone
+        // Null chunks fail this pair alone (ENGINE_OUT_OF_MEMORY). An
+        // abandoned job needs no stop here: the scan stops taking outcomes
+        // and StopComparePool starts nothing more.
+        ComparePair(slot, originalChunk, moddedChunk);
         hold.lock();
         slot->state = SLOT_DONE;
         --Running;
