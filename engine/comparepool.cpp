@@ -42,9 +42,12 @@ static bool Stopping;
 static std::thread Comparers[MAX_COMPARERS];
 static unsigned ComparerCount;  // 0: pairs are read on the scan's thread
 
-// For the big pair of the moment; null: big pairs use the comparer's chunks.
+// For the big pair of the moment, made when the first one comes (a tree of
+// small files never pays for them) by the one comparer that may read a big
+// pair; null after a failed try: big pairs use the comparer's chunks.
 static unsigned char* BigOriginal;
 static unsigned char* BigModded;
+static bool BigTried;
 // The scan's thread's own chunks, when there are no comparers.
 static unsigned char* InlineOriginal;
 static unsigned char* InlineModded;
@@ -62,6 +65,11 @@ static void ComparePair(PairSlot* slot, unsigned char* originalChunk, unsigned c
         return;
     }
     size_t chunkSize = CHUNK_SIZE;
+    if (IsBig(slot) && !BigTried) {
+        BigTried = true;
+        BigOriginal = AllocateChunk(BIG_CHUNK_SIZE);
+        BigModded = AllocateChunk(BIG_CHUNK_SIZE);
+    }
     if (IsBig(slot) && BigOriginal && BigModded) {
         originalChunk = BigOriginal;
         moddedChunk = BigModded;
@@ -116,8 +124,7 @@ void StartComparePool(unsigned comparers) {
     Running = 0;
     BigRunning = Stopping = false;
     ComparerCount = 0;
-    BigOriginal = AllocateChunk(BIG_CHUNK_SIZE);
-    BigModded = AllocateChunk(BIG_CHUNK_SIZE);
+    BigTried = false;
     Slots = comparers > 1 ? (PairSlot*)calloc(WINDOW_PAIRS, sizeof(PairSlot)) : nullptr;
     if (!Slots) {
         // One read in flight, on this thread, as asked or as memory allows.
