@@ -7,7 +7,6 @@
 #include <mutex>
 #include <thread>
 
-
 enum SlotState : uint8_t { SLOT_WAITING, SLOT_RUNNING, SLOT_DONE };
 
 // One pair handed over: its own copies of the paths, so the caller's
