@@ -127,6 +127,14 @@ static void PushChanged(FileNode* modded, bool isNew) {
     if (!Job.DryRun) QueueCopy(node);
 }
 
+// A new or resized file is copied without being compared, so its copy is
+// the first read of it, perhaps from a disk that does not hold it in
+// memory. Asking for its first bytes now lets that read overlap the copies
+// queued before it. Only a hint: the copy records whatever fails.
+static void HintCopySource(const FileNode* modded) {
+    Sys.adviseWillNeed(modded->path, modded->size < HINT_PER_FILE ? modded->size : HINT_PER_FILE);
+}
+
 // What the scan does with one modded file, decided from the listing alone.
 enum PairKind { PAIR_NEW, PAIR_RESIZED, PAIR_TO_READ };
 
@@ -163,6 +171,7 @@ void DeepScan() {
         // queue, problems and position as with one read at a time.
         FileNode* original;
         PairKind kind = MatchPair(&index, modded, &original);
+        if (kind != PAIR_TO_READ && !Job.DryRun) HintCopySource(modded);
         if (kind == PAIR_NEW) {
             PushChanged(modded, true);
         } else if (kind == PAIR_RESIZED) {
