@@ -1,6 +1,6 @@
 // readlimit: the floor of the benchmark.
 //
-//   readlimit [-q] [-l] [--overlap] [--expected FILE] ORIGINAL MODDED DESTINATION
+//   readlimit [-q] [-l] [--overlap] [--readers N] [--expected FILE] ORIGINAL MODDED DESTINATION
 //
 // With --expected FILE (lines "A path" / "M path", as gentrees writes them):
 // walks ORIGINAL, then MODDED (opendir/readdir/fstatat), reading every byte
@@ -12,6 +12,10 @@
 // --overlap (with --expected only) copies on a second thread while the
 // main thread reads: the floor for a tool that overlaps its writing with
 // its reading, about the larger of the two instead of their sum.
+//
+// --readers N (with --expected only) reads with N threads at once, file by
+// file from one shared list of both trees: what a disk that is not in the
+// page cache gives when it has N reads in flight (the cold benchmark's floor).
 //
 // Without --expected it finds the changes itself: walks MODDED and reads
 // each file together with its counterpart in ORIGINAL to the end, comparing
@@ -71,20 +75,36 @@ ssize_t ReadFull(int fd, unsigned char* into, size_t size) {
     return (ssize_t)got;
 }
 
-void ReadWhole(const std::string& path) {
+void ReadWhole(const std::string& path, unsigned char* into = nullptr, uint64_t* bytes = nullptr) {
+    if (!into) into = buffer;
+    if (!bytes) bytes = &totals.bytesRead;
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return Fail(path, errno);
     for (;;) {
-        ssize_t n = ReadFull(fd, buffer, CHUNK);
+        ssize_t n = ReadFull(fd, into, CHUNK);
         if (n < 0) {
             Fail(path, errno);
             break;
         }
-        totals.bytesRead += (uint64_t)n;
+        *bytes += (uint64_t)n;
         if ((size_t)n < CHUNK) break;
     }
     close(fd);
-    ++totals.filesRead;
+}
+
+// Reads every file of `paths` with `readers` threads, each taking the next.
+void ReadAllParallel(const std::vector<std::string>& paths, unsigned readers) {
+    std::atomic<size_t> next{0};
+    std::vector<uint64_t> bytes(readers, 0);
+    std::vector<std::thread> threads;
+    for (unsigned r = 0; r < readers; ++r)
+        threads.emplace_back([&, r] {
+            std::vector<unsigned char> own(CHUNK);
+            for (size_t i; (i = next++) < paths.size();) ReadWhole(paths[i], own.data(), &bytes[r]);
+        });
+    for (std::thread& thread : threads) thread.join();
+    for (uint64_t b : bytes) totals.bytesRead += b;
+    totals.filesRead += paths.size();
 }
 
 // Calls `onFile(relative)` for every regular file below root/relative.
@@ -242,7 +262,7 @@ bool Differs(const std::string& original, const std::string& modded, bool* isNew
 
 int Usage(const char* why) {
     if (why) fprintf(stderr, "readlimit: %s\n", why);
-    fprintf(stderr, "usage: readlimit [-q] [-l] [--overlap] [--expected FILE] ORIGINAL MODDED DESTINATION\n");
+    fprintf(stderr, "usage: readlimit [-q] [-l] [--overlap] [--readers N] [--expected FILE] ORIGINAL MODDED DESTINATION\n");
     return 2;
 }
 
@@ -255,18 +275,21 @@ std::string WithoutTrailingSlash(std::string path) {
 
 int main(int argc, char** argv) {
     bool quiet = false, list = false, overlap = false;
+    unsigned readers = 0;
     const char* expectedPath = nullptr;
     std::vector<std::string> folders;
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "-q") == 0) quiet = true;
         else if (strcmp(argv[i], "-l") == 0) list = true;
         else if (strcmp(argv[i], "--overlap") == 0) overlap = true;
+        else if (strcmp(argv[i], "--readers") == 0 && i + 1 < argc) readers = (unsigned)atoi(argv[++i]);
         else if (strcmp(argv[i], "--expected") == 0 && i + 1 < argc) expectedPath = argv[++i];
         else if (argv[i][0] == '-' && argv[i][1]) return Usage("unknown option");
         else folders.push_back(WithoutTrailingSlash(argv[i]));
     }
     if (folders.size() != 3) return Usage("three folders are needed");
     if (overlap && !expectedPath) return Usage("--overlap needs --expected");
+    if (readers && (!expectedPath || overlap)) return Usage("--readers needs --expected and no --overlap");
     const std::string& original = folders[0];
     const std::string& modded = folders[1];
     const std::string data = folders[2] + "/Data";
@@ -296,10 +319,25 @@ int main(int argc, char** argv) {
                     CopyOne(modded + "/" + relative, data + "/" + relative, copyBuffer.data());
             });
         }
-        auto readOriginal = [&](const std::string& relative) { ReadWhole(original + "/" + relative); };
-        auto readModded = [&](const std::string& relative) { ReadWhole(modded + "/" + relative); };
-        Walk(original, "", readOriginal);
-        Walk(modded, "", readModded);
+        if (readers) {
+            std::vector<std::string> paths;
+            auto collectOriginal = [&](const std::string& relative) { paths.push_back(original + "/" + relative); };
+            auto collectModded = [&](const std::string& relative) { paths.push_back(modded + "/" + relative); };
+            Walk(original, "", collectOriginal);
+            Walk(modded, "", collectModded);
+            ReadAllParallel(paths, readers);
+        } else {
+            auto readOriginal = [&](const std::string& relative) {
+                ReadWhole(original + "/" + relative);
+                ++totals.filesRead;
+            };
+            auto readModded = [&](const std::string& relative) {
+                ReadWhole(modded + "/" + relative);
+                ++totals.filesRead;
+            };
+            Walk(original, "", readOriginal);
+            Walk(modded, "", readModded);
+        }
         if (overlap) {
             copier.join();
             toCopy.clear();  // done

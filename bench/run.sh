@@ -3,18 +3,21 @@
 #
 #   bench/run.sh BUILD_DIR [WORK_DIR] [--files N] [--scale F] [--runs N] [--seed N] [--keep]
 #   bench/run.sh BUILD_DIR [WORK_DIR] --memory [--sizes "N ..."] [--baseline BUILD_DIR] [--runs N] [--seed N] [--keep]
+#   bench/run.sh BUILD_DIR [WORK_DIR] --cold [--baseline BUILD2] [--jobs N] [--runs N] [--files N] ...
 #
 # BUILD_DIR holds modextract, gentrees and readlimit. WORK_DIR holds the
 # trees and the destinations (one file system for all); without it a fresh
 # folder is made under /var/tmp and removed at the end (unless --keep).
 # Trees in a given WORK_DIR are kept and reused while seed, files and scale
-# are the same. --baseline runs a second modextract (another build) beside
-# the first in the memory benchmark.
+# are the same. --baseline adds a second modextract (another build, BUILD2)
+# beside the first, in the memory and the cold benchmarks. --cold (root
+# only) empties the page cache before every run; --jobs N is passed to
+# modextract.
 set -euo pipefail
 export LC_ALL=C
 
 usage() {  # usage [STATUS]
-    sed -n '4,12p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '4,16p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit "${1:-2}"
 }
 
@@ -25,10 +28,12 @@ SCALE=1
 RUNS=5
 SEED=1
 MEMORY=0
+COLD=0
+BASELINE=""
+JOBS=""
 KEEP=0
 MEM_SIZES=(100000 250000 500000 1000000)
 RSS_TARGET_KIB=$((160 * 1024))
-BASELINE=""
 FLAT=0
 
 while (($#)); do
@@ -40,6 +45,8 @@ while (($#)); do
     --memory) MEMORY=1; FLAT=1; shift ;;
     --sizes) read -r -a MEM_SIZES <<<"${2:?}"; shift 2 ;;
     --baseline) BASELINE=${2:?}; shift 2 ;;
+    --cold) COLD=1; shift ;;
+    --jobs) JOBS=${2:?}; shift 2 ;;
     --keep) KEEP=1; shift ;;
     -h | --help) usage 0 ;;
     -*) echo "run.sh: unknown option $1" >&2; usage ;;
@@ -53,6 +60,10 @@ while (($#)); do
 done
 [[ -n $BUILD ]] || usage
 [[ $RUNS =~ ^[1-9][0-9]*$ ]] || { echo "run.sh: --runs must be a positive number" >&2; exit 2; }
+if ((COLD)) && [[ $(id -u) != 0 ]]; then
+    echo "run.sh: --cold empties the page cache (/proc/sys/vm/drop_caches), which needs root; not run" >&2
+    exit 2
+fi
 
 find_tool() {
     local dir
@@ -63,12 +74,14 @@ find_tool() {
     exit 2
 }
 MODEXTRACT=$(find_tool modextract)
+MODEXTRACT_BASE=""
+if [[ -n $BASELINE ]]; then
+    MODEXTRACT_BASE=$(BUILD=$BASELINE find_tool modextract)
+fi
+JOBS_ARGS=()
+[[ -z $JOBS ]] || JOBS_ARGS=(--jobs "$JOBS")
 GENTREES=$(find_tool gentrees)
 READLIMIT=$(find_tool readlimit)
-BASE_MODEXTRACT=""
-if [[ -n $BASELINE ]]; then
-    BASE_MODEXTRACT=$(BUILD=$BASELINE find_tool modextract)
-fi
 if ! command -v rsync >/dev/null; then
     echo "run.sh: rsync is missing (apt-get install -y rsync)" >&2
     exit 2
@@ -184,7 +197,15 @@ run_timed() {
     case "$name" in
     modextract)
         t0=$(date +%s%N)
-        "$MODEXTRACT" -q "$ORIG" "$MOD" "$dest" || status=$?
+        "$MODEXTRACT" -q "${JOBS_ARGS[@]}" "$ORIG" "$MOD" "$dest" || status=$?
+        t1=$(date +%s%N) ;;
+    baseline)
+        t0=$(date +%s%N)
+        "$MODEXTRACT_BASE" -q "$ORIG" "$MOD" "$dest" || status=$?
+        t1=$(date +%s%N) ;;
+    readall)
+        t0=$(date +%s%N)
+        "$READLIMIT" -q --readers 16 --expected /dev/null "$ORIG" "$MOD" "$dest" || status=$?
         t1=$(date +%s%N) ;;
     rsync)
         t0=$(date +%s%N)
@@ -326,9 +347,9 @@ measured() {
     local -a command
     case "$name" in
     modextract) command=("$MODEXTRACT" -q "$ORIG" "$MOD" "$dest") ;;
-    baseline) command=("$BASE_MODEXTRACT" -q "$ORIG" "$MOD" "$dest") ;;
+    baseline) command=("$MODEXTRACT_BASE" -q "$ORIG" "$MOD" "$dest") ;;
     dry) command=("$MODEXTRACT" -n -q "$ORIG" "$MOD" "$dest") ;;
-    basedry) command=("$BASE_MODEXTRACT" -n -q "$ORIG" "$MOD" "$dest") ;;
+    basedry) command=("$MODEXTRACT_BASE" -n -q "$ORIG" "$MOD" "$dest") ;;
     rsync) command=(rsync -r --checksum --compare-dest="$ORIG" "$MOD/" "$dest/Data/") ;;
     esac
     rm -rf "$dest"
@@ -362,7 +383,7 @@ memory_bench() {
 
     echo "peak memory (MiB, /usr/bin/time's maximum resident set) and wall time (s), median of $RUNS runs;"
     echo "each size's trees are read once first, so that every run reads from the page cache"
-    echo "  dry = modextract -n; baseline = $BASE_MODEXTRACT"
+    echo "  dry = modextract -n; baseline = $MODEXTRACT_BASE"
     local header="  files/tree"
     for name in "${tools[@]}"; do header+=$(printf ' %18s' "$name"); done
     echo "$header"
@@ -420,8 +441,95 @@ memory_bench() {
     ((ok))
 }
 
+# ---- the cold-cache benchmark ----------------------------------------------
+
+drop_caches() {
+    sync
+    echo 3 >/proc/sys/vm/drop_caches
+}
+
+cold_bench() {
+    TREES=$(trees_for "$FILES" "$SCALE")
+    ORIG=$TREES/original
+    MOD=$TREES/modded
+    echo "trees: $(cat "$TREES/params.txt"); $(wc -l <"$TREES/expected.txt") new or changed files"
+    [[ -z $MODEXTRACT_BASE ]] || echo "baseline:    $MODEXTRACT_BASE"
+    [[ -z $JOBS ]] || echo "modextract runs with --jobs $JOBS"
+
+    local bytes
+    bytes=$(warm "$TREES")
+    echo "both trees: $(awk -v b="$bytes" 'BEGIN { printf "%.2f GiB", b / 2^30 }')"
+    echo "correctness:"
+    local ok=1
+    check_dry_run "$TREES" || ok=0
+
+    local tools=(modextract rsync readall) r k name dest
+    [[ -z $MODEXTRACT_BASE ]] || tools=(modextract baseline rsync readall)
+    # The untimed round checks the outputs and, as in the warm benchmark,
+    # brings the destination side's metadata into memory; the reading side
+    # is emptied from memory before every timed run.
+    echo "untimed round, checking each tool's output:"
+    for name in "${tools[@]}"; do
+        dest=$WORK/dest-$name-warm
+        rm -rf "$dest"
+        mkdir -p "$dest"
+        run_timed "$name" "$dest"
+        if [[ $name == readall ]]; then echo "  readall: reads only"
+        else check_output "$TREES" "$dest" "$name" || ok=0
+        fi
+        sync
+    done
+
+    local -A times=()
+    echo "timing: $RUNS runs, tools alternating, page cache emptied before each run"
+    echo "  readall: readlimit --readers 16, both trees read whole by 16 threads, nothing written"
+    echo "  [n]: read requests the disk served during that run"
+    for ((r = 0; r < RUNS; ++r)); do
+        local line="  run $((r + 1)):"
+        for ((k = 0; k < ${#tools[@]}; ++k)); do
+            name=${tools[(r + k) % ${#tools[@]}]}
+            dest=$WORK/dest-$name-$r
+            rm -rf "$dest"
+            mkdir -p "$dest"
+            drop_caches
+            local before
+            before=$(disk_reads)
+            run_timed "$name" "$dest"
+            times[$name]+="$ELAPSED "
+            line+=" $name $(secs "$ELAPSED") s [$(($(disk_reads) - before))],"
+            sync
+        done
+        echo "${line%,}"
+    done
+    rm -rf "$WORK"/dest-*
+    sync
+
+    echo
+    echo "medians over $RUNS cold runs ($(awk -v b="$bytes" 'BEGIN { printf "%.2f GiB", b / 2^30 }') in both trees):"
+    local -A m=()
+    for name in "${tools[@]}"; do
+        m[$name]=$(median ${times[$name]})
+        printf '  %-11s %8s s   %6s GiB/s\n' "$name" "$(secs "${m[$name]}")" \
+            "$(awk -v b="$bytes" -v t="${m[$name]}" 'BEGIN { printf "%.2f", b / 2^30 / (t / 1e9) }')"
+    done
+    local r_rs r_all
+    r_rs=$(awk -v a="${m[modextract]}" -v b="${m[rsync]}" 'BEGIN { printf "%.3f", a / b }')
+    r_all=$(awk -v a="${m[modextract]}" -v b="${m[readall]}" 'BEGIN { printf "%.3f", a / b }')
+    echo "ratios:"
+    echo "  modextract / rsync   = $r_rs   target <= 0.50   $(verdict "$r_rs" 0.50)"
+    echo "  modextract / readall = $r_all   target <= 1.00   $(verdict "$r_all" 1.00)"
+    if [[ -n $MODEXTRACT_BASE ]]; then
+        echo "  baseline / rsync     = $(awk -v a="${m[baseline]}" -v b="${m[rsync]}" 'BEGIN { printf "%.3f", a / b }')"
+        echo "  modextract / baseline = $(awk -v a="${m[modextract]}" -v b="${m[baseline]}" 'BEGIN { printf "%.3f", a / b }')"
+    fi
+    echo "correctness: $( ((ok)) && echo PASS || echo FAIL)"
+    ((ok))
+}
+
 if ((MEMORY)); then
     memory_bench
+elif ((COLD)); then
+    cold_bench
 else
     speed_bench
 fi

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "comparepool.h"
 #include "copyqueue.h"
 #include "job.h"
 #include "report.h"
@@ -154,7 +155,7 @@ bool ChunksEqual(const unsigned char* original, const unsigned char* modded, siz
 }
 
 Comparison CompareFiles(const char* original, const char* modded, unsigned char* originalChunk,
-                        unsigned char* moddedChunk, SysError* error, const char** failedPath,
+                        unsigned char* moddedChunk, size_t chunkSize, SysError* error, const char** failedPath,
                         uint64_t* bytesRead) {
     *error = 0;
     *failedPath = modded;
@@ -171,16 +172,16 @@ Comparison CompareFiles(const char* original, const char* modded, unsigned char*
     while (!*error) {
         size_t originalGot = 0;
         size_t moddedGot = 0;
-        *error = Sys.readFile(originalFile, originalChunk, CHUNK_SIZE, &originalGot);
+        *error = Sys.readFile(originalFile, originalChunk, chunkSize, &originalGot);
         if (*error) *failedPath = original;
-        else *error = Sys.readFile(moddedFile, moddedChunk, CHUNK_SIZE, &moddedGot);
+        else *error = Sys.readFile(moddedFile, moddedChunk, chunkSize, &moddedGot);
         if (*error) break;
         *bytesRead += originalGot + moddedGot;
         if (originalGot != moddedGot || !ChunksEqual(originalChunk, moddedChunk, moddedGot)) {
             outcome = FILES_DIFFER;
             break;
         }
-        if (moddedGot < CHUNK_SIZE) {  // both ended here
+        if (moddedGot < chunkSize) {  // both ended here
             outcome = FILES_EQUAL;
             break;
         }
@@ -214,42 +215,87 @@ static void PushChanged(uint32_t file, bool isNew) {
     if (!Job.DryRun) QueueCopy(changed);
 }
 
+// A new or resized file is copied without being compared, so its copy is
+// the first read of it, perhaps from a disk that does not hold it in
+// memory. Asking for its first bytes now lets that read overlap the copies
+// queued before it. Only a hint: the copy records whatever fails.
+static void HintCopySource(uint32_t file) {
+    uint64_t size = FileSize(&Job.ModdedTree, file);
+    if (FilePath(&Job.ModdedTree, file, ModdedPath) == 0) return;
+    Sys.adviseWillNeed(ModdedPath, size < HINT_PER_FILE ? size : HINT_PER_FILE);
+}
+
+// What the scan does with one modded file, decided from the listing alone.
+enum PairKind { PAIR_NEW, PAIR_RESIZED, PAIR_TO_READ };
+
+// Finds the original of modded file `file` (`*original`, NO_INDEX for none).
+static PairKind MatchPair(const OriginalIndex* index, const uint32_t* folderMatches, uint32_t file,
+                          uint32_t* original) {
+    const FileTree* modded = &Job.ModdedTree;
+    const FileRecord* record = FileAt(modded, file);
+    const char* name = NameAt(modded, record->name);
+    uint32_t folder = folderMatches ? folderMatches[record->folder] : MatchFolder(index, modded, record->folder);
+    *original = folder == NO_INDEX ? NO_INDEX : FindOriginal(index, folder, name, strlen(name));
+    if (*original == NO_INDEX) return PAIR_NEW;
+    if (FileSize(&Job.OriginalTree, *original) != FileSize(modded, file)) return PAIR_RESIZED;  // no need to read a byte
+    return PAIR_TO_READ;
+}
+
 void DeepScan() {
-    unsigned char* originalChunk = AllocateChunk(CHUNK_SIZE);
-    unsigned char* moddedChunk = AllocateChunk(CHUNK_SIZE);
     const FileTree* originals = &Job.OriginalTree;
     const FileTree* modded = &Job.ModdedTree;
     OriginalIndex index;
     BuildOriginalIndex(originals, &index);
     uint32_t* folderMatches = MatchFolders(&index, modded);
+    StartComparePool(Job.Comparers);
 
-    // List order: the newest file first.
+    // List order is the newest file first. Files below `ahead` are not yet
+    // looked at; every pair above it that needs reading is in the pool's
+    // hands. Both walk in list order, so the outcomes come back in the
+    // order the pairs were handed over.
+    uint32_t ahead = FileCount(modded);
     for (uint32_t at = FileCount(modded); at-- > 0 && !JobAbandoned();) {
-        const FileRecord* file = FileAt(modded, at);
-        const char* name = NameAt(modded, file->name);
-        uint32_t folder = folderMatches ? folderMatches[file->folder] : MatchFolder(&index, modded, file->folder);
-        uint32_t original = folder == NO_INDEX ? NO_INDEX : FindOriginal(&index, folder, name, strlen(name));
-        if (original == NO_INDEX) {
-            PushChanged(at, true);
-        } else if (FileSize(originals, original) != FileSize(modded, at)) {
-            PushChanged(at, false);  // no need to read a byte
-        } else {
-            SysError error;
-            const char* failedPath;
+        // Phase A: match and the size short-cut, in list order, handing the
+        // pairs to read to the pool while its window has room. When nothing
+        // is in flight there is always room, so file `at` itself is handed
+        // over before its outcome is asked for.
+        for (; ahead > 0; --ahead) {
+            uint32_t file = ahead - 1;
+            uint32_t original;
+            if (MatchPair(&index, folderMatches, file, &original) != PAIR_TO_READ) continue;
+            uint64_t size = FileSize(modded, file);
+            if (!RoomForPair(size)) break;
             FilePath(originals, original, OriginalPath);
-            FilePath(modded, at, ModdedPath);
-            Comparison outcome = CompareFiles(OriginalPath, ModdedPath, originalChunk, moddedChunk,
-                                              &error, &failedPath, &Job.Result->bytesRead);
-            if (outcome == FILES_NOT_COMPARED)
-                RecordProblem(Job.Result, PROBLEM_COMPARE, false, error, failedPath);
-            if (outcome != FILES_EQUAL) PushChanged(at, false);
+            FilePath(modded, file, ModdedPath);
+            SubmitPair(OriginalPath, ModdedPath, size);
+        }
+
+        // Phase B: this file's verdict, in list order: changed list, copy
+        // queue, problems and position as with one read at a time.
+        uint32_t original;
+        PairKind kind = MatchPair(&index, folderMatches, at, &original);
+        if (kind != PAIR_TO_READ && !Job.DryRun) HintCopySource(at);
+        if (kind == PAIR_NEW) {
+            PushChanged(at, true);
+        } else if (kind == PAIR_RESIZED) {
+            PushChanged(at, false);
+        } else {
+            PairOutcome outcome;
+            TakeOutcome(&outcome);
+            Job.Result->bytesRead += outcome.bytesRead;
+            if (outcome.comparison == FILES_NOT_COMPARED) {
+                char* failedPath = outcome.originalFailed ? OriginalPath : ModdedPath;
+                if (outcome.originalFailed) FilePath(originals, original, failedPath);
+                else FilePath(modded, at, failedPath);
+                RecordProblem(Job.Result, PROBLEM_COMPARE, false, outcome.error, failedPath);
+            }
+            if (outcome.comparison != FILES_EQUAL) PushChanged(at, false);
         }
         ++Job.ScanPosition;
         SetProgressPosition(Job.ScanPosition);
     }
 
+    StopComparePool();
     free(folderMatches);
     ReleaseOriginalIndex(&index);
-    FreeChunk(originalChunk);
-    FreeChunk(moddedChunk);
 }

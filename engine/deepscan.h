@@ -51,12 +51,13 @@ enum Comparison { FILES_EQUAL, FILES_DIFFER, FILES_NOT_COMPARED };
 
 // Compares two files whole: equal only when both lengths and all bytes are
 // equal. Opens the original, then the modded file, and reads them in chunks
-// into the two CHUNK_SIZE buffers, stopping at the first chunk that differs.
-// FILES_NOT_COMPARED when either cannot be opened or read, with `*error`
-// and `*failedPath` (one of the two paths) set. Adds the bytes read to
-// `*bytesRead`.
+// of `chunkSize` bytes into the two buffers (each that long), one chunk of
+// the original then one of the modded file, stopping at the first chunk
+// that differs. FILES_NOT_COMPARED when either cannot be opened or read,
+// with `*error` and `*failedPath` (one of the two paths) set. Adds the
+// bytes read to `*bytesRead`. Safe on several threads at once.
 Comparison CompareFiles(const char* original, const char* modded, unsigned char* originalChunk,
-                        unsigned char* moddedChunk, SysError* error, const char** failedPath,
+                        unsigned char* moddedChunk, size_t chunkSize, SysError* error, const char** failedPath,
                         uint64_t* bytesRead);
 
 // The scan of the job's ModdedTree against its OriginalTree, in list order
@@ -64,4 +65,7 @@ Comparison CompareFiles(const char* original, const char* modded, unsigned char*
 // ones flagged CHANGED_NEW), counts them in ChangedCount, and sends the
 // progress position once per modded file. Stops early once the job was abandoned. A pair that cannot be compared counts as changed and is recorded
 // as a warning; the copy then tells whether the modded file is readable.
+// The pairs are read on the comparison pool (comparepool.h) with
+// Job.Comparers reads in flight; everything the scan reports follows the
+// list's order all the same.
 void DeepScan();

@@ -67,6 +67,7 @@ uint32_t ExtractionJob(void* parameters) {
     Job.Report = record->report ? record->report : &NoReports;
     Job.Result = record->result ? record->result : &ownResult;
     Job.DryRun = record->dryRun;
+    Job.Comparers = record->comparers;
     bool rootsUsable = TakeRoot(record->originalPath, Job.OriginalRoot, &Job.OriginalRootLength);
     rootsUsable &= TakeRoot(record->moddedPath, Job.ModdedRoot, &Job.ModdedRootLength);
     rootsUsable &= TakeRoot(record->destinationPath, Job.DestinationRoot, &Job.DestinationRootLength);

@@ -24,6 +24,7 @@ struct JobParameters {
     const ReportOps* report;          // how the user interface takes the reports; may be null
     JobResult* result;                // where the job leaves its findings; may be null
     int dryRun;                       // 1: decide what to copy, write nothing
+    unsigned comparers;               // reads in flight while comparing; 0: the default, 1: one at a time
 };
 
 // The job's own state. It exists once, so at most one job runs at a time;
@@ -44,6 +45,7 @@ struct JobState {
     const ReportOps* Report;
     JobResult* Result;   // never null while a job runs
     int DryRun;
+    unsigned Comparers;  // for the comparison pool; 0: its default
 
     FileTree* CurrentTree;  // where IndexTree adds
     FileTree OriginalTree;

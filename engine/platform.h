@@ -107,6 +107,13 @@ struct SysCalls {
 
     // The absolute form of an existing `path`, links resolved, in `out`.
     SysError (*resolvePath)(const char* path, char* out, size_t outSize);
+
+    // Asks the system to start reading the first `bytes` of the file
+    // `path` into memory now, without waiting for it, because it will be
+    // read soon. Only a hint: what fails here fails again, and is
+    // recorded, when the file is opened for real. Holds the file open for
+    // no longer than the call, so an exclusive open later is not refused.
+    SysError (*adviseWillNeed)(const char* path, uint64_t bytes);
 };
 
 // The calls in force. Tests may swap entries; nothing else writes it.

@@ -661,9 +661,15 @@ static SysError ResolvePath(const char* path, char* out, size_t outSize) {
     return 0;
 }
 
+// Win32 has no call that starts a file's reads without a reader waiting
+// for them; the comparers' own reads in flight give the disk its depth.
+static SysError AdviseWillNeed(const char*, uint64_t) {
+    return 0;
+}
+
 const SysCalls PlatformCalls = {
     ListFolder, Examine, OpenForReading, ReadChunk, CloseFile, CreateFolders, MakeOneFolder, CopyOneFile, RemoveFile,
-    ResolvePath,
+    ResolvePath, AdviseWillNeed,
 };
 
 SysCalls Sys = PlatformCalls;

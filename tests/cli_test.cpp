@@ -47,8 +47,14 @@ TEST(Cli, UsageErrorsExitWithTwoAndWriteNothing) {
     EXPECT_EQ(2, c.Run({"--frobnicate", c.original, c.modded, c.destination}));
     EXPECT_NE(std::string::npos, c.err.find("unknown option '--frobnicate'"));
     EXPECT_EQ(2, c.Run({"-x", c.original, c.modded, c.destination}));
+    for (const char* count : {"0", "9", "4x", ""})
+        EXPECT_EQ(2, c.Run({"--jobs", count, c.original, c.modded, c.destination})) << count;
+    EXPECT_NE(std::string::npos, c.err.find("--jobs takes a number from 1 to 8"));
     EXPECT_TRUE(c.out.empty());
     EXPECT_FALSE(Exists(c.destination));
+    WriteFile(c.modded + Native("/a"), "a");
+    EXPECT_EQ(0, c.Run({"-n", "--jobs=1", c.original, c.modded, c.destination}));
+    EXPECT_EQ("A a\n", c.out);
 }
 
 TEST(Cli, HelpAndVersionGoToStandardOutput) {

@@ -1,12 +1,19 @@
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "comparepool.h"
 #include "deepscan.h"
 #include "support.h"
 
@@ -244,4 +251,189 @@ TEST(FindOriginal, ManyFilesAreAllFound) {
     }
     ReleaseOriginalIndex(&index);
     ReleaseFileTree(&tree);
+}
+
+// The comparisons' opens, reads and closes, seen by path: a test may act
+// before any read of a file and see the order in which files were closed.
+// Several comparers call these at once.
+static std::mutex HookLock;
+static std::map<FileHandle, std::string> OpenPaths;
+static std::vector<std::string> Closed;
+static std::function<SysError(const std::string& path)> BeforeRead;  // set while no job runs
+
+static SysError HookedOpen(const char* path, FileHandle* file) {
+    SysError error = PlatformCalls.openForReading(path, file);
+    std::lock_guard<std::mutex> hold(HookLock);
+    if (!error) OpenPaths[*file] = path;
+    return error;
+}
+
+static SysError HookedRead(FileHandle file, void* buffer, size_t size, size_t* got) {
+    std::string path;
+    {
+        std::lock_guard<std::mutex> hold(HookLock);
+        path = OpenPaths[file];
+    }
+    if (SysError error = BeforeRead ? BeforeRead(path) : 0) {
+        *got = 0;
+        return error;
+    }
+    return PlatformCalls.readFile(file, buffer, size, got);
+}
+
+static void HookedClose(FileHandle file) {
+    {
+        // Forgotten before the handle goes: another thread may get its number next.
+        std::lock_guard<std::mutex> hold(HookLock);
+        Closed.push_back(OpenPaths[file]);
+        OpenPaths.erase(file);
+    }
+    PlatformCalls.closeFile(file);
+}
+
+struct ReadHooks {
+    ReadHooks() {
+        OpenPaths.clear();
+        Closed.clear();
+        Sys.openForReading = HookedOpen;
+        Sys.readFile = HookedRead;
+        Sys.closeFile = HookedClose;
+    }
+    ~ReadHooks() {
+        Sys = PlatformCalls;
+        BeforeRead = nullptr;
+    }
+    static size_t FirstClosed(const std::string& fragment) {
+        for (size_t i = 0; i < Closed.size(); ++i)
+            if (Closed[i].find(fragment) != std::string::npos) return i;
+        return Closed.size();
+    }
+};
+
+static bool Contains(const std::string& path, const char* fragment) {
+    return path.find(fragment) != std::string::npos;
+}
+
+// What a run leaves to compare with another: its reports, list, problems and mod.
+struct RunRecord {
+    std::vector<std::string> events, changed, mod;
+    std::string problems;
+};
+
+static RunRecord RunInto(JobTrees& t, const std::string& destination, unsigned comparers) {
+    Recorder recorder;
+    JobResult result = {};
+    result.keepChangedList = true;
+    RunJob(t.original, t.modded, destination, &recorder, &result, false, comparers);
+    RunRecord record{recorder.events, {}, ListTree(destination), ProblemText(result)};
+    record.changed = ChangedPaths(result, t.modded);
+    for (const std::string& file : record.mod)
+        EXPECT_EQ(ReadFile(t.modded + Native(file.substr(4))), ReadFile(destination + Native("/" + file))) << file;
+    ReleaseJobResult(&result);
+    return record;
+}
+
+TEST(ComparisonPool, PairsThatFinishOutOfOrderGiveTheSameListPositionsProblemsAndCopies) {
+    JobTrees t;
+    auto both = [&](const std::string& name, const std::string& original, const std::string& modded) {
+        WriteFile(t.original + Native("/" + name), original);
+        WriteFile(t.modded + Native("/" + name), modded);
+    };
+    // Scanned in the reverse of this listing order: "slow" first, then "fast".
+    std::vector<std::string> order = {"new2", "d3", "e3", "big", "broken", "resized", "new1", "d2",
+                                      "e2",   "d1", "e1", "fast", "slow"};
+    for (const char* name : {"e1", "e2", "e3"}) both(name, Bytes(3000), Bytes(3000));
+    for (const char* name : {"d1", "d2", "d3"}) both(name, Bytes(5000), Bytes(4999) + "!");
+    both("slow", Bytes(CHUNK_SIZE + 10), Bytes(CHUNK_SIZE + 10));
+    both("fast", "abc", "abd");
+    both("resized", "short", "longer");
+    both("broken", "same", "same");
+    std::string big = Bytes((size_t)BIG_PAIR_SIZE);
+    both("big", big, big.substr(0, big.size() - 1) + "?");
+    WriteFile(t.modded + Native("/new1"), "n1");
+    WriteFile(t.modded + Native("/new2"), "n2");
+    OrderedListing listing(order);
+
+    ReadHooks hooks;
+    BeforeRead = [](const std::string& path) -> SysError { return Contains(path, "mod") && Contains(path, "broken") ? 5 : 0; };
+    RunRecord one = RunInto(t, t.dir / "dest-one", 1);
+    EXPECT_LT(ReadHooks::FirstClosed("slow"), ReadHooks::FirstClosed("fast"));
+
+    Closed.clear();
+    BeforeRead = [](const std::string& path) -> SysError {
+        if (Contains(path, "mod") && Contains(path, "broken")) return 5;
+        // "slow" is held until a later pair has ended: outcomes land out of order.
+        for (int i = 0; Contains(path, "slow") && i < 5000; ++i) {
+            {
+                std::lock_guard<std::mutex> hold(HookLock);
+                if (std::find_if(Closed.begin(), Closed.end(), [](const std::string& p) { return Contains(p, "fast"); }) !=
+                    Closed.end())
+                    break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return 0;
+    };
+    RunRecord pooled = RunInto(t, t.dir / "dest-pool", 0);
+    EXPECT_LT(ReadHooks::FirstClosed("fast"), ReadHooks::FirstClosed("slow"));
+
+    EXPECT_EQ(one.events, pooled.events);
+    EXPECT_EQ(one.changed, pooled.changed);
+    EXPECT_EQ(one.problems, pooled.problems);
+    EXPECT_EQ(one.mod, pooled.mod);
+    // One read failure is that pair's alone: a warning, and the file copied as changed.
+    EXPECT_EQ("warning " + t.modded + Native("/broken") + ": ", pooled.problems.substr(0, pooled.problems.find(": ") + 2));
+    EXPECT_EQ(1, std::count(pooled.problems.begin(), pooled.problems.end(), '\n'));
+    EXPECT_EQ((std::vector<std::string>{"A /new2", "M /d3", "M /big", "M /broken", "M /resized", "A /new1", "M /d2",
+                                        "M /d1", "M /fast"}),
+              pooled.changed);
+}
+
+TEST(ComparisonPool, InterruptionMidScanStartsNoCopyAndLeavesNoTemporaryFile) {
+    for (unsigned comparers : {1u, 0u}) {
+        JobTrees t;
+        std::vector<std::string> order;
+        for (int i = 0; i < 40; ++i) {
+            std::string name = "f" + std::to_string(i);
+            WriteFile(t.original + Native("/" + name), Bytes(20000));
+            WriteFile(t.modded + Native("/" + name), Bytes(20000));
+            order.push_back(name);
+            if (i % 4 == 0) {  // new files on both sides of the interruption
+                WriteFile(t.modded + Native("/n" + std::to_string(i)), Bytes(300000));
+                order.push_back("n" + std::to_string(i));
+            }
+        }
+        OrderedListing listing(order);  // scanned from f39 down
+        ReadHooks hooks;
+        static std::atomic<bool> abandoning, abandoned;
+        static std::atomic<int> startedAfter;
+        abandoning = abandoned = false;
+        startedAfter = 0;
+        BeforeRead = [](const std::string& path) -> SysError {
+            if (Contains(path, "f20") && !abandoning.exchange(true)) {
+                AbandonJob();
+                abandoned = true;  // from here on no copy may start
+            }
+            return 0;
+        };
+        Sys.copyFile = [](const CopyRequest* request, uint64_t* copied) -> SysError {
+            if (abandoned) ++startedAfter;
+            return PlatformCalls.copyFile(request, copied);
+        };
+        t.Run(false, comparers);
+        EXPECT_TRUE(t.result.abandoned) << comparers;
+        EXPECT_EQ(0, startedAfter.load()) << comparers;
+        // f20 is the 25th file scanned and its pair was under way: the scan
+        // ends there at the latest (the pool may have read it long before).
+        auto scanStart = std::find(t.recorder.events.begin(), t.recorder.events.end(), "status 4");
+        auto scanEnd = std::find(scanStart, t.recorder.events.end(), "status 5");
+        EXPECT_LE(scanEnd - scanStart - 1, 25) << comparers;
+        if (comparers == 1) {
+            EXPECT_EQ("position 25", *(scanEnd - 1));
+        }
+        for (const std::string& file : ListTree(t.destination)) {
+            EXPECT_FALSE(IsTemporaryName(std::filesystem::path(file).filename().string().c_str())) << file;
+            EXPECT_EQ(ReadFile(t.modded + Native(file.substr(4))), ReadFile(t.destination + Native("/" + file))) << file;
+        }
+    }
 }

@@ -115,7 +115,7 @@ std::vector<std::string> Recorder::Only(const char* kind) const {
 }
 
 void RunJob(const std::string& original, const std::string& modded, const std::string& destination,
-            Recorder* recorder, JobResult* result, bool dryRun) {
+            Recorder* recorder, JobResult* result, bool dryRun, unsigned comparers) {
     JobParameters* parameters = (JobParameters*)calloc(1, sizeof(JobParameters));
     parameters->mainWindow = recorder;
     parameters->createModButton = recorder;
@@ -127,6 +127,7 @@ void RunJob(const std::string& original, const std::string& modded, const std::s
     parameters->report = &RecordingReport;
     parameters->result = result;
     parameters->dryRun = dryRun;
+    parameters->comparers = comparers;
     EXPECT_EQ(1u, ExtractionJob(parameters));
 }
 
@@ -139,8 +140,8 @@ JobTrees::~JobTrees() {
     ReleaseJobResult(&result);
 }
 
-void JobTrees::Run(bool dryRun) {
-    RunJob(original, modded, destination, &recorder, &result, dryRun);
+void JobTrees::Run(bool dryRun, unsigned comparers) {
+    RunJob(original, modded, destination, &recorder, &result, dryRun, comparers);
 }
 
 // The fault table: one row per operation.

@@ -39,9 +39,10 @@ struct Recorder {
 };
 extern const ReportOps RecordingReport;
 
-// Runs one job on the three folders with a Recorder, the result left in `result`.
+// Runs one job on the three folders with a Recorder, the result left in `result`;
+// `comparers` as JobParameters takes it (0: the default).
 void RunJob(const std::string& original, const std::string& modded, const std::string& destination,
-            Recorder* recorder, JobResult* result, bool dryRun = false);
+            Recorder* recorder, JobResult* result, bool dryRun = false, unsigned comparers = 0);
 
 // A temporary original and modded folder (both made, empty) and a
 // destination path (not made), with a recorder and a result for one job.
@@ -56,7 +57,7 @@ struct JobTrees {
     JobTrees();
     ~JobTrees();
     // One job on the three folders, into `recorder` and `result`.
-    void Run(bool dryRun = false);
+    void Run(bool dryRun = false, unsigned comparers = 0);
 };
 
 // Fails the Nth call (1-based) of one platform operation with `error`, or

@@ -1,0 +1,71 @@
+// The deep scan's comparisons, several at a time. A DATA folder that is not
+// in memory is read from a disk that serves many reads at once about as fast
+// as one; one thread reading one file after the other keeps it idle half
+// the time. The scan hands over pair after pair and takes the outcomes back
+// in the order it handed them over, so whatever it reports keeps its order.
+//
+// Memory stays bounded: each comparer owns two CHUNK_SIZE buffers, the
+// pool two BIG_CHUNK_SIZE buffers for the one big pair it reads at a time
+// (made when the first comes), and at most WINDOW_PAIRS pairs are waiting
+// or in flight, their paths in slots of the pool's own (8 KiB each). With
+// the default 4 comparers that is at most 8 + 8 + 0.4 MiB; with 8, 24.4
+// MiB. Of the waiting pairs, at most HINT_PER_FILE bytes per file and
+// WINDOW_HINT_BYTES in all are asked ahead into the page cache
+// (Sys.adviseWillNeed).
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "deepscan.h"
+#include "platform.h"
+
+// Comparers a job runs unless asked otherwise: enough to keep a solid-state
+// or virtual disk busy, few enough that the pairs' reads do not crowd out
+// the copiers. 1 is one read in flight, for a spinning disk.
+enum { DEFAULT_COMPARERS = 4, MAX_COMPARERS = 8 };
+
+// Pairs of this size and more are read alone, with reads of
+// BIG_CHUNK_SIZE: a spinning disk then streams them instead of seeking
+// between files.
+const uint64_t BIG_PAIR_SIZE = 8u << 20;
+const size_t BIG_CHUNK_SIZE = 4u << 20;
+
+// The read-ahead window: pairs handed over and not yet taken back, and the
+// bytes asked ahead for them.
+enum { WINDOW_PAIRS = 48 };
+const uint64_t HINT_PER_FILE = 2u << 20;
+const uint64_t WINDOW_HINT_BYTES = 48u << 20;
+
+// How one pair's comparison ended.
+struct PairOutcome {
+    Comparison comparison;
+    SysError error;       // when FILES_NOT_COMPARED
+    bool originalFailed;  // the error came from the original (else the modded file)
+    uint64_t bytesRead;   // both files together
+};
+
+// Starts the pool with `comparers` threads (0: DEFAULT_COMPARERS; more than
+// MAX_COMPARERS: that many). With 1 there is no thread: each pair is read
+// on the scan's thread when its outcome is taken, and nothing is read ahead.
+// Threads that cannot be started leave fewer comparers, at least that one.
+void StartComparePool(unsigned comparers);
+
+// True when a pair of `size` bytes per file may be handed over now: the
+// window has room for it, or nothing is waiting at all.
+bool RoomForPair(uint64_t size);
+
+// Hands over the next pair: the full paths of the original and the modded
+// file (copied; the caller's strings may go) and the size of each file as
+// listed. Call only after RoomForPair said yes. A path longer than
+// PATH_BUFFER_SIZE - 1 is the pair's failure (ENGINE_PATH_TOO_LONG).
+void SubmitPair(const char* original, const char* modded, uint64_t size);
+
+// Waits for the outcome of the oldest pair handed over and not yet taken,
+// and takes it. There must be one.
+void TakeOutcome(PairOutcome* outcome);
+
+// Joins the comparers. Pairs not yet started are dropped unread (the scan
+// stops early only when the job was abandoned); a comparison under way ends
+// first. Frees everything the pool holds.
+void StopComparePool();
