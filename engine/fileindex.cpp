@@ -3,6 +3,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "job.h"
 
 // The entries of every folder on the way down wait here, one block after
@@ -162,4 +168,85 @@ void IndexTree(const char* folder) {
     free(Arena);
     Arena = nullptr;
     ArenaUsed = ArenaSize = 0;
+}
+
+// The read-ahead walk. Its own buffers, since it runs beside the index.
+struct PrefetchWalk {
+    char path[PATH_BUFFER_SIZE];
+    std::vector<FolderId> ancestors;
+    std::string subfolders;  // per level its subfolders: name, NUL, FolderId; then the next level's
+    std::atomic<bool> stopped{false};
+};
+
+static PrefetchWalk* Walk;
+static std::thread Walker;
+
+static void CollectSubfolder(void* context, const FolderEntry* entry) {
+    if (entry->kind != ENTRY_FOLDER || IsDotOrDotDot(entry->name)) return;
+    std::string* names = (std::string*)context;
+    names->append(entry->name, entry->nameLength + 1);
+    names->append((const char*)&entry->id, sizeof entry->id);
+}
+
+static void PrefetchFolder(PrefetchWalk* walk, size_t folderLength) {
+    size_t mark = walk->subfolders.size();
+    Sys.listFolder(walk->path, CollectSubfolder, &walk->subfolders);
+    size_t end = walk->subfolders.size();
+    for (size_t at = mark; at < end && !walk->stopped.load(std::memory_order_relaxed);) {
+        const char* name = walk->subfolders.data() + at;
+        size_t nameLength = strlen(name);
+        FolderId id;
+        memcpy(&id, name + nameLength + 1, sizeof id);
+        at += nameLength + 1 + sizeof id;
+        bool loop = false;
+        for (const FolderId& above : walk->ancestors)
+            loop |= above.volume == id.volume && above.index == id.index;
+        if (loop || folderLength + 1 + nameLength > PathLimit()) continue;
+        walk->path[folderLength] = PathSeparator();
+        memcpy(walk->path + folderLength + 1, name, nameLength + 1);
+        walk->ancestors.push_back(id);
+        PrefetchFolder(walk, folderLength + 1 + nameLength);
+        walk->ancestors.pop_back();
+        walk->path[folderLength] = '\0';
+    }
+    walk->subfolders.resize(mark);
+}
+
+// Prepares a walk of `folder`, or null when it is no folder or memory ran out.
+static PrefetchWalk* NewWalk(const char* folder, size_t* length) {
+    *length = strlen(folder);
+    EntryKind kind;
+    FolderId id;
+    if (*length > PathLimit() || Sys.examine(folder, &kind, &id) != 0 || kind != ENTRY_FOLDER) return nullptr;
+    PrefetchWalk* walk = new (std::nothrow) PrefetchWalk;
+    if (!walk) return nullptr;
+    memcpy(walk->path, folder, *length + 1);
+    walk->ancestors.push_back(id);
+    return walk;
+}
+
+void PrefetchTree(const char* folder) {
+    size_t length;
+    PrefetchWalk* walk = NewWalk(folder, &length);
+    if (!walk) return;
+    PrefetchFolder(walk, length);
+    delete walk;
+}
+
+void StartTreePrefetch(const char* folder) {
+    StopTreePrefetch();
+    size_t length;
+    PrefetchWalk* walk = NewWalk(folder, &length);
+    if (!walk) return;
+    std::thread started([walk, length] { PrefetchFolder(walk, length); });
+    Walker.swap(started);
+    Walk = walk;
+}
+
+void StopTreePrefetch() {
+    if (!Walk) return;
+    Walk->stopped = true;
+    Walker.join();
+    delete Walk;
+    Walk = nullptr;
 }

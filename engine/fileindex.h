@@ -12,3 +12,18 @@
 // in the job's result: as a failure in the modded tree (something of the
 // mod may be missing), as a warning in the original tree.
 void IndexTree(const char* folder);
+
+// Starts walking the tree below `folder` on a thread of its own, listing
+// every folder as the index would and keeping nothing, so that the folders
+// and entries of a tree that is not in memory are read from the disk while
+// the job is busy with the other tree; indexing it later then finds them in
+// memory. Only a hint: it records no problem and changes nothing the index
+// sees. Does nothing when the thread cannot be started.
+void StartTreePrefetch(const char* folder);
+
+// The same walk on the calling thread, to its end.
+void PrefetchTree(const char* folder);
+
+// Stops the walk started last, waiting for the listing under way, and
+// forgets it. Does nothing when none runs.
+void StopTreePrefetch();

@@ -93,6 +93,10 @@ uint32_t ExtractionJob(void* parameters) {
     Job.CurrentTree = &Job.OriginalTree;
     Job.CountingFiles = 1;
     ReportStatus(STATUS_ORIGINAL_INDEX);
+    // A tree not in memory costs a disk read per folder and per few entries,
+    // one after another; walking the modded tree meanwhile keeps a second
+    // read in flight. Not with one read at a time (a spinning disk).
+    if (rootsUsable && Job.Comparers != 1) StartTreePrefetch(Job.ModdedRoot);
     if (rootsUsable) IndexTree(Job.OriginalRoot);
     Job.CountingFiles = 0;
     SetProgressPosition(0);
@@ -101,6 +105,7 @@ uint32_t ExtractionJob(void* parameters) {
     Job.CurrentTree = &Job.ModdedTree;
     ReportStatus(STATUS_MODDED_INDEX);
     if (rootsUsable && !JobAbandoned()) IndexTree(Job.ModdedRoot);
+    StopTreePrefetch();
     Job.CurrentTree = nullptr;
     Job.ModdedCount = FileCount(&Job.ModdedTree);
 

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "cli.h"
+#include "fileindex.h"
 #include "foldercheck.h"
 #include "support.h"
 
@@ -42,6 +43,12 @@ TEST(PosixTree, FifosAndSocketsArePassedOverWithoutBeingOpened) {
     EXPECT_NE(std::string::npos, ProblemText(t.result).find("not a regular file"));
 }
 
+static std::vector<std::string> Listed;
+static SysError RememberListing(const char* folder, EntrySink sink, void* context) {
+    Listed.push_back(folder);
+    return PlatformCalls.listFolder(folder, sink, context);
+}
+
 TEST(PosixTree, LinksToFilesAndFoldersAreFollowedAndLoopsCut) {
     JobTrees t;
     WriteFile(t.modded + "/real/file", "f");
@@ -53,6 +60,14 @@ TEST(PosixTree, LinksToFilesAndFoldersAreFollowedAndLoopsCut) {
     // Both ways into the loop are cut, each once.
     EXPECT_EQ(2u, t.result.failures) << ProblemText(t.result);
     EXPECT_NE(std::string::npos, ProblemText(t.result).find("leads back"));
+
+    // The read-ahead walk goes every way the index goes, and no further.
+    Listed.clear();
+    Sys.listFolder = RememberListing;
+    PrefetchTree(t.modded.c_str());
+    Sys = PlatformCalls;
+    std::sort(Listed.begin(), Listed.end());
+    EXPECT_EQ((Paths{t.modded, t.modded + "/alias", t.modded + "/real"}), Listed);
 }
 
 TEST(PosixTree, DanglingLinkInTheModdedTreeIsAFailure) {
