@@ -3,10 +3,13 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <set>
 #include <new>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "job.h"
@@ -170,83 +173,122 @@ void IndexTree(const char* folder) {
     ArenaUsed = ArenaSize = 0;
 }
 
-// The read-ahead walk. Its own buffers, since it runs beside the index.
+// The read-ahead walk: a few threads list the folders of the trees ahead of
+// the index, so that several of a cold tree's small metadata reads are in
+// flight where the index alone has one. Folders wait on one stack per tree,
+// the first tree's served first; a folder's subfolders go on in reverse, so
+// the walk goes down roughly in the order the index will. Each folder is
+// listed once, whichever way it was reached, which also cuts link loops.
+// The walk keeps nothing once it stops.
 struct PrefetchWalk {
-    char path[PATH_BUFFER_SIZE];
-    std::vector<FolderId> ancestors;
-    std::string subfolders;  // per level its subfolders: name, NUL, FolderId; then the next level's
-    std::atomic<bool> stopped{false};
+    std::mutex lock;
+    std::condition_variable wake;   // folders were stacked, a walker went idle, or the walk stops
+    std::vector<std::string> waiting[2];
+    size_t waitingBytes = 0;
+    std::set<std::pair<uint64_t, uint64_t>> seen;
+    unsigned listing = 0;           // walkers listing a folder now
+    bool stopped = false;
+    std::vector<std::thread> walkers;
 };
 
+// Beyond these the walk stacks no more folders (only a hint: the index lists
+// them anyway), so a tree of millions of folders cannot make it grow.
+const size_t PREFETCH_WAITING_BYTES = 4u << 20;
+const size_t PREFETCH_FOLDERS = 1u << 20;
+
 static PrefetchWalk* Walk;
-static std::thread Walker;
+
+struct Subfolder {
+    std::string name;
+    FolderId id;
+};
 
 static void CollectSubfolder(void* context, const FolderEntry* entry) {
     if (entry->kind != ENTRY_FOLDER || IsDotOrDotDot(entry->name)) return;
-    std::string* names = (std::string*)context;
-    names->append(entry->name, entry->nameLength + 1);
-    names->append((const char*)&entry->id, sizeof entry->id);
+    ((std::vector<Subfolder>*)context)->push_back(Subfolder{std::string(entry->name, entry->nameLength), entry->id});
 }
 
-static void PrefetchFolder(PrefetchWalk* walk, size_t folderLength) {
-    size_t mark = walk->subfolders.size();
-    Sys.listFolder(walk->path, CollectSubfolder, &walk->subfolders);
-    size_t end = walk->subfolders.size();
-    for (size_t at = mark; at < end && !walk->stopped.load(std::memory_order_relaxed);) {
-        const char* name = walk->subfolders.data() + at;
-        size_t nameLength = strlen(name);
-        FolderId id;
-        memcpy(&id, name + nameLength + 1, sizeof id);
-        at += nameLength + 1 + sizeof id;
-        bool loop = false;
-        for (const FolderId& above : walk->ancestors)
-            loop |= above.volume == id.volume && above.index == id.index;
-        if (loop || folderLength + 1 + nameLength > PathLimit()) continue;
-        walk->path[folderLength] = PathSeparator();
-        memcpy(walk->path + folderLength + 1, name, nameLength + 1);
-        walk->ancestors.push_back(id);
-        PrefetchFolder(walk, folderLength + 1 + nameLength);
-        walk->ancestors.pop_back();
-        walk->path[folderLength] = '\0';
+static bool Unseen(PrefetchWalk* walk, FolderId id) {
+    return walk->seen.size() < PREFETCH_FOLDERS && walk->seen.insert({id.volume, id.index}).second;
+}
+
+static void WalkerLoop(PrefetchWalk* walk) {
+    std::vector<Subfolder> found;
+    std::unique_lock<std::mutex> hold(walk->lock);
+    for (;;) {
+        walk->wake.wait(hold, [walk] {
+            return walk->stopped || !walk->waiting[0].empty() || !walk->waiting[1].empty() || walk->listing == 0;
+        });
+        int tree = walk->waiting[0].empty() ? 1 : 0;
+        if (walk->stopped || walk->waiting[tree].empty()) break;  // stopped, or every folder is listed
+        std::string path = std::move(walk->waiting[tree].back());
+        walk->waiting[tree].pop_back();
+        walk->waitingBytes -= path.size();
+        ++walk->listing;
+        hold.unlock();
+
+        found.clear();
+        Sys.listFolder(path.c_str(), CollectSubfolder, &found);
+
+        hold.lock();
+        --walk->listing;
+        for (size_t i = found.size(); i-- > 0;) {
+            size_t length = path.size() + 1 + found[i].name.size();
+            if (length > PathLimit() || walk->waitingBytes + length > PREFETCH_WAITING_BYTES ||
+                !Unseen(walk, found[i].id))
+                continue;
+            walk->waiting[tree].push_back(path + PathSeparator() + found[i].name);
+            walk->waitingBytes += length;
+        }
+        walk->wake.notify_all();
     }
-    walk->subfolders.resize(mark);
+    walk->wake.notify_all();
 }
 
-// Prepares a walk of `folder`, or null when it is no folder or memory ran out.
-static PrefetchWalk* NewWalk(const char* folder, size_t* length) {
-    *length = strlen(folder);
+// Stacks the root `folder` for tree `tree`, unless it is no folder.
+static void StackRoot(PrefetchWalk* walk, int tree, const char* folder) {
     EntryKind kind;
     FolderId id;
-    if (*length > PathLimit() || Sys.examine(folder, &kind, &id) != 0 || kind != ENTRY_FOLDER) return nullptr;
+    if (!folder || strlen(folder) > PathLimit() || Sys.examine(folder, &kind, &id) != 0 || kind != ENTRY_FOLDER)
+        return;
+    if (Unseen(walk, id)) {
+        walk->waiting[tree].push_back(folder);
+        walk->waitingBytes += walk->waiting[tree].back().size();
+    }
+}
+
+static PrefetchWalk* NewWalk(const char* first, const char* second) {
     PrefetchWalk* walk = new (std::nothrow) PrefetchWalk;
     if (!walk) return nullptr;
-    memcpy(walk->path, folder, *length + 1);
-    walk->ancestors.push_back(id);
+    StackRoot(walk, 0, first);
+    StackRoot(walk, 1, second);
     return walk;
 }
 
 void PrefetchTree(const char* folder) {
-    size_t length;
-    PrefetchWalk* walk = NewWalk(folder, &length);
+    PrefetchWalk* walk = NewWalk(folder, nullptr);
     if (!walk) return;
-    PrefetchFolder(walk, length);
+    WalkerLoop(walk);
     delete walk;
 }
 
-void StartTreePrefetch(const char* folder) {
+void StartTreePrefetch(const char* first, const char* second, unsigned walkers) {
     StopTreePrefetch();
-    size_t length;
-    PrefetchWalk* walk = NewWalk(folder, &length);
+    PrefetchWalk* walk = NewWalk(first, second);
     if (!walk) return;
-    std::thread started([walk, length] { PrefetchFolder(walk, length); });
-    Walker.swap(started);
+    walk->walkers.reserve(walkers);
+    for (unsigned i = 0; i < walkers; ++i) walk->walkers.emplace_back(WalkerLoop, walk);
     Walk = walk;
 }
 
 void StopTreePrefetch() {
     if (!Walk) return;
-    Walk->stopped = true;
-    Walker.join();
+    {
+        std::lock_guard<std::mutex> hold(Walk->lock);
+        Walk->stopped = true;
+        Walk->wake.notify_all();
+    }
+    for (std::thread& walker : Walk->walkers) walker.join();
     delete Walk;
     Walk = nullptr;
 }

@@ -13,17 +13,18 @@
 // mod may be missing), as a warning in the original tree.
 void IndexTree(const char* folder);
 
-// Starts walking the tree below `folder` on a thread of its own, listing
-// every folder as the index would and keeping nothing, so that the folders
-// and entries of a tree that is not in memory are read from the disk while
-// the job is busy with the other tree; indexing it later then finds them in
-// memory. Only a hint: it records no problem and changes nothing the index
-// sees. Does nothing when the thread cannot be started.
-void StartTreePrefetch(const char* folder);
+// Starts `walkers` threads that list every folder below `first`, then
+// below `second` (null: none), as the index would, and keep nothing, so
+// that the folders and entries of trees that are not in memory are read from
+// the disk several at a time, ahead of the index; indexing them later then
+// finds them in memory. Each folder is listed once however it is reached.
+// Only a hint: it records no problem and changes nothing the index sees.
+// Does nothing for a root that is no folder.
+void StartTreePrefetch(const char* first, const char* second, unsigned walkers);
 
-// The same walk on the calling thread, to its end.
+// The same walk of `folder` on the calling thread, to its end.
 void PrefetchTree(const char* folder);
 
-// Stops the walk started last, waiting for the listing under way, and
+// Stops the walk started last, waiting for the listings under way, and
 // forgets it. Does nothing when none runs.
 void StopTreePrefetch();
