@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -27,10 +28,15 @@ struct EntryRecord {
     // the name follows, NUL-terminated
 };
 
-static unsigned char* Arena;
-static size_t ArenaUsed;
-static size_t ArenaSize;
-static bool ArenaFull;
+// Records one after another. `full` says a record did not fit and was lost.
+struct RecordBuffer {
+    unsigned char* data = nullptr;
+    size_t used = 0;
+    size_t size = 0;
+    bool full = false;
+};
+
+static RecordBuffer Arena;
 
 // The path being walked: the folder at the current depth, extended in
 // place by each child's name.
@@ -45,20 +51,28 @@ static size_t RecordSize(size_t nameLength) {
     return (sizeof(EntryRecord) + nameLength + 1 + 7) & ~(size_t)7;
 }
 
-static void AppendEntry(void*, const FolderEntry* entry) {
-    size_t size = RecordSize(entry->nameLength);
-    if (ArenaUsed + size > ArenaSize) {
-        size_t grown = ArenaSize ? ArenaSize * 2 : 64 * 1024;
-        while (grown < ArenaUsed + size) grown *= 2;
-        unsigned char* bigger = (unsigned char*)realloc(Arena, grown);
+// Room for `bytes` more at the end of `buffer`, or null (and `full`).
+static unsigned char* MakeRoom(RecordBuffer* buffer, size_t bytes) {
+    if (buffer->used + bytes > buffer->size) {
+        size_t grown = buffer->size ? buffer->size * 2 : 64 * 1024;
+        while (grown < buffer->used + bytes) grown *= 2;
+        unsigned char* bigger = (unsigned char*)realloc(buffer->data, grown);
         if (!bigger) {
-            ArenaFull = true;
-            return;
+            buffer->full = true;
+            return nullptr;
         }
-        Arena = bigger;
-        ArenaSize = grown;
+        buffer->data = bigger;
+        buffer->size = grown;
     }
-    EntryRecord* record = (EntryRecord*)(Arena + ArenaUsed);
+    unsigned char* at = buffer->data + buffer->used;
+    buffer->used += bytes;
+    return at;
+}
+
+// An EntrySink into the RecordBuffer `context`.
+static void AppendEntry(void* context, const FolderEntry* entry) {
+    EntryRecord* record = (EntryRecord*)MakeRoom((RecordBuffer*)context, RecordSize(entry->nameLength));
+    if (!record) return;
     record->size = entry->size;
     record->stamp = entry->stamp;
     record->id = entry->id;
@@ -66,7 +80,6 @@ static void AppendEntry(void*, const FolderEntry* entry) {
     record->nameLength = (uint32_t)entry->nameLength;
     record->kind = entry->kind;
     memcpy(record + 1, entry->name, entry->nameLength + 1);
-    ArenaUsed += size;
 }
 
 static bool IsDotOrDotDot(const char* name) {
@@ -92,17 +105,25 @@ static void IndexFile(uint32_t folder, const char* name, size_t nameLength, uint
     if (Job.CountingFiles == 1) ++Job.OriginalCount;
 }
 
+static bool TakeListing(const char* folder, SysError* error, int* share);
+static void ShareSubfolders(int tree, const char* folder, const unsigned char* records, size_t bytes);
+
 static void IndexFolder(size_t folderLength, uint32_t folder) {
-    size_t mark = ArenaUsed;
-    ArenaFull = false;
-    SysError error = Sys.listFolder(IndexPath, AppendEntry, nullptr);
+    size_t mark = Arena.used;
+    Arena.full = false;
+    SysError error = 0;
+    int share;
+    if (!TakeListing(IndexPath, &error, &share)) {
+        error = Sys.listFolder(IndexPath, AppendEntry, &Arena);
+        if (share >= 0) ShareSubfolders(share, IndexPath, Arena.data + mark, Arena.used - mark);
+    }
     if (error) Report(PROBLEM_LIST, error, IndexPath);
-    if (ArenaFull) Report(PROBLEM_LIST, ENGINE_OUT_OF_MEMORY, IndexPath);
-    size_t end = ArenaUsed;
+    if (Arena.full) Report(PROBLEM_LIST, ENGINE_OUT_OF_MEMORY, IndexPath);
+    size_t end = Arena.used;
 
     for (size_t at = mark; at < end;) {
         // Re-read through the offset each time: a subfolder's walk may move the arena.
-        EntryRecord* record = (EntryRecord*)(Arena + at);
+        EntryRecord* record = (EntryRecord*)(Arena.data + at);
         at += RecordSize(record->nameLength);
         const char* name = (const char*)(record + 1);
         if (IsDotOrDotDot(name)) continue;
@@ -142,7 +163,7 @@ static void IndexFolder(size_t folderLength, uint32_t folder) {
         }
         IndexPath[folderLength] = '\0';
     }
-    ArenaUsed = mark;
+    Arena.used = mark;
 }
 
 void IndexTree(const char* folder) {
@@ -168,52 +189,88 @@ void IndexTree(const char* folder) {
     Ancestors[Depth++] = id;
     IndexFolder(length, ROOT_FOLDER);
     Depth = 0;
-    free(Arena);
-    Arena = nullptr;
-    ArenaUsed = ArenaSize = 0;
+    free(Arena.data);
+    Arena = RecordBuffer();
 }
 
 // The read-ahead walk: a few threads list the folders of the trees ahead of
 // the index, so that several of a cold tree's small metadata reads are in
 // flight where the index alone has one. Folders wait on one stack per tree,
 // the first tree's served first; a folder's subfolders go on in reverse, so
-// the walk goes down roughly in the order the index will. Each folder is
-// listed once, whichever way it was reached, which also cuts link loops.
-// The walk keeps nothing once it stops.
+// the walk goes down in about the order the index does. Each listing is
+// kept, keyed by its path, until the index takes it instead of listing the
+// folder again. Each folder is listed once, whichever way it was reached,
+// which also cuts link loops; a folder the index reaches another way, it
+// lists itself.
+enum ListingState : uint8_t {
+    LISTING_WAITING,   // stacked
+    LISTING_UNDER_WAY,
+    LISTING_DONE,
+    LISTING_CLAIMED,   // the index came first and lists it itself
+};
+
+struct Listing {
+    ListingState state;
+    int tree;
+    SysError error;
+    RecordBuffer records;
+};
+
 struct PrefetchWalk {
     std::mutex lock;
-    std::condition_variable wake;   // folders were stacked, a walker went idle, or the walk stops
+    std::condition_variable wake;    // folders were stacked, a walker went idle, or the walk stops
+    std::condition_variable landed;  // a listing is done
     std::vector<std::string> waiting[2];
     size_t waitingBytes = 0;
+    std::unordered_map<std::string, Listing> listings;
+    size_t heldBytes = 0;            // records of done listings
     std::set<std::pair<uint64_t, uint64_t>> seen;
-    unsigned listing = 0;           // walkers listing a folder now
+    unsigned listing = 0;            // walkers listing a folder now
     bool stopped = false;
     std::vector<std::thread> walkers;
 };
 
-// Beyond these the walk stacks no more folders (only a hint: the index lists
-// them anyway), so a tree of millions of folders cannot make it grow.
+// Beyond these the walk stacks no more folders and keeps no more listings
+// (only a hint: the index lists the rest itself, from memory if the walk
+// has been there), so no tree can make it grow without bound.
 const size_t PREFETCH_WAITING_BYTES = 4u << 20;
+const size_t PREFETCH_HELD_BYTES = 8u << 20;
 const size_t PREFETCH_FOLDERS = 1u << 20;
 
 static PrefetchWalk* Walk;
-
-struct Subfolder {
-    std::string name;
-    FolderId id;
-};
-
-static void CollectSubfolder(void* context, const FolderEntry* entry) {
-    if (entry->kind != ENTRY_FOLDER || IsDotOrDotDot(entry->name)) return;
-    ((std::vector<Subfolder>*)context)->push_back(Subfolder{std::string(entry->name, entry->nameLength), entry->id});
-}
 
 static bool Unseen(PrefetchWalk* walk, FolderId id) {
     return walk->seen.size() < PREFETCH_FOLDERS && walk->seen.insert({id.volume, id.index}).second;
 }
 
+static void Stack(PrefetchWalk* walk, int tree, std::string path) {
+    Listing listing{LISTING_WAITING, tree, 0, RecordBuffer()};
+    if (!walk->listings.emplace(path, listing).second) return;
+    walk->waitingBytes += path.size();
+    walk->waiting[tree].push_back(std::move(path));
+}
+
+// Stacks the subfolders among the `bytes` of records listed from `path`,
+// the last first, so that the first is listed next. Under the walk's lock.
+static void StackSubfolders(PrefetchWalk* walk, int tree, const std::string& path, const unsigned char* records,
+                            size_t bytes) {
+    std::vector<size_t> subfolders;
+    for (size_t at = 0; at < bytes;) {
+        const EntryRecord* record = (const EntryRecord*)(records + at);
+        if (record->kind == ENTRY_FOLDER && !IsDotOrDotDot((const char*)(record + 1))) subfolders.push_back(at);
+        at += RecordSize(record->nameLength);
+    }
+    for (size_t i = subfolders.size(); i-- > 0;) {
+        const EntryRecord* record = (const EntryRecord*)(records + subfolders[i]);
+        size_t length = path.size() + 1 + record->nameLength;
+        if (length > PathLimit() || walk->waitingBytes + length > PREFETCH_WAITING_BYTES || !Unseen(walk, record->id))
+            continue;
+        Stack(walk, tree, path + PathSeparator() + (const char*)(record + 1));
+    }
+    walk->wake.notify_all();
+}
+
 static void WalkerLoop(PrefetchWalk* walk) {
-    std::vector<Subfolder> found;
     std::unique_lock<std::mutex> hold(walk->lock);
     for (;;) {
         walk->wake.wait(hold, [walk] {
@@ -224,25 +281,80 @@ static void WalkerLoop(PrefetchWalk* walk) {
         std::string path = std::move(walk->waiting[tree].back());
         walk->waiting[tree].pop_back();
         walk->waitingBytes -= path.size();
+        auto entry = walk->listings.find(path);
+        if (entry->second.state == LISTING_CLAIMED) {
+            walk->listings.erase(entry);
+            continue;
+        }
+        // The map never moves its elements (its iterators may go stale),
+        // and only this walker and the index, which waits for it, touch
+        // this one until it is done.
+        Listing* listing = &entry->second;
+        listing->state = LISTING_UNDER_WAY;
         ++walk->listing;
         hold.unlock();
 
-        found.clear();
-        Sys.listFolder(path.c_str(), CollectSubfolder, &found);
+        RecordBuffer records;
+        SysError error = Sys.listFolder(path.c_str(), AppendEntry, &records);
 
         hold.lock();
         --walk->listing;
-        for (size_t i = found.size(); i-- > 0;) {
-            size_t length = path.size() + 1 + found[i].name.size();
-            if (length > PathLimit() || walk->waitingBytes + length > PREFETCH_WAITING_BYTES ||
-                !Unseen(walk, found[i].id))
-                continue;
-            walk->waiting[tree].push_back(path + PathSeparator() + found[i].name);
-            walk->waitingBytes += length;
+        listing->state = LISTING_DONE;
+        listing->error = error;
+        bool kept = !records.full && walk->heldBytes + records.used <= PREFETCH_HELD_BYTES;
+        if (kept) {
+            listing->records = records;
+            walk->heldBytes += records.used;
+        } else {
+            listing->records.full = true;  // the index lists it again
         }
+        walk->landed.notify_all();
+        StackSubfolders(walk, tree, path, records.data, records.used);
+        if (!kept) free(records.data);
         walk->wake.notify_all();
     }
     walk->wake.notify_all();
+}
+
+// Hands the index the walk's listing of `folder`, appended to the arena
+// with its error, and returns true; or returns false, and the index lists
+// the folder itself. When the walk had not come to it yet, `*share` tells
+// the index to pass its subfolders on (ShareSubfolders), so that the walk
+// goes on below it.
+static bool TakeListing(const char* folder, SysError* error, int* share) {
+    *share = -1;
+    PrefetchWalk* walk = Walk;
+    if (!walk) return false;
+    std::unique_lock<std::mutex> hold(walk->lock);
+    auto entry = walk->listings.find(folder);
+    if (entry == walk->listings.end()) return false;
+    Listing* listing = &entry->second;
+    if (listing->state == LISTING_WAITING) {
+        listing->state = LISTING_CLAIMED;
+        *share = listing->tree;
+        return false;
+    }
+    if (listing->state == LISTING_CLAIMED) return false;
+    walk->landed.wait(hold, [listing] { return listing->state != LISTING_UNDER_WAY; });
+    RecordBuffer records = listing->records;
+    *error = listing->error;
+    walk->listings.erase(folder);  // by its key: the map may have grown meanwhile
+    if (records.full) return false;
+    walk->heldBytes -= records.used;
+    walk->wake.notify_all();
+    hold.unlock();
+
+    if (unsigned char* at = MakeRoom(&Arena, records.used)) memcpy(at, records.data, records.used);
+    free(records.data);
+    return true;
+}
+
+// The index listed `folder` of tree `tree` itself into `bytes` of records:
+// the walk goes on below it.
+static void ShareSubfolders(int tree, const char* folder, const unsigned char* records, size_t bytes) {
+    PrefetchWalk* walk = Walk;
+    std::lock_guard<std::mutex> hold(walk->lock);
+    StackSubfolders(walk, tree, folder, records, bytes);
 }
 
 // Stacks the root `folder` for tree `tree`, unless it is no folder.
@@ -251,10 +363,7 @@ static void StackRoot(PrefetchWalk* walk, int tree, const char* folder) {
     FolderId id;
     if (!folder || strlen(folder) > PathLimit() || Sys.examine(folder, &kind, &id) != 0 || kind != ENTRY_FOLDER)
         return;
-    if (Unseen(walk, id)) {
-        walk->waiting[tree].push_back(folder);
-        walk->waitingBytes += walk->waiting[tree].back().size();
-    }
+    if (Unseen(walk, id)) Stack(walk, tree, folder);
 }
 
 static PrefetchWalk* NewWalk(const char* first, const char* second) {
@@ -265,11 +374,16 @@ static PrefetchWalk* NewWalk(const char* first, const char* second) {
     return walk;
 }
 
+static void DeleteWalk(PrefetchWalk* walk) {
+    for (auto& entry : walk->listings) free(entry.second.records.data);
+    delete walk;
+}
+
 void PrefetchTree(const char* folder) {
     PrefetchWalk* walk = NewWalk(folder, nullptr);
     if (!walk) return;
     WalkerLoop(walk);
-    delete walk;
+    DeleteWalk(walk);
 }
 
 void StartTreePrefetch(const char* first, const char* second, unsigned walkers) {
@@ -289,6 +403,6 @@ void StopTreePrefetch() {
         Walk->wake.notify_all();
     }
     for (std::thread& walker : Walk->walkers) walker.join();
-    delete Walk;
+    DeleteWalk(Walk);
     Walk = nullptr;
 }
