@@ -1,6 +1,8 @@
 #include <string.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -199,4 +201,46 @@ TEST(IndexTree, FolderLeadingBackToAnAncestorIsNotDescended) {
     EXPECT_EQ((Paths{"/sub/file"}), run.paths);
     ASSERT_EQ(1u, run.result.failures);
     EXPECT_NE(std::string::npos, ProblemText(run.result).find("leads back"));
+}
+
+// The read-ahead walk's listings stand in for the index's own: whether the
+// walk is done before the index starts, or lags behind it so that the index
+// lists most folders first and passes them on, the index is the same, with
+// the same problems, as without a walk.
+static std::thread::id IndexThread;
+static bool WalkLags;
+static SysError LockedOrSlowListing(const char* folder, EntrySink sink, void* context) {
+    if (WalkLags && std::this_thread::get_id() != IndexThread) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (strstr(folder, "locked")) return 13;
+    return PlatformCalls.listFolder(folder, sink, context);
+}
+
+TEST(IndexTree, TheWalksListingsGiveTheSameIndexAsListingAlone) {
+    TempDir dir;
+    for (int a = 0; a < 6; ++a)
+        for (int b = 0; b < 5; ++b) {
+            std::string folder = "/a" + std::to_string(a) + "/b" + std::to_string(b);
+            WriteFile(dir / Native(folder + "/f" + std::to_string(a * 5 + b)), "x");
+            WriteFile(dir / Native(folder + "/c/g"), std::string(a + b, 'y'));
+        }
+    WriteFile(dir / Native("/a2/locked/h"), "h");
+    WriteFile(dir / Native("/top"), "t");
+    IndexThread = std::this_thread::get_id();
+    Sys.listFolder = LockedOrSlowListing;
+
+    WalkLags = false;
+    IndexRun alone(dir.path, false);
+    ASSERT_EQ(61u, alone.paths.size());
+    ASSERT_EQ((Paths{dir.path + Native("/a2/locked")}), FailedPaths(alone.result));
+
+    for (bool lags : {false, true}) {
+        WalkLags = lags;
+        StartTreePrefetch(dir.path.c_str(), nullptr, 4);
+        if (!lags) std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the walk is ahead, or done
+        IndexRun walked(dir.path, false);
+        StopTreePrefetch();
+        EXPECT_EQ(alone.paths, walked.paths) << "walk lags: " << lags;
+        EXPECT_EQ(ProblemText(alone.result), ProblemText(walked.result)) << "walk lags: " << lags;
+    }
+    Sys = PlatformCalls;
 }
