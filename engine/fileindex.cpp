@@ -270,14 +270,18 @@ static void StackSubfolders(PrefetchWalk* walk, int tree, const std::string& pat
     walk->wake.notify_all();
 }
 
-static void WalkerLoop(PrefetchWalk* walk) {
+// Lists folder after folder until the walk is stopped or, when `toTheEnd`,
+// until every folder is listed. A walk beside the index keeps waiting when
+// it has nothing to list, since the index may still pass folders on.
+static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
     std::unique_lock<std::mutex> hold(walk->lock);
     for (;;) {
-        walk->wake.wait(hold, [walk] {
-            return walk->stopped || !walk->waiting[0].empty() || !walk->waiting[1].empty() || walk->listing == 0;
+        walk->wake.wait(hold, [walk, toTheEnd] {
+            return walk->stopped || !walk->waiting[0].empty() || !walk->waiting[1].empty() ||
+                   (toTheEnd && walk->listing == 0);
         });
         int tree = walk->waiting[0].empty() ? 1 : 0;
-        if (walk->stopped || walk->waiting[tree].empty()) break;  // stopped, or every folder is listed
+        if (walk->stopped || walk->waiting[tree].empty()) break;
         std::string path = std::move(walk->waiting[tree].back());
         walk->waiting[tree].pop_back();
         walk->waitingBytes -= path.size();
@@ -382,7 +386,7 @@ static void DeleteWalk(PrefetchWalk* walk) {
 void PrefetchTree(const char* folder) {
     PrefetchWalk* walk = NewWalk(folder, nullptr);
     if (!walk) return;
-    WalkerLoop(walk);
+    WalkerLoop(walk, true);
     DeleteWalk(walk);
 }
 
@@ -391,7 +395,7 @@ void StartTreePrefetch(const char* first, const char* second, unsigned walkers) 
     PrefetchWalk* walk = NewWalk(first, second);
     if (!walk) return;
     walk->walkers.reserve(walkers);
-    for (unsigned i = 0; i < walkers; ++i) walk->walkers.emplace_back(WalkerLoop, walk);
+    for (unsigned i = 0; i < walkers; ++i) walk->walkers.emplace_back(WalkerLoop, walk, false);
     Walk = walk;
 }
 

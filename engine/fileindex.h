@@ -14,15 +14,18 @@
 void IndexTree(const char* folder);
 
 // Starts `walkers` threads that list every folder below `first`, then
-// below `second` (null: none), as the index would, and keep nothing, so
-// that the folders and entries of trees that are not in memory are read from
-// the disk several at a time, ahead of the index; indexing them later then
-// finds them in memory. Each folder is listed once however it is reached.
-// Only a hint: it records no problem and changes nothing the index sees.
-// Does nothing for a root that is no folder.
+// below `second` (null: none), in about the order the index will, so that
+// the folders and entries of trees that are not in memory are read from the
+// disk several at a time. IndexTree then takes those listings instead of
+// listing the folders again (a folder it comes to first, it lists itself).
+// Each folder is listed once however it is reached, and at most 8 MiB of
+// listings wait for the index; beyond that the walk only reads ahead. It
+// records no problem: the index records whatever a listing it takes failed
+// with, as it would have. Does nothing for a root that is no folder.
 void StartTreePrefetch(const char* first, const char* second, unsigned walkers);
 
-// The same walk of `folder` on the calling thread, to its end.
+// The same walk of `folder` on the calling thread, to its end; its listings
+// are dropped.
 void PrefetchTree(const char* folder);
 
 // Stops the walk started last, waiting for the listings under way, and
