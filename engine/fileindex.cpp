@@ -307,6 +307,11 @@ static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
         listing->error = error;
         bool kept = !records.full && walk->heldBytes + records.used <= PREFETCH_HELD_BYTES;
         if (kept) {
+            // Listings start in blocks of 64 KiB: what waits holds only its records.
+            if (unsigned char* fitted = records.used ? (unsigned char*)realloc(records.data, records.used) : nullptr) {
+                records.data = fitted;
+                records.size = records.used;
+            }
             listing->records = records;
             walk->heldBytes += records.used;
         } else {
@@ -348,7 +353,8 @@ static bool TakeListing(const char* folder, SysError* error, int* share) {
     walk->wake.notify_all();
     hold.unlock();
 
-    if (unsigned char* at = MakeRoom(&Arena, records.used)) memcpy(at, records.data, records.used);
+    if (records.used)
+        if (unsigned char* at = MakeRoom(&Arena, records.used)) memcpy(at, records.data, records.used);
     free(records.data);
     return true;
 }
