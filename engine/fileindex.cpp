@@ -5,7 +5,6 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <set>
 #include <new>
 #include <string>
 #include <thread>
@@ -54,7 +53,7 @@ static size_t RecordSize(size_t nameLength) {
 // Room for `bytes` more at the end of `buffer`, or null (and `full`).
 static unsigned char* MakeRoom(RecordBuffer* buffer, size_t bytes) {
     if (buffer->used + bytes > buffer->size) {
-        size_t grown = buffer->size ? buffer->size * 2 : 64 * 1024;
+        size_t grown = buffer->size ? buffer->size * 2 : 4096;
         while (grown < buffer->used + bytes) grown *= 2;
         unsigned char* bigger = (unsigned char*)realloc(buffer->data, grown);
         if (!bigger) {
@@ -106,7 +105,8 @@ static void IndexFile(uint32_t folder, const char* name, size_t nameLength, uint
 }
 
 static bool TakeListing(const char* folder, SysError* error, int* share);
-static void ShareSubfolders(int tree, const char* folder, const unsigned char* records, size_t bytes);
+static void ShareSubfolders(int tree, const char* folder, const FolderId* way, size_t depth,
+                            const unsigned char* records, size_t bytes);
 
 static void IndexFolder(size_t folderLength, uint32_t folder) {
     size_t mark = Arena.used;
@@ -115,7 +115,7 @@ static void IndexFolder(size_t folderLength, uint32_t folder) {
     int share;
     if (!TakeListing(IndexPath, &error, &share)) {
         error = Sys.listFolder(IndexPath, AppendEntry, &Arena);
-        if (share >= 0) ShareSubfolders(share, IndexPath, Arena.data + mark, Arena.used - mark);
+        if (share >= 0) ShareSubfolders(share, IndexPath, Ancestors, Depth, Arena.data + mark, Arena.used - mark);
     }
     if (error) Report(PROBLEM_LIST, error, IndexPath);
     if (Arena.full) Report(PROBLEM_LIST, ENGINE_OUT_OF_MEMORY, IndexPath);
@@ -195,13 +195,12 @@ void IndexTree(const char* folder) {
 
 // The read-ahead walk: a few threads list the folders of the trees ahead of
 // the index, so that several of a cold tree's small metadata reads are in
-// flight where the index alone has one. Folders wait on one stack per tree,
-// the first tree's served first; a folder's subfolders go on in reverse, so
-// the walk goes down in about the order the index does. Each listing is
-// kept, keyed by its path, until the index takes it instead of listing the
-// folder again. Each folder is listed once, whichever way it was reached,
-// which also cuts link loops; a folder the index reaches another way, it
-// lists itself.
+// flight where the index alone has one. It goes every way the index goes
+// and no further: into each subfolder unless it leads back to a folder on
+// the way down. Folders wait on one stack per tree, the first tree's served
+// first; a folder's subfolders go on in reverse, so the walk goes down in
+// about the order the index does. Each listing is kept, keyed by its path,
+// until the index takes it instead of listing the folder again.
 enum ListingState : uint8_t {
     LISTING_WAITING,   // stacked
     LISTING_UNDER_WAY,
@@ -211,49 +210,58 @@ enum ListingState : uint8_t {
 
 struct Listing {
     ListingState state;
+    bool awaited;  // the index waits for it
     int tree;
     SysError error;
     RecordBuffer records;
 };
 
+// A folder on a stack, with the folders on the way down to it, itself last.
+struct WaitingFolder {
+    std::string path;
+    std::vector<FolderId> way;
+};
+
 struct PrefetchWalk {
     std::mutex lock;
-    std::condition_variable wake;    // folders were stacked, a walker went idle, or the walk stops
+    std::condition_variable wake;    // folders were stacked or taken, or the walk stops
     std::condition_variable landed;  // a listing is done
-    std::vector<std::string> waiting[2];
+    std::vector<WaitingFolder> waiting[2];
     size_t waitingBytes = 0;
     std::unordered_map<std::string, Listing> listings;
     size_t heldBytes = 0;            // records of done listings
-    std::set<std::pair<uint64_t, uint64_t>> seen;
     unsigned listing = 0;            // walkers listing a folder now
     bool stopped = false;
     std::vector<std::thread> walkers;
 };
 
-// Beyond these the walk stacks no more folders and keeps no more listings
-// (only a hint: the index lists the rest itself, from memory if the walk
-// has been there), so no tree can make it grow without bound.
-const size_t PREFETCH_WAITING_BYTES = 4u << 20;
-const size_t PREFETCH_HELD_BYTES = 8u << 20;
-const size_t PREFETCH_FOLDERS = 1u << 20;
+// The walk never waits for the index: while the index is busy with the
+// original tree, the walk reads the modded one. Beyond these bounds it
+// stacks no more folders, or keeps no more listings and only reads ahead
+// (the index then lists those folders again, from memory), so no tree can
+// make it grow without bound. They are small because what the walkers
+// allocate is not all reused once they end.
+const size_t PREFETCH_WAITING_BYTES = 1u << 20;
+const size_t PREFETCH_HELD_BYTES = 2u << 20;
 
 static PrefetchWalk* Walk;
 
-static bool Unseen(PrefetchWalk* walk, FolderId id) {
-    return walk->seen.size() < PREFETCH_FOLDERS && walk->seen.insert({id.volume, id.index}).second;
+static size_t WaitingSize(const WaitingFolder& folder) {
+    return folder.path.size() + folder.way.size() * sizeof(FolderId);
 }
 
-static void Stack(PrefetchWalk* walk, int tree, std::string path) {
-    Listing listing{LISTING_WAITING, tree, 0, RecordBuffer()};
-    if (!walk->listings.emplace(path, listing).second) return;
-    walk->waitingBytes += path.size();
-    walk->waiting[tree].push_back(std::move(path));
+static void Stack(PrefetchWalk* walk, int tree, WaitingFolder folder) {
+    Listing listing{LISTING_WAITING, false, tree, 0, RecordBuffer()};
+    if (!walk->listings.emplace(folder.path, listing).second) return;
+    walk->waitingBytes += WaitingSize(folder);
+    walk->waiting[tree].push_back(std::move(folder));
 }
 
-// Stacks the subfolders among the `bytes` of records listed from `path`,
-// the last first, so that the first is listed next. Under the walk's lock.
-static void StackSubfolders(PrefetchWalk* walk, int tree, const std::string& path, const unsigned char* records,
-                            size_t bytes) {
+// Stacks the subfolders among the `bytes` of records listed from the folder
+// `path`, reached by `way` (itself last): the last first, so that the first
+// is listed next. Under the walk's lock.
+static void StackSubfolders(PrefetchWalk* walk, int tree, const std::string& path, const FolderId* way,
+                            size_t depth, const unsigned char* records, size_t bytes) {
     std::vector<size_t> subfolders;
     for (size_t at = 0; at < bytes;) {
         const EntryRecord* record = (const EntryRecord*)(records + at);
@@ -262,10 +270,15 @@ static void StackSubfolders(PrefetchWalk* walk, int tree, const std::string& pat
     }
     for (size_t i = subfolders.size(); i-- > 0;) {
         const EntryRecord* record = (const EntryRecord*)(records + subfolders[i]);
+        bool loop = false;
+        for (size_t d = 0; d < depth; ++d)
+            loop |= way[d].volume == record->id.volume && way[d].index == record->id.index;
         size_t length = path.size() + 1 + record->nameLength;
-        if (length > PathLimit() || walk->waitingBytes + length > PREFETCH_WAITING_BYTES || !Unseen(walk, record->id))
+        if (loop || length > PathLimit() || walk->waitingBytes + length + (depth + 1) * sizeof(FolderId) > PREFETCH_WAITING_BYTES)
             continue;
-        Stack(walk, tree, path + PathSeparator() + (const char*)(record + 1));
+        WaitingFolder child{path + PathSeparator() + (const char*)(record + 1), std::vector<FolderId>(way, way + depth)};
+        child.way.push_back(record->id);
+        Stack(walk, tree, std::move(child));
     }
     walk->wake.notify_all();
 }
@@ -282,10 +295,10 @@ static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
         });
         int tree = walk->waiting[0].empty() ? 1 : 0;
         if (walk->stopped || walk->waiting[tree].empty()) break;
-        std::string path = std::move(walk->waiting[tree].back());
+        WaitingFolder folder = std::move(walk->waiting[tree].back());
         walk->waiting[tree].pop_back();
-        walk->waitingBytes -= path.size();
-        auto entry = walk->listings.find(path);
+        walk->waitingBytes -= WaitingSize(folder);
+        auto entry = walk->listings.find(folder.path);
         if (entry->second.state == LISTING_CLAIMED) {
             walk->listings.erase(entry);
             continue;
@@ -299,15 +312,17 @@ static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
         hold.unlock();
 
         RecordBuffer records;
-        SysError error = Sys.listFolder(path.c_str(), AppendEntry, &records);
+        SysError error = Sys.listFolder(folder.path.c_str(), AppendEntry, &records);
 
         hold.lock();
         --walk->listing;
         listing->state = LISTING_DONE;
         listing->error = error;
         bool kept = !records.full && walk->heldBytes + records.used <= PREFETCH_HELD_BYTES;
-        if (kept) {
-            // Listings start in blocks of 64 KiB: what waits holds only its records.
+        if (!kept && !listing->awaited) {
+            walk->listings.erase(folder.path);  // the index finds none and lists the folder itself
+        } else if (kept) {
+            // What waits holds only its records, not the room it was listed into.
             if (unsigned char* fitted = records.used ? (unsigned char*)realloc(records.data, records.used) : nullptr) {
                 records.data = fitted;
                 records.size = records.used;
@@ -318,9 +333,8 @@ static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
             listing->records.full = true;  // the index lists it again
         }
         walk->landed.notify_all();
-        StackSubfolders(walk, tree, path, records.data, records.used);
+        StackSubfolders(walk, tree, folder.path, folder.way.data(), folder.way.size(), records.data, records.used);
         if (!kept) free(records.data);
-        walk->wake.notify_all();
     }
     walk->wake.notify_all();
 }
@@ -344,13 +358,13 @@ static bool TakeListing(const char* folder, SysError* error, int* share) {
         return false;
     }
     if (listing->state == LISTING_CLAIMED) return false;
+    listing->awaited = true;
     walk->landed.wait(hold, [listing] { return listing->state != LISTING_UNDER_WAY; });
     RecordBuffer records = listing->records;
     *error = listing->error;
     walk->listings.erase(folder);  // by its key: the map may have grown meanwhile
     if (records.full) return false;
     walk->heldBytes -= records.used;
-    walk->wake.notify_all();
     hold.unlock();
 
     if (records.used)
@@ -359,12 +373,14 @@ static bool TakeListing(const char* folder, SysError* error, int* share) {
     return true;
 }
 
-// The index listed `folder` of tree `tree` itself into `bytes` of records:
-// the walk goes on below it.
-static void ShareSubfolders(int tree, const char* folder, const unsigned char* records, size_t bytes) {
+// The index listed `folder` of tree `tree` itself into `bytes` of records,
+// having come down by `way` (the folder itself last): the walk goes on
+// below it.
+static void ShareSubfolders(int tree, const char* folder, const FolderId* way, size_t depth,
+                            const unsigned char* records, size_t bytes) {
     PrefetchWalk* walk = Walk;
     std::lock_guard<std::mutex> hold(walk->lock);
-    StackSubfolders(walk, tree, folder, records, bytes);
+    StackSubfolders(walk, tree, folder, way, depth, records, bytes);
 }
 
 // Stacks the root `folder` for tree `tree`, unless it is no folder.
@@ -373,7 +389,7 @@ static void StackRoot(PrefetchWalk* walk, int tree, const char* folder) {
     FolderId id;
     if (!folder || strlen(folder) > PathLimit() || Sys.examine(folder, &kind, &id) != 0 || kind != ENTRY_FOLDER)
         return;
-    if (Unseen(walk, id)) Stack(walk, tree, folder);
+    Stack(walk, tree, WaitingFolder{folder, std::vector<FolderId>(1, id)});
 }
 
 static PrefetchWalk* NewWalk(const char* first, const char* second) {

@@ -133,8 +133,9 @@ size_t PathLimit();
 bool IsTemporaryName(const char* name);
 
 // A zero-filled, page-aligned block of `size` bytes for file chunks (the
-// kernel copies into aligned memory much faster), or null. Free with
-// FreeChunk, which accepts null.
+// kernel copies into aligned memory much faster), or null. Its pages take
+// memory only once written, so chunks that only see small files stay
+// small. Free with FreeChunk, which accepts null.
 unsigned char* AllocateChunk(size_t size);
 void FreeChunk(unsigned char* chunk);
 

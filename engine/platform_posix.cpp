@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -354,16 +355,28 @@ static SysError RemoveFile(const char* path) {
     return unlink(path) == 0 ? 0 : LastError();
 }
 
-unsigned char* AllocateChunk(size_t size) {
-    void* block = nullptr;
+static size_t PageSize() {
     long page = sysconf(_SC_PAGESIZE);
-    if (posix_memalign(&block, page > 0 ? (size_t)page : 4096, size) != 0) return nullptr;
-    memset(block, 0, size);
-    return (unsigned char*)block;
+    return page > 0 ? (size_t)page : 4096;
+}
+
+// Mapped, not taken from the heap: the system hands the pages out zeroed
+// and makes them memory only when first written, so a chunk that only ever
+// holds small files costs a page or two, and unmapping gives it all back.
+// The page in front keeps the mapping's size for FreeChunk.
+unsigned char* AllocateChunk(size_t size) {
+    size_t page = PageSize();
+    if (size > SIZE_MAX - page) return nullptr;
+    void* block = mmap(nullptr, size + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) return nullptr;
+    *(size_t*)block = size + page;
+    return (unsigned char*)block + page;
 }
 
 void FreeChunk(unsigned char* chunk) {
-    free(chunk);
+    if (!chunk) return;
+    unsigned char* block = chunk - PageSize();
+    munmap(block, *(size_t*)block);
 }
 
 static SysError ResolvePath(const char* path, char* out, size_t outSize) {

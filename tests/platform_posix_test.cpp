@@ -61,15 +61,13 @@ TEST(PosixTree, LinksToFilesAndFoldersAreFollowedAndLoopsCut) {
     EXPECT_EQ(2u, t.result.failures) << ProblemText(t.result);
     EXPECT_NE(std::string::npos, ProblemText(t.result).find("leads back"));
 
-    // The read-ahead walk lists each folder once, by the first way the
-    // index would take to it, and never follows the loop.
+    // The read-ahead walk goes every way the index goes, and no further.
     Listed.clear();
     Sys.listFolder = RememberListing;
     PrefetchTree(t.modded.c_str());
     Sys = PlatformCalls;
-    ASSERT_EQ(2u, Listed.size());
-    EXPECT_EQ(t.modded, Listed[0]);
-    EXPECT_TRUE(Listed[1] == t.modded + "/alias" || Listed[1] == t.modded + "/real") << Listed[1];
+    std::sort(Listed.begin(), Listed.end());
+    EXPECT_EQ((Paths{t.modded, t.modded + "/alias", t.modded + "/real"}), Listed);
 }
 
 TEST(PosixTree, DanglingLinkInTheModdedTreeIsAFailure) {
