@@ -18,10 +18,11 @@ void IndexTree(const char* folder);
 // the folders and entries of trees that are not in memory are read from the
 // disk several at a time. IndexTree then takes those listings instead of
 // listing the folders again (a folder it comes to first, it lists itself).
-// Each folder is listed once however it is reached, and at most 8 MiB of
-// listings wait for the index; beyond that the walk only reads ahead. It
-// records no problem: the index records whatever a listing it takes failed
-// with, as it would have. Does nothing for a root that is no folder.
+// The walk goes every way the index goes and no further (not into a folder
+// on the way down), and at most 2 MiB of listings wait for the index; beyond
+// that the walk only reads ahead. It records no problem: the index records
+// whatever a listing it takes failed with, as it would have. Does nothing
+// for a root that is no folder.
 void StartTreePrefetch(const char* first, const char* second, unsigned walkers);
 
 // The same walk of `folder` on the calling thread, to its end; its listings
