@@ -41,6 +41,15 @@ static bool FolderIs(const FileTree* tree, uint32_t index, uint32_t parent, cons
     return record->parent == parent && SameName(NameAt(tree, record->name), name, length);
 }
 
+// From `slot` on, the slot holding an entry that `is` accepts, or the empty
+// slot where such an entry belongs (the tables always keep one empty).
+template <typename Accepts>
+static uint32_t Probe(const uint32_t* table, uint32_t slots, uint32_t slot, Accepts is) {
+    while (table[slot] != NO_INDEX && !is(table[slot]))
+        if (++slot == slots) slot = 0;
+    return slot;
+}
+
 // Room for 1.5 times the entries: short probes, 6 bytes per entry.
 static uint32_t* NewTable(uint32_t entries, uint32_t* slots) {
     uint64_t wanted = (uint64_t)entries + entries / 2 + 16;
@@ -63,9 +72,9 @@ void BuildOriginalIndex(const FileTree* originals, OriginalIndex* index) {
             const FolderRecord* record = FolderAt(originals, folder);
             const char* name = NameAt(originals, record->name);
             size_t length = strlen(name);
-            uint32_t slot = SlotOf(record->parent, name, length, slots);
-            while (table[slot] != NO_INDEX && !FolderIs(originals, table[slot], record->parent, name, length))
-                if (++slot == slots) slot = 0;
+            uint32_t slot = Probe(table, slots, SlotOf(record->parent, name, length, slots), [&](uint32_t at) {
+                return FolderIs(originals, at, record->parent, name, length);
+            });
             if (table[slot] == NO_INDEX) table[slot] = folder;
         }
         index->folders = table;
@@ -77,9 +86,9 @@ void BuildOriginalIndex(const FileTree* originals, OriginalIndex* index) {
             const FileRecord* record = FileAt(originals, file);
             const char* name = NameAt(originals, record->name);
             size_t length = strlen(name);
-            uint32_t slot = SlotOf(record->folder, name, length, slots);
-            while (table[slot] != NO_INDEX && !FileIs(originals, table[slot], record->folder, name, length))
-                if (++slot == slots) slot = 0;
+            uint32_t slot = Probe(table, slots, SlotOf(record->folder, name, length, slots), [&](uint32_t at) {
+                return FileIs(originals, at, record->folder, name, length);
+            });
             if (table[slot] == NO_INDEX) table[slot] = file;
         }
         index->files = table;
@@ -100,11 +109,9 @@ uint32_t FindOriginalFolder(const OriginalIndex* index, uint32_t parent, const c
             if (FolderIs(tree, folder, parent, name, length)) return folder;
         return NO_INDEX;
     }
-    for (uint32_t slot = SlotOf(parent, name, length, index->folderSlots); index->folders[slot] != NO_INDEX;) {
-        if (FolderIs(tree, index->folders[slot], parent, name, length)) return index->folders[slot];
-        if (++slot == index->folderSlots) slot = 0;
-    }
-    return NO_INDEX;
+    uint32_t slot = Probe(index->folders, index->folderSlots, SlotOf(parent, name, length, index->folderSlots),
+                          [&](uint32_t at) { return FolderIs(tree, at, parent, name, length); });
+    return index->folders[slot];  // NO_INDEX when empty
 }
 
 uint32_t MatchFolder(const OriginalIndex* index, const FileTree* tree, uint32_t folder) {
@@ -123,11 +130,9 @@ uint32_t FindOriginal(const OriginalIndex* index, uint32_t folder, const char* n
             if (FileIs(tree, file, folder, name, length)) return file;
         return NO_INDEX;
     }
-    for (uint32_t slot = SlotOf(folder, name, length, index->fileSlots); index->files[slot] != NO_INDEX;) {
-        if (FileIs(tree, index->files[slot], folder, name, length)) return index->files[slot];
-        if (++slot == index->fileSlots) slot = 0;
-    }
-    return NO_INDEX;
+    uint32_t slot = Probe(index->files, index->fileSlots, SlotOf(folder, name, length, index->fileSlots),
+                          [&](uint32_t at) { return FileIs(tree, at, folder, name, length); });
+    return index->files[slot];  // NO_INDEX when empty
 }
 
 // For each folder of `modded`, the original folder at its relative path:

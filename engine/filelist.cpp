@@ -89,15 +89,7 @@ void InitFileTree(FileTree* tree, bool keepStamps) {
 }
 
 bool SetTreeRoot(FileTree* tree, const char* root, size_t length) {
-    uint32_t name = StoreName(&tree->names, root, length);
-    if (name == NO_INDEX) return false;
-    FolderRecord* folder = (FolderRecord*)AppendItem(&tree->folders);
-    if (!folder) {
-        DropLastName(&tree->names, name);
-        return false;
-    }
-    folder->parent = NO_INDEX;
-    folder->name = name;
+    if (AddFolder(tree, NO_INDEX, root, length) == NO_INDEX) return false;
     tree->rootLength = length;
     return true;
 }
