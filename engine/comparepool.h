@@ -17,7 +17,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "deepscan.h"
+#include "filecompare.h"
 #include "platform.h"
 
 // Comparers a job runs unless asked otherwise: enough to keep a solid-state

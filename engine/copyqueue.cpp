@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "deepscan.h"
+#include "filecompare.h"
 #include "foldercheck.h"
 #include "job.h"
 #include "modassembly.h"

@@ -8,15 +8,6 @@
 #include "job.h"
 #include "report.h"
 
-uint32_t HashPath(const char* path, size_t length) {
-    uint32_t hash = 2166136261u;  // FNV-1a
-    for (size_t i = 0; i < length; ++i) {
-        hash ^= (unsigned char)path[i];
-        hash *= 16777619u;
-    }
-    return hash;
-}
-
 // A slot for a name in a folder: the name's hash mixed with the folder,
 // spread over the table by multiplication (the table need not be a power of two).
 static uint32_t SlotOf(uint32_t folder, const char* name, size_t length, uint32_t slots) {
@@ -153,47 +144,6 @@ static uint32_t* MatchFolders(const OriginalIndex* index, const FileTree* modded
         matches[folder] = parent == NO_INDEX ? NO_INDEX : FindOriginalFolder(index, parent, name, strlen(name));
     }
     return matches;
-}
-
-bool ChunksEqual(const unsigned char* original, const unsigned char* modded, size_t count) {
-    return memcmp(original, modded, count) == 0;
-}
-
-Comparison CompareFiles(const char* original, const char* modded, unsigned char* originalChunk,
-                        unsigned char* moddedChunk, size_t chunkSize, SysError* error, const char** failedPath,
-                        uint64_t* bytesRead) {
-    *error = 0;
-    *failedPath = modded;
-    if (!originalChunk || !moddedChunk) {
-        *error = ENGINE_OUT_OF_MEMORY;
-        return FILES_NOT_COMPARED;
-    }
-    FileHandle originalFile = INVALID_FILE;
-    FileHandle moddedFile = INVALID_FILE;
-    Comparison outcome = FILES_NOT_COMPARED;
-    *error = Sys.openForReading(original, &originalFile);
-    if (*error) *failedPath = original;
-    else *error = Sys.openForReading(modded, &moddedFile);
-    while (!*error) {
-        size_t originalGot = 0;
-        size_t moddedGot = 0;
-        *error = Sys.readFile(originalFile, originalChunk, chunkSize, &originalGot);
-        if (*error) *failedPath = original;
-        else *error = Sys.readFile(moddedFile, moddedChunk, chunkSize, &moddedGot);
-        if (*error) break;
-        *bytesRead += originalGot + moddedGot;
-        if (originalGot != moddedGot || !ChunksEqual(originalChunk, moddedChunk, moddedGot)) {
-            outcome = FILES_DIFFER;
-            break;
-        }
-        if (moddedGot < chunkSize) {  // both ended here
-            outcome = FILES_EQUAL;
-            break;
-        }
-    }
-    if (originalFile != INVALID_FILE) Sys.closeFile(originalFile);
-    if (moddedFile != INVALID_FILE) Sys.closeFile(moddedFile);
-    return outcome;
 }
 
 // The full paths of the pair at hand; only the job's thread uses them.

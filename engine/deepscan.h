@@ -8,12 +8,6 @@
 #include "filelist.h"
 #include "platform.h"
 
-// Files are compared in reads of this size.
-const size_t CHUNK_SIZE = 0x100000;
-
-// FNV-1a of the `length` bytes of `path`, for the engine's path tables.
-uint32_t HashPath(const char* path, size_t length);
-
 // Lookup tables of the original tree by folder and name, built once per job
 // and sized once from the tree's counts, so that matching costs the same
 // whatever the size of the tree. A relative path matches when its folder
@@ -43,22 +37,6 @@ uint32_t MatchFolder(const OriginalIndex* index, const FileTree* tree, uint32_t 
 // The first original file, in list order, named `name` in original folder
 // `folder`; NO_INDEX when there is none: the modded file is new.
 uint32_t FindOriginal(const OriginalIndex* index, uint32_t folder, const char* name, size_t length);
-
-// True when the first `count` bytes of the two chunks are equal.
-bool ChunksEqual(const unsigned char* original, const unsigned char* modded, size_t count);
-
-enum Comparison { FILES_EQUAL, FILES_DIFFER, FILES_NOT_COMPARED };
-
-// Compares two files whole: equal only when both lengths and all bytes are
-// equal. Opens the original, then the modded file, and reads them in chunks
-// of `chunkSize` bytes into the two buffers (each that long), one chunk of
-// the original then one of the modded file, stopping at the first chunk
-// that differs. FILES_NOT_COMPARED when either cannot be opened or read,
-// with `*error` and `*failedPath` (one of the two paths) set. Adds the
-// bytes read to `*bytesRead`. Safe on several threads at once.
-Comparison CompareFiles(const char* original, const char* modded, unsigned char* originalChunk,
-                        unsigned char* moddedChunk, size_t chunkSize, SysError* error, const char** failedPath,
-                        uint64_t* bytesRead);
 
 // The scan of the job's ModdedTree against its OriginalTree, in list order
 // (newest first). Appends every new or changed file to ChangedList (new

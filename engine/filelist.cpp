@@ -187,3 +187,12 @@ void ReleaseFileTree(FileTree* tree) {
 void InitChangedList(BlockList* list) {
     InitBlockList(list, sizeof(ChangedFile), CHANGED_SHIFT);
 }
+
+uint32_t HashPath(const char* path, size_t length) {
+    uint32_t hash = 2166136261u;  // FNV-1a
+    for (size_t i = 0; i < length; ++i) {
+        hash ^= (unsigned char)path[i];
+        hash *= 16777619u;
+    }
+    return hash;
+}

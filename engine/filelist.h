@@ -113,6 +113,9 @@ uint32_t AddFolder(FileTree* tree, uint32_t parent, const char* name, size_t len
 uint32_t AddFile(FileTree* tree, uint32_t folder, const char* name, size_t length, uint64_t size,
                  uint64_t stamp);
 
+// FNV-1a of the `length` bytes of `path`, for the engine's path tables.
+uint32_t HashPath(const char* path, size_t length);
+
 inline uint32_t FileCount(const FileTree* tree) { return tree->files.count; }
 inline uint32_t FolderCount(const FileTree* tree) { return tree->folders.count; }
 inline const FileRecord* FileAt(const FileTree* tree, uint32_t index) {
