@@ -148,6 +148,13 @@ bool IsPathSeparator(char c);
 // True when `error` says that the path does not exist.
 bool IsNotFound(SysError error);
 
+// True when `error` says that another program has the file open in a way
+// that keeps this one out, which ends when that program lets go: a
+// sharing or lock violation, a mapped section, and, where `ownName` (the
+// rename or removal of a file of ours, or the replacing of a target), an
+// access denied. Never on POSIX, where opens do not exclude each other.
+bool IsHeldByOther(SysError error, bool ownName);
+
 // A short human text for `error`, such as "Permission denied"; engine
 // error numbers included.
 void DescribeError(SysError error, char* out, size_t outSize);
