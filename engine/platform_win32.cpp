@@ -645,22 +645,23 @@ static SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
 
     // Writers are kept out while the copy reads; readers may stay. Someone
     // writing it, or holding it as a game does, may let go in a moment.
-    HANDLE from;
-    HoldWait wait = {};
-    while ((from = CreateFileW(paths.source.text, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr)) == INVALID_HANDLE_VALUE) {
-        error = LastError();
+    // (Wine may refuse to describe a file just let go of, once.)
+    HANDLE from = INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION before;
+    for (HoldWait wait = {};; from = INVALID_HANDLE_VALUE) {
+        from = CreateFileW(paths.source.text, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (from == INVALID_HANDLE_VALUE) error = LastError();
+        else if (GetFileType(from) != FILE_TYPE_DISK) error = ENGINE_NOT_REGULAR;
+        else if (!GetFileInformationByHandle(from, &before)) error = LastError();
+        else break;
+        if (from != INVALID_HANDLE_VALUE) CloseHandle(from);
         if (!WaitOutHold(&wait, error, false, request->stop)) return error;
     }
-    BY_HANDLE_FILE_INFORMATION before;
-    if (GetFileType(from) != FILE_TYPE_DISK) error = ENGINE_NOT_REGULAR;
-    else if (!GetFileInformationByHandle(from, &before)) error = LastError();
-    else if (request->stamp && (request->size != (((uint64_t)before.nFileSizeHigh << 32) | before.nFileSizeLow) ||
-                                request->stamp != StampOf(before.ftLastWriteTime)))
-        error = ENGINE_SOURCE_CHANGED;
-    if (error) {
+    if (request->stamp && (request->size != (((uint64_t)before.nFileSizeHigh << 32) | before.nFileSizeLow) ||
+                           request->stamp != StampOf(before.ftLastWriteTime))) {
         CloseHandle(from);
-        return error;
+        return ENGINE_SOURCE_CHANGED;
     }
 
     // Failing when the name exists keeps a stranger's file of that name, or
