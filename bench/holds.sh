@@ -7,8 +7,9 @@
 # WINDOWS_BUILD_DIR holds modextract.exe and tests/holder.exe (the tests'
 # scanner and holder). Trees: 60 changed, 40 new and 100 equal files of
 # 16-200 KiB. Each case prints its exit status, failures named, temporary
-# files left, whether the mod is exact and the run's time in seconds; a
-# second modextract.exe can be given with BASELINE=dir for a side-by-side.
+# files left, files not as expected (targets held for good must keep their
+# old contents) and the run's time in seconds. BASELINE=DIR adds the
+# modextract.exe in DIR, run alternately with the first.
 set -euo pipefail
 export LC_ALL=C.UTF-8
 
@@ -112,12 +113,13 @@ one_case() {
     return 0
 }
 
-for exe in "$BUILD/modextract.exe" ${BASELINE:+"$BASELINE/modextract.exe"}; do
-    EXE=$exe
-    echo "== $EXE"
-    for ((r = 0; r < RUNS; ++r)); do
-        for name in none scan200 scan800 source targets5 forever30; do
-            [ -n "$ONLY" ] && [ "$ONLY" != "$name" ] && continue
+# Case by case, the programs side by side, so that the machine's load
+# falls on both alike.
+for ((r = 0; r < RUNS; ++r)); do
+    for name in none scan200 scan800 source targets5 forever30; do
+        [ -n "$ONLY" ] && [ "$ONLY" != "$name" ] && continue
+        for EXE in "$BUILD/modextract.exe" ${BASELINE:+"$BASELINE/modextract.exe"}; do
+            printf '%-45s ' "$EXE"
             one_case "$name"
         done
     done
