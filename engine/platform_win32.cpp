@@ -450,10 +450,11 @@ static SetInformationFunction SetInformation() {
 }
 
 // The answers of a system or a file system that cannot rename or delete a
-// file through its handle.
+// file through its handle (Wine has been seen to fail without a reason,
+// which LastError makes ERROR_GEN_FAILURE).
 static bool NotThroughHandle(SysError error) {
     return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
-           error == ERROR_CALL_NOT_IMPLEMENTED;
+           error == ERROR_CALL_NOT_IMPLEMENTED || error == ERROR_GEN_FAILURE;
 }
 
 // Renames the open `file` to `target`, replacing a file of that name.
@@ -469,6 +470,7 @@ static SysError RenameThrough(HANDLE file, const WidePath& target) {
     rename->FileNameLength = (DWORD)(target.length * sizeof(wchar_t));
     memcpy(buffer + nameAt, target.text, (target.length + 1) * sizeof(wchar_t));
     DWORD size = (DWORD)(nameAt + (target.length + 1) * sizeof(wchar_t));
+    SetLastError(0);
     return set(file, FileRenameInfo, buffer, size) ? 0 : LastError();
 }
 
@@ -636,6 +638,13 @@ struct CopyPaths {
     WidePath source, target, temporary;
 };
 
+// A wait for another program's hold that a stop cut short ends the copy as
+// abandoned, not as the file's failure.
+static SysError HeldOrAbandoned(const CopyRequest* request, SysError error) {
+    bool stopped = request->stop && request->stop->load(std::memory_order_relaxed);
+    return stopped && IsHeldByOther(error, true) ? ENGINE_ABANDONED : error;
+}
+
 static SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
     *copied = 0;
     CopyPaths paths;
@@ -646,9 +655,10 @@ static SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
     // Writers are kept out while the copy reads; readers may stay. Someone
     // writing it, or holding it as a game does, may let go in a moment.
     // (Wine may refuse to describe a file just let go of, once.)
-    HANDLE from = INVALID_HANDLE_VALUE;
+    HANDLE from;
     BY_HANDLE_FILE_INFORMATION before;
-    for (HoldWait wait = {};; from = INVALID_HANDLE_VALUE) {
+    HoldWait wait = {};
+    for (;;) {
         from = CreateFileW(paths.source.text, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (from == INVALID_HANDLE_VALUE) error = LastError();
@@ -656,7 +666,7 @@ static SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
         else if (!GetFileInformationByHandle(from, &before)) error = LastError();
         else break;
         if (from != INVALID_HANDLE_VALUE) CloseHandle(from);
-        if (!WaitOutHold(&wait, error, false, request->stop)) return error;
+        if (!WaitOutHold(&wait, error, false, request->stop)) return HeldOrAbandoned(request, error);
     }
     if (request->stamp && (request->size != (((uint64_t)before.nFileSizeHigh << 32) | before.nFileSizeLow) ||
                            request->stamp != StampOf(before.ftLastWriteTime))) {
@@ -696,10 +706,8 @@ static SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
     }
     if (!error) error = ReplaceTarget(to, &closed, temporary, paths.target, request->stop);
     if (error) {
-        if (request->stop && request->stop->load(std::memory_order_relaxed) && IsHeldByOther(error, true))
-            error = ENGINE_ABANDONED;
         Discard(to, closed, temporary);
-        return error;
+        return HeldOrAbandoned(request, error);
     }
     // Read-only, hidden and the like come along, once the copy has its
     // name: a failed copy is never read-only when it is deleted. Attributes
