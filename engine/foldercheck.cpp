@@ -86,8 +86,10 @@ bool ResolveLeniently(const char* path, char* out, SysError* error) {
     return true;
 }
 
+// A file number of 0 is what a file system without them answers (some
+// network and virtual ones): it tells nothing.
 static bool SameFolder(const FolderId& a, const FolderId& b) {
-    return a.volume == b.volume && a.index == b.index;
+    return a.index != 0 && a.volume == b.volume && a.index == b.index;
 }
 
 // True when a folder above `path` (resolved), up to its root, is the folder

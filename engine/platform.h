@@ -99,7 +99,10 @@ struct SysCalls {
     // holds a partial copy; on failure nothing of it is left. Fails with
     // ENGINE_SOURCE_CHANGED when the source's size or stamp differ from
     // the request's or moved during the copy, and with ENGINE_ABANDONED
-    // when `stop` was raised. `*copied` receives the bytes written.
+    // when `stop` was raised. Where another program can hold a file (Win32),
+    // a hold on the source or the target is waited out as holdwait.h says,
+    // and the copy gets its name through its own open handle, so nobody can
+    // open it unfinished. `*copied` receives the bytes written.
     SysError (*copyFile)(const CopyRequest* request, uint64_t* copied);
 
     // Removes the file `path` (not a folder).
