@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "holdwait.h"
+
 bool ChunksEqual(const unsigned char* original, const unsigned char* modded, size_t count) {
     return memcmp(original, modded, count) == 0;
 }
@@ -18,9 +20,9 @@ Comparison CompareFiles(const char* original, const char* modded, unsigned char*
     FileHandle originalFile = INVALID_FILE;
     FileHandle moddedFile = INVALID_FILE;
     Comparison outcome = FILES_NOT_COMPARED;
-    *error = Sys.openForReading(original, &originalFile);
+    *error = OpenWaitingOutHolds(original, &originalFile);
     if (*error) *failedPath = original;
-    else *error = Sys.openForReading(modded, &moddedFile);
+    else *error = OpenWaitingOutHolds(modded, &moddedFile);
     while (!*error) {
         size_t originalGot = 0;
         size_t moddedGot = 0;

@@ -86,6 +86,32 @@ bool ResolveLeniently(const char* path, char* out, SysError* error) {
     return true;
 }
 
+// A file number of 0 is what a file system without them answers (some
+// network and virtual ones): it tells nothing.
+static bool SameFolder(const FolderId& a, const FolderId& b) {
+    return a.index != 0 && a.volume == b.volume && a.index == b.index;
+}
+
+// True when a folder above `path` (resolved), up to its root, is the folder
+// `id`. Where links cannot be resolved (Windows answers no final path for
+// some virtual volumes, such as RAM disks), a resolved path is only the
+// path as written: the same folder may then be spelt in other letter case,
+// with short names, or through a link, and only identities tell. Folders
+// above that cannot be examined are passed over.
+static bool Below(const char* path, const FolderId& id) {
+    char above[PATH_BUFFER_SIZE];
+    snprintf(above, sizeof above, "%s", path);
+    for (size_t length = strlen(above);;) {
+        StepUp(above);
+        size_t shorter = strlen(above);
+        if (shorter >= length) return false;
+        length = shorter;
+        EntryKind kind;
+        FolderId found;
+        if (!Sys.examine(above, &kind, &found) && kind == ENTRY_FOLDER && SameFolder(found, id)) return true;
+    }
+}
+
 static bool Refuse(char* reason, size_t reasonSize, const char* text, const char* path = nullptr) {
     if (path) snprintf(reason, reasonSize, "%s: %s", path, text);
     else snprintf(reason, reasonSize, "%s", text);
@@ -99,12 +125,11 @@ static void Name(FolderRefusal* refusal, FolderRefusalKind kind, int role, SysEr
     refusal->error = error;
 }
 
-static bool CheckInput(const char* role, const char* path, char* resolved, char* reason, size_t reasonSize,
-                       FolderRefusal* refusal, int roleIndex) {
+static bool CheckInput(const char* role, const char* path, char* resolved, FolderId* id, char* reason,
+                       size_t reasonSize, FolderRefusal* refusal, int roleIndex) {
     char text[320];
     EntryKind kind;
-    FolderId id;
-    SysError error = Sys.examine(path, &kind, &id);
+    SysError error = Sys.examine(path, &kind, id);
     if (!error && kind != ENTRY_FOLDER) error = ENGINE_NOT_A_FOLDER;
     if (!error) error = Sys.resolvePath(path, resolved, PATH_BUFFER_SIZE);
     if (!error) return true;
@@ -137,8 +162,9 @@ bool CheckJobFolders(const char* original, const char* modded, const char* desti
     static char resolvedOriginal[PATH_BUFFER_SIZE];
     static char resolvedModded[PATH_BUFFER_SIZE];
     static char resolvedData[PATH_BUFFER_SIZE];
-    if (!CheckInput("original", original, resolvedOriginal, reason, reasonSize, refusal, 0)) return false;
-    if (!CheckInput("modded", modded, resolvedModded, reason, reasonSize, refusal, 1)) return false;
+    FolderId ids[2];
+    if (!CheckInput("original", original, resolvedOriginal, &ids[0], reason, reasonSize, refusal, 0)) return false;
+    if (!CheckInput("modded", modded, resolvedModded, &ids[1], reason, reasonSize, refusal, 1)) return false;
 
     EntryKind kind;
     FolderId id;
@@ -161,26 +187,28 @@ bool CheckJobFolders(const char* original, const char* modded, const char* desti
         return Refuse(reason, reasonSize, text, destination);
     }
 
-    if (strcmp(resolvedOriginal, resolvedModded) == 0) {
+    if (strcmp(resolvedOriginal, resolvedModded) == 0 || SameFolder(ids[0], ids[1])) {
         Name(refusal, REFUSAL_SAME_FOLDER, 1);
         return Refuse(reason, reasonSize, "the original and the modded folder are the same folder");
     }
-    if (PathInside(resolvedModded, resolvedOriginal)) {
+    if (PathInside(resolvedModded, resolvedOriginal) || Below(resolvedModded, ids[0])) {
         Name(refusal, REFUSAL_NESTED, 1);
         return Refuse(reason, reasonSize, "the modded folder lies inside the original folder");
     }
-    if (PathInside(resolvedOriginal, resolvedModded)) {
+    if (PathInside(resolvedOriginal, resolvedModded) || Below(resolvedOriginal, ids[1])) {
         Name(refusal, REFUSAL_NESTED, 0);
         return Refuse(reason, reasonSize, "the original folder lies inside the modded folder");
     }
 
     const char* inputs[2] = {resolvedOriginal, resolvedModded};
+    FolderId dataId;
+    bool dataExists = !Sys.examine(resolvedData, &kind, &dataId) && kind == ENTRY_FOLDER;
     for (int i = 0; i < 2; ++i) {
         char text[160];
         const char* problem = nullptr;
-        if (strcmp(resolvedData, inputs[i]) == 0) problem = "is";
-        else if (PathInside(resolvedData, inputs[i])) problem = "lies inside";
-        else if (PathInside(inputs[i], resolvedData)) problem = "contains";
+        if (strcmp(resolvedData, inputs[i]) == 0 || (dataExists && SameFolder(dataId, ids[i]))) problem = "is";
+        else if (PathInside(resolvedData, inputs[i]) || Below(resolvedData, ids[i])) problem = "lies inside";
+        else if (PathInside(inputs[i], resolvedData) || (dataExists && Below(inputs[i], dataId))) problem = "contains";
         if (problem) {
             Name(refusal, REFUSAL_DATA_OVERLAPS_INPUT, 2);
             snprintf(text, sizeof text, "the destination's Data folder %s the %s folder, which is only read", problem,

@@ -28,7 +28,9 @@ struct FolderRefusal {
 // that is missing or not a folder; a destination that exists but is not a
 // folder; two inputs that are the same folder or one inside the other; a
 // destination whose "Data" folder is an input, lies inside one or contains
-// one. Paths are compared resolved (absolute, links followed), byte for byte.
+// one. Paths are compared resolved (absolute, links followed), byte for byte,
+// and folders also by identity (FolderId), which holds where a volume
+// cannot resolve links.
 // When `refusal` is given, a refusal also fills it.
 bool CheckJobFolders(const char* original, const char* modded, const char* destination, char* reason,
                      size_t reasonSize, FolderRefusal* refusal = nullptr);

@@ -8,6 +8,7 @@
 #include "deepscan.h"
 #include "fileindex.h"
 #include "foldercheck.h"
+#include "holdwait.h"
 #include "modassembly.h"
 
 JobState Job;
@@ -85,6 +86,7 @@ uint32_t ExtractionJob(void* parameters) {
         }
     }
     BeginAbandonable();
+    StartHoldBudget();
 
     SetJobRunning(1);
     InitChangedList(&Job.ChangedList);  // allocates nothing yet

@@ -99,7 +99,10 @@ struct SysCalls {
     // holds a partial copy; on failure nothing of it is left. Fails with
     // ENGINE_SOURCE_CHANGED when the source's size or stamp differ from
     // the request's or moved during the copy, and with ENGINE_ABANDONED
-    // when `stop` was raised. `*copied` receives the bytes written.
+    // when `stop` was raised. Where another program can hold a file (Win32),
+    // a hold on the source or the target is waited out as holdwait.h says,
+    // and the copy gets its name through its own open handle, so nobody can
+    // open it unfinished. `*copied` receives the bytes written.
     SysError (*copyFile)(const CopyRequest* request, uint64_t* copied);
 
     // Removes the file `path` (not a folder).
@@ -147,6 +150,13 @@ bool IsPathSeparator(char c);
 
 // True when `error` says that the path does not exist.
 bool IsNotFound(SysError error);
+
+// True when `error` says that another program has the file open in a way
+// that keeps this one out, which ends when that program lets go: a
+// sharing or lock violation, a mapped section, and, where `ownName` (the
+// rename or removal of a file of ours, or the replacing of a target), an
+// access denied. Never on POSIX, where opens do not exclude each other.
+bool IsHeldByOther(SysError error, bool ownName);
 
 // A short human text for `error`, such as "Permission denied"; engine
 // error numbers included.

@@ -424,6 +424,10 @@ bool IsNotFound(SysError error) {
     return error == ENOENT;
 }
 
+bool IsHeldByOther(SysError, bool) {
+    return false;
+}
+
 void DescribeError(SysError error, char* out, size_t outSize) {
     const char* text = EngineErrorText(error);
     snprintf(out, outSize, "%s", text ? text : strerror((int)error));

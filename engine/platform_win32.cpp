@@ -5,8 +5,10 @@
 // the way.
 #include "platform.h"
 #include "platform_win32.h"
+#include "holdwait.h"
 
 #include <windows.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -437,30 +439,105 @@ static SysError CreateFolders(const char* folder) {
     return failed;
 }
 
-// Removes a temporary file of ours; the copy may have made it read-only.
+typedef BOOL(WINAPI* SetInformationFunction)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+
+// SetFileInformationByHandle came with Vista; without it a copy is renamed
+// and removed by its path.
+static SetInformationFunction SetInformation() {
+    static SetInformationFunction function = (SetInformationFunction)(void*)GetProcAddress(
+        GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle");
+    return function;
+}
+
+// The answers of a system or a file system that cannot rename or delete a
+// file through its handle (Wine has been seen to fail without a reason,
+// which LastError makes ERROR_GEN_FAILURE).
+static bool NotThroughHandle(SysError error) {
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+           error == ERROR_CALL_NOT_IMPLEMENTED || error == ERROR_GEN_FAILURE;
+}
+
+// Renames the open `file` to `target`, replacing a file of that name.
+static SysError RenameThrough(HANDLE file, const WidePath& target) {
+    SetInformationFunction set = SetInformation();
+    if (!set) return ERROR_CALL_NOT_IMPLEMENTED;
+    const size_t nameAt = offsetof(FILE_RENAME_INFO, FileName);
+    alignas(FILE_RENAME_INFO) unsigned char buffer[nameAt + WIDE_PATH_SIZE * sizeof(wchar_t)];
+    FILE_RENAME_INFO* rename = (FILE_RENAME_INFO*)buffer;
+    memset(buffer, 0, nameAt);
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = (DWORD)(target.length * sizeof(wchar_t));
+    memcpy(buffer + nameAt, target.text, (target.length + 1) * sizeof(wchar_t));
+    DWORD size = (DWORD)(nameAt + (target.length + 1) * sizeof(wchar_t));
+    SetLastError(0);
+    return set(file, FileRenameInfo, buffer, size) ? 0 : LastError();
+}
+
+// Puts the finished copy in the target's place: through the copy's own
+// handle `file` where the system can, so that no other program (a scanner
+// looking at every new file) can open the copy between its completion and
+// its rename; else by path, once `file` is closed (`*closed`). Another
+// program's hold on the target is waited out. A read-only target is ours
+// to replace: its attribute is lifted, and put back if the rename still fails.
+static SysError ReplaceTarget(HANDLE file, bool* closed, const wchar_t* temporary, const WidePath& target,
+                              const std::atomic<bool>* stop) {
+    HoldWait wait = {};
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    bool looked = false, lifted = false;
+    SysError error;
+    for (;;) {
+        if (!*closed) {
+            error = RenameThrough(file, target);
+            if (error && NotThroughHandle(error)) {
+                error = CloseHandle(file) ? 0 : LastError();
+                *closed = true;
+                if (error) break;
+                continue;
+            }
+        } else {
+            error = MoveFileExW(temporary, target.text, MOVEFILE_REPLACE_EXISTING) ? 0 : LastError();
+        }
+        if (!error) break;
+        if (error == ERROR_ACCESS_DENIED && !looked) {
+            looked = true;
+            attributes = GetFileAttributesW(target.text);
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) break;
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+                SetFileAttributesW(target.text, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+                lifted = true;
+                continue;
+            }
+        }
+        if (!WaitOutHold(&wait, error, true, stop)) break;
+    }
+    if (error && lifted) SetFileAttributesW(target.text, attributes);
+    return error;
+}
+
+// Removes a temporary file of ours by its path, waiting out a hold on it;
+// the copy may have made it read-only.
 static void RemoveTemporary(const wchar_t* path) {
     DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
     if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-    DeleteFileW(path);
+    HoldWait wait = {};
+    while (!DeleteFileW(path) && WaitOutHold(&wait, LastError(), true, nullptr)) {
+    }
 }
 
-// Renames the finished copy over the target. Windows refuses to replace a
-// read-only file, and the target is ours to replace: the attribute is
-// lifted for the rename and put back if the rename still fails.
-static SysError MoveOver(const wchar_t* temporary, const wchar_t* target) {
-    if (MoveFileExW(temporary, target, MOVEFILE_REPLACE_EXISTING)) return 0;
-    SysError error = LastError();
-    if (error != ERROR_ACCESS_DENIED) return error;
-    DWORD attributes = GetFileAttributesW(target);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        !(attributes & FILE_ATTRIBUTE_READONLY))
-        return error;
-    if (!SetFileAttributesW(target, attributes & ~FILE_ATTRIBUTE_READONLY)) return error;
-    if (MoveFileExW(temporary, target, MOVEFILE_REPLACE_EXISTING)) return 0;
-    error = LastError();
-    SetFileAttributesW(target, attributes);
-    return error;
+// Ends a copy that failed: deleted through its handle, which only this copy
+// can have open, so that nothing of it is left even while another program
+// waits to look at it; by its path where that cannot be done.
+static void Discard(HANDLE file, bool closed, const wchar_t* temporary) {
+    if (!closed) {
+        SetInformationFunction set = SetInformation();
+        FILE_DISPOSITION_INFO disposition = {TRUE};
+        bool deleted = set && set(file, FileDispositionInfo, &disposition, sizeof disposition);
+        CloseHandle(file);
+        if (deleted) return;
+    }
+    RemoveTemporary(temporary);
 }
 
 static SysError MakeOneFolder(const char* folder, bool* made) {
@@ -561,6 +638,13 @@ struct CopyPaths {
     WidePath source, target, temporary;
 };
 
+// A wait for another program's hold that a stop cut short ends the copy as
+// abandoned, not as the file's failure.
+static SysError HeldOrAbandoned(const CopyRequest* request, SysError error) {
+    bool stopped = request->stop && request->stop->load(std::memory_order_relaxed);
+    return stopped && IsHeldByOther(error, true) ? ENGINE_ABANDONED : error;
+}
+
 static SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
     *copied = 0;
     CopyPaths paths;
@@ -568,23 +652,31 @@ static SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
     if (!error) error = ToWide(request->target, &paths.target);
     if (error) return error;
 
-    // Writers are kept out while the copy reads; readers may stay.
-    HANDLE from = CreateFileW(paths.source.text, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (from == INVALID_HANDLE_VALUE) return LastError();
+    // Writers are kept out while the copy reads; readers may stay. Someone
+    // writing it, or holding it as a game does, may let go in a moment.
+    // (Wine may refuse to describe a file just let go of, once.)
+    HANDLE from;
     BY_HANDLE_FILE_INFORMATION before;
-    if (GetFileType(from) != FILE_TYPE_DISK) error = ENGINE_NOT_REGULAR;
-    else if (!GetFileInformationByHandle(from, &before)) error = LastError();
-    else if (request->stamp && (request->size != (((uint64_t)before.nFileSizeHigh << 32) | before.nFileSizeLow) ||
-                                request->stamp != StampOf(before.ftLastWriteTime)))
-        error = ENGINE_SOURCE_CHANGED;
-    if (error) {
+    HoldWait wait = {};
+    for (;;) {
+        from = CreateFileW(paths.source.text, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (from == INVALID_HANDLE_VALUE) error = LastError();
+        else if (GetFileType(from) != FILE_TYPE_DISK) error = ENGINE_NOT_REGULAR;
+        else if (!GetFileInformationByHandle(from, &before)) error = LastError();
+        else break;
+        if (from != INVALID_HANDLE_VALUE) CloseHandle(from);
+        if (!WaitOutHold(&wait, error, false, request->stop)) return HeldOrAbandoned(request, error);
+    }
+    if (request->stamp && (request->size != (((uint64_t)before.nFileSizeHigh << 32) | before.nFileSizeLow) ||
+                           request->stamp != StampOf(before.ftLastWriteTime))) {
         CloseHandle(from);
-        return error;
+        return ENGINE_SOURCE_CHANGED;
     }
 
     // Failing when the name exists keeps a stranger's file of that name, or
-    // another copy's temporary file, untouched; the next name is tried instead.
+    // another copy's temporary file, untouched; the next name is tried
+    // instead. Nobody else may open the copy while this handle lives.
     const wchar_t* temporary = paths.temporary.text;
     HANDLE to = INVALID_HANDLE_VALUE;
     for (int attempt = 0; to == INVALID_HANDLE_VALUE; ++attempt) {
@@ -592,7 +684,7 @@ static SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
             CloseHandle(from);
             return ENGINE_PATH_TOO_LONG;
         }
-        to = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        to = CreateFileW(temporary, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (to != INVALID_HANDLE_VALUE) break;
         error = LastError();
@@ -605,16 +697,33 @@ static SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
     BY_HANDLE_FILE_INFORMATION after;
     if (!error && (!GetFileInformationByHandle(from, &after) || !SameFile(before, after)))
         error = ENGINE_SOURCE_CHANGED;
-    if (!error) SetFileTime(to, &before.ftCreationTime, &before.ftLastAccessTime, &before.ftLastWriteTime);
-    if (!CloseHandle(to) && !error) error = LastError();
     CloseHandle(from);
-    // Read-only, hidden and the like come along; a read-only file may still be renamed.
+    if (!error) SetFileTime(to, &before.ftCreationTime, &before.ftLastAccessTime, &before.ftLastWriteTime);
+    bool closed = false;
+    if (!error && !SetInformation()) {
+        closed = true;
+        if (!CloseHandle(to)) error = LastError();
+    }
+    if (!error) error = ReplaceTarget(to, &closed, temporary, paths.target, request->stop);
+    if (error) {
+        Discard(to, closed, temporary);
+        return HeldOrAbandoned(request, error);
+    }
+    // Read-only, hidden and the like come along, once the copy has its
+    // name: a failed copy is never read-only when it is deleted. Attributes
+    // can be set whoever holds the file.
     DWORD kept = before.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
-    if (!error && kept) SetFileAttributesW(temporary, kept);
-    if (!error) error = MoveOver(temporary, paths.target.text);
-    if (error) RemoveTemporary(temporary);
-    return error;
+    if (closed) {
+        if (kept) SetFileAttributesW(paths.target.text, kept);
+        return 0;
+    }
+    if (kept) {
+        FILE_BASIC_INFO basic = {};
+        basic.FileAttributes = kept;
+        SetInformation()(to, FileBasicInfo, &basic, sizeof basic);
+    }
+    return CloseHandle(to) ? 0 : LastError();
 }
 
 static SysError RemoveFile(const char* path) {
@@ -690,6 +799,11 @@ bool IsPathSeparator(char c) {
 
 bool IsNotFound(SysError error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool IsHeldByOther(SysError error, bool ownName) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_USER_MAPPED_FILE ||
+           (ownName && error == ERROR_ACCESS_DENIED);
 }
 
 void DescribeError(SysError error, char* out, size_t outSize) {

@@ -77,6 +77,59 @@ TEST(CheckJobFolders, RefusesADataFolderThatIsInsideOrContainsAnInput) {
     EXPECT_TRUE(f.Check(f.dir / "orig", f.dir / "mod", f.dir / "mod-out")) << f.reason;
 }
 
+// What a volume that cannot resolve links answers (on Windows, RAM disks
+// and other virtual volumes, which give no final path): the path made
+// absolute, "." and ".." applied, and nothing more.
+static SysError ResolveNoLinks(const char* path, char* out, size_t outSize) {
+    EntryKind kind;
+    FolderId id;
+    if (SysError error = PlatformCalls.examine(path, &kind, &id)) return error;
+    std::string absolute = std::filesystem::absolute(path).lexically_normal().string();
+    while (absolute.size() > 1 && IsPathSeparator(absolute.back()) && absolute[absolute.size() - 2] != ':')
+        absolute.pop_back();
+    if (absolute.size() >= outSize) return ENGINE_PATH_TOO_LONG;
+    memcpy(out, absolute.c_str(), absolute.size() + 1);
+    return 0;
+}
+
+// Another spelling of the folder `path`: a link `link` to it where links
+// can be made, else (Windows, whose names ignore letter case) the path in
+// capitals.
+static std::string Alias(const std::string& path, const std::string& link) {
+    std::error_code error;
+    std::filesystem::create_directory_symlink(path, link, error);
+    if (!error && std::filesystem::is_directory(link)) return link;
+    std::string upper = path;
+    for (char& c : upper) c = (char)toupper((unsigned char)c);
+    return upper;
+}
+
+TEST(CheckJobFolders, RefusesTheSameFoldersWhereLinksCannotBeResolved) {
+    Folders f;
+    std::filesystem::create_directories(f.dir / "orig/inner");
+    std::filesystem::create_directories(f.dir / "game/Data");
+    std::filesystem::create_directories(f.dir / "out/Data/backup");
+    std::string orig = Alias(f.dir / "orig", f.dir / "orig-link");
+    std::string game = Alias(f.dir / "game", f.dir / "game-link");
+    std::string mod = Alias(f.dir / "mod", f.dir / "mod-link");
+    std::string out = Alias(f.dir / "out", f.dir / "out-link");
+    Sys.resolvePath = ResolveNoLinks;
+    EXPECT_FALSE(f.Check(f.dir / "orig", orig, f.dir / "dest"));
+    EXPECT_NE(std::string::npos, f.reason.find("same folder")) << f.reason;
+    EXPECT_FALSE(f.Check(f.dir / "orig", orig + Native("/inner"), f.dir / "dest"));
+    EXPECT_NE(std::string::npos, f.reason.find("modded folder lies inside")) << f.reason;
+    EXPECT_FALSE(f.Check(orig + Native("/inner"), f.dir / "orig", f.dir / "dest"));
+    EXPECT_NE(std::string::npos, f.reason.find("original folder lies inside")) << f.reason;
+    EXPECT_FALSE(f.Check(f.dir / "orig", f.dir / "game/Data", game));
+    EXPECT_NE(std::string::npos, f.reason.find("is the modded folder")) << f.reason;
+    EXPECT_FALSE(f.Check(f.dir / "orig", f.dir / "mod", mod + Native("/sub")));
+    EXPECT_NE(std::string::npos, f.reason.find("lies inside the modded")) << f.reason;
+    EXPECT_FALSE(f.Check(out + Native("/Data/backup"), f.dir / "mod", f.dir / "out"));
+    EXPECT_NE(std::string::npos, f.reason.find("contains the original")) << f.reason;
+    EXPECT_TRUE(f.Check(f.dir / "orig", f.dir / "mod", f.dir / "mod-out")) << f.reason;
+    Sys.resolvePath = PlatformCalls.resolvePath;
+}
+
 TEST(PathInside, NeedsASeparatorAtTheBoundary) {
     std::string s(1, PathSeparator());
     EXPECT_TRUE(PathInside((s + "a" + s + "b").c_str(), (s + "a").c_str()));

@@ -14,7 +14,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "filecompare.h"
 #include "fileindex.h"
+#include "holdwait.h"
 #include "job.h"
 #include "modassembly.h"
 #include "support.h"
@@ -749,4 +751,220 @@ TEST(Win32Platform, ModExtractExeTakesFoldersNamedOutsideTheCodePageAndPrintsUtf
     ASSERT_EQ(0, RunModExtractExe({kind.original, kind.modded, kind.destination}, &out, &err)) << err;
     EXPECT_EQ("", out);
     kind.Expect();
+}
+
+// ---- Other programs holding files -----------------------------------------
+
+// Sys.openForReading refused with a sharing violation for the next
+// `Refusals` calls, as while a scanner or a game has the file.
+static std::atomic<int> Refusals, OpenCalls;
+
+static SysError RefusedOpen(const char* path, FileHandle* file) {
+    ++OpenCalls;
+    if (Refusals.fetch_sub(1) > 0) {
+        *file = INVALID_FILE;
+        return ERROR_SHARING_VIOLATION;
+    }
+    return PlatformCalls.openForReading(path, file);
+}
+
+struct RefusedOpens {
+    explicit RefusedOpens(int times) {
+        Refusals = times;
+        OpenCalls = 0;
+        Sys.openForReading = RefusedOpen;
+    }
+    ~RefusedOpens() {
+        Sys.openForReading = PlatformCalls.openForReading;
+    }
+};
+
+static double SecondsSince(DWORD start) {
+    return (GetTickCount() - start) / 1000.0;
+}
+
+static Comparison CompareRefused(const std::string& a, const std::string& b, SysError* error) {
+    unsigned char one[64], two[64];
+    const char* failed = nullptr;
+    uint64_t bytes = 0;
+    return CompareFiles(a.c_str(), b.c_str(), one, two, sizeof one, error, &failed, &bytes);
+}
+
+TEST(Win32Platform, RefusedOpensAreTriedAgainBrieflyWithinABudgetPerJob) {
+    JobTrees t;
+    WriteFile(t.original + "\\a.dat", "same");
+    WriteFile(t.modded + "\\a.dat", "same");
+    SysError error = 0;
+    {
+        // Refused for good: a named failure after the operation's wait.
+        StartHoldBudget();
+        RefusedOpens refused(1 << 30);
+        DWORD start = GetTickCount();
+        EXPECT_EQ(FILES_NOT_COMPARED, CompareRefused(t.original + "\\a.dat", t.modded + "\\a.dat", &error));
+        EXPECT_EQ((SysError)ERROR_SHARING_VIOLATION, error);
+        EXPECT_GE(SecondsSince(start), HOLD_WAIT_PER_OPERATION_MS / 1000.0 - 0.1);
+        EXPECT_LT(SecondsSince(start), HOLD_WAIT_PER_OPERATION_MS / 1000.0 + 1.5);
+        // Four more at once spend the rest of the budget; after that an
+        // operation hardly waits.
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 4; ++i)
+            threads.emplace_back([&] {
+                SysError own;
+                CompareRefused(t.original + "\\a.dat", t.modded + "\\a.dat", &own);
+            });
+        for (std::thread& thread : threads) thread.join();
+        start = GetTickCount();
+        EXPECT_EQ(FILES_NOT_COMPARED, CompareRefused(t.original + "\\a.dat", t.modded + "\\a.dat", &error));
+        EXPECT_LT(SecondsSince(start), 0.3);
+    }
+    {
+        // A job starts with the whole budget: refused eight times (255 ms
+        // of waiting), then allowed, the pair is compared as equal.
+        RefusedOpens refused(8);
+        t.Run();
+        EXPECT_EQ(0u, t.result.failures + t.result.warnings) << ProblemText(t.result);
+        EXPECT_EQ(0u, t.result.copiedFiles);
+        EXPECT_EQ(10, OpenCalls.load());
+    }
+    // What no other program causes is not waited for.
+    FaultInjector faults;
+    faults.Fail(FAULT_OPEN, 1, ERROR_ACCESS_DENIED, true);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(FILES_NOT_COMPARED, CompareRefused(t.original + "\\a.dat", t.modded + "\\a.dat", &error));
+    EXPECT_EQ(1, faults.Calls(FAULT_OPEN));
+    EXPECT_LT(SecondsSince(start), 0.1);
+}
+
+// This test program's folder, with its backslash.
+static std::wstring OwnFolder() {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring folder = self;
+    return folder.substr(0, folder.rfind(L'\\') + 1);
+}
+
+// Starts holder.exe (tests/holder.cpp, beside this program) with
+// `arguments`; its standard error goes to `errors` when given.
+static HANDLE StartHolder(const std::vector<std::string>& arguments, const std::string& errors = "") {
+    std::wstring program = OwnFolder() + L"holder.exe";
+    std::wstring command = L"\"" + program + L"\"";
+    for (const std::string& argument : arguments) command += L" \"" + Wide(argument) + L"\"";
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE errFile = INVALID_HANDLE_VALUE;
+    if (!errors.empty())
+        errFile = CreateFileW(Wide(errors).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    STARTUPINFOW start = {};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdError = errFile != INVALID_HANDLE_VALUE ? errFile : GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process = {};
+    BOOL started = CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                  nullptr, &start, &process);
+    if (errFile != INVALID_HANDLE_VALUE) CloseHandle(errFile);
+    EXPECT_TRUE(started) << GetLastError();
+    if (!started) return nullptr;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+// Waits (at most 20 s) for a holder to end, then lets go of it.
+static void AwaitHolder(HANDLE process) {
+    if (!process) return;
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 20000));
+    CloseHandle(process);
+}
+
+static void AwaitFile(const std::string& path) {
+    for (int i = 0; i < 2000 && Attributes(path) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(10);
+}
+
+TEST(Win32Platform, FilesOtherProgramsHoldAreWaitedForOrNamed) {
+    TempDir dir;
+    std::string original = dir / "orig", modded = dir / "mod", destination = dir / "dest";
+    std::map<std::string, std::string> expected, old;
+    std::vector<std::string> targets;
+    for (int i = 0; i < 30; ++i) {
+        std::string name = "d" + std::to_string(i % 3) + "\\f" + std::to_string(i) + ".dat";
+        WriteFile(original + "\\" + name, "old " + name);
+        WriteFile(modded + "\\" + name, "new, longer " + name);
+        WriteFile(modded + "\\new\\" + name, "added " + name);
+        expected["Data\\" + name] = "new, longer " + name;
+        expected["Data\\new\\" + name] = "added " + name;
+        old["Data\\" + name] = "old " + name;
+        targets.push_back(destination + "\\Data\\" + name);
+    }
+    WriteFile(original + "\\same.dat", "same");
+    WriteFile(modded + "\\same.dat", "same");
+    auto oldTargets = [&] {
+        RemoveLong(destination);
+        for (auto& file : old) WriteFile(destination + "\\" + file.first, file.second);
+    };
+    std::string out, err;
+    DWORD start = GetTickCount();
+    ASSERT_EQ(0, RunModExtractExe({original, modded, destination}, &out, &err)) << err;
+    double unheld = SecondsSince(start);
+
+    // A scanner that opens each new file for 300 ms as soon as it can: it
+    // never meets a copy before its rename, and nothing waits for it.
+    RemoveLong(destination);
+    CreateDirectoryA(destination.c_str(), nullptr);
+    CreateDirectoryA((destination + "\\Data").c_str(), nullptr);
+    HANDLE scanner = StartHolder({"scan", "300", destination + "\\Data", dir / "stop"}, dir / "scanner.txt");
+    Sleep(300);
+    EXPECT_EQ(0, RunModExtractExe({original, modded, destination}, &out, &err)) << err;
+    WriteFile(dir / "stop", "");
+    AwaitHolder(scanner);
+    EXPECT_EQ(expected, Snapshot(destination));
+    EXPECT_NE(std::string::npos, ReadFile(dir / "scanner.txt").find("60 files opened")) << ReadFile(dir / "scanner.txt");
+
+    // A source, a file to compare and a target held for a second with share
+    // mode 0: they are compared and land.
+    oldTargets();
+    HANDLE holder =
+        StartHolder({"hold", "1000", dir / "ready", modded + "\\d0\\f0.dat", modded + "\\same.dat", targets[1]});
+    AwaitFile(dir / "ready");
+    EXPECT_EQ(0, RunModExtractExe({original, modded, destination}, &out, &err)) << err;
+    EXPECT_EQ(std::string::npos, err.find("warning")) << err;
+    AwaitHolder(holder);
+    EXPECT_EQ(expected, Snapshot(destination));
+
+    // Every old target held for good: each is named and kept as it was, the
+    // rest lands, and the waiting stays within the budget.
+    oldTargets();
+    DeleteFileA((dir / "ready").c_str());
+    std::vector<std::string> arguments = {"hold", "0", dir / "ready"};
+    arguments.insert(arguments.end(), targets.begin(), targets.end());
+    holder = StartHolder(arguments);
+    AwaitFile(dir / "ready");
+    start = GetTickCount();
+    EXPECT_EQ(1, RunModExtractExe({original, modded, destination}, &out, &err));
+    double held = SecondsSince(start);
+    DeleteFileA((dir / "ready").c_str());
+    AwaitHolder(holder);
+    for (int i = 0; i < 30; ++i)
+        EXPECT_NE(std::string::npos, err.find(modded + targets[i].substr(destination.size() + 5) + ": cannot copy"))
+            << err;
+    std::map<std::string, std::string> kept = expected;
+    for (auto& file : old) kept[file.first] = file.second;
+    EXPECT_EQ(kept, Snapshot(destination));
+    EXPECT_LT(held - unheld, 15.0);
+}
+
+TEST(Win32Platform, BothProgramsRunAsInvokerOnWindows7To11) {
+    std::wstring build = OwnFolder();
+    build = build.substr(0, build.rfind(L'\\', build.size() - 2) + 1);
+    for (const wchar_t* program : {L"modextract.exe", L"ModExtractor.exe"}) {
+        HMODULE module = LoadLibraryExW((build + program).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(nullptr, module) << Utf8(program);
+        HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+        ASSERT_NE(nullptr, found) << Utf8(program);
+        std::string manifest((const char*)LockResource(LoadResource(module, found)), SizeofResource(module, found));
+        FreeLibrary(module);
+        EXPECT_NE(std::string::npos, manifest.find("<requestedExecutionLevel level=\"asInvoker\"")) << Utf8(program);
+        for (const char* os : {"35138b9a-5d96-4fbd-8e2d-a2440225f93a", "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",
+                               "1f676c76-80e1-4239-95bb-83d0f6d0da78", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"})
+            EXPECT_NE(std::string::npos, manifest.find(std::string("<supportedOS Id=\"{") + os + "}\"/>"))
+                << Utf8(program) << " " << os;
+    }
 }
