@@ -21,8 +21,9 @@
 
 using Paths = std::vector<std::string>;
 
-static void Gather(void* context, const FolderEntry* entry) {
+static bool Gather(void* context, const FolderEntry* entry) {
     (*(std::map<std::string, FolderEntry>*)context)[entry->name] = *entry;
+    return true;
 }
 
 static std::string Lower(std::string text) {
