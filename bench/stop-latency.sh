@@ -79,4 +79,4 @@ phase "job setting out (realpath 3 s)" few 1 - MX_SLOW_REALPATH_MS=3000 MX_SLOW_
 phase "index (300,000 files, 0.05 s)" wide 0.05 -
 phase "scan (256 MiB pair, reads 50 ms)" pair 1 - MX_SLOW_READ_MS=50
 phase "copies (256 MiB, steps 300 ms)" new 1 - MX_SLOW_COPY_MS=300
-phase "second signal 0.5 s after (copies)" new 1 0.5 MX_SLOW_COPY_MS=1000
+phase "second signal 0.5 s after (steps 3 s)" new 1 0.5 MX_SLOW_COPY_MS=3000
