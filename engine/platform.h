@@ -102,7 +102,10 @@ struct SysCalls {
     // holds a partial copy; on failure nothing of it is left. Fails with
     // ENGINE_SOURCE_CHANGED when the source's size or stamp differ from
     // the request's or moved during the copy, and with ENGINE_ABANDONED
-    // when `stop` was raised. `*copied` receives the bytes written.
+    // when `stop` was raised. `*copied` receives the bytes written. On
+    // POSIX the temporary name needs up to 34 bytes after the target's
+    // folder and separator: a target whose folder comes closer than that to
+    // PathLimit() fails with ENGINE_PATH_TOO_LONG, however short its name.
     SysError (*copyFile)(const CopyRequest* request, uint64_t* copied);
 
     // Removes the file `path` (not a folder).
