@@ -274,7 +274,8 @@ static bool Stack(PrefetchWalk* walk, int tree, const char* parent, size_t paren
         }
         folder.way.push_back(id);
         std::vector<WaitingFolder>& stack = walk->waiting[tree];
-        stack.reserve(stack.size() + 1);  // so that nothing can fail once the listing is placed
+        if (stack.size() == stack.capacity())  // so that nothing can fail once the listing is placed
+            stack.reserve(stack.empty() ? 64 : 2 * stack.capacity());
         Listing listing{LISTING_WAITING, false, tree, 0, RecordBuffer()};
         if (!walk->listings.emplace(folder.path, listing).second) return true;
         walk->waitingBytes += WaitingSize(folder);
