@@ -31,7 +31,7 @@ static bool Stopping;
 static std::thread Copiers[MAX_COPIERS];
 static unsigned CopierCount;
 
-// Stopping: guarded by Lock, except the flag, which copies and comparisons
+// The job's stop: guarded by Lock, except the flag, which copies and comparisons
 // in flight read between chunks and the index between entries. A stop
 // stays raised until the front end clears it, so that one asked for before
 // the job started, or while it set out, is not lost.
