@@ -1,11 +1,13 @@
 // How the command line hears the user's "stop": SIGINT and SIGTERM on
 // POSIX, Ctrl-C, Ctrl-Break and closing the console on Windows. The first
-// one abandons the running job (AbandonJob), which then ends on its own; a
-// second one ends the process at once. Picked by the build per platform.
+// one stops the running job (StopJob), or the one about to start, which
+// then ends on its own; a second one ends the process at once. Picked by
+// the build per platform.
 #pragma once
 
-// Starts listening, once per process; later calls only forget an earlier
-// interruption. Call before any thread of the job is started.
+// Starts listening, once per process; every call forgets an earlier
+// interruption and the job's stop with it (ClearJobStop). Call before the
+// job starts, never while it runs.
 void WatchInterrupts();
 
 // 0 while nothing interrupted the program; otherwise the exit status the

@@ -14,7 +14,7 @@ enum SlotState : uint8_t { SLOT_WAITING, SLOT_RUNNING, SLOT_DONE };
 struct PairSlot {
     char original[PATH_BUFFER_SIZE];
     char modded[PATH_BUFFER_SIZE];
-    uint64_t size;
+    ListedFile listed;
     uint64_t hinted;  // bytes asked ahead for both files, counted in HintedBytes
     bool tooLong;     // a path did not fit: the pair fails unread
     SlotState state;
@@ -40,6 +40,7 @@ static bool Stopping;
 
 static std::thread Comparers[MAX_COMPARERS];
 static unsigned ComparerCount;  // 0: pairs are read on the scan's thread
+static const std::atomic<bool>* Stop;
 
 // For the big pair of the moment, made when the first one comes (a tree of
 // small files never pays for them) by the one comparer that may read a big
@@ -52,7 +53,7 @@ static unsigned char* InlineOriginal;
 static unsigned char* InlineModded;
 
 static bool IsBig(const PairSlot* slot) {
-    return slot->size >= BIG_PAIR_SIZE;
+    return slot->listed.size >= BIG_PAIR_SIZE;
 }
 
 static void ComparePair(PairSlot* slot, unsigned char* originalChunk, unsigned char* moddedChunk) {
@@ -75,8 +76,8 @@ static void ComparePair(PairSlot* slot, unsigned char* originalChunk, unsigned c
         chunkSize = BIG_CHUNK_SIZE;
     }
     const char* failedPath = nullptr;
-    outcome->comparison = CompareFiles(slot->original, slot->modded, originalChunk, moddedChunk, chunkSize,
-                                       &outcome->error, &failedPath, &outcome->bytesRead);
+    outcome->comparison = CompareFiles(slot->original, slot->modded, slot->listed, originalChunk, moddedChunk,
+                                       chunkSize, Stop, &outcome->error, &failedPath, &outcome->bytesRead);
     outcome->originalFailed = failedPath == slot->original;
 }
 
@@ -87,7 +88,7 @@ static bool NextMayStart() {
     return !IsBig(&Slots[Started % Window]) || Running == 0;
 }
 
-static void ComparerLoop() {
+static void ComparerLoop(void*) {
     unsigned char* originalChunk = AllocateChunk(CHUNK_SIZE);
     unsigned char* moddedChunk = AllocateChunk(CHUNK_SIZE);
     std::unique_lock<std::mutex> hold(Lock);
@@ -116,9 +117,18 @@ static void ComparerLoop() {
     FreeChunk(moddedChunk);
 }
 
-void StartComparePool(unsigned comparers) {
+// One read in flight, on the scan's thread.
+static void StartInline() {
+    Slots = &InlineSlot;
+    Window = 1;
+    InlineOriginal = AllocateChunk(CHUNK_SIZE);
+    InlineModded = AllocateChunk(CHUNK_SIZE);
+}
+
+void StartComparePool(unsigned comparers, const std::atomic<bool>* stop) {
     if (comparers == 0) comparers = DEFAULT_COMPARERS;
     if (comparers > MAX_COMPARERS) comparers = MAX_COMPARERS;
+    Stop = stop;
     Submitted = Started = Taken = HintedBytes = 0;
     Running = 0;
     BigRunning = Stopping = false;
@@ -126,15 +136,16 @@ void StartComparePool(unsigned comparers) {
     BigTried = false;
     Slots = comparers > 1 ? (PairSlot*)calloc(WINDOW_PAIRS, sizeof(PairSlot)) : nullptr;
     if (!Slots) {
-        // One read in flight, on this thread, as asked or as memory allows.
-        Slots = &InlineSlot;
-        Window = 1;
-        InlineOriginal = AllocateChunk(CHUNK_SIZE);
-        InlineModded = AllocateChunk(CHUNK_SIZE);
+        StartInline();  // as asked, or as memory allows
         return;
     }
     Window = WINDOW_PAIRS;
-    for (unsigned i = 0; i < comparers; ++i) Comparers[ComparerCount++] = std::thread(ComparerLoop);
+    for (unsigned i = 0; i < comparers && Sys.startThread(&Comparers[ComparerCount], ComparerLoop, nullptr); ++i)
+        ++ComparerCount;
+    if (ComparerCount == 0) {
+        free(Slots);
+        StartInline();
+    }
 }
 
 bool RoomForPair(uint64_t size) {
@@ -153,11 +164,11 @@ static bool CopyPath(const char* path, char* into) {
     return true;
 }
 
-void SubmitPair(const char* original, const char* modded, uint64_t size) {
+void SubmitPair(const char* original, const char* modded, ListedFile listed) {
     PairSlot* slot = &Slots[Submitted % Window];
     slot->tooLong = !CopyPath(original, slot->original);
     slot->tooLong |= !CopyPath(modded, slot->modded);
-    slot->size = size;
+    slot->listed = listed;
     slot->hinted = 0;
     slot->state = SLOT_WAITING;
     if (ComparerCount == 0) {
@@ -176,7 +187,7 @@ void SubmitPair(const char* original, const char* modded, uint64_t size) {
     }
     // It waits behind the pairs in flight: its first bytes can come in meanwhile.
     if (!slot->tooLong) {
-        uint64_t ahead = size < HINT_PER_FILE ? size : HINT_PER_FILE;
+        uint64_t ahead = listed.size < HINT_PER_FILE ? listed.size : HINT_PER_FILE;
         Sys.adviseWillNeed(slot->original, ahead);  // a failure shows again at the real open, and is recorded there
         Sys.adviseWillNeed(slot->modded, ahead);
         slot->hinted = 2 * ahead;

@@ -48,18 +48,20 @@ struct PairOutcome {
 // Starts the pool with `comparers` threads (0: DEFAULT_COMPARERS; more than
 // MAX_COMPARERS: that many). With 1 there is no thread: each pair is read
 // on the scan's thread when its outcome is taken, and nothing is read ahead.
-// Threads that cannot be started leave fewer comparers, at least that one.
-void StartComparePool(unsigned comparers);
+// Threads that cannot be started leave fewer comparers; with none started
+// the pool reads as with 1. Once `stop` (may be null) is raised, a pair
+// under way ends before its next chunk, failing with ENGINE_ABANDONED.
+void StartComparePool(unsigned comparers, const std::atomic<bool>* stop);
 
 // True when a pair of `size` bytes per file may be handed over now: the
 // window has room for it, or nothing is waiting at all.
 bool RoomForPair(uint64_t size);
 
 // Hands over the next pair: the full paths of the original and the modded
-// file (copied; the caller's strings may go) and the size of each file as
-// listed. Call only after RoomForPair said yes. A path longer than
-// PATH_BUFFER_SIZE - 1 is the pair's failure (ENGINE_PATH_TOO_LONG).
-void SubmitPair(const char* original, const char* modded, uint64_t size);
+// file (copied; the caller's strings may go) and the modded file as listed,
+// whose size both files have. Call only after RoomForPair said yes. A path
+// longer than PATH_BUFFER_SIZE - 1 is the pair's failure (ENGINE_PATH_TOO_LONG).
+void SubmitPair(const char* original, const char* modded, ListedFile listed);
 
 // Waits for the outcome of the oldest pair handed over and not yet taken,
 // and takes it. There must be one.
@@ -67,5 +69,5 @@ void TakeOutcome(PairOutcome* outcome);
 
 // Joins the comparers. Pairs not yet started are dropped unread (the scan
 // stops early only when the job was abandoned); a comparison under way ends
-// first. Frees everything the pool holds.
+// first, within a chunk when stopped. Frees everything the pool holds.
 void StopComparePool();

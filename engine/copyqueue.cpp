@@ -31,9 +31,10 @@ static bool Stopping;
 static std::thread Copiers[MAX_COPIERS];
 static unsigned CopierCount;
 
-// Abandoning: guarded by Lock, except the flag, which copies in flight read
-// between chunks.
-static bool JobActive;
+// The job's stop: guarded by Lock, except the flag, which copies and comparisons
+// in flight read between chunks and the index between entries. A stop
+// stays raised until the front end clears it, so that one asked for before
+// the job started, or while it set out, is not lost.
 static std::atomic<bool> Abandoned;
 static unsigned InFlight;                // copies started and not yet ended
 static std::condition_variable Landed;   // InFlight fell to 0
@@ -113,14 +114,15 @@ struct Leftovers {
 
 // A temporary file of a killed run is junk of ours: it goes. One that
 // cannot be removed is left; it harms nothing but the space it takes.
-static void RemoveLeftover(void* context, const FolderEntry* entry) {
+static bool RemoveLeftover(void* context, const FolderEntry* entry) {
     Leftovers* found = (Leftovers*)context;
-    if (entry->kind != ENTRY_FILE || !IsTemporaryName(entry->name)) return;
-    if (found->length + 1 + entry->nameLength > PathLimit()) return;
+    if (entry->kind != ENTRY_FILE || !IsTemporaryName(entry->name)) return true;
+    if (found->length + 1 + entry->nameLength > PathLimit()) return true;
     found->folder[found->length] = PathSeparator();
     memcpy(found->folder + found->length + 1, entry->name, entry->nameLength + 1);
     Sys.removeFile(found->folder);
     found->folder[found->length] = '\0';
+    return true;
 }
 
 // Makes or meets one folder below (or at) the Data folder, whose parent
@@ -167,6 +169,10 @@ static SysError PrepareFolder(CopierState* state, size_t folderLength) {
 
 bool JobAbandoned() {
     return Abandoned.load(std::memory_order_relaxed);
+}
+
+const std::atomic<bool>* JobStopFlag() {
+    return &Abandoned;
 }
 
 static void Copy(uint32_t file, CopierState* state, CopyOutcome* outcome) {
@@ -222,7 +228,7 @@ static void CopyOne(uint32_t file, CopierState* state, CopyOutcome* outcome) {
     if (--InFlight == 0) Landed.notify_all();
 }
 
-static void CopierLoop() {
+static void CopierLoop(void*) {
     CopierState* state = (CopierState*)calloc(1, sizeof(CopierState));
     if (state) state->chunk = AllocateChunk(CHUNK_SIZE);
     std::unique_lock<std::mutex> hold(Lock);
@@ -254,20 +260,18 @@ unsigned DefaultCopierCount() {
     return cores < MAX_COPIERS ? cores : (unsigned)MAX_COPIERS;
 }
 
-void BeginAbandonable() {
-    std::lock_guard<std::mutex> hold(Lock);
-    JobActive = true;
-    Abandoned.store(false);
+void StopJob() {
+    std::lock_guard<std::mutex> hold(Lock);  // a copy that starts after this sees it
+    Abandoned.store(true);
 }
 
-void EndAbandonable() {
+void ClearJobStop() {
     std::lock_guard<std::mutex> hold(Lock);
-    JobActive = false;
+    Abandoned.store(false);
 }
 
 void AbandonJob() {
     std::unique_lock<std::mutex> hold(Lock);
-    if (!JobActive) return;
     Abandoned.store(true);
     Landed.wait(hold, [] { return InFlight == 0; });
 }
@@ -279,7 +283,8 @@ void StartCopies(unsigned threads) {
     InlineState.lastFolderMade[0] = '\0';  // a folder made by an earlier job may be gone
     if (!InlineState.chunk) InlineState.chunk = AllocateChunk(CHUNK_SIZE);  // kept for later jobs
     if (threads > MAX_COPIERS) threads = MAX_COPIERS;
-    for (unsigned i = 0; i < threads; ++i) Copiers[CopierCount++] = std::thread(CopierLoop);
+    for (unsigned i = 0; i < threads && Sys.startThread(&Copiers[CopierCount], CopierLoop, nullptr); ++i)
+        ++CopierCount;
 }
 
 void QueueCopy(ChangedFile* changed) {

@@ -21,7 +21,8 @@ struct CopyOutcome {
 unsigned DefaultCopierCount();
 
 // Starts `threads` copiers for the running job (0: each copy is made when it
-// is awaited, on the caller's thread). Targets are built from the job's
+// is awaited, on the caller's thread; so are they all when no thread could
+// be started). Targets are built from the job's
 // DestinationRoot and ModdedRootLength, which must not change until StopCopies.
 // Every folder a copy writes into must lie inside the job's DataRoot once
 // resolved: a folder link on the way that leads elsewhere fails the copies
@@ -42,11 +43,9 @@ void AwaitCopy(const ChangedFile* changed, CopyOutcome* outcome);
 // and the folders checked on the way.
 void StopCopies();
 
-// Bracket the running job for AbandonJob (job.h): BeginAbandonable clears
-// an earlier job's abandoning; after EndAbandonable, AbandonJob does nothing.
-void BeginAbandonable();
-void EndAbandonable();
-
-// True once AbandonJob was called for the running job: nothing more is to
-// be started.
+// True once a stop was asked for (StopJob, AbandonJob in job.h) and not
+// cleared since: nothing more is to be started.
 bool JobAbandoned();
+
+// The flag behind JobAbandoned, for loops that look at it between chunks.
+const std::atomic<bool>* JobStopFlag();

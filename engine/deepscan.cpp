@@ -202,7 +202,7 @@ void DeepScan() {
     OriginalIndex index;
     BuildOriginalIndex(originals, &index);
     uint32_t* folderMatches = MatchFolders(&index, modded);
-    StartComparePool(Job.Comparers);
+    StartComparePool(Job.Comparers, JobStopFlag());
 
     // List order is the newest file first. Files below `ahead` are not yet
     // looked at; every pair above it that needs reading is in the pool's
@@ -222,7 +222,7 @@ void DeepScan() {
             if (!RoomForPair(size)) break;
             FilePath(originals, original, OriginalPath);
             FilePath(modded, file, ModdedPath);
-            SubmitPair(OriginalPath, ModdedPath, size);
+            SubmitPair(OriginalPath, ModdedPath, ListedFile{size, StampOf(modded, file)});
         }
 
         // Phase B: this file's verdict, in list order: changed list, copy
@@ -238,6 +238,7 @@ void DeepScan() {
             PairOutcome outcome;
             TakeOutcome(&outcome);
             Job.Result->bytesRead += outcome.bytesRead;
+            if (outcome.error == ENGINE_ABANDONED) break;  // stopped mid-pair: neither equal nor changed
             if (outcome.comparison == FILES_NOT_COMPARED) {
                 char* failedPath = outcome.originalFailed ? OriginalPath : ModdedPath;
                 if (outcome.originalFailed) FilePath(originals, original, failedPath);

@@ -15,14 +15,25 @@ bool ChunksEqual(const unsigned char* original, const unsigned char* modded, siz
 
 enum Comparison { FILES_EQUAL, FILES_DIFFER, FILES_NOT_COMPARED };
 
-// Compares two files whole: equal only when both lengths and all bytes are
-// equal. Opens the original, then the modded file, and reads them in chunks
-// of `chunkSize` bytes into the two buffers (each that long), one chunk of
-// the original then one of the modded file, stopping at the first chunk
-// that differs. FILES_NOT_COMPARED when either cannot be opened or read,
-// with `*error` and `*failedPath` (one of the two paths) set. Adds the
-// bytes read to `*bytesRead`. Safe on several threads at once.
-Comparison CompareFiles(const char* original, const char* modded, unsigned char* originalChunk,
-                        unsigned char* moddedChunk, size_t chunkSize, SysError* error, const char** failedPath,
-                        uint64_t* bytesRead);
+// The modded file as the listing saw it, which the comparison holds it to.
+struct ListedFile {
+    uint64_t size;
+    uint64_t stamp;  // 0: unknown, only the size counts
+};
 
+// Compares two files whole: equal only when both lengths and all bytes are
+// equal, and neither file moved while it was read. Opens the original, then
+// the modded file, and reads them in chunks of `chunkSize` bytes into the
+// two buffers (each that long), one chunk of the original then one of the
+// modded file, stopping at the first chunk that differs. A modded file
+// whose size or stamp is no longer `listed`, or either file written while
+// it was read, makes the pair differ: the bytes compared may be a mix of
+// two versions, and the copy, which checks again, takes the file as it
+// is. FILES_NOT_COMPARED when either cannot be opened or read, with
+// `*error` and `*failedPath` (one of the two paths) set, and with
+// ENGINE_ABANDONED when `stop` (looked at before every chunk; may be null)
+// was raised. Adds the bytes read to `*bytesRead`. Safe on several threads
+// at once.
+Comparison CompareFiles(const char* original, const char* modded, ListedFile listed, unsigned char* originalChunk,
+                        unsigned char* moddedChunk, size_t chunkSize, const std::atomic<bool>* stop,
+                        SysError* error, const char** failedPath, uint64_t* bytesRead);

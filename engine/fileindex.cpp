@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -12,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "copyqueue.h"
 #include "job.h"
 
 // The entries of every folder on the way down wait here, one block after
@@ -68,10 +70,12 @@ static unsigned char* MakeRoom(RecordBuffer* buffer, size_t bytes) {
     return at;
 }
 
-// An EntrySink into the RecordBuffer `context`.
-static void AppendEntry(void* context, const FolderEntry* entry) {
+// An EntrySink into the RecordBuffer `context`; it ends the listing once
+// the job was stopped.
+static bool AppendEntry(void* context, const FolderEntry* entry) {
+    if (JobAbandoned()) return false;
     EntryRecord* record = (EntryRecord*)MakeRoom((RecordBuffer*)context, RecordSize(entry->nameLength));
-    if (!record) return;
+    if (!record) return true;
     record->size = entry->size;
     record->stamp = entry->stamp;
     record->id = entry->id;
@@ -79,6 +83,7 @@ static void AppendEntry(void* context, const FolderEntry* entry) {
     record->nameLength = (uint32_t)entry->nameLength;
     record->kind = entry->kind;
     memcpy(record + 1, entry->name, entry->nameLength + 1);
+    return true;
 }
 
 static bool IsDotOrDotDot(const char* name) {
@@ -117,11 +122,11 @@ static void IndexFolder(size_t folderLength, uint32_t folder) {
         error = Sys.listFolder(IndexPath, AppendEntry, &Arena);
         if (share >= 0) ShareSubfolders(share, IndexPath, Ancestors, Depth, Arena.data + mark, Arena.used - mark);
     }
-    if (error) Report(PROBLEM_LIST, error, IndexPath);
+    if (error && error != ENGINE_ABANDONED) Report(PROBLEM_LIST, error, IndexPath);  // a stop is no fault of the folder
     if (Arena.full) Report(PROBLEM_LIST, ENGINE_OUT_OF_MEMORY, IndexPath);
     size_t end = Arena.used;
 
-    for (size_t at = mark; at < end;) {
+    for (size_t at = mark; at < end && !JobAbandoned();) {
         // Re-read through the offset each time: a subfolder's walk may move the arena.
         EntryRecord* record = (EntryRecord*)(Arena.data + at);
         at += RecordSize(record->nameLength);
@@ -222,6 +227,9 @@ struct WaitingFolder {
     std::vector<FolderId> way;
 };
 
+// At most this many walkers, however many are asked for.
+enum { MAX_WALKERS = 16 };
+
 struct PrefetchWalk {
     std::mutex lock;
     std::condition_variable wake;    // folders were stacked or taken, or the walk stops
@@ -232,7 +240,8 @@ struct PrefetchWalk {
     size_t heldBytes = 0;            // records of done listings
     unsigned listing = 0;            // walkers listing a folder now
     bool stopped = false;
-    std::vector<std::thread> walkers;
+    std::thread walkers[MAX_WALKERS];
+    unsigned walkerCount = 0;
 };
 
 // The walk never waits for the index: while the index is busy with the
@@ -250,36 +259,55 @@ static size_t WaitingSize(const WaitingFolder& folder) {
     return folder.path.size() + folder.way.size() * sizeof(FolderId);
 }
 
-static void Stack(PrefetchWalk* walk, int tree, WaitingFolder folder) {
-    Listing listing{LISTING_WAITING, false, tree, 0, RecordBuffer()};
-    if (!walk->listings.emplace(folder.path, listing).second) return;
-    walk->waitingBytes += WaitingSize(folder);
-    walk->waiting[tree].push_back(std::move(folder));
+// Stacks for tree `tree` the folder `name` in `parent` (the folder `parent`
+// itself when `name` is null), reached by the `depth` folders of `way` and
+// then `id`. False when memory ran out: the walk stacks no more then, and
+// the index lists what the walk did not. Under the walk's lock.
+static bool Stack(PrefetchWalk* walk, int tree, const char* parent, size_t parentLength, const char* name,
+                  const FolderId* way, size_t depth, FolderId id) {
+    // The standard containers throw when memory runs out; it ends here.
+    try {
+        WaitingFolder folder{std::string(parent, parentLength), std::vector<FolderId>(way, way + depth)};
+        if (name) {
+            folder.path += PathSeparator();
+            folder.path += name;
+        }
+        folder.way.push_back(id);
+        std::vector<WaitingFolder>& stack = walk->waiting[tree];
+        if (stack.size() == stack.capacity())  // so that nothing can fail once the listing is placed
+            stack.reserve(stack.empty() ? 64 : 2 * stack.capacity());
+        Listing listing{LISTING_WAITING, false, tree, 0, RecordBuffer()};
+        if (!walk->listings.emplace(folder.path, listing).second) return true;
+        walk->waitingBytes += WaitingSize(folder);
+        stack.push_back(std::move(folder));
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 // Stacks the subfolders among the `bytes` of records listed from the folder
-// `path`, reached by `way` (itself last): the last first, so that the first
-// is listed next. Under the walk's lock.
-static void StackSubfolders(PrefetchWalk* walk, int tree, const std::string& path, const FolderId* way,
+// `path`, reached by `way` (itself last), so that the first is listed
+// next. When not all fit the bound, the first ones in listing order do:
+// those are the ones the index comes to first. Under the walk's lock.
+static void StackSubfolders(PrefetchWalk* walk, int tree, const char* path, size_t pathLength, const FolderId* way,
                             size_t depth, const unsigned char* records, size_t bytes) {
-    std::vector<size_t> subfolders;
+    std::vector<WaitingFolder>& stack = walk->waiting[tree];
+    size_t before = stack.size();
     for (size_t at = 0; at < bytes;) {
         const EntryRecord* record = (const EntryRecord*)(records + at);
-        if (record->kind == ENTRY_FOLDER && !IsDotOrDotDot((const char*)(record + 1))) subfolders.push_back(at);
         at += RecordSize(record->nameLength);
-    }
-    for (size_t i = subfolders.size(); i-- > 0;) {
-        const EntryRecord* record = (const EntryRecord*)(records + subfolders[i]);
+        const char* name = (const char*)(record + 1);
+        if (record->kind != ENTRY_FOLDER || IsDotOrDotDot(name)) continue;
         bool loop = false;
         for (size_t d = 0; d < depth; ++d)
             loop |= way[d].volume == record->id.volume && way[d].index == record->id.index;
-        size_t length = path.size() + 1 + record->nameLength;
-        if (loop || length > PathLimit() || walk->waitingBytes + length + (depth + 1) * sizeof(FolderId) > PREFETCH_WAITING_BYTES)
-            continue;
-        WaitingFolder child{path + PathSeparator() + (const char*)(record + 1), std::vector<FolderId>(way, way + depth)};
-        child.way.push_back(record->id);
-        Stack(walk, tree, std::move(child));
+        size_t length = pathLength + 1 + record->nameLength;
+        if (loop || length > PathLimit()) continue;
+        if (walk->waitingBytes + length + (depth + 1) * sizeof(FolderId) > PREFETCH_WAITING_BYTES) break;
+        if (!Stack(walk, tree, path, pathLength, name, way, depth, record->id)) break;
     }
+    std::reverse(stack.begin() + (std::ptrdiff_t)before, stack.end());  // the first on top
     walk->wake.notify_all();
 }
 
@@ -318,7 +346,9 @@ static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
         --walk->listing;
         listing->state = LISTING_DONE;
         listing->error = error;
-        bool kept = !records.full && walk->heldBytes + records.used <= PREFETCH_HELD_BYTES;
+        // A listing the index waits for is kept whatever the total: it would
+        // only list the folder again.
+        bool kept = !records.full && (listing->awaited || walk->heldBytes + records.used <= PREFETCH_HELD_BYTES);
         if (!kept && !listing->awaited) {
             walk->listings.erase(folder.path);  // the index finds none and lists the folder itself
         } else if (kept) {
@@ -333,7 +363,8 @@ static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
             listing->records.full = true;  // the index lists it again
         }
         walk->landed.notify_all();
-        StackSubfolders(walk, tree, folder.path, folder.way.data(), folder.way.size(), records.data, records.used);
+        StackSubfolders(walk, tree, folder.path.c_str(), folder.path.size(), folder.way.data(), folder.way.size(),
+                        records.data, records.used);
         if (!kept) free(records.data);
     }
     walk->wake.notify_all();
@@ -348,8 +379,14 @@ static bool TakeListing(const char* folder, SysError* error, int* share) {
     *share = -1;
     PrefetchWalk* walk = Walk;
     if (!walk) return false;
+    std::string key;
+    try {
+        key = folder;
+    } catch (const std::bad_alloc&) {
+        return false;  // out of memory: the index lists it, and the walk goes no further below
+    }
     std::unique_lock<std::mutex> hold(walk->lock);
-    auto entry = walk->listings.find(folder);
+    auto entry = walk->listings.find(key);
     if (entry == walk->listings.end()) return false;
     Listing* listing = &entry->second;
     if (listing->state == LISTING_WAITING) {
@@ -362,7 +399,7 @@ static bool TakeListing(const char* folder, SysError* error, int* share) {
     walk->landed.wait(hold, [listing] { return listing->state != LISTING_UNDER_WAY; });
     RecordBuffer records = listing->records;
     *error = listing->error;
-    walk->listings.erase(folder);  // by its key: the map may have grown meanwhile
+    walk->listings.erase(key);  // by its key: the map may have grown meanwhile
     if (records.full) return false;
     walk->heldBytes -= records.used;
     hold.unlock();
@@ -380,7 +417,7 @@ static void ShareSubfolders(int tree, const char* folder, const FolderId* way, s
                             const unsigned char* records, size_t bytes) {
     PrefetchWalk* walk = Walk;
     std::lock_guard<std::mutex> hold(walk->lock);
-    StackSubfolders(walk, tree, folder, way, depth, records, bytes);
+    StackSubfolders(walk, tree, folder, strlen(folder), way, depth, records, bytes);
 }
 
 // Stacks the root `folder` for tree `tree`, unless it is no folder.
@@ -389,7 +426,7 @@ static void StackRoot(PrefetchWalk* walk, int tree, const char* folder) {
     FolderId id;
     if (!folder || strlen(folder) > PathLimit() || Sys.examine(folder, &kind, &id) != 0 || kind != ENTRY_FOLDER)
         return;
-    Stack(walk, tree, WaitingFolder{folder, std::vector<FolderId>(1, id)});
+    Stack(walk, tree, folder, strlen(folder), nullptr, nullptr, 0, id);
 }
 
 static PrefetchWalk* NewWalk(const char* first, const char* second) {
@@ -412,12 +449,21 @@ void PrefetchTree(const char* folder) {
     DeleteWalk(walk);
 }
 
+static void WalkerThread(void* walk) {
+    WalkerLoop((PrefetchWalk*)walk, false);
+}
+
 void StartTreePrefetch(const char* first, const char* second, unsigned walkers) {
     StopTreePrefetch();
     PrefetchWalk* walk = NewWalk(first, second);
     if (!walk) return;
-    walk->walkers.reserve(walkers);
-    for (unsigned i = 0; i < walkers; ++i) walk->walkers.emplace_back(WalkerLoop, walk, false);
+    if (walkers > MAX_WALKERS) walkers = MAX_WALKERS;
+    while (walk->walkerCount < walkers && Sys.startThread(&walk->walkers[walk->walkerCount], WalkerThread, walk))
+        ++walk->walkerCount;
+    if (walk->walkerCount == 0) {
+        DeleteWalk(walk);  // no thread to be had: the index lists every folder itself
+        return;
+    }
     Walk = walk;
 }
 
@@ -428,7 +474,7 @@ void StopTreePrefetch() {
         Walk->stopped = true;
         Walk->wake.notify_all();
     }
-    for (std::thread& walker : Walk->walkers) walker.join();
+    for (unsigned i = 0; i < Walk->walkerCount; ++i) Walk->walkers[i].join();
     DeleteWalk(Walk);
     Walk = nullptr;
 }

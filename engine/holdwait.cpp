@@ -38,10 +38,10 @@ bool WaitOutHold(HoldWait* wait, SysError error, bool ownName, const std::atomic
     return true;
 }
 
-SysError OpenWaitingOutHolds(const char* path, FileHandle* file) {
+SysError OpenWaitingOutHolds(const char* path, FileHandle* file, const std::atomic<bool>* stop) {
     HoldWait wait = {};
     SysError error;
-    while ((error = Sys.openForReading(path, file)) != 0 && WaitOutHold(&wait, error, false, nullptr)) {
+    while ((error = Sys.openForReading(path, file)) != 0 && WaitOutHold(&wait, error, false, stop)) {
     }
     return error;
 }

@@ -39,5 +39,6 @@ void StartHoldBudget();
 // taken from the budget. Stops waiting when `stop` (may be null) is raised.
 bool WaitOutHold(HoldWait* wait, SysError error, bool ownName, const std::atomic<bool>* stop);
 
-// Sys.openForReading, with holds waited out as above.
-SysError OpenWaitingOutHolds(const char* path, FileHandle* file);
+// Sys.openForReading, with holds waited out as above; a raised `stop` (may
+// be null) ends the waiting.
+SysError OpenWaitingOutHolds(const char* path, FileHandle* file, const std::atomic<bool>* stop);

@@ -85,7 +85,6 @@ uint32_t ExtractionJob(void* parameters) {
             rootsUsable = false;
         }
     }
-    BeginAbandonable();
     StartHoldBudget();
 
     SetJobRunning(1);
@@ -103,6 +102,8 @@ uint32_t ExtractionJob(void* parameters) {
     // one read at a time (a spinning disk).
     unsigned comparers = Job.Comparers ? Job.Comparers : (unsigned)DEFAULT_COMPARERS;
     if (comparers > MAX_COMPARERS) comparers = MAX_COMPARERS;
+    // A stop asked for before the job, or while it resolved its folders, is kept: nothing is read then.
+    rootsUsable &= !JobAbandoned();
     if (rootsUsable && comparers > 1) StartTreePrefetch(Job.OriginalRoot, Job.ModdedRoot, 2 * comparers);
     if (rootsUsable) IndexTree(Job.OriginalRoot);
     Job.CountingFiles = 0;
@@ -126,8 +127,6 @@ uint32_t ExtractionJob(void* parameters) {
     SetProgressRange(Job.ChangedCount);
     CreateMod();
     StopCopies();
-
-    EndAbandonable();
 
     ReportStatus(STATUS_IDLE);
     JobResult* result = Job.Result;

@@ -67,12 +67,24 @@ extern JobState Job;
 // Front ends check the folders with CheckJobFolders first.
 uint32_t ExtractionJob(void* parameters);
 
-// Ends the running job's writing at once, from any thread: no copy starts
-// after this call, and the temporary files of the copies in flight are
-// removed before it returns (a copy notices between two chunks, so the
-// wait is short). Files already copied stay. The job itself is not waited
-// for. Does nothing when no job runs; safe to call twice.
+// Asks the job to stop, from any thread, at any moment, without waiting:
+// no copy starts after this call, and the job ends soon with its result's
+// `abandoned` set (the index notices between two entries, a comparison or
+// a copy between two chunks; the copies in flight remove their temporary
+// files). A stop asked for before the job starts, or while it sets out, is
+// kept: that job then does nothing. It stays until ClearJobStop.
+void StopJob();
+
+// StopJob, and then, when copies are in flight, waits until they have
+// removed their temporary files (a copy notices between two chunks, so
+// the wait is short): for a front end whose process ends once this
+// returns. Files already copied stay. The job itself is not waited for.
+// Safe to call twice.
 void AbandonJob();
+
+// Forgets a stop asked for earlier. A front end calls it before it starts
+// taking the user's stops for its next job, never while a job runs.
+void ClearJobStop();
 
 // The relative path within a full path of a tree whose root has
 // `rootLength` characters: what follows the root, starting with a separator.

@@ -10,6 +10,7 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <thread>
 
 // 0 means success; anything else is the platform's own error number
 // (errno on POSIX, GetLastError() on Win32), for DescribeError.
@@ -45,8 +46,10 @@ struct FolderEntry {
 };
 
 // Called once per entry of a listing, "." and ".." included when the
-// platform returns them.
-typedef void (*EntrySink)(void* context, const FolderEntry* entry);
+// platform returns them. False ends the listing there: a folder of
+// hundreds of thousands of entries takes a second or more to list, and a
+// stop must not wait for it.
+typedef bool (*EntrySink)(void* context, const FolderEntry* entry);
 
 // One copy as the engine asks for it.
 struct CopyRequest {
@@ -65,8 +68,8 @@ const FileHandle INVALID_FILE = -1;
 
 struct SysCalls {
     // Lists `folder` entry by entry into `sink`. Returns 0 when the whole
-    // folder was listed; otherwise the error, after passing on whatever
-    // entries came before it.
+    // folder was listed, ENGINE_ABANDONED when the sink ended it early;
+    // otherwise the error, after passing on whatever entries came before it.
     SysError (*listFolder)(const char* folder, EntrySink sink, void* context);
 
     // The identity and kind of what `path` leads to, links followed.
@@ -102,7 +105,10 @@ struct SysCalls {
     // when `stop` was raised. Where another program can hold a file (Win32),
     // a hold on the source or the target is waited out as holdwait.h says,
     // and the copy gets its name through its own open handle, so nobody can
-    // open it unfinished. `*copied` receives the bytes written.
+    // open it unfinished. `*copied` receives the bytes written. On
+    // POSIX the temporary name needs up to 34 bytes after the target's
+    // folder and separator: a target whose folder comes closer than that to
+    // PathLimit() fails with ENGINE_PATH_TOO_LONG, however short its name.
     SysError (*copyFile)(const CopyRequest* request, uint64_t* copied);
 
     // Removes the file `path` (not a folder).
@@ -117,6 +123,15 @@ struct SysCalls {
     // recorded, when the file is opened for real. Holds the file open for
     // no longer than the call, so an exclusive open later is not refused.
     SysError (*adviseWillNeed)(const char* path, uint64_t bytes);
+
+    // The size and stamp of the open file `file`, as a listing gives them:
+    // whoever read it can tell whether it moved since it was listed.
+    SysError (*examineOpenFile)(FileHandle file, uint64_t* size, uint64_t* stamp);
+
+    // Starts `body(context)` on a new thread, in `*thread`. False when the
+    // system gives no thread (out of memory or address space, a limit
+    // reached); the caller goes on with the threads it has, or on its own.
+    bool (*startThread)(std::thread* thread, void (*body)(void*), void* context);
 };
 
 // The calls in force. Tests may swap entries; nothing else writes it.
@@ -124,6 +139,10 @@ extern SysCalls Sys;
 
 // This platform's real calls, to put back what a test swapped.
 extern const SysCalls PlatformCalls;
+
+// The real thread start, the same on every platform: the table entry both
+// platforms hold.
+bool StartSystemThread(std::thread* thread, void (*body)(void*), void* context);
 
 // The longest path, in bytes, that this platform's file calls take:
 // PATH_BUFFER_SIZE - 1 on Win32 (the wide calls in their long form take

@@ -66,7 +66,10 @@ static SysError ListFolder(const char* folder, EntrySink sink, void* context) {
                 entry.error = LastError();
             }
         }
-        sink(context, &entry);
+        if (!sink(context, &entry)) {
+            error = ENGINE_ABANDONED;
+            break;
+        }
     }
     closedir(dir);
     return error;
@@ -128,6 +131,14 @@ static SysError ReadFile(FileHandle file, void* buffer, size_t size, size_t* got
 
 static void CloseFile(FileHandle file) {
     close((int)file);
+}
+
+static SysError ExamineOpenFile(FileHandle file, uint64_t* size, uint64_t* stamp) {
+    struct stat st;
+    if (fstat((int)file, &st) != 0) return LastError();
+    *size = (uint64_t)st.st_size;
+    *stamp = StampOf(st);
+    return 0;
 }
 
 static SysError MakeFolder(const char* folder) {
@@ -402,7 +413,7 @@ static SysError AdviseWillNeed(const char* path, uint64_t bytes) {
 
 const SysCalls PlatformCalls = {
     ListFolder, Examine, OpenForReading, ReadFile, CloseFile, CreateFolders, MakeOneFolder, CopyFile, RemoveFile,
-    ResolvePath, AdviseWillNeed,
+    ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread,
 };
 
 SysCalls Sys = PlatformCalls;

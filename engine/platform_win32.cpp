@@ -272,7 +272,7 @@ static void StandInName(const wchar_t* name, char* out) {
     if (!Utf8FromWide(shown, out, NAME_BUFFER_SIZE)) strcpy(out, "?");
 }
 
-static void PassOn(WidePath* folder, const WIN32_FIND_DATAW& found, EntrySink sink, void* context) {
+static bool PassOn(WidePath* folder, const WIN32_FIND_DATAW& found, EntrySink sink, void* context) {
     char name[NAME_BUFFER_SIZE];
     FolderEntry entry = {};
     entry.name = name;
@@ -306,7 +306,7 @@ static void PassOn(WidePath* folder, const WIN32_FIND_DATAW& found, EntrySink si
         }
     }
     entry.nameLength = strlen(name);
-    sink(context, &entry);
+    return sink(context, &entry);
 }
 
 static SysError ListFolder(const char* folder, EntrySink sink, void* context) {
@@ -334,10 +334,11 @@ static SysError ListFolder(const char* folder, EntrySink sink, void* context) {
         }
         return error;
     }
+    bool goOn;
     do {
-        PassOn(&path, found, sink, context);
-    } while (FindNextFileW(search, &found));
-    error = LastError();
+        goOn = PassOn(&path, found, sink, context);
+    } while (goOn && FindNextFileW(search, &found));
+    error = goOn ? LastError() : ENGINE_ABANDONED;
     if (error == ERROR_NO_MORE_FILES) error = 0;
     FindClose(search);
     return error;
@@ -770,6 +771,14 @@ static SysError ResolvePath(const char* path, char* out, size_t outSize) {
     return 0;
 }
 
+static SysError ExamineOpenFile(FileHandle file, uint64_t* size, uint64_t* stamp) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle((HANDLE)file, &info)) return LastError();
+    *size = ((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow;
+    *stamp = StampOf(info.ftLastWriteTime);
+    return 0;
+}
+
 // Win32 has no call that starts a file's reads without a reader waiting
 // for them; the comparers' own reads in flight give the disk its depth.
 static SysError AdviseWillNeed(const char*, uint64_t) {
@@ -778,7 +787,7 @@ static SysError AdviseWillNeed(const char*, uint64_t) {
 
 const SysCalls PlatformCalls = {
     ListFolder, Examine, OpenForReading, ReadChunk, CloseFile, CreateFolders, MakeOneFolder, CopyOneFile, RemoveFile,
-    ResolvePath, AdviseWillNeed,
+    ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread,
 };
 
 SysCalls Sys = PlatformCalls;

@@ -33,7 +33,7 @@ struct JobResult {
     uint32_t changedFiles;   // modded files whose contents differ
     uint32_t copiedFiles;
     uint32_t notCopied;      // left out because the job was abandoned
-    bool abandoned;          // AbandonJob stopped the job
+    bool abandoned;          // a stop (StopJob, AbandonJob) ended the job early
     uint32_t failures;
     uint32_t warnings;
     uint64_t bytesRead;      // compared, both trees together

@@ -207,6 +207,7 @@ static void StartJob() {
     record->report = &WindowReports;
     record->result = result;
 
+    ClearJobStop();  // no job runs: a stop asked of an earlier one is done with
     DWORD id = 0;
     HANDLE thread = Services.createThread(NULL, 0, JobThread, record, 0, &id);
     if (!thread) {

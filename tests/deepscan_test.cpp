@@ -261,8 +261,10 @@ static std::mutex HookLock;
 static std::map<FileHandle, std::string> OpenPaths;
 static std::vector<std::string> Closed;
 static std::function<SysError(const std::string& path)> BeforeRead;  // set while no job runs
+static std::function<void(const std::string& path)> BeforeOpen;
 
 static SysError HookedOpen(const char* path, FileHandle* file) {
+    if (BeforeOpen) BeforeOpen(path);
     SysError error = PlatformCalls.openForReading(path, file);
     std::lock_guard<std::mutex> hold(HookLock);
     if (!error) OpenPaths[*file] = path;
@@ -303,6 +305,7 @@ struct ReadHooks {
     ~ReadHooks() {
         Sys = PlatformCalls;
         BeforeRead = nullptr;
+        BeforeOpen = nullptr;
     }
     static size_t FirstClosed(const std::string& fragment) {
         for (size_t i = 0; i < Closed.size(); ++i)
@@ -436,5 +439,94 @@ TEST(ComparisonPool, InterruptionMidScanStartsNoCopyAndLeavesNoTemporaryFile) {
             EXPECT_FALSE(IsTemporaryName(std::filesystem::path(file).filename().string().c_str())) << file;
             EXPECT_EQ(ReadFile(t.modded + Native(file.substr(4))), ReadFile(t.destination + Native("/" + file))) << file;
         }
+        ClearJobStop();
+    }
+}
+
+// Writes `bytes` over `path` from `at` on, in place; false when the file
+// cannot be opened for it (on Windows, while the comparison holds it).
+static bool Overwrite(const std::string& path, size_t at, const std::string& bytes) {
+    FILE* file = fopen(path.c_str(), "r+b");
+    if (!file) return false;
+    bool written = fseek(file, (long)at, SEEK_SET) == 0 && fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return fclose(file) == 0 && written;
+}
+
+TEST(ChangeDetection, ModdedFileWrittenSinceItsListingOrWhileItIsReadIsChangedAndCopiedAsItIsThen) {
+    static std::string path, flipped, restored;
+    static int moddedReads;
+    for (unsigned comparers : {1u, 0u})
+        for (bool whileRead : {false, true}) {
+            JobTrees t;
+            std::string original = Bytes(3 * CHUNK_SIZE);
+            std::string modded = original;
+            modded[CHUNK_SIZE + 7] ^= 1;  // differs in its second chunk alone
+            WriteFile(t.original + Native("/big"), original);
+            WriteFile(t.modded + Native("/big"), whileRead ? modded : original);
+            path = t.modded + Native("/big");
+            flipped = std::string(1, (char)(original[5] ^ 1));
+            restored = std::string(1, original[CHUNK_SIZE + 7]);
+            moddedReads = 0;
+            ReadHooks hooks;
+            // Each write waits long enough to move the file's stamp, whatever its clock's grain.
+            if (whileRead) {
+                // Its first chunk was compared: now the first differs and the
+                // second is the original's. Windows refuses the write while
+                // the comparison holds the file; it then differs as before.
+                BeforeRead = [](const std::string& at) -> SysError {
+                    if (at == path && ++moddedReads == 2) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                        if (Overwrite(path, 5, flipped)) {
+                            EXPECT_TRUE(Overwrite(path, CHUNK_SIZE + 7, restored));
+                        }
+                    }
+                    return 0;
+                };
+            } else {
+                // Listed equal to the original, written (the same size) before the comparison opens it.
+                BeforeOpen = [](const std::string& at) {
+                    if (at.find(Native("orig/big")) == std::string::npos || moddedReads++ > 0) return;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                    EXPECT_TRUE(Overwrite(path, 5, flipped));
+                };
+            }
+            RunRecord run = RunInto(t, t.destination, comparers);  // checks the mod against the files as they are now
+            EXPECT_EQ(std::vector<std::string>{"M /big"}, run.changed) << comparers << whileRead;
+            EXPECT_EQ(std::vector<std::string>{"Data/big"}, run.mod) << comparers << whileRead;
+            EXPECT_EQ("", run.problems);
+        }
+}
+
+// Starts the first `Allowed` threads asked for and refuses the rest.
+static std::atomic<int> Allowed, Refused;
+static bool SomeThreads(std::thread* thread, void (*body)(void*), void* context) {
+    if (Allowed-- <= 0) {
+        ++Refused;
+        return false;
+    }
+    return PlatformCalls.startThread(thread, body, context);
+}
+
+TEST(ComparisonPool, ThreadsThatCannotBeStartedLeaveFewerAndTheSameMod) {
+    JobTrees t;
+    for (int i = 0; i < 30; ++i) {
+        std::string name = "/d" + std::to_string(i % 4) + "/f" + std::to_string(i);
+        WriteFile(t.original + Native(name), Bytes(3000 + i));
+        WriteFile(t.modded + Native(name), i % 3 ? Bytes(3000 + i) : Bytes(2999 + i) + "!");
+        if (i % 5 == 0) WriteFile(t.modded + Native(name + ".new"), "n");
+    }
+    RunRecord all = RunInto(t, t.dir / "dest-all", 0);
+    ASSERT_EQ(16u, all.changed.size());
+    for (int allowed : {0, 1, 5}) {
+        Allowed = allowed;
+        Refused = 0;
+        Sys.startThread = SomeThreads;
+        RunRecord few = RunInto(t, t.dir / ("dest-" + std::to_string(allowed)), 0);
+        Sys = PlatformCalls;
+        EXPECT_GT(Refused.load(), 0) << allowed;
+        EXPECT_EQ(all.events, few.events) << allowed;
+        EXPECT_EQ(all.changed, few.changed) << allowed;
+        EXPECT_EQ(all.problems, few.problems) << allowed;
+        EXPECT_EQ(all.mod, few.mod) << allowed;
     }
 }

@@ -1,6 +1,8 @@
 #include <string.h>
 
 #include <chrono>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -243,4 +245,64 @@ TEST(IndexTree, TheWalksListingsGiveTheSameIndexAsListingAlone) {
         EXPECT_EQ(ProblemText(alone.result), ProblemText(walked.result)) << "walk lags: " << lags;
     }
     Sys = PlatformCalls;
+}
+
+// A folder of 30,000 subfolders, invented: its listing is over the walk's
+// 2 MiB of held listings, its subfolders over its 1 MiB of waiting
+// folders. Each listing is noted with whether a walker made it; the wide
+// folder's listing by a walker is slow, so that the index waits for it.
+static std::string WideRoot;
+static std::mutex ListedLock;
+static std::vector<std::pair<std::string, bool>> WideListed;
+static const int WIDE = 30000;
+
+static std::string WideName(int i) {
+    char name[64];
+    snprintf(name, sizeof name, "a-subfolder-with-a-longer-name-%05d", i);
+    return name;
+}
+
+static SysError WideListing(const char* folder, EntrySink sink, void* context) {
+    bool walker = std::this_thread::get_id() != IndexThread;
+    {
+        std::lock_guard<std::mutex> hold(ListedLock);
+        WideListed.push_back({folder, walker});
+    }
+    if (folder != WideRoot) return 0;  // the subfolders are empty
+    if (walker) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int i = 0; i < WIDE; ++i) {
+        std::string name = WideName(i);
+        FolderEntry entry = Entry(name.c_str(), ENTRY_FOLDER);
+        entry.id = FolderId{7, 100u + (uint64_t)i};
+        if (!sink(context, &entry)) return ENGINE_ABANDONED;
+    }
+    return 0;
+}
+
+TEST(IndexTree, TheWalkListsTheFirstSubfoldersOfAWideFolderAndKeepsTheListingTheIndexWaitsFor) {
+    TempDir dir;
+    WideRoot = dir.path;
+    WideListed.clear();
+    IndexThread = std::this_thread::get_id();
+    Sys.listFolder = WideListing;
+    StartTreePrefetch(dir.path.c_str(), nullptr, 4);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a walker is listing the root
+    IndexRun run(dir.path, false);
+    StopTreePrefetch();
+    Sys = PlatformCalls;
+    EXPECT_EQ(0u, run.result.failures + run.result.warnings) << ProblemText(run.result);
+    std::set<std::string> first, last;
+    for (int i = 0; i < 1000; ++i) {
+        first.insert(WideRoot + PathSeparator() + WideName(i));
+        last.insert(WideRoot + PathSeparator() + WideName(WIDE - 1 - i));
+    }
+    int rootListings = 0, firstByWalkers = 0, lastByWalkers = 0;
+    for (const auto& listed : WideListed) {
+        rootListings += listed.first == WideRoot;
+        firstByWalkers += listed.second && first.count(listed.first);
+        lastByWalkers += listed.second && last.count(listed.first);
+    }
+    EXPECT_EQ(1, rootListings);  // not listed again by the index after it waited for the walk's
+    EXPECT_GT(firstByWalkers, 0);
+    EXPECT_EQ(0, lastByWalkers);  // the walk's room goes to the subfolders the index needs next
 }

@@ -178,13 +178,100 @@ TEST(ExtractionJob, AbandonJobStartsNoCopyAndRemovesTheTemporaryFilesOfThoseInFl
     EXPECT_EQ(std::vector<std::string>{}, TemporaryNamesBelow(t.destination));
     EXPECT_GE(t.result.notCopied, 1u);
     EXPECT_EQ(0, startedAfter.load());  // no copy starts once AbandonJob has returned
-    AbandonJob();                         // no job: nothing happens, nothing waits
+    AbandonJob();                         // no job: nothing waits, and the stop is kept
+    ClearJobStop();                       // until the front end is done with it
 
     JobTrees next;  // the next job starts unabandoned
     WriteFile(next.modded + Native("/a"), "a");
     next.Run();
     EXPECT_FALSE(next.result.abandoned);
     EXPECT_EQ(1u, next.result.copiedFiles);
+}
+
+// A stop asked for at one moment of the job, by a hook on the platform
+// calls; counts what the job still did after it.
+enum StopMoment { BEFORE_THE_JOB, DURING_THE_INDEX, MID_PAIR, DURING_THE_COPIES };
+static StopMoment Moment;
+static std::atomic<bool> Asking, StopAsked;  // StopAsked: the job's stop is surely up
+static std::atomic<int> Entries, Reads, Copies, EntriesAfter, ReadsAfter, CopiesAfter;
+
+static void AskStop() {
+    if (Asking.exchange(true)) return;
+    StopJob();
+    StopAsked = true;
+}
+
+struct Forwarded {
+    EntrySink sink;
+    void* context;
+};
+static bool CountEntry(void* context, const FolderEntry* entry) {
+    if (Moment == DURING_THE_INDEX && ++Entries == 50) AskStop();
+    bool after = StopAsked;  // walkers list beside the index
+    Forwarded* to = (Forwarded*)context;
+    bool taken = to->sink(to->context, entry);
+    if (taken && after) ++EntriesAfter;
+    return taken;
+}
+static SysError CountingListing(const char* folder, EntrySink sink, void* context) {
+    Forwarded to = {sink, context};
+    return PlatformCalls.listFolder(folder, CountEntry, &to);
+}
+static SysError CountingRead(FileHandle file, void* buffer, size_t size, size_t* got) {
+    if (StopAsked) ++ReadsAfter;
+    if (Moment == MID_PAIR && ++Reads == 3) AskStop();  // the original's second chunk
+    return PlatformCalls.readFile(file, buffer, size, got);
+}
+// A copier may be on its way here when the stop comes; what counts is
+// that no copy asked for after it is made.
+static SysError CountingCopy(const CopyRequest* request, uint64_t* copied) {
+    bool after = StopAsked;
+    if (Moment == DURING_THE_COPIES && ++Copies == 3) {
+        AskStop();
+        after = true;  // this copy notices it before its first chunk
+    }
+    SysError error = PlatformCalls.copyFile(request, copied);
+    if (after && error != ENGINE_ABANDONED) ++CopiesAfter;
+    return error;
+}
+
+TEST(ExtractionJob, StopAskedForAtAnyMomentEndsTheJobSoonAndLeavesNothingBehind) {
+    for (StopMoment moment : {BEFORE_THE_JOB, DURING_THE_INDEX, MID_PAIR, DURING_THE_COPIES}) {
+        for (unsigned comparers : {1u, 0u}) {
+            JobTrees t;
+            for (int i = 0; i < 100; ++i) WriteFile(t.original + Native("/gone/f") + std::to_string(i), "o");
+            std::string big(3 * (1 << 20) + 5, 'b');  // three chunks and a bit: the only pair read
+            WriteFile(t.original + Native("/big"), big);
+            WriteFile(t.modded + Native("/big"), big);
+            for (int i = 0; i < 20; ++i) WriteFile(t.modded + Native("/new/n") + std::to_string(i), "n");
+            Moment = moment;
+            Asking = StopAsked = false;
+            Entries = Reads = Copies = EntriesAfter = ReadsAfter = CopiesAfter = 0;
+            Sys.listFolder = CountingListing;
+            Sys.readFile = CountingRead;
+            Sys.copyFile = CountingCopy;
+            if (moment == BEFORE_THE_JOB) AskStop();
+            t.Run(false, comparers);
+            Sys = PlatformCalls;
+            ClearJobStop();
+            std::string at = std::to_string(moment) + "/" + std::to_string(comparers);
+            EXPECT_TRUE(StopAsked) << at;
+            EXPECT_TRUE(t.result.abandoned) << at;
+            EXPECT_EQ(0u, t.result.failures + t.result.warnings) << at << ProblemText(t.result);
+            EXPECT_EQ(0, EntriesAfter.load()) << at;  // the listing under way ends at the next entry
+            EXPECT_LE(ReadsAfter.load(), 1) << at;    // the modded file's chunk of the same step
+            EXPECT_EQ(0, CopiesAfter.load()) << at;
+            if (moment == BEFORE_THE_JOB) {
+                EXPECT_EQ(0u, t.result.originalFiles + t.result.moddedFiles) << at;  // nothing even listed
+            }
+            if (moment == BEFORE_THE_JOB || moment == DURING_THE_INDEX) {
+                EXPECT_EQ(0u, t.result.copiedFiles) << at;  // the scan never began
+            }
+            EXPECT_EQ(std::vector<std::string>{}, TemporaryNamesBelow(t.destination)) << at;
+            for (const std::string& file : ListTree(t.destination))
+                EXPECT_EQ("n", ReadFile(t.destination + Native("/" + file))) << at << file;
+        }
+    }
 }
 
 TEST(ExtractionJob, LeftoverTemporaryFilesGoOnlyFromFoldersTheJobWritesInto) {

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "cli.h"
+#include "copyqueue.h"
 #include "fileindex.h"
 #include "foldercheck.h"
 #include "support.h"
@@ -225,4 +227,40 @@ TEST(PosixCli, FirstSigtermStopsTheCopiesCleanlyAndExitsWith143) {
     EXPECT_GE(copied.size(), 1u);  // the one the signalling copier made before
     EXPECT_LT(copied.size(), 30u);
     for (const std::string& path : copied) EXPECT_EQ(std::string(100, 'x'), ReadFile(t.destination + "/" + path));
+    ClearJobStop();
+}
+
+// The folder check's resolutions come before the program listens for
+// signals; the first one after them is the job's, while it sets out.
+static std::atomic<int> Resolutions{0}, ResolutionsOfTheCheck{0};
+static SysError CountResolution(const char* path, char* out, size_t outSize) {
+    ++Resolutions;
+    return PlatformCalls.resolvePath(path, out, outSize);
+}
+static SysError SignalAtTheJobsResolution(const char* path, char* out, size_t outSize) {
+    if (++Resolutions == ResolutionsOfTheCheck + 1) {
+        kill(getpid(), SIGINT);
+        for (int i = 0; i < 5000 && !JobAbandoned(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return PlatformCalls.resolvePath(path, out, outSize);
+}
+
+TEST(PosixCli, SigintWhileTheJobSetsOutIsKeptAndNothingIsCopied) {
+    JobTrees t;
+    for (int i = 0; i < 20; ++i) WriteFile(t.modded + "/f" + std::to_string(i), "x");
+    Resolutions = 0;
+    Sys.resolvePath = CountResolution;
+    char reason[512];
+    ASSERT_TRUE(CheckJobFolders(t.original.c_str(), t.modded.c_str(), t.destination.c_str(), reason, sizeof reason));
+    ResolutionsOfTheCheck = Resolutions.load();
+    Resolutions = 0;
+    Sys.resolvePath = SignalAtTheJobsResolution;
+    std::string out, err;
+    int status = RunCli({t.original, t.modded, t.destination}, &out, &err);
+    Sys = PlatformCalls;
+    ClearJobStop();
+    EXPECT_GT(Resolutions.load(), ResolutionsOfTheCheck.load());
+    EXPECT_EQ(130, status);
+    EXPECT_EQ(Paths{}, ListTree(t.destination));
+    EXPECT_NE(std::string::npos, err.find("modextract: interrupted: 0 files copied")) << err;
 }

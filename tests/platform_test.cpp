@@ -10,8 +10,9 @@
 
 #include "support.h"
 
-static void Gather(void* context, const FolderEntry* entry) {
+static bool Gather(void* context, const FolderEntry* entry) {
     (*(std::map<std::string, FolderEntry>*)context)[entry->name] = *entry;
+    return true;
 }
 
 TEST(Platform, ListingGivesEveryEntryWithKindAndSize) {
@@ -124,8 +125,9 @@ TEST(Platform, FailedCopyKeepsTheOldTargetAndLeavesNoTemporary) {
 struct Seen {
     uint64_t size = 0, stamp = 0;
 };
-static void RememberFile(void* context, const FolderEntry* entry) {
+static bool RememberFile(void* context, const FolderEntry* entry) {
     if (entry->kind == ENTRY_FILE && strcmp(entry->name, "f") == 0) *(Seen*)context = Seen{entry->size, entry->stamp};
+    return true;
 }
 
 TEST(Platform, CopyOfASourceThatMovedSinceTheListingOrWhenStoppedLeavesNothing) {

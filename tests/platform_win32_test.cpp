@@ -23,8 +23,9 @@
 
 using Paths = std::vector<std::string>;
 
-static void Gather(void* context, const FolderEntry* entry) {
+static bool Gather(void* context, const FolderEntry* entry) {
     (*(std::map<std::string, FolderEntry>*)context)[entry->name] = *entry;
+    return true;
 }
 
 static std::string Lower(std::string text) {
@@ -787,7 +788,8 @@ static Comparison CompareRefused(const std::string& a, const std::string& b, Sys
     unsigned char one[64], two[64];
     const char* failed = nullptr;
     uint64_t bytes = 0;
-    return CompareFiles(a.c_str(), b.c_str(), one, two, sizeof one, error, &failed, &bytes);
+    ListedFile listed = {4, 0};  // "same", as listed
+    return CompareFiles(a.c_str(), b.c_str(), listed, one, two, sizeof one, nullptr, error, &failed, &bytes);
 }
 
 TEST(Win32Platform, RefusedOpensAreTriedAgainBrieflyWithinABudgetPerJob) {

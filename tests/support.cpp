@@ -265,8 +265,9 @@ struct Collected {
     FolderEntry entry;
 };
 
-static void Collect(void* context, const FolderEntry* entry) {
+static bool Collect(void* context, const FolderEntry* entry) {
     ((std::vector<Collected>*)context)->push_back({entry->name, *entry});
+    return true;
 }
 
 static size_t Rank(const std::string& name) {
@@ -283,7 +284,7 @@ static SysError OrderedList(const char* folder, EntrySink sink, void* context) {
     });
     for (Collected& c : entries) {
         c.entry.name = c.name.c_str();
-        sink(context, &c.entry);
+        if (!sink(context, &c.entry)) return ENGINE_ABANDONED;
     }
     return error;
 }
