@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "exclusions.h"
 #include "job.h"
 
 // The entries of every folder on the way down wait here, one block after
@@ -45,6 +46,12 @@ static char IndexPath[PATH_BUFFER_SIZE];
 // characters to the path, so the path buffer bounds the depth.
 static FolderId Ancestors[PATH_BUFFER_SIZE / 2 + 1];
 static size_t Depth;
+
+// Characters of the root path at the start of IndexPath.
+static size_t RootLength;
+// The folder whose listing is at hand: what the index cannot hold of it
+// makes it a folder not listed whole.
+static uint32_t ListedFolder = NO_INDEX;
 
 static size_t RecordSize(size_t nameLength) {
     return (sizeof(EntryRecord) + nameLength + 1 + 7) & ~(size_t)7;
@@ -94,6 +101,17 @@ static bool OnDescentPath(FolderId id) {
 static void Report(ProblemKind kind, SysError error, const char* first, const char* second = nullptr) {
     // Only the modded tree's losses are losses of the mod.
     RecordProblem(Job.Result, kind, Job.CountingFiles == 0, error, first, second);
+    // No original file below such a folder may be said to be gone from the modded tree.
+    if (Job.CountingFiles == 0 && ListedFolder != NO_INDEX)
+        if (uint32_t* folder = (uint32_t*)AppendItem(&Job.PartlyListed)) *folder = ListedFolder;
+}
+
+// True when the job's patterns leave out the entry at `path` (a full path
+// of the tree whose root has `rootLength` characters); counted as excluded.
+static bool LeftOut(const char* path, size_t rootLength, bool isFolder) {
+    if (!Job.Exclusions || !IsExcluded(Job.Exclusions, path + rootLength, isFolder)) return false;
+    ++(Job.CountingFiles ? Job.Result->excludedOriginal : Job.Result->excludedModded);
+    return true;
 }
 
 static void IndexFile(uint32_t folder, const char* name, size_t nameLength, uint64_t size, uint64_t stamp) {
@@ -111,6 +129,7 @@ static void ShareSubfolders(int tree, const char* folder, const FolderId* way, s
 static void IndexFolder(size_t folderLength, uint32_t folder) {
     size_t mark = Arena.used;
     Arena.full = false;
+    ListedFolder = folder;
     SysError error = 0;
     int share;
     if (!TakeListing(IndexPath, &error, &share)) {
@@ -135,6 +154,10 @@ static void IndexFolder(size_t folderLength, uint32_t folder) {
         }
         IndexPath[folderLength] = PathSeparator();
         memcpy(IndexPath + folderLength + 1, name, record->nameLength + 1);
+        if (LeftOut(IndexPath, RootLength, record->kind == ENTRY_FOLDER)) {
+            IndexPath[folderLength] = '\0';
+            continue;
+        }
 
         switch (record->kind) {
         case ENTRY_FILE:
@@ -152,6 +175,7 @@ static void IndexFolder(size_t folderLength, uint32_t folder) {
                 Ancestors[Depth++] = record->id;
                 IndexFolder(childLength, child);
                 --Depth;
+                ListedFolder = folder;
             }
             break;
         case ENTRY_OTHER:
@@ -185,9 +209,11 @@ void IndexTree(const char* folder) {
         return;
     }
     memcpy(IndexPath, folder, length + 1);
+    RootLength = length;
     Depth = 0;
     Ancestors[Depth++] = id;
     IndexFolder(length, ROOT_FOLDER);
+    ListedFolder = NO_INDEX;
     Depth = 0;
     free(Arena.data);
     Arena = RecordBuffer();
@@ -232,6 +258,8 @@ struct PrefetchWalk {
     size_t heldBytes = 0;            // records of done listings
     unsigned listing = 0;            // walkers listing a folder now
     bool stopped = false;
+    size_t rootLength[2] = {0, 0};
+    const ExclusionList* exclusions = nullptr;  // the job's, whose folders the index does not walk
     std::vector<std::thread> walkers;
 };
 
@@ -277,6 +305,7 @@ static void StackSubfolders(PrefetchWalk* walk, int tree, const std::string& pat
         if (loop || length > PathLimit() || walk->waitingBytes + length + (depth + 1) * sizeof(FolderId) > PREFETCH_WAITING_BYTES)
             continue;
         WaitingFolder child{path + PathSeparator() + (const char*)(record + 1), std::vector<FolderId>(way, way + depth)};
+        if (walk->exclusions && IsExcluded(walk->exclusions, child.path.c_str() + walk->rootLength[tree], true)) continue;
         child.way.push_back(record->id);
         Stack(walk, tree, std::move(child));
     }
@@ -389,12 +418,14 @@ static void StackRoot(PrefetchWalk* walk, int tree, const char* folder) {
     FolderId id;
     if (!folder || strlen(folder) > PathLimit() || Sys.examine(folder, &kind, &id) != 0 || kind != ENTRY_FOLDER)
         return;
+    walk->rootLength[tree] = strlen(folder);
     Stack(walk, tree, WaitingFolder{folder, std::vector<FolderId>(1, id)});
 }
 
 static PrefetchWalk* NewWalk(const char* first, const char* second) {
     PrefetchWalk* walk = new (std::nothrow) PrefetchWalk;
     if (!walk) return nullptr;
+    walk->exclusions = Job.Exclusions;
     StackRoot(walk, 0, first);
     StackRoot(walk, 1, second);
     return walk;
