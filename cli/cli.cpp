@@ -341,7 +341,7 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
             ListEntry(out, (changed->flags & CHANGED_NEW) ? 'A' : 'M', &result.moddedTree, changed->file, null);
         }
     }
-    if (listRemoved && !result.abandoned)
+    if (listRemoved)  // empty when the job was stopped before it knew
         for (uint32_t at = 0; at < result.removedList.count; ++at)
             ListEntry(out, 'D', &result.originalTree, *(const uint32_t*)ItemAt(&result.removedList, at), null);
 
