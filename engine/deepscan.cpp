@@ -223,8 +223,8 @@ static void FindRemoved(const OriginalIndex* index, const uint32_t* folderMatche
             uint32_t match = folderMatches ? folderMatches[folder] : MatchFolder(index, modded, folder);
             if (match != NO_INDEX) SetBit(present, match);
         }
-        for (uint32_t at = 0; at < Job.PartlyListed.count; ++at) {
-            uint32_t match = MatchFolder(index, modded, *(const uint32_t*)ItemAt(&Job.PartlyListed, at));
+        for (uint32_t at = 0; at < modded->partlyListed.count; ++at) {
+            uint32_t match = MatchFolder(index, modded, *(const uint32_t*)ItemAt(&modded->partlyListed, at));
             if (match != NO_INDEX) SetBit(partly, match);
         }
         for (uint32_t file = 0; file < FileCount(originals); ++file) {

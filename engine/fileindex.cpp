@@ -101,9 +101,9 @@ static bool OnDescentPath(FolderId id) {
 static void Report(ProblemKind kind, SysError error, const char* first, const char* second = nullptr) {
     // Only the modded tree's losses are losses of the mod.
     RecordProblem(Job.Result, kind, Job.CountingFiles == 0, error, first, second);
-    // No original file below such a folder may be said to be gone from the modded tree.
-    if (Job.CountingFiles == 0 && ListedFolder != NO_INDEX)
-        if (uint32_t* folder = (uint32_t*)AppendItem(&Job.PartlyListed)) *folder = ListedFolder;
+    // No original file below such a modded folder may be said to be gone.
+    if (ListedFolder != NO_INDEX)
+        if (uint32_t* folder = (uint32_t*)AppendItem(&Job.CurrentTree->partlyListed)) *folder = ListedFolder;
 }
 
 // True when the job's patterns leave out the entry at `path` (a full path

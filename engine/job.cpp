@@ -89,7 +89,6 @@ uint32_t ExtractionJob(void* parameters) {
 
     SetJobRunning(1);
     InitChangedList(&Job.ChangedList);  // allocates nothing yet
-    InitBlockList(&Job.PartlyListed, sizeof(uint32_t), 8);
     ReleaseBlockList(&Job.Result->removedList);
     InitBlockList(&Job.Result->removedList, sizeof(uint32_t), 12);
     EnableStartCommand(0);
@@ -143,7 +142,6 @@ uint32_t ExtractionJob(void* parameters) {
     } else {
         ReleaseFileTree(&Job.OriginalTree);
     }
-    ReleaseBlockList(&Job.PartlyListed);
     Job.Exclusions = nullptr;
     if (result->keepChangedList && result != &ownResult) {
         // Handed over whole: the entries refer to the modded tree.

@@ -55,7 +55,6 @@ struct JobState {
     FileTree OriginalTree;
     FileTree ModdedTree;    // keeps stamps, for the copies
     BlockList ChangedList;  // ChangedFile: new and changed modded files, copy order from the end
-    BlockList PartlyListed; // uint32_t: modded folders of which the index could not hold everything
     int CountingFiles;      // 1 while the original tree is indexed
     uint32_t OriginalCount;
     uint32_t ModdedCount;

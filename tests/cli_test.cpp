@@ -172,15 +172,9 @@ TEST(Cli, RemovedFilesAreCountedAndListedOnlyWhenCertainAndNeverFail) {
     Cli c;
     bool posix = PathSeparator() == '/';
     std::string odd = posix ? "tab\there" : "odd \"name\"";  // no control character in a Windows name
-    WriteFile(c.original + Native("/kept"), "k");
-    WriteFile(c.modded + Native("/kept"), "k");
-    WriteFile(c.original + Native("/gone.dat"), "g");
-    WriteFile(c.original + Native("/folder/a"), "a");
-    WriteFile(c.original + Native("/folder/deep/b"), "b");
-    WriteFile(c.original + Native("/to-folder"), "f");
-    WriteFile(c.modded + Native("/to-folder/inner"), "i");
-    WriteFile(c.original + Native("/to-file/x"), "x");
-    WriteFile(c.modded + Native("/to-file"), "f");
+    for (const char* path : {"kept", "gone.dat", "folder/a", "folder/deep/b", "to-folder", "to-file/x"})
+        WriteFile(c.original + Native("/") + Native(path), path);
+    for (const char* path : {"kept", "to-folder/inner", "to-file"}) WriteFile(c.modded + Native("/") + Native(path), path);
     if (posix) WriteFile(c.original + "/" + odd, "o");
     std::vector<std::string> removed = {"gone.dat", "folder/a", "folder/deep/b", "to-folder", "to-file/x"};
     if (posix) removed.push_back(odd);
@@ -203,7 +197,7 @@ TEST(Cli, RemovedFilesAreCountedAndListedOnlyWhenCertainAndNeverFail) {
         EXPECT_EQ(0, c.Run({"--removed", "-z", c.original, c.modded, c.destination}));
         EXPECT_EQ(listedZ, c.out);
         EXPECT_NE(std::string::npos, c.err.find(" 0 failed" + count + "); mod in ")) << c.err;
-        EXPECT_EQ("f", ReadFile(c.destination + Native("/Data/to-file")));
+        EXPECT_EQ("to-file", ReadFile(c.destination + Native("/Data/to-file")));
         EXPECT_EQ(0, c.Run({"-q", c.original, c.modded, c.destination}));
         EXPECT_TRUE(c.err.empty()) << c.err;
     }
