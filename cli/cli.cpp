@@ -8,6 +8,7 @@
 
 #include "console.h"
 #include "comparepool.h"
+#include "exclusions.h"
 #include "foldercheck.h"
 #include "interrupt.h"
 #include "job.h"
@@ -15,7 +16,8 @@
 static const char VERSION[] = "1.0.0";
 
 static const char USAGE[] =
-    "usage: modextract [-n|--dry-run] [-q|--quiet] [-z|--null] [--jobs N] ORIGINAL MODDED DESTINATION\n";
+    "usage: modextract [-n|--dry-run] [-q|--quiet] [-z|--null] [--removed] [--jobs N]\n"
+    "                  [--exclude PATTERN]... [--exclude-from FILE]... ORIGINAL MODDED DESTINATION\n";
 
 static const char HELP[] =
     "\n"
@@ -28,6 +30,14 @@ static const char HELP[] =
     "  -q, --quiet    no progress line, warnings or summary\n"
     "  -z, --null     end each listed entry with NUL instead of a line break,\n"
     "                 and quote no name\n"
+    "      --removed  also list the files of ORIGINAL that MODDED no longer has,\n"
+    "                 as 'D path' (a mod cannot carry a removal)\n"
+    "      --exclude PATTERN\n"
+    "                 leave out what PATTERN matches, in both trees: '*' and '?'\n"
+    "                 within a name, '**' any folders; without '/' a name at any\n"
+    "                 depth; a trailing '/' folders only\n"
+    "      --exclude-from FILE\n"
+    "                 the patterns in FILE, one a line ('#' starts a comment)\n"
     "      --jobs N   compare N file pairs at once (1 to 8, default 4); --jobs 1\n"
     "                 reads one file at a time, which suits a spinning hard disk\n"
     "                 best: there several reads at once only make it seek\n"
@@ -39,9 +49,7 @@ static const char HELP[] =
     "130 or 143 stopped by SIGINT or SIGTERM (a second one ends it at once).\n"
     "A name holding a control character or a double quote is shown C-quoted,\n"
     "as in \"a\\nb.txt\".\n"
-    "On Windows, names of any script are read exactly and paths may be longer\n"
-    "than 260 characters; a console shows them as they are, and a file or a\n"
-    "pipe gets the output as UTF-8.\n";
+    "The manual page modextract(1) tells the rest (on Windows: README.txt).\n";
 
 typedef std::chrono::steady_clock Clock;
 
@@ -197,14 +205,41 @@ static int Usage(FILE* err, const char* why) {
     return EXIT_REFUSED;
 }
 
+// The value of option `name` ("--jobs"), given as "--jobs=4" or as the next
+// argument, or null when `arg` is another option. A missing value is "".
+static const char* OptionValue(const char* name, int argc, char** argv, int* i) {
+    const char* arg = argv[*i];
+    size_t length = strlen(name);
+    if (strncmp(arg, name, length) != 0) return nullptr;
+    if (arg[length] == '=') return arg + length + 1;
+    if (arg[length] != '\0') return nullptr;
+    return *i + 1 < argc ? argv[++*i] : "";
+}
+
+// One listed entry: its letter and the relative path of `file` of `tree`.
+static void ListEntry(FILE* out, char letter, const FileTree* tree, uint32_t file, bool null) {
+    char path[PATH_BUFFER_SIZE];
+    FilePath(tree, file, path);
+    Print(out, "%c ", letter);
+    const char* relative = WithoutLeadingSeparator(RelativePath(path, tree->rootLength));
+    if (null) Put(out, relative);
+    else PutPath(out, relative);
+    WriteText(out, null ? "" : "\n", 1);
+}
+
+// The patterns, held while a run lasts.
+static ExclusionList Exclusions;
+
 int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTerminal) {
     bool dryRun = false;
     bool quiet = false;
     bool null = false;
+    bool listRemoved = false;
     const char* folders[3];
     int folderCount = 0;
     bool optionsEnded = false;
     unsigned comparers = 0;
+    InitExclusions(&Exclusions);
 
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -219,8 +254,20 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
             quiet = true;
         } else if (strcmp(arg, "--null") == 0) {
             null = true;
-        } else if (strcmp(arg, "--jobs") == 0 || strncmp(arg, "--jobs=", 7) == 0) {
-            const char* count = arg[6] == '=' ? arg + 7 : (i + 1 < argc ? argv[++i] : "");
+        } else if (strcmp(arg, "--removed") == 0) {
+            listRemoved = true;
+        } else if (const char* pattern = OptionValue("--exclude", argc, argv, &i)) {
+            char why[200], whole[4300];
+            if (!pattern[0]) return Usage(err, "--exclude takes a pattern");
+            if (!AddExclusion(&Exclusions, pattern, why, sizeof why)) {
+                snprintf(whole, sizeof whole, "--exclude '%.4000s': %s", pattern, why);
+                return Usage(err, whole);
+            }
+        } else if (const char* file = OptionValue("--exclude-from", argc, argv, &i)) {
+            char why[4200];
+            if (!file[0]) return Usage(err, "--exclude-from takes a file");
+            if (!AddExclusionsFromFile(&Exclusions, file, why, sizeof why)) return Usage(err, why);
+        } else if (const char* count = OptionValue("--jobs", argc, argv, &i)) {
             char* end;
             unsigned long n = strtoul(count, &end, 10);
             if (!count[0] || *end || n < 1 || n > MAX_COMPARERS) return Usage(err, "--jobs takes a number from 1 to 8");
@@ -264,6 +311,7 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
 
     JobResult result = {};
     result.keepChangedList = dryRun;
+    result.keepRemovedList = listRemoved;
     Progress progress = {};
     progress.err = err;
     progress.live = errIsTerminal && !quiet;
@@ -285,22 +333,19 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
     parameters->result = &result;
     parameters->dryRun = dryRun;
     parameters->comparers = comparers;
+    parameters->exclusions = &Exclusions;
     ExtractionJob(parameters);
 
     if (dryRun) {
-        size_t rootLength = result.moddedTree.rootLength;
-        char path[PATH_BUFFER_SIZE];
         // Copy order: the changed list from its end.
         for (uint32_t at = result.changedList.count; at-- > 0;) {
             const ChangedFile* changed = ChangedAt(&result.changedList, at);
-            FilePath(&result.moddedTree, changed->file, path);
-            Print(out, "%c ", (changed->flags & CHANGED_NEW) ? 'A' : 'M');
-            const char* relative = WithoutLeadingSeparator(RelativePath(path, rootLength));
-            if (null) Put(out, relative);
-            else PutPath(out, relative);
-            WriteText(out, null ? "" : "\n", 1);
+            ListEntry(out, (changed->flags & CHANGED_NEW) ? 'A' : 'M', &result.moddedTree, changed->file, null);
         }
     }
+    if (listRemoved)  // empty when the job was stopped before it knew
+        for (uint32_t at = 0; at < result.removedList.count; ++at)
+            ListEntry(out, 'D', &result.originalTree, *(const uint32_t*)ItemAt(&result.removedList, at), null);
 
     for (Problem* problem = result.problems; problem; problem = problem->next) {
         if (!problem->failure && quiet) continue;
@@ -321,17 +366,25 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
         size_t length = strlen(destination);
         char separator[2] = {PathSeparator(), '\0'};
         if (length && IsPathSeparator(destination[length - 1])) separator[0] = '\0';
+        char excluded[32] = "";
+        if (result.excludedModded) snprintf(excluded, sizeof excluded, ", %u excluded", result.excludedModded);
+        char removed[96] = "";
+        if (result.removedFiles)
+            snprintf(removed, sizeof removed, ", %u removed (a mod cannot carry these%s)", result.removedFiles,
+                     listRemoved ? "" : "; --removed lists them");
         if (result.abandoned) {
             // Said below, whatever --quiet asks.
         } else if (result.newFiles + result.changedFiles == 0) {
-            Print(err, "modextract: %u files scanned, nothing new or changed; nothing written\n", result.moddedFiles);
+            Print(err, "modextract: %u files scanned%s, nothing new or changed%s; nothing written\n",
+                  result.moddedFiles, excluded, removed);
+        } else if (dryRun) {
+            Print(err, "modextract: %u files scanned%s, %u new, %u changed would go to ", result.moddedFiles,
+                  excluded, result.newFiles, result.changedFiles);
+            PutPath(err, destination);
+            Print(err, "%sData%s\n", separator, removed);
         } else {
-            if (dryRun)
-                Print(err, "modextract: %u files scanned, %u new, %u changed would go to ", result.moddedFiles,
-                      result.newFiles, result.changedFiles);
-            else
-                Print(err, "modextract: %u files scanned, %u new, %u changed, %u failed; mod in ",
-                      result.moddedFiles, result.newFiles, result.changedFiles, result.failures);
+            Print(err, "modextract: %u files scanned%s, %u new, %u changed, %u failed%s; mod in ",
+                  result.moddedFiles, excluded, result.newFiles, result.changedFiles, result.failures, removed);
             PutPath(err, destination);
             Print(err, "%sData\n", separator);
         }

@@ -196,12 +196,63 @@ static PairKind MatchPair(const OriginalIndex* index, const uint32_t* folderMatc
     return PAIR_TO_READ;
 }
 
+// One bit per item, for `count` items, all clear; null when memory ran out.
+static uint32_t* NewBits(uint32_t count) {
+    return (uint32_t*)calloc(count / 32 + 1, sizeof(uint32_t));
+}
+static void SetBit(uint32_t* bits, uint32_t at) {
+    bits[at >> 5] |= 1u << (at & 31);
+}
+static bool HasBit(const uint32_t* bits, uint32_t at) {
+    return (bits[at >> 5] >> (at & 31)) & 1;
+}
+
+// Counts, and lists when asked, the original files that no modded file
+// matched (`matched`), in the order the index met them. Such a file is
+// removed when the nearest folder above it that the modded tree has too
+// was listed whole there; below a folder that was not, what is missing may
+// only have been unreadable.
+static void FindRemoved(const OriginalIndex* index, const uint32_t* folderMatches, const uint32_t* matched) {
+    const FileTree* originals = &Job.OriginalTree;
+    const FileTree* modded = &Job.ModdedTree;
+    JobResult* result = Job.Result;
+    uint32_t* present = NewBits(FolderCount(originals));  // the modded tree has this folder
+    uint32_t* partly = NewBits(FolderCount(originals));   // ... but not every entry of it
+    if (present && partly) {
+        for (uint32_t folder = 0; folder < FolderCount(modded); ++folder) {
+            uint32_t match = folderMatches ? folderMatches[folder] : MatchFolder(index, modded, folder);
+            if (match != NO_INDEX) SetBit(present, match);
+        }
+        for (uint32_t at = 0; at < modded->partlyListed.count; ++at) {
+            uint32_t match = MatchFolder(index, modded, *(const uint32_t*)ItemAt(&modded->partlyListed, at));
+            if (match != NO_INDEX) SetBit(partly, match);
+        }
+        for (uint32_t file = 0; file < FileCount(originals); ++file) {
+            if (HasBit(matched, file)) continue;
+            uint32_t folder = FileAt(originals, file)->folder;
+            while (folder != NO_INDEX && !HasBit(present, folder)) folder = FolderAt(originals, folder)->parent;
+            if (folder == NO_INDEX || HasBit(partly, folder)) continue;
+            ++result->removedFiles;
+            if (!result->keepRemovedList) continue;
+            if (uint32_t* listed = (uint32_t*)AppendItem(&result->removedList)) *listed = file;
+        }
+    }
+    // Out of memory, nothing is said to be removed; the list is all or nothing.
+    if (!present || !partly || result->removedList.count != (result->keepRemovedList ? result->removedFiles : 0)) {
+        result->removedFiles = 0;
+        ReleaseBlockList(&result->removedList);
+    }
+    free(present);
+    free(partly);
+}
+
 void DeepScan() {
     const FileTree* originals = &Job.OriginalTree;
     const FileTree* modded = &Job.ModdedTree;
     OriginalIndex index;
     BuildOriginalIndex(originals, &index);
     uint32_t* folderMatches = MatchFolders(&index, modded);
+    uint32_t* matched = NewBits(FileCount(originals));  // original files a modded one matched
     StartComparePool(Job.Comparers, JobStopFlag());
 
     // List order is the newest file first. Files below `ahead` are not yet
@@ -229,6 +280,7 @@ void DeepScan() {
         // queue, problems and position as with one read at a time.
         uint32_t original;
         PairKind kind = MatchPair(&index, folderMatches, at, &original);
+        if (original != NO_INDEX && matched) SetBit(matched, original);
         if (kind != PAIR_TO_READ && !Job.DryRun) HintCopySource(at);
         if (kind == PAIR_NEW) {
             PushChanged(at, true);
@@ -252,6 +304,9 @@ void DeepScan() {
     }
 
     StopComparePool();
+    // A scan cut short leaves files unmatched that are not gone.
+    if (matched && !JobAbandoned()) FindRemoved(&index, folderMatches, matched);
+    free(matched);
     free(folderMatches);
     ReleaseOriginalIndex(&index);
 }

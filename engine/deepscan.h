@@ -41,9 +41,12 @@ uint32_t FindOriginal(const OriginalIndex* index, uint32_t folder, const char* n
 // The scan of the job's ModdedTree against its OriginalTree, in list order
 // (newest first). Appends every new or changed file to ChangedList (new
 // ones flagged CHANGED_NEW), counts them in ChangedCount, and sends the
-// progress position once per modded file. Stops early once the job was
-// abandoned, a pair under way at its next chunk: that pair counts neither
-// way. A pair that cannot be compared counts as changed and is recorded
+// progress position once per modded file. Once every modded file is
+// matched, counts the original files that none matched in the result's
+// removedFiles (and lists them there when asked: keepRemovedList). Stops
+// early once the job was abandoned, a pair under way at its next chunk:
+// that pair counts neither way, and no file counts as removed. A pair that
+// cannot be compared counts as changed and is recorded
 // as a warning; the copy then tells whether the modded file is readable.
 // The pairs are read on the comparison pool (comparepool.h) with
 // Job.Comparers reads in flight; everything the scan reports follows the

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "copyqueue.h"
+#include "exclusions.h"
 #include "job.h"
 
 // The entries of every folder on the way down wait here, one block after
@@ -47,6 +48,12 @@ static char IndexPath[PATH_BUFFER_SIZE];
 // characters to the path, so the path buffer bounds the depth.
 static FolderId Ancestors[PATH_BUFFER_SIZE / 2 + 1];
 static size_t Depth;
+
+// Characters of the root path at the start of IndexPath.
+static size_t RootLength;
+// The folder whose listing is at hand: what the index cannot hold of it
+// makes it a folder not listed whole.
+static uint32_t ListedFolder = NO_INDEX;
 
 static size_t RecordSize(size_t nameLength) {
     return (sizeof(EntryRecord) + nameLength + 1 + 7) & ~(size_t)7;
@@ -99,6 +106,17 @@ static bool OnDescentPath(FolderId id) {
 static void Report(ProblemKind kind, SysError error, const char* first, const char* second = nullptr) {
     // Only the modded tree's losses are losses of the mod.
     RecordProblem(Job.Result, kind, Job.CountingFiles == 0, error, first, second);
+    // No original file below such a modded folder may be said to be gone.
+    if (ListedFolder != NO_INDEX)
+        if (uint32_t* folder = (uint32_t*)AppendItem(&Job.CurrentTree->partlyListed)) *folder = ListedFolder;
+}
+
+// True when the job's patterns leave out the entry at `path` (a full path
+// of the tree whose root has `rootLength` characters); counted as excluded.
+static bool LeftOut(const char* path, size_t rootLength, bool isFolder) {
+    if (!Job.Exclusions || !IsExcluded(Job.Exclusions, path + rootLength, isFolder)) return false;
+    ++(Job.CountingFiles ? Job.Result->excludedOriginal : Job.Result->excludedModded);
+    return true;
 }
 
 static void IndexFile(uint32_t folder, const char* name, size_t nameLength, uint64_t size, uint64_t stamp) {
@@ -116,6 +134,7 @@ static void ShareSubfolders(int tree, const char* folder, const FolderId* way, s
 static void IndexFolder(size_t folderLength, uint32_t folder) {
     size_t mark = Arena.used;
     Arena.full = false;
+    ListedFolder = folder;
     SysError error = 0;
     int share;
     if (!TakeListing(IndexPath, &error, &share)) {
@@ -140,6 +159,10 @@ static void IndexFolder(size_t folderLength, uint32_t folder) {
         }
         IndexPath[folderLength] = PathSeparator();
         memcpy(IndexPath + folderLength + 1, name, record->nameLength + 1);
+        if (LeftOut(IndexPath, RootLength, record->kind == ENTRY_FOLDER)) {
+            IndexPath[folderLength] = '\0';
+            continue;
+        }
 
         switch (record->kind) {
         case ENTRY_FILE:
@@ -157,6 +180,7 @@ static void IndexFolder(size_t folderLength, uint32_t folder) {
                 Ancestors[Depth++] = record->id;
                 IndexFolder(childLength, child);
                 --Depth;
+                ListedFolder = folder;
             }
             break;
         case ENTRY_OTHER:
@@ -190,9 +214,11 @@ void IndexTree(const char* folder) {
         return;
     }
     memcpy(IndexPath, folder, length + 1);
+    RootLength = length;
     Depth = 0;
     Ancestors[Depth++] = id;
     IndexFolder(length, ROOT_FOLDER);
+    ListedFolder = NO_INDEX;
     Depth = 0;
     free(Arena.data);
     Arena = RecordBuffer();
@@ -240,6 +266,8 @@ struct PrefetchWalk {
     size_t heldBytes = 0;            // records of done listings
     unsigned listing = 0;            // walkers listing a folder now
     bool stopped = false;
+    size_t rootLength[2] = {0, 0};
+    const ExclusionList* exclusions = nullptr;  // the job's, whose folders the index does not walk
     std::thread walkers[MAX_WALKERS];
     unsigned walkerCount = 0;
 };
@@ -286,6 +314,20 @@ static bool Stack(PrefetchWalk* walk, int tree, const char* parent, size_t paren
     }
 }
 
+// True when the job's patterns leave out the subfolder `name` of the folder
+// `path` of tree `tree`: the index will not walk it, so neither does the walk.
+static bool LeftOutOfWalk(const PrefetchWalk* walk, int tree, const char* path, size_t pathLength,
+                          const char* name) {
+    if (!walk->exclusions) return false;
+    char child[PATH_BUFFER_SIZE];
+    size_t nameLength = strlen(name);
+    if (pathLength + 1 + nameLength >= sizeof child) return false;
+    memcpy(child, path, pathLength);
+    child[pathLength] = PathSeparator();
+    memcpy(child + pathLength + 1, name, nameLength + 1);
+    return IsExcluded(walk->exclusions, child + walk->rootLength[tree], true);
+}
+
 // Stacks the subfolders among the `bytes` of records listed from the folder
 // `path`, reached by `way` (itself last), so that the first is listed
 // next. When not all fit the bound, the first ones in listing order do:
@@ -303,7 +345,7 @@ static void StackSubfolders(PrefetchWalk* walk, int tree, const char* path, size
         for (size_t d = 0; d < depth; ++d)
             loop |= way[d].volume == record->id.volume && way[d].index == record->id.index;
         size_t length = pathLength + 1 + record->nameLength;
-        if (loop || length > PathLimit()) continue;
+        if (loop || length > PathLimit() || LeftOutOfWalk(walk, tree, path, pathLength, name)) continue;
         if (walk->waitingBytes + length + (depth + 1) * sizeof(FolderId) > PREFETCH_WAITING_BYTES) break;
         if (!Stack(walk, tree, path, pathLength, name, way, depth, record->id)) break;
     }
@@ -426,12 +468,14 @@ static void StackRoot(PrefetchWalk* walk, int tree, const char* folder) {
     FolderId id;
     if (!folder || strlen(folder) > PathLimit() || Sys.examine(folder, &kind, &id) != 0 || kind != ENTRY_FOLDER)
         return;
+    walk->rootLength[tree] = strlen(folder);
     Stack(walk, tree, folder, strlen(folder), nullptr, nullptr, 0, id);
 }
 
 static PrefetchWalk* NewWalk(const char* first, const char* second) {
     PrefetchWalk* walk = new (std::nothrow) PrefetchWalk;
     if (!walk) return nullptr;
+    walk->exclusions = Job.Exclusions;
     StackRoot(walk, 0, first);
     StackRoot(walk, 1, second);
     return walk;

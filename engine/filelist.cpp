@@ -83,6 +83,7 @@ void InitFileTree(FileTree* tree, bool keepStamps) {
     InitBlockList(&tree->files, sizeof(FileRecord), RECORD_SHIFT);
     InitBlockList(&tree->stamps, sizeof(uint64_t), STAMP_SHIFT);
     InitBlockList(&tree->bigSizes, sizeof(BigSize), BIG_SIZE_SHIFT);
+    InitBlockList(&tree->partlyListed, sizeof(uint32_t), BIG_SIZE_SHIFT);
     tree->names = NameArena{nullptr, 0, 0, 0};
     tree->keepStamps = keepStamps;
     tree->rootLength = 0;
@@ -180,6 +181,7 @@ void ReleaseFileTree(FileTree* tree) {
     ReleaseBlockList(&tree->files);
     ReleaseBlockList(&tree->stamps);
     ReleaseBlockList(&tree->bigSizes);
+    ReleaseBlockList(&tree->partlyListed);
     ReleaseNames(&tree->names);
     tree->rootLength = 0;
 }

@@ -90,6 +90,7 @@ struct FileTree {
     BlockList files;    // FileRecord
     BlockList stamps;   // uint64_t per file, when the tree keeps stamps
     BlockList bigSizes; // BigSize, by file index
+    BlockList partlyListed;  // uint32_t: folders of which the index could not hold every entry
     NameArena names;
     bool keepStamps;
     size_t rootLength;  // characters of the root path

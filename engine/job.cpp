@@ -70,6 +70,7 @@ uint32_t ExtractionJob(void* parameters) {
     Job.Result = record->result ? record->result : &ownResult;
     Job.DryRun = record->dryRun;
     Job.Comparers = record->comparers;
+    Job.Exclusions = record->exclusions && record->exclusions->count ? record->exclusions : nullptr;
     bool rootsUsable = TakeRoot(record->originalPath, Job.OriginalRoot, &Job.OriginalRootLength);
     rootsUsable &= TakeRoot(record->moddedPath, Job.ModdedRoot, &Job.ModdedRootLength);
     rootsUsable &= TakeRoot(record->destinationPath, Job.DestinationRoot, &Job.DestinationRootLength);
@@ -89,6 +90,8 @@ uint32_t ExtractionJob(void* parameters) {
 
     SetJobRunning(1);
     InitChangedList(&Job.ChangedList);  // allocates nothing yet
+    ReleaseBlockList(&Job.Result->removedList);
+    InitBlockList(&Job.Result->removedList, sizeof(uint32_t), 12);
     EnableStartCommand(0);
 
     InitFileTree(&Job.OriginalTree, false);
@@ -133,7 +136,14 @@ uint32_t ExtractionJob(void* parameters) {
     result->abandoned = JobAbandoned();
     result->originalFiles = Job.OriginalCount;
     result->moddedFiles = Job.ModdedCount;
-    ReleaseFileTree(&Job.OriginalTree);
+    if (result->keepRemovedList && result != &ownResult) {
+        ReleaseFileTree(&result->originalTree);  // the removed list's entries refer to it
+        result->originalTree = Job.OriginalTree;
+        InitFileTree(&Job.OriginalTree, false);
+    } else {
+        ReleaseFileTree(&Job.OriginalTree);
+    }
+    Job.Exclusions = nullptr;
     if (result->keepChangedList && result != &ownResult) {
         // Handed over whole: the entries refer to the modded tree.
         ReleaseFileTree(&result->moddedTree);

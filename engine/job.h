@@ -5,6 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "exclusions.h"
 #include "filelist.h"
 #include "platform.h"
 #include "problems.h"
@@ -25,6 +26,8 @@ struct JobParameters {
     JobResult* result;                // where the job leaves its findings; may be null
     int dryRun;                       // 1: decide what to copy, write nothing
     unsigned comparers;               // reads in flight while comparing; 0: the default, 1: one at a time
+    const ExclusionList* exclusions;  // what to leave out of both trees; may be null. The
+                                      // caller keeps it unchanged until the job returns.
 };
 
 // The job's own state. It exists once, so at most one job runs at a time;
@@ -46,6 +49,7 @@ struct JobState {
     JobResult* Result;   // never null while a job runs
     int DryRun;
     unsigned Comparers;  // for the comparison pool; 0: its default
+    const ExclusionList* Exclusions;  // null: nothing is left out
 
     FileTree* CurrentTree;  // where IndexTree adds
     FileTree OriginalTree;

@@ -167,6 +167,14 @@ char PathSeparator();
 // True for the separators this platform accepts in a path it is given.
 bool IsPathSeparator(char c);
 
+// `name` (NUL-terminated UTF-8) in the form in which this platform tells
+// names apart, for matching names against patterns: on POSIX, where names
+// differ in every byte, `name` itself; on Win32, where letter case does not
+// tell names apart, its upper-case form, written to `out` (`outSize`
+// bytes) and returned. Null when that form cannot be had (not UTF-8, or
+// longer than `out`).
+const char* NameAsCompared(const char* name, char* out, size_t outSize);
+
 // True when `error` says that the path does not exist.
 bool IsNotFound(SysError error);
 

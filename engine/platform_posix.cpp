@@ -431,6 +431,10 @@ bool IsPathSeparator(char c) {
     return c == '/';
 }
 
+const char* NameAsCompared(const char* name, char*, size_t) {
+    return name;
+}
+
 bool IsNotFound(SysError error) {
     return error == ENOENT;
 }

@@ -60,6 +60,8 @@ void ReleaseJobResult(JobResult* result) {
     result->lastProblem = nullptr;
     ReleaseBlockList(&result->changedList);
     ReleaseFileTree(&result->moddedTree);
+    ReleaseBlockList(&result->removedList);
+    ReleaseFileTree(&result->originalTree);
 }
 
 const char* EngineErrorText(SysError error) {

@@ -31,6 +31,11 @@ struct JobResult {
     uint32_t moddedFiles;
     uint32_t newFiles;       // modded files without an original
     uint32_t changedFiles;   // modded files whose contents differ
+    uint32_t removedFiles;   // original files with no modded file at their relative path; 0 when the
+                             // scan did not end (abandoned). Not counted: files below a modded
+                             // folder that could not be listed whole
+    uint32_t excludedOriginal;  // entries a pattern left out, a folder once with all it holds
+    uint32_t excludedModded;
     uint32_t copiedFiles;
     uint32_t notCopied;      // left out because the job was abandoned
     bool abandoned;          // a stop (StopJob, AbandonJob) ended the job early
@@ -47,6 +52,13 @@ struct JobResult {
     bool keepChangedList;
     BlockList changedList;
     FileTree moddedTree;
+
+    // Asked for by the caller: the job then hands over the removed files
+    // (uint32_t file indices, in the order the index met them) and the
+    // original tree they refer to.
+    bool keepRemovedList;
+    BlockList removedList;
+    FileTree originalTree;
 };
 
 // Appends a problem with the path `first`, joined with the platform's

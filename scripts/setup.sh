@@ -12,7 +12,7 @@ want_windows=0
 
 native=(g++ cmake ninja-build googletest make)
 windows=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 wine64
-         xvfb xauth xdotool x11-utils imagemagick fonts-liberation fonts-crosextra-carlito
+         xvfb xauth xdotool x11-utils imagemagick fonts-liberation fonts-crosextra-carlito groff-base
          libgl1:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386 libglu1-mesa:i386
          libxcomposite1:i386 libxrandr2:i386 libxinerama1:i386 libxcursor1:i386
          libxi6:i386 libxrender1:i386 libxext6:i386 libfreetype6:i386 libfontconfig1:i386)

@@ -1,7 +1,10 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -155,4 +158,136 @@ TEST(Cli, WhatTheRealRunWouldFailTheDryRunNamesAndAFailedStandardOutputIsSaid) {
     EXPECT_EQ(1, RunModExtract(5, argv, out, err, false));
     fclose(out);
     EXPECT_NE(std::string::npos, Cli::Slurp(err).find("modextract: write error: ")) << "nothing said about the lost list";
+}
+
+// Lists as the platform does, but stops the job on its first listing below
+// `AbandonAt`, as an interruption while the trees are indexed would.
+static std::string AbandonAt;
+static SysError ListThenAbandon(const char* folder, EntrySink sink, void* context) {
+    if (strstr(folder, AbandonAt.c_str())) AbandonJob();
+    return PlatformCalls.listFolder(folder, sink, context);
+}
+
+TEST(Cli, RemovedFilesAreCountedAndListedOnlyWhenCertainAndNeverFail) {
+    Cli c;
+    bool posix = PathSeparator() == '/';
+    std::string odd = posix ? "tab\there" : "odd \"name\"";  // no control character in a Windows name
+    for (const char* path : {"kept", "gone.dat", "folder/a", "folder/deep/b", "to-folder", "to-file/x"})
+        WriteFile(c.original + Native("/") + Native(path), path);
+    for (const char* path : {"kept", "to-folder/inner", "to-file"}) WriteFile(c.modded + Native("/") + Native(path), path);
+    if (posix) WriteFile(c.original + "/" + odd, "o");
+    std::vector<std::string> removed = {"gone.dat", "folder/a", "folder/deep/b", "to-folder", "to-file/x"};
+    if (posix) removed.push_back(odd);
+    std::string copied = "A " + Native("to-folder/inner") + "\nA to-file\n";
+    std::string listed, listedZ;
+    for (const std::string& path : removed) {
+        listed += "D " + (path == odd ? "\"tab\\there\"" : Native(path)) + "\n";
+        listedZ += "D " + Native(path) + '\0';
+    }
+    std::string count = ", " + std::to_string(removed.size()) + " removed (a mod cannot carry these";
+
+    {
+        OrderedListing order({"kept", "gone.dat", "folder", "a", "deep", "to-folder", "to-file", odd});
+        EXPECT_EQ(0, c.Run({"-n", c.original, c.modded, c.destination}));
+        EXPECT_EQ(copied, c.out);
+        EXPECT_NE(std::string::npos, c.err.find(count + "; --removed lists them)")) << c.err;
+        EXPECT_EQ(0, c.Run({"-n", "--removed", c.original, c.modded, c.destination}));
+        EXPECT_EQ(copied + listed, c.out);
+        EXPECT_FALSE(Exists(c.destination));
+        EXPECT_EQ(0, c.Run({"--removed", "-z", c.original, c.modded, c.destination}));
+        EXPECT_EQ(listedZ, c.out);
+        EXPECT_NE(std::string::npos, c.err.find(" 0 failed" + count + "); mod in ")) << c.err;
+        EXPECT_EQ("to-file", ReadFile(c.destination + Native("/Data/to-file")));
+        EXPECT_EQ(0, c.Run({"-q", c.original, c.modded, c.destination}));
+        EXPECT_TRUE(c.err.empty()) << c.err;
+    }
+
+    // Below a modded folder that could not be listed nothing is said to be removed.
+    WriteFile(c.original + Native("/unlisted/y"), "y");
+    WriteFile(c.modded + Native("/unlisted/z"), "z");
+    {
+        FaultInjector faults;
+        faults.OnlyPaths(FAULT_LIST, "mod/unlisted");
+        faults.Fail(FAULT_LIST, 1, 5, true);
+        EXPECT_EQ(1, c.Run({"-n", "--removed", c.original, c.modded, c.destination}));
+        EXPECT_EQ(std::string::npos, c.out.find("unlisted")) << c.out;
+        EXPECT_NE(std::string::npos, c.out.find("D gone.dat\n"));
+    }
+    // Nor when the job stopped before the scan had matched every modded file.
+    for (const std::string& at : {c.original, c.modded}) {
+        AbandonAt = at;
+        Sys.listFolder = ListThenAbandon;
+        EXPECT_EQ(0, c.Run({"-n", "--removed", "--jobs", "1", c.original, c.modded, c.destination}));
+        Sys = PlatformCalls;
+        EXPECT_EQ("", c.out);
+        EXPECT_EQ(std::string::npos, c.err.find("removed")) << c.err;
+        EXPECT_NE(std::string::npos, c.err.find("interrupted"));
+    }
+}
+
+// Lists as the platform does, slowly enough that the walk ahead of the
+// index goes everywhere it will before the index is done, and counts the
+// listings of folders named "cache".
+static std::atomic<int> CacheListings;
+static SysError ListSlowly(const char* folder, EntrySink sink, void* context) {
+    if (strstr(folder, "cache")) ++CacheListings;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return PlatformCalls.listFolder(folder, sink, context);
+}
+
+TEST(Cli, ExclusionsLeaveOutWhatTheyMatchInBothTreesAndMalformedOnesRefuseTheRun) {
+    Cli c;
+    bool caseBlind = PathSeparator() == '\\';
+    for (const char* path : {"game.log", "sub/deep/old.log", "cache/c.dat", "sub/cache", "top.txt", "sub/top.txt",
+                             "a/z.tmp", "a/b/c/z.tmp", "ab.ini", "abc.ini", "docs/x/y.txt", "Upper.LOG",
+                             "\xC3\x89T\xC3\x89/e.txt"}) {  // "ÉTÉ"
+        WriteFile(c.original + Native("/") + Native(path), "old");
+        WriteFile(c.modded + Native("/") + Native(path), "new");
+    }
+    WriteFile(c.original + Native("/only.log"), "gone, but excluded");
+    WriteFile(c.original + Native("/only.txt"), "gone");
+    std::vector<std::string> options = {"--exclude", "*.log",   "--exclude=cache/", "--exclude", "/top.txt",
+                                        "--exclude", "a/**/z.tmp", "--exclude", "??.ini", "--exclude", "docs/**",
+                                        "--exclude", "\xC3\xA9t\xC3\xA9/"};  // "été/"
+    std::vector<std::string> expected = {"D only.txt", "M abc.ini", "M " + Native("sub/cache"),
+                                         "M " + Native("sub/top.txt")};
+    if (!caseBlind) {
+        expected.push_back("M Upper.LOG");
+        expected.push_back("M " + Native("\xC3\x89T\xC3\x89/e.txt"));
+    }
+    std::sort(expected.begin(), expected.end());
+    auto run = [&](std::vector<std::string> patterns) {
+        std::vector<std::string> args = patterns;
+        args.insert(args.end(), {"-n", "--removed", c.original, c.modded, c.destination});
+        CacheListings = 0;  // an excluded folder is never listed, by the index or the walk ahead of it
+        Sys.listFolder = ListSlowly;
+        EXPECT_EQ(0, c.Run(args)) << c.err;
+        Sys = PlatformCalls;
+        EXPECT_EQ(0, CacheListings.load());
+        std::vector<std::string> lines;
+        std::istringstream out(c.out);
+        for (std::string line; std::getline(out, line);) lines.push_back(line);
+        std::sort(lines.begin(), lines.end());
+        EXPECT_EQ(expected, lines);
+        EXPECT_NE(std::string::npos, c.err.find(caseBlind ? ", 10 excluded," : ", 8 excluded,")) << c.err;
+    };
+    run(options);
+
+    // The same patterns from a file: a byte order mark, CRLF, comments and blank lines.
+    std::string file = c.dir / "patterns";
+    WriteFile(file, "\xEF\xBB\xBF# logs\r\n*.log\r\n\r\n  cache/  \ndocs/**\n");
+    run({"--exclude-from", file, "--exclude=/top.txt", "--exclude", "a/**/z.tmp", "--exclude", "??.ini",
+         "--exclude", "\xC3\xA9t\xC3\xA9/"});
+
+    for (const char* bad : {"", "a//b", "sub/../x", "a**", "/", "x/***/y"}) {
+        EXPECT_EQ(2, c.Run({"--exclude", bad, c.original, c.modded, c.destination})) << bad;
+        EXPECT_NE(std::string::npos, c.err.find("modextract: --exclude")) << c.err;
+    }
+    WriteFile(file, "# fine\n*.log\n./x\n");
+    EXPECT_EQ(2, c.Run({"--exclude-from", file, c.original, c.modded, c.destination}));
+    EXPECT_NE(std::string::npos, c.err.find(file + ", line 3: ")) << c.err;
+    EXPECT_EQ(2, c.Run({"--exclude-from", c.dir / "nowhere", c.original, c.modded, c.destination}));
+    EXPECT_NE(std::string::npos, c.err.find("nowhere: cannot read: ")) << c.err;
+    EXPECT_TRUE(c.out.empty());
+    EXPECT_FALSE(Exists(c.destination));
 }
