@@ -9,8 +9,24 @@
 
 #include "filecompare.h"
 #include "foldercheck.h"
-#include "job.h"
-#include "modassembly.h"
+#include "jobstate.h"
+
+static const char DATA_FOLDER[] = "Data";
+
+size_t BuildTargetPath(const char* destinationRoot, const char* relativePath, char* out) {
+    size_t rootLength = strlen(destinationRoot);
+    size_t relativeLength = strlen(relativePath);
+    size_t length = rootLength + 1 + (sizeof DATA_FOLDER - 1) + relativeLength;
+    if (length > PathLimit()) return 0;
+    char* at = out;
+    memcpy(at, destinationRoot, rootLength);
+    at += rootLength;
+    *at++ = PathSeparator();
+    memcpy(at, DATA_FOLDER, sizeof DATA_FOLDER - 1);
+    at += sizeof DATA_FOLDER - 1;
+    memcpy(at, relativePath, relativeLength + 1);
+    return length;
+}
 
 struct QueuedCopy {
     uint32_t file;  // in the job's ModdedTree

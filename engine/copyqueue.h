@@ -3,11 +3,18 @@
 // cost then overlaps the comparing instead of following it.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "filelist.h"
 #include "platform.h"
 #include "problems.h"
+
+// Builds the target path of a changed file: destination root, separator,
+// "Data", then the file's relative path. Returns its length, or 0 when it
+// would be longer than the platform's path limit (nothing is written past
+// `out`, which has PATH_BUFFER_SIZE bytes).
+size_t BuildTargetPath(const char* destinationRoot, const char* relativePath, char* out);
 
 // How one queued copy ended.
 struct CopyOutcome {
@@ -42,10 +49,3 @@ void AwaitCopy(const ChangedFile* changed, CopyOutcome* outcome);
 // Lets the copiers finish what is queued, joins them and forgets the queue
 // and the folders checked on the way.
 void StopCopies();
-
-// True once a stop was asked for (StopJob, AbandonJob in job.h) and not
-// cleared since: nothing more is to be started.
-bool JobAbandoned();
-
-// The flag behind JobAbandoned, for loops that look at it between chunks.
-const std::atomic<bool>* JobStopFlag();

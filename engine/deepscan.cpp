@@ -5,7 +5,7 @@
 
 #include "comparepool.h"
 #include "copyqueue.h"
-#include "job.h"
+#include "jobstate.h"
 #include "report.h"
 
 // A slot for a name in a folder: the name's hash mixed with the folder,

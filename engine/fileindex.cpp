@@ -13,9 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "copyqueue.h"
 #include "exclusions.h"
-#include "job.h"
+#include "jobstate.h"
 
 // The entries of every folder on the way down wait here, one block after
 // another, until the walk comes back up: no listing handle stays open while

@@ -11,33 +11,11 @@
 #include "holdwait.h"
 #include "modassembly.h"
 
-JobState Job;
-
 static void IgnoreStatus(void*, int) {}
 static void IgnoreCount(void*, uint32_t) {}
 static void IgnoreEnabled(void*, int) {}
 // For a caller that wants no reports at all.
 static const ReportOps NoReports = {IgnoreStatus, IgnoreCount, IgnoreCount, IgnoreEnabled};
-
-void ReportStatus(int statusCode) {
-    Job.Report->reportStatus(Job.MainWindow, statusCode);
-}
-
-void SetProgressRange(uint32_t maximum) {
-    Job.Report->setProgressRange(Job.ProgressBar, maximum);
-}
-
-void SetProgressPosition(uint32_t position) {
-    Job.Report->setProgressPosition(Job.ProgressBar, position);
-}
-
-void EnableStartCommand(int enabled) {
-    Job.Report->enableStartCommand(Job.CreateModButton, enabled);
-}
-
-void SetJobRunning(int running) {
-    if (Job.JobRunning) Job.JobRunning->store(running, std::memory_order_relaxed);
-}
 
 // Copies a root path into the snapshot. A root that is empty or too long
 // is refused rather than cut: an empty root would name the whole drive.

@@ -3,25 +3,8 @@
 #include <string.h>
 
 #include "copyqueue.h"
-#include "job.h"
+#include "jobstate.h"
 #include "report.h"
-
-static const char DATA_FOLDER[] = "Data";
-
-size_t BuildTargetPath(const char* destinationRoot, const char* relativePath, char* out) {
-    size_t rootLength = strlen(destinationRoot);
-    size_t relativeLength = strlen(relativePath);
-    size_t length = rootLength + 1 + (sizeof DATA_FOLDER - 1) + relativeLength;
-    if (length > PathLimit()) return 0;
-    char* at = out;
-    memcpy(at, destinationRoot, rootLength);
-    at += rootLength;
-    *at++ = PathSeparator();
-    memcpy(at, DATA_FOLDER, sizeof DATA_FOLDER - 1);
-    at += sizeof DATA_FOLDER - 1;
-    memcpy(at, relativePath, relativeLength + 1);
-    return length;
-}
 
 void CreateMod() {
     JobResult* result = Job.Result;

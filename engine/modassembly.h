@@ -2,14 +2,6 @@
 // destination's "Data" folder at its relative path.
 #pragma once
 
-#include <stddef.h>
-
-// Builds the target path of a changed file: destination root, separator,
-// "Data", then the file's relative path. Returns its length, or 0 when it
-// would be longer than the platform's path limit (nothing is written past
-// `out`, which has PATH_BUFFER_SIZE bytes).
-size_t BuildTargetPath(const char* destinationRoot, const char* relativePath, char* out);
-
 // Sees every file of the job's ChangedList copied, in list order: the
 // copies were queued by the scan (copyqueue.h) and are awaited here, each
 // creating the folders on its way and replacing an existing file; nothing

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "copyqueue.h"
 #include "modassembly.h"
 #include "support.h"
 

@@ -18,6 +18,7 @@
 #include "fileindex.h"
 #include "holdwait.h"
 #include "job.h"
+#include "copyqueue.h"
 #include "modassembly.h"
 #include "support.h"
 
