@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -17,26 +18,43 @@ struct PairSlot {
     uint64_t size;
     uint64_t hinted;  // bytes asked ahead for both files, counted in HintedBytes
     bool tooLong;     // a path did not fit: the pair fails unread
+    bool probe;       // read without a hint: its time tells whether reads wait
     SlotState state;
     PairOutcome outcome;
 };
 
-// Pair k lives in Slots[k % Window]. Submitted is written by the scan's
-// thread under Lock; Started, Running and BigRunning by the comparers under
-// Lock; Taken and HintedBytes only by the scan's thread.
+// Pair k lives in Slots[k % Window]. Submitted and ScanWaits are written by
+// the scan's thread under Lock; Started, Ended, Running and BigRunning by
+// the comparers under Lock; Taken and HintedBytes only by the scan's thread.
 static std::mutex Lock;
-static std::condition_variable Startable;  // a pair was handed over, one ended, or the pool stops
-static std::condition_variable Landed;     // a pair's outcome is ready
+static std::condition_variable Startable;  // pairs wait (WakeIfBehind), a big one ended, or the pool stops
+static std::condition_variable Landed;     // the scan may go on (ScanMayGo)
 static PairSlot* Slots;
 static PairSlot InlineSlot;  // when the slots cannot be allocated: one pair at a time
 static uint32_t Window;
 static uint64_t Submitted;
 static uint64_t Started;
 static uint64_t Taken;
+static uint64_t Ended;
 static uint64_t HintedBytes;
+static bool ScanWaits;
 static unsigned Running;
 static bool BigRunning;
 static bool Stopping;
+
+// Hints cost an open and a close of both files on the scan's thread, for
+// nothing when the files are in memory already; they are asked while reads
+// wait. Whether they do, pairs read without a hint tell: those handed to a
+// free comparer, all of them while hints are off, and every PROBE_EVERY-th
+// waiting pair while hints are on. Of PROBE_ROUND such pairs, a quarter or
+// more that waited turn hints on, fewer turn them off. A pair waited when
+// it took longer than a read from memory could: WAIT_NS and a nanosecond
+// a byte (a gigabyte a second). Under Lock.
+enum { PROBE_EVERY = 16, PROBE_ROUND = 32 };
+const uint64_t WAIT_NS = 250000;
+static bool HintsOn;
+static unsigned Probes, ProbesWaited;
+static uint64_t Waiting;  // waiting pairs handed over while hints were on
 
 static std::thread Comparers[MAX_COMPARERS];
 static unsigned ComparerCount;  // 0: pairs are read on the scan's thread
@@ -87,6 +105,24 @@ static bool NextMayStart() {
     return !IsBig(&Slots[Started % Window]) || Running == 0;
 }
 
+// Whether the scan, waiting for the oldest pair's outcome, is woken now.
+// Waking it costs a switch of threads, about as much as comparing a small
+// pair from memory: once that outcome is ready, it sleeps on until a batch
+// of outcomes is, or until so few pairs wait that the comparers would soon
+// run out of work. Under Lock.
+enum { LANDED_BATCH = WINDOW_PAIRS / 4 };
+static bool ScanMayGo() {
+    if (Slots[Taken % Window].state != SLOT_DONE) return false;
+    return Ended - Taken >= LANDED_BATCH || Submitted - Started < ComparerCount;
+}
+
+static void CountProbe(bool waited) {
+    ProbesWaited += waited;
+    if (++Probes < PROBE_ROUND) return;
+    HintsOn = 4 * ProbesWaited >= Probes;
+    Probes = ProbesWaited = 0;
+}
+
 static void ComparerLoop() {
     unsigned char* originalChunk = AllocateChunk(CHUNK_SIZE);
     unsigned char* moddedChunk = AllocateChunk(CHUNK_SIZE);
@@ -99,17 +135,28 @@ static void ComparerLoop() {
         slot->state = SLOT_RUNNING;
         ++Running;
         BigRunning = big;
+        if (ScanWaits && ScanMayGo()) Landed.notify_one();
         hold.unlock();
         // Null chunks fail this pair alone (ENGINE_OUT_OF_MEMORY). An
         // abandoned job needs no stop here: the scan stops taking outcomes
         // and StopComparePool starts nothing more.
+        auto begun = std::chrono::steady_clock::now();
         ComparePair(slot, originalChunk, moddedChunk);
+        uint64_t took = (uint64_t)std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now() - begun).count();
         hold.lock();
+        if (slot->probe) CountProbe(took > WAIT_NS + slot->outcome.bytesRead);
         slot->state = SLOT_DONE;
+        ++Ended;
         --Running;
-        if (big) BigRunning = false;
-        Landed.notify_all();
-        Startable.notify_all();
+        if (ScanWaits && ScanMayGo()) Landed.notify_one();
+        // The pairs behind a big one wait for it to end; otherwise this
+        // comparer starts the next pair itself, and the others were woken
+        // as the pairs came.
+        if (big) {
+            BigRunning = false;
+            Startable.notify_all();
+        }
     }
     hold.unlock();
     FreeChunk(originalChunk);
@@ -119,9 +166,11 @@ static void ComparerLoop() {
 void StartComparePool(unsigned comparers) {
     if (comparers == 0) comparers = DEFAULT_COMPARERS;
     if (comparers > MAX_COMPARERS) comparers = MAX_COMPARERS;
-    Submitted = Started = Taken = HintedBytes = 0;
+    Submitted = Started = Taken = Ended = HintedBytes = 0;
     Running = 0;
-    BigRunning = Stopping = false;
+    BigRunning = Stopping = ScanWaits = HintsOn = false;
+    Probes = ProbesWaited = 0;
+    Waiting = 0;
     ComparerCount = 0;
     BigTried = false;
     Slots = comparers > 1 ? (PairSlot*)calloc(WINDOW_PAIRS, sizeof(PairSlot)) : nullptr;
@@ -153,6 +202,15 @@ static bool CopyPath(const char* path, char* into) {
     return true;
 }
 
+// Wakes a comparer once WAKE_BACKLOG pairs wait; fewer wait until the scan
+// itself waits (TakeOutcome). A comparer takes pair after pair while any
+// waits: waking one for each pair would cost two switches of threads per
+// pair, more than comparing a small pair from memory. Under Lock.
+enum { WAKE_BACKLOG = 8 };
+static void WakeIfBehind() {
+    if (Submitted - Started >= WAKE_BACKLOG) Startable.notify_one();
+}
+
 void SubmitPair(const char* original, const char* modded, uint64_t size) {
     PairSlot* slot = &Slots[Submitted % Window];
     slot->tooLong = !CopyPath(original, slot->original);
@@ -164,13 +222,14 @@ void SubmitPair(const char* original, const char* modded, uint64_t size) {
         ++Submitted;
         return;
     }
-    bool waits;
     {
         std::lock_guard<std::mutex> hold(Lock);
-        waits = Running + (unsigned)(Submitted - Started) >= ComparerCount;
-        if (!waits) {
-            ++Submitted;  // a comparer is free and starts it at once: no use reading ahead
-            Startable.notify_one();
+        // A pair that a free comparer starts at once gains nothing from a hint.
+        bool waits = Running + (unsigned)(Submitted - Started) >= ComparerCount;
+        slot->probe = !waits || !HintsOn || Waiting++ % PROBE_EVERY == 0;
+        if (slot->probe) {
+            ++Submitted;
+            WakeIfBehind();
             return;
         }
     }
@@ -184,7 +243,7 @@ void SubmitPair(const char* original, const char* modded, uint64_t size) {
     }
     std::lock_guard<std::mutex> hold(Lock);
     ++Submitted;
-    Startable.notify_one();
+    WakeIfBehind();
 }
 
 void TakeOutcome(PairOutcome* outcome) {
@@ -193,7 +252,12 @@ void TakeOutcome(PairOutcome* outcome) {
         ComparePair(slot, InlineOriginal, InlineModded);
     } else {
         std::unique_lock<std::mutex> hold(Lock);
-        Landed.wait(hold, [slot] { return slot->state == SLOT_DONE; });
+        if (slot->state != SLOT_DONE) {
+            if (Started < Submitted) Startable.notify_all();
+            ScanWaits = true;
+            Landed.wait(hold, [] { return ScanMayGo(); });
+            ScanWaits = false;
+        }
     }
     *outcome = slot->outcome;
     HintedBytes -= slot->hinted;
@@ -215,5 +279,5 @@ void StopComparePool() {
     FreeChunk(InlineOriginal);
     FreeChunk(InlineModded);
     BigOriginal = BigModded = InlineOriginal = InlineModded = nullptr;
-    Submitted = Started = Taken = HintedBytes = 0;
+    Submitted = Started = Taken = Ended = HintedBytes = 0;
 }
