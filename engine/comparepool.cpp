@@ -42,19 +42,22 @@ static unsigned Running;
 static bool BigRunning;
 static bool Stopping;
 
-// Hints cost an open and a close of both files on the scan's thread, for
-// nothing when the files are in memory already; they are asked while reads
-// wait. Whether they do, pairs read without a hint tell: those handed to a
-// free comparer, all of them while hints are off, and every PROBE_EVERY-th
-// waiting pair while hints are on. Of PROBE_ROUND such pairs, a quarter or
-// more that waited turn hints on, fewer turn them off. A pair waited when
-// it took longer than a read from memory could: WAIT_NS and a nanosecond
-// a byte (a gigabyte a second). Under Lock.
+// Comparers beyond the cores and hints pay only while reads wait for the
+// disk: from memory, the comparers only take turns on the cores (and the
+// scan's thread waits behind them), and a hint costs an open and a close of
+// both files on the scan's thread. So while reads do not wait, at most
+// Cores comparers run and nothing is hinted. Whether they wait, pairs read
+// without a hint tell: those handed to a free comparer, all of them while
+// reads do not wait, and every PROBE_EVERY-th waiting pair while they do.
+// Of PROBE_ROUND such pairs, a quarter or more that waited say that reads
+// wait. A pair waited when it took longer than a read from memory could:
+// WAIT_NS and a nanosecond a byte (a gigabyte a second). Under Lock.
 enum { PROBE_EVERY = 16, PROBE_ROUND = 32 };
 const uint64_t WAIT_NS = 250000;
-static bool HintsOn;
+static bool ReadsWait;
+static unsigned Cores;
 static unsigned Probes, ProbesWaited;
-static uint64_t Waiting;  // waiting pairs handed over while hints were on
+static uint64_t Waiting;  // waiting pairs handed over while reads waited
 
 static std::thread Comparers[MAX_COMPARERS];
 static unsigned ComparerCount;  // 0: pairs are read on the scan's thread
@@ -99,9 +102,10 @@ static void ComparePair(PairSlot* slot, unsigned char* originalChunk, unsigned c
 }
 
 // The oldest waiting pair may start: pairs start in the order they came,
-// a big one only once nothing else runs, and nothing beside a big one.
+// a big one only once nothing else runs, nothing beside a big one, and no
+// more than Cores at once while reads do not wait.
 static bool NextMayStart() {
-    if (Started == Submitted || BigRunning) return false;
+    if (Started == Submitted || BigRunning || (!ReadsWait && Running >= Cores)) return false;
     return !IsBig(&Slots[Started % Window]) || Running == 0;
 }
 
@@ -119,8 +123,10 @@ static bool ScanMayGo() {
 static void CountProbe(bool waited) {
     ProbesWaited += waited;
     if (++Probes < PROBE_ROUND) return;
-    HintsOn = 4 * ProbesWaited >= Probes;
+    bool before = ReadsWait;
+    ReadsWait = 4 * ProbesWaited >= Probes;
     Probes = ProbesWaited = 0;
+    if (ReadsWait && !before) Startable.notify_all();  // comparers beyond the cores may start
 }
 
 static void ComparerLoop() {
@@ -168,7 +174,9 @@ void StartComparePool(unsigned comparers) {
     if (comparers > MAX_COMPARERS) comparers = MAX_COMPARERS;
     Submitted = Started = Taken = Ended = HintedBytes = 0;
     Running = 0;
-    BigRunning = Stopping = ScanWaits = HintsOn = false;
+    BigRunning = Stopping = ScanWaits = ReadsWait = false;
+    Cores = std::thread::hardware_concurrency();
+    if (Cores == 0) Cores = 1;
     Probes = ProbesWaited = 0;
     Waiting = 0;
     ComparerCount = 0;
@@ -226,7 +234,7 @@ void SubmitPair(const char* original, const char* modded, uint64_t size) {
         std::lock_guard<std::mutex> hold(Lock);
         // A pair that a free comparer starts at once gains nothing from a hint.
         bool waits = Running + (unsigned)(Submitted - Started) >= ComparerCount;
-        slot->probe = !waits || !HintsOn || Waiting++ % PROBE_EVERY == 0;
+        slot->probe = !waits || !ReadsWait || Waiting++ % PROBE_EVERY == 0;
         if (slot->probe) {
             ++Submitted;
             WakeIfBehind();
