@@ -17,9 +17,9 @@ enum Comparison { FILES_EQUAL, FILES_DIFFER, FILES_NOT_COMPARED };
 
 // Compares two files whole: equal only when both lengths and all bytes are
 // equal. Opens the original, then the modded file, and reads them in chunks
-// of `chunkSize` bytes into the two buffers (each that long), one chunk of
-// the original then one of the modded file, stopping at the first chunk
-// that differs. FILES_NOT_COMPARED when either cannot be opened or read,
+// of `chunkSize` bytes, one chunk of the original into `originalChunk`
+// (that long) then one of the modded file, in reads of at most CHUNK_SIZE
+// into `moddedChunk` (that long), stopping at the first read that differs. FILES_NOT_COMPARED when either cannot be opened or read,
 // with `*error` and `*failedPath` (one of the two paths) set. Adds the
 // bytes read to `*bytesRead`. Safe on several threads at once.
 Comparison CompareFiles(const char* original, const char* modded, unsigned char* originalChunk,
