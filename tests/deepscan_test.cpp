@@ -71,10 +71,21 @@ TEST(ChangeDetection, OneDifferingByteIsFoundWhereverItIs) {
         scan.Both("big", original, modded);
         EXPECT_EQ((Paths{"M /big"}), scan.Run()) << "byte " << place;
     }
+    // A big pair's chunks, whose modded halves are read in pieces.
+    const size_t bigSize = (size_t)BIG_PAIR_SIZE + 17;
+    for (size_t place : {BIG_CHUNK_SIZE - 1, BIG_CHUNK_SIZE + CHUNK_SIZE, bigSize - 1}) {
+        Scan scan;
+        std::string original = Bytes(bigSize);
+        std::string modded = original;
+        modded[place] ^= 0x20;
+        scan.Both("big", original, modded);
+        EXPECT_EQ((Paths{"M /big"}), scan.Run()) << "byte " << place;
+    }
 }
 
 TEST(ChangeDetection, FilesOfWholeChunksCompareEqualToTheirEnd) {
-    for (size_t size : {CHUNK_SIZE, 2 * CHUNK_SIZE, CHUNK_SIZE + 1, CHUNK_SIZE - 1}) {
+    for (size_t size : {CHUNK_SIZE, 2 * CHUNK_SIZE, CHUNK_SIZE + 1, CHUNK_SIZE - 1, (size_t)BIG_PAIR_SIZE,
+                        (size_t)BIG_PAIR_SIZE + CHUNK_SIZE + 1}) {
         Scan scan;
         scan.Both("f", Bytes(size), Bytes(size));
         EXPECT_EQ(Paths{}, scan.Run()) << size;
