@@ -4,6 +4,7 @@
 #   bench/run.sh BUILD_DIR [WORK_DIR] [--files N] [--scale F] [--runs N] [--seed N] [--keep]
 #   bench/run.sh BUILD_DIR [WORK_DIR] --memory [--sizes "N ..."] [--baseline BUILD_DIR] [--runs N] [--seed N] [--keep]
 #   bench/run.sh BUILD_DIR [WORK_DIR] --cold [--baseline BUILD2] [--jobs N] [--runs N] [--files N] ...
+#   bench/run.sh BUILD_DIR [WORK_DIR] --compare BUILD2 [--dry-run] [--jobs N] [--runs N] [--files N] ...
 #
 # BUILD_DIR holds modextract, gentrees and readlimit. WORK_DIR holds the
 # trees and the destinations (one file system for all); without it a fresh
@@ -12,12 +13,13 @@
 # are the same. --baseline adds a second modextract (another build, BUILD2)
 # beside the first, in the memory and the cold benchmarks. --cold (root
 # only) empties the page cache before every run; --jobs N is passed to
-# modextract.
+# BUILD_DIR's modextract. --compare times BUILD_DIR's modextract against
+# BUILD2's, warm, alternating, in pairs (with --dry-run: both with -n).
 set -euo pipefail
 export LC_ALL=C
 
 usage() {  # usage [STATUS]
-    sed -n '4,16p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '4,18p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit "${1:-2}"
 }
 
@@ -29,6 +31,8 @@ RUNS=5
 SEED=1
 MEMORY=0
 COLD=0
+COMPARE=0
+DRY=0
 BASELINE=""
 JOBS=""
 KEEP=0
@@ -46,6 +50,8 @@ while (($#)); do
     --sizes) read -r -a MEM_SIZES <<<"${2:?}"; shift 2 ;;
     --baseline) BASELINE=${2:?}; shift 2 ;;
     --cold) COLD=1; shift ;;
+    --compare) COMPARE=1; BASELINE=${2:?}; shift 2 ;;
+    --dry-run) DRY=1; shift ;;
     --jobs) JOBS=${2:?}; shift 2 ;;
     --keep) KEEP=1; shift ;;
     -h | --help) usage 0 ;;
@@ -60,6 +66,7 @@ while (($#)); do
 done
 [[ -n $BUILD ]] || usage
 [[ $RUNS =~ ^[1-9][0-9]*$ ]] || { echo "run.sh: --runs must be a positive number" >&2; exit 2; }
+((!DRY || COMPARE)) || { echo "run.sh: --dry-run goes with --compare only" >&2; exit 2; }
 if ((COLD)) && [[ $(id -u) != 0 ]]; then
     echo "run.sh: --cold empties the page cache (/proc/sys/vm/drop_caches), which needs root; not run" >&2
     exit 2
@@ -80,6 +87,8 @@ if [[ -n $BASELINE ]]; then
 fi
 JOBS_ARGS=()
 [[ -z $JOBS ]] || JOBS_ARGS=(--jobs "$JOBS")
+RUN_ARGS=(-q)  # both builds'
+((!DRY)) || RUN_ARGS=(-q -n)
 GENTREES=$(find_tool gentrees)
 READLIMIT=$(find_tool readlimit)
 if ! command -v rsync >/dev/null; then
@@ -197,11 +206,11 @@ run_timed() {
     case "$name" in
     modextract)
         t0=$(date +%s%N)
-        "$MODEXTRACT" -q "${JOBS_ARGS[@]}" "$ORIG" "$MOD" "$dest" || status=$?
+        "$MODEXTRACT" "${RUN_ARGS[@]}" "${JOBS_ARGS[@]}" "$ORIG" "$MOD" "$dest" >/dev/null || status=$?
         t1=$(date +%s%N) ;;
     baseline)
         t0=$(date +%s%N)
-        "$MODEXTRACT_BASE" -q "$ORIG" "$MOD" "$dest" || status=$?
+        "$MODEXTRACT_BASE" "${RUN_ARGS[@]}" "$ORIG" "$MOD" "$dest" >/dev/null || status=$?
         t1=$(date +%s%N) ;;
     readall)
         t0=$(date +%s%N)
@@ -526,8 +535,87 @@ cold_bench() {
     ((ok))
 }
 
+# ---- two builds side by side -----------------------------------------------
+
+compare_bench() {
+    TREES=$(trees_for "$FILES" "$SCALE")
+    ORIG=$TREES/original
+    MOD=$TREES/modded
+    echo "trees: $(cat "$TREES/params.txt"); $(wc -l <"$TREES/expected.txt") new or changed files"
+    echo "this:  $MODEXTRACT ${RUN_ARGS[*]} ${JOBS_ARGS[*]}"
+    echo "other: $MODEXTRACT_BASE ${RUN_ARGS[*]}"
+    echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+    local bytes
+    bytes=$(warm "$TREES")
+    echo "page cache warmed: both trees read once ($(awk -v b="$bytes" 'BEGIN { printf "%.2f GiB", b / 2^30 }'))"
+    echo "correctness:"
+    local ok=1
+    check_dry_run "$TREES" || ok=0
+
+    local tools=(modextract baseline) r k name dest
+    echo "untimed round$( ((DRY)) || echo ', checking each build'"'"'s output'):"
+    for name in "${tools[@]}"; do
+        dest=$WORK/dest-$name-warm
+        rm -rf "$dest"
+        mkdir -p "$dest"
+        run_timed "$name" "$dest"
+        ((DRY)) || check_output "$TREES" "$dest" "$name" || ok=0
+        sync
+    done
+
+    # Pairs, the first build of each pair taking turns; every run has a
+    # destination of its own, all deleted at the end (see the speed benchmark).
+    local -A times=()
+    local ratios=""
+    echo "timing: $RUNS pairs, alternating, each run into a fresh destination; [n]: disk reads during the run"
+    for ((r = 0; r < RUNS; ++r)); do
+        local line="  pair $((r + 1)):"
+        local -A this=()
+        for ((k = 0; k < 2; ++k)); do
+            name=${tools[(r + k) % 2]}
+            dest=$WORK/dest-$name-$r
+            rm -rf "$dest"
+            mkdir -p "$dest"
+            sync
+            local before
+            before=$(disk_reads)
+            run_timed "$name" "$dest"
+            this[$name]=$ELAPSED
+            times[$name]+="$ELAPSED "
+            local label=${name/modextract/this}
+            line+=" ${label/baseline/other} $(secs "$ELAPSED") s [$(($(disk_reads) - before))],"
+            sync
+        done
+        local ratio
+        ratio=$(awk -v a="${this[modextract]}" -v b="${this[baseline]}" 'BEGIN { printf "%.4f", a / b }')
+        ratios+="$ratio "
+        echo "$line ratio $ratio"
+    done
+    rm -rf "$WORK"/dest-*
+    sync
+
+    local m_this m_other m_ratio
+    m_this=$(median ${times[modextract]})
+    m_other=$(median ${times[baseline]})
+    m_ratio=$(printf '%s\n' $ratios | sort -n | awk '{ a[NR] = $1 }
+        END { if (NR % 2) print a[(NR + 1) / 2]; else printf "%.4f\n", (a[NR / 2] + a[NR / 2 + 1]) / 2 }')
+    echo
+    echo "medians over $RUNS pairs:"
+    echo "  this   $(secs "$m_this") s"
+    echo "  other  $(secs "$m_other") s"
+    echo "  this / other: $(awk -v a="$m_this" -v b="$m_other" 'BEGIN { printf "%.3f", a / b }') (of the medians)," \
+         "$m_ratio (median of the pairs' ratios; from $(printf '%s\n' $ratios | sort -n | head -1)" \
+         "to $(printf '%s\n' $ratios | sort -n | tail -1))"
+    echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+    echo "correctness: $( ((ok)) && echo PASS || echo FAIL)"
+    ((ok))
+}
+
 if ((MEMORY)); then
     memory_bench
+elif ((COMPARE)); then
+    compare_bench
 elif ((COLD)); then
     cold_bench
 else

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -17,26 +18,46 @@ struct PairSlot {
     ListedFile listed;
     uint64_t hinted;  // bytes asked ahead for both files, counted in HintedBytes
     bool tooLong;     // a path did not fit: the pair fails unread
+    bool probe;       // read without a hint: its time tells whether reads wait
     SlotState state;
     PairOutcome outcome;
 };
 
-// Pair k lives in Slots[k % Window]. Submitted is written by the scan's
-// thread under Lock; Started, Running and BigRunning by the comparers under
-// Lock; Taken and HintedBytes only by the scan's thread.
+// Pair k lives in Slots[k % Window]. Submitted and ScanWaits are written by
+// the scan's thread under Lock; Started, Ended, Running and BigRunning by
+// the comparers under Lock; Taken and HintedBytes only by the scan's thread.
 static std::mutex Lock;
-static std::condition_variable Startable;  // a pair was handed over, one ended, or the pool stops
-static std::condition_variable Landed;     // a pair's outcome is ready
+static std::condition_variable Startable;  // pairs wait (WakeIfBehind), a big one ended, or the pool stops
+static std::condition_variable Landed;     // the scan may go on (ScanMayGo)
 static PairSlot* Slots;
 static PairSlot InlineSlot;  // when the slots cannot be allocated: one pair at a time
 static uint32_t Window;
 static uint64_t Submitted;
 static uint64_t Started;
 static uint64_t Taken;
+static uint64_t Ended;
 static uint64_t HintedBytes;
+static bool ScanWaits;
 static unsigned Running;
 static bool BigRunning;
 static bool Stopping;
+
+// Comparers beyond the cores and hints pay only while reads wait for the
+// disk: from memory, the comparers only take turns on the cores (and the
+// scan's thread waits behind them), and a hint costs an open and a close of
+// both files on the scan's thread. So while reads do not wait, at most
+// Cores comparers run and nothing is hinted. Whether they wait, pairs read
+// without a hint tell: those handed to a free comparer, all of them while
+// reads do not wait, and every PROBE_EVERY-th waiting pair while they do.
+// Of PROBE_ROUND such pairs, a quarter or more that waited say that reads
+// wait. A pair waited when it took longer than a read from memory could:
+// WAIT_NS and a nanosecond a byte (a gigabyte a second). Under Lock.
+enum { PROBE_EVERY = 16, PROBE_ROUND = 32 };
+const uint64_t WAIT_NS = 250000;
+static bool ReadsWait;
+static unsigned Cores;
+static unsigned Probes, ProbesWaited;
+static uint64_t Waiting;  // waiting pairs handed over while reads waited
 
 static std::thread Comparers[MAX_COMPARERS];
 static unsigned ComparerCount;  // 0: pairs are read on the scan's thread
@@ -45,8 +66,7 @@ static const std::atomic<bool>* Stop;
 // For the big pair of the moment, made when the first one comes (a tree of
 // small files never pays for them) by the one comparer that may read a big
 // pair; null after a failed try: big pairs use the comparer's chunks.
-static unsigned char* BigOriginal;
-static unsigned char* BigModded;
+static unsigned char* BigOriginal;  // the modded file is compared in CHUNK_SIZE pieces of the comparer's own chunk
 static bool BigTried;
 // The scan's thread's own chunks, when there are no comparers.
 static unsigned char* InlineOriginal;
@@ -68,11 +88,9 @@ static void ComparePair(PairSlot* slot, unsigned char* originalChunk, unsigned c
     if (IsBig(slot) && !BigTried) {
         BigTried = true;
         BigOriginal = AllocateChunk(BIG_CHUNK_SIZE);
-        BigModded = AllocateChunk(BIG_CHUNK_SIZE);
     }
-    if (IsBig(slot) && BigOriginal && BigModded) {
+    if (IsBig(slot) && BigOriginal) {
         originalChunk = BigOriginal;
-        moddedChunk = BigModded;
         chunkSize = BIG_CHUNK_SIZE;
     }
     const char* failedPath = nullptr;
@@ -82,10 +100,31 @@ static void ComparePair(PairSlot* slot, unsigned char* originalChunk, unsigned c
 }
 
 // The oldest waiting pair may start: pairs start in the order they came,
-// a big one only once nothing else runs, and nothing beside a big one.
+// a big one only once nothing else runs, nothing beside a big one, and no
+// more than Cores at once while reads do not wait.
 static bool NextMayStart() {
-    if (Started == Submitted || BigRunning) return false;
+    if (Started == Submitted || BigRunning || (!ReadsWait && Running >= Cores)) return false;
     return !IsBig(&Slots[Started % Window]) || Running == 0;
+}
+
+// Whether the scan, waiting for the oldest pair's outcome, is woken now.
+// Waking it costs a switch of threads, about as much as comparing a small
+// pair from memory: once that outcome is ready, it sleeps on until a batch
+// of outcomes is, or until so few pairs wait that the comparers would soon
+// run out of work. Under Lock.
+enum { LANDED_BATCH = WINDOW_PAIRS / 4 };
+static bool ScanMayGo() {
+    if (Slots[Taken % Window].state != SLOT_DONE) return false;
+    return Ended - Taken >= LANDED_BATCH || Submitted - Started < ComparerCount;
+}
+
+static void CountProbe(bool waited) {
+    ProbesWaited += waited;
+    if (++Probes < PROBE_ROUND) return;
+    bool before = ReadsWait;
+    ReadsWait = 4 * ProbesWaited >= Probes;
+    Probes = ProbesWaited = 0;
+    if (ReadsWait && !before) Startable.notify_all();  // comparers beyond the cores may start
 }
 
 static void ComparerLoop(void*) {
@@ -100,17 +139,28 @@ static void ComparerLoop(void*) {
         slot->state = SLOT_RUNNING;
         ++Running;
         BigRunning = big;
+        if (ScanWaits && ScanMayGo()) Landed.notify_one();
         hold.unlock();
-        // Null chunks fail this pair alone (ENGINE_OUT_OF_MEMORY). An
-        // abandoned job needs no stop here: the scan stops taking outcomes
-        // and StopComparePool starts nothing more.
+        // Null chunks fail this pair alone (ENGINE_OUT_OF_MEMORY). A stop
+        // ends the comparison at its next chunk; the scan then takes no more
+        // outcomes and StopComparePool starts nothing more.
+        auto begun = std::chrono::steady_clock::now();
         ComparePair(slot, originalChunk, moddedChunk);
+        uint64_t took = (uint64_t)std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now() - begun).count();
         hold.lock();
+        if (slot->probe) CountProbe(took > WAIT_NS + slot->outcome.bytesRead);
         slot->state = SLOT_DONE;
+        ++Ended;
         --Running;
-        if (big) BigRunning = false;
-        Landed.notify_all();
-        Startable.notify_all();
+        if (ScanWaits && ScanMayGo()) Landed.notify_one();
+        // The pairs behind a big one wait for it to end; otherwise this
+        // comparer starts the next pair itself, and the others were woken
+        // as the pairs came.
+        if (big) {
+            BigRunning = false;
+            Startable.notify_all();
+        }
     }
     hold.unlock();
     FreeChunk(originalChunk);
@@ -129,9 +179,13 @@ void StartComparePool(unsigned comparers, const std::atomic<bool>* stop) {
     if (comparers == 0) comparers = DEFAULT_COMPARERS;
     if (comparers > MAX_COMPARERS) comparers = MAX_COMPARERS;
     Stop = stop;
-    Submitted = Started = Taken = HintedBytes = 0;
+    Submitted = Started = Taken = Ended = HintedBytes = 0;
     Running = 0;
-    BigRunning = Stopping = false;
+    BigRunning = Stopping = ScanWaits = ReadsWait = false;
+    Cores = std::thread::hardware_concurrency();
+    if (Cores == 0) Cores = 1;
+    Probes = ProbesWaited = 0;
+    Waiting = 0;
     ComparerCount = 0;
     BigTried = false;
     Slots = comparers > 1 ? (PairSlot*)calloc(WINDOW_PAIRS, sizeof(PairSlot)) : nullptr;
@@ -164,6 +218,15 @@ static bool CopyPath(const char* path, char* into) {
     return true;
 }
 
+// Wakes a comparer once WAKE_BACKLOG pairs wait; fewer wait until the scan
+// itself waits (TakeOutcome). A comparer takes pair after pair while any
+// waits: waking one for each pair would cost two switches of threads per
+// pair, more than comparing a small pair from memory. Under Lock.
+enum { WAKE_BACKLOG = 8 };
+static void WakeIfBehind() {
+    if (Submitted - Started >= WAKE_BACKLOG) Startable.notify_one();
+}
+
 void SubmitPair(const char* original, const char* modded, ListedFile listed) {
     PairSlot* slot = &Slots[Submitted % Window];
     slot->tooLong = !CopyPath(original, slot->original);
@@ -175,13 +238,14 @@ void SubmitPair(const char* original, const char* modded, ListedFile listed) {
         ++Submitted;
         return;
     }
-    bool waits;
     {
         std::lock_guard<std::mutex> hold(Lock);
-        waits = Running + (unsigned)(Submitted - Started) >= ComparerCount;
-        if (!waits) {
-            ++Submitted;  // a comparer is free and starts it at once: no use reading ahead
-            Startable.notify_one();
+        // A pair that a free comparer starts at once gains nothing from a hint.
+        bool waits = Running + (unsigned)(Submitted - Started) >= ComparerCount;
+        slot->probe = !waits || !ReadsWait || Waiting++ % PROBE_EVERY == 0;
+        if (slot->probe) {
+            ++Submitted;
+            WakeIfBehind();
             return;
         }
     }
@@ -195,7 +259,7 @@ void SubmitPair(const char* original, const char* modded, ListedFile listed) {
     }
     std::lock_guard<std::mutex> hold(Lock);
     ++Submitted;
-    Startable.notify_one();
+    WakeIfBehind();
 }
 
 void TakeOutcome(PairOutcome* outcome) {
@@ -204,7 +268,12 @@ void TakeOutcome(PairOutcome* outcome) {
         ComparePair(slot, InlineOriginal, InlineModded);
     } else {
         std::unique_lock<std::mutex> hold(Lock);
-        Landed.wait(hold, [slot] { return slot->state == SLOT_DONE; });
+        if (slot->state != SLOT_DONE) {
+            if (Started < Submitted) Startable.notify_all();
+            ScanWaits = true;
+            Landed.wait(hold, [] { return ScanMayGo(); });
+            ScanWaits = false;
+        }
     }
     *outcome = slot->outcome;
     HintedBytes -= slot->hinted;
@@ -222,9 +291,8 @@ void StopComparePool() {
     if (Slots != &InlineSlot) free(Slots);
     Slots = nullptr;
     FreeChunk(BigOriginal);
-    FreeChunk(BigModded);
     FreeChunk(InlineOriginal);
     FreeChunk(InlineModded);
-    BigOriginal = BigModded = InlineOriginal = InlineModded = nullptr;
-    Submitted = Started = Taken = HintedBytes = 0;
+    BigOriginal = InlineOriginal = InlineModded = nullptr;
+    Submitted = Started = Taken = Ended = HintedBytes = 0;
 }

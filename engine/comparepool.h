@@ -5,13 +5,18 @@
 // in the order it handed them over, so whatever it reports keeps its order.
 //
 // Memory stays bounded: each comparer owns two CHUNK_SIZE buffers, the
-// pool two BIG_CHUNK_SIZE buffers for the one big pair it reads at a time
-// (made when the first comes), and at most WINDOW_PAIRS pairs are waiting
-// or in flight, their paths in slots of the pool's own (8 KiB each). With
-// the default 4 comparers that is at most 8 + 8 + 0.4 MiB; with 8, 24.4
-// MiB. Of the waiting pairs, at most HINT_PER_FILE bytes per file and
-// WINDOW_HINT_BYTES in all are asked ahead into the page cache
-// (Sys.adviseWillNeed).
+// pool one BIG_CHUNK_SIZE buffer for the original of the one big pair it
+// reads at a time (made when the first comes; the modded file is compared
+// in CHUNK_SIZE pieces), and at most WINDOW_PAIRS pairs are waiting or in
+// flight, their paths in slots of the pool's own (8 KiB each). With the
+// default 4 comparers that is at most 8 + 4 + 0.4 MiB; with 8, 20.4 MiB. While reads wait for the disk (as the times of pairs read without
+// a hint tell), all comparers run and waiting pairs are asked ahead into
+// the page cache (Sys.adviseWillNeed), at most HINT_PER_FILE bytes per file
+// and WINDOW_HINT_BYTES in all. While they do not, the files are in memory:
+// no more comparers run than there are cores, and nothing is hinted.
+//
+// Threads are woken in batches, not for every pair: from memory a small
+// pair takes about as long to compare as a switch of threads.
 #pragma once
 
 #include <stddef.h>

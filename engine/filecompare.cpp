@@ -50,20 +50,34 @@ Comparison CompareFiles(const char* original, const char* modded, ListedFile lis
             break;
         }
         size_t originalGot = 0;
-        size_t moddedGot = 0;
         *error = Sys.readFile(originalFile, originalChunk, chunkSize, &originalGot);
-        if (*error) *failedPath = original;
-        else *error = Sys.readFile(moddedFile, moddedChunk, chunkSize, &moddedGot);
-        if (*error) break;
-        *bytesRead += originalGot + moddedGot;
-        if (originalGot != moddedGot || !ChunksEqual(originalChunk, moddedChunk, moddedGot)) {
-            outcome = FILES_DIFFER;
+        if (*error) {
+            *failedPath = original;
             break;
         }
-        if (moddedGot < chunkSize) {  // both ended here
-            outcome = FILES_EQUAL;
-            break;
+        *bytesRead += originalGot;
+        // The modded file's part of the round is read in pieces of at most
+        // CHUNK_SIZE, each compared at once while it is still in the
+        // processor's cache: a big chunk read whole and compared after
+        // would come back from memory. The disk still sees one run of reads
+        // per file and round.
+        size_t moddedGot = 0;
+        while (moddedGot < chunkSize) {
+            size_t piece = chunkSize - moddedGot < CHUNK_SIZE ? chunkSize - moddedGot : CHUNK_SIZE;
+            size_t got = 0;
+            *error = Sys.readFile(moddedFile, moddedChunk, piece, &got);
+            if (*error) break;
+            *bytesRead += got;
+            if (moddedGot + got > originalGot || !ChunksEqual(originalChunk + moddedGot, moddedChunk, got)) {
+                outcome = FILES_DIFFER;
+                break;
+            }
+            moddedGot += got;
+            if (got < piece) break;  // the modded file ended
         }
+        if (*error || outcome != FILES_NOT_COMPARED) break;
+        if (moddedGot != originalGot) outcome = FILES_DIFFER;
+        else if (moddedGot < chunkSize) outcome = FILES_EQUAL;  // both ended here
     }
     if (outcome == FILES_EQUAL) {
         // Equal bytes prove nothing about a file written while it was read

@@ -23,9 +23,10 @@ struct ListedFile {
 
 // Compares two files whole: equal only when both lengths and all bytes are
 // equal, and neither file moved while it was read. Opens the original, then
-// the modded file, and reads them in chunks of `chunkSize` bytes into the
-// two buffers (each that long), one chunk of the original then one of the
-// modded file, stopping at the first chunk that differs. A modded file
+// the modded file, and reads them in chunks of `chunkSize` bytes, one chunk
+// of the original into `originalChunk` (that long) then one of the modded
+// file, in reads of at most CHUNK_SIZE into `moddedChunk` (that long),
+// stopping at the first read that differs. A modded file
 // whose size or stamp is no longer `listed`, or either file written while
 // it was read, makes the pair differ: the bytes compared may be a mix of
 // two versions, and the copy, which checks again, takes the file as it

@@ -71,10 +71,21 @@ TEST(ChangeDetection, OneDifferingByteIsFoundWhereverItIs) {
         scan.Both("big", original, modded);
         EXPECT_EQ((Paths{"M /big"}), scan.Run()) << "byte " << place;
     }
+    // A big pair's chunks, whose modded halves are read in pieces.
+    const size_t bigSize = (size_t)BIG_PAIR_SIZE + 17;
+    for (size_t place : {BIG_CHUNK_SIZE - 1, BIG_CHUNK_SIZE + CHUNK_SIZE, bigSize - 1}) {
+        Scan scan;
+        std::string original = Bytes(bigSize);
+        std::string modded = original;
+        modded[place] ^= 0x20;
+        scan.Both("big", original, modded);
+        EXPECT_EQ((Paths{"M /big"}), scan.Run()) << "byte " << place;
+    }
 }
 
 TEST(ChangeDetection, FilesOfWholeChunksCompareEqualToTheirEnd) {
-    for (size_t size : {CHUNK_SIZE, 2 * CHUNK_SIZE, CHUNK_SIZE + 1, CHUNK_SIZE - 1}) {
+    for (size_t size : {CHUNK_SIZE, 2 * CHUNK_SIZE, CHUNK_SIZE + 1, CHUNK_SIZE - 1, (size_t)BIG_PAIR_SIZE,
+                        (size_t)BIG_PAIR_SIZE + CHUNK_SIZE + 1}) {
         Scan scan;
         scan.Both("f", Bytes(size), Bytes(size));
         EXPECT_EQ(Paths{}, scan.Run()) << size;
@@ -529,4 +540,59 @@ TEST(ComparisonPool, ThreadsThatCannotBeStartedLeaveFewerAndTheSameMod) {
         EXPECT_EQ(all.problems, few.problems) << allowed;
         EXPECT_EQ(all.mod, few.mod) << allowed;
     }
+}
+
+// The pool, the walk ahead and the copiers all busy at once on a tree of a
+// few thousand files, with chosen listings, reads and copies slowed so that
+// the threads interleave differently from run to run (and the sanitizer
+// builds see them do it): the most threads give what one read at a time
+// gives.
+static bool Slowed(const char* path, size_t every) {
+    return std::hash<std::string>()(path) % every == 0;
+}
+
+TEST(ComparisonPool, ThousandsOfFilesWithSlowListingsReadsAndCopiesGiveWhatOneReadAtATimeGives) {
+    JobTrees t;
+    size_t kinds[4] = {};
+    for (int top = 0; top < 12; ++top)
+        for (int sub = 0; sub < 8; ++sub)
+            for (int file = 0; file < 24; ++file) {
+                int i = (top * 8 + sub) * 24 + file;
+                std::string name = "/t" + std::to_string(top) + "/s" + std::to_string(sub) + "/f" + std::to_string(file);
+                std::string bytes = Bytes(100 + (size_t)i * 37 % 3000);
+                if (i % 500 == 7) bytes = Bytes(CHUNK_SIZE + (size_t)i);  // read in more than one chunk
+                std::string modded = bytes;
+                if (i % 11 == 0) modded[modded.size() * (size_t)(i % 7) / 7] ^= 1;  // changed, same size
+                if (i % 17 == 0) modded += "+";                                     // resized
+                if (i % 23 != 0) WriteFile(t.original + Native(name), bytes);      // else new
+                if (i % 29 != 0) WriteFile(t.modded + Native(name), modded);       // else gone
+                kinds[i % 23 == 0 ? 0 : i % 17 == 0 ? 1 : i % 11 == 0 ? 2 : 3] += i % 29 != 0;
+            }
+    ASSERT_GT(kinds[0] * kinds[1] * kinds[2], 0u);
+
+    ReadHooks hooks;
+    // Reads in half the folders wait often enough that the pool takes the
+    // disk for busy, and in the other half never: it goes back and forth.
+    BeforeRead = [](const std::string& path) -> SysError {
+        size_t sub = path.rfind(Native("/s"));
+        bool waits = sub != std::string::npos && path[sub + 2] < '4';
+        if (waits && Slowed(path.c_str(), 3)) std::this_thread::sleep_for(std::chrono::microseconds(500));
+        return 0;
+    };
+    Sys.listFolder = [](const char* folder, EntrySink sink, void* context) -> SysError {
+        if (Slowed(folder, 3)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return PlatformCalls.listFolder(folder, sink, context);
+    };
+    Sys.copyFile = [](const CopyRequest* request, uint64_t* copied) -> SysError {
+        if (Slowed(request->source, 7)) std::this_thread::sleep_for(std::chrono::microseconds(500));
+        return PlatformCalls.copyFile(request, copied);
+    };
+    RunRecord one = RunInto(t, t.dir / "dest-one", 1);
+    RunRecord pooled = RunInto(t, t.dir / "dest-pool", MAX_COMPARERS);
+    EXPECT_EQ("", one.problems);
+    EXPECT_EQ(kinds[0] + kinds[1] + kinds[2], one.changed.size());
+    EXPECT_EQ(one.events, pooled.events);
+    EXPECT_EQ(one.changed, pooled.changed);
+    EXPECT_EQ(one.problems, pooled.problems);
+    EXPECT_EQ(one.mod, pooled.mod);
 }
