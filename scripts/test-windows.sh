@@ -21,4 +21,9 @@ cmake -S "$source_dir" -B "$build_dir" -G Ninja \
       -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-i686.cmake" \
       -DNATIVE_MODEXTRACT="${NATIVE_MODEXTRACT:-}"
 cmake --build "$build_dir"
-ctest --test-dir "$build_dir" --output-on-failure --no-tests=error -j "$(nproc)" "$@"
+# A window test now and then cannot create its window (seen once in some
+# twenty runs: Wine's desktop process meeting a fresh Xvfb); a test that
+# fails is run once more, and only a second failure fails the run. The
+# engine's tests also run natively and under the sanitizers, where nothing
+# is repeated.
+ctest --test-dir "$build_dir" --output-on-failure --no-tests=error -j "$(nproc)" --repeat until-pass:2 "$@"
