@@ -242,6 +242,18 @@ disk_reads() {
     awk -v d="$DISK" '$3 == d { print $4; found = 1 } END { if (!found) print 0 }' /proc/diskstats
 }
 
+# Runs tool $1 into a fresh destination $2 after $3 (sync, or drop_caches
+# for a cold run); sets ELAPSED and READS, the disk's read requests meanwhile.
+fresh_run() {
+    rm -rf "$2"
+    mkdir -p "$2"
+    $3
+    local before
+    before=$(disk_reads)
+    run_timed "$1" "$2"
+    READS=$(($(disk_reads) - before))
+}
+
 verdict() {  # verdict RATIO LIMIT
     awk -v r="$1" -v l="$2" 'BEGIN { print (r <= l ? "PASS" : "MISS") }'
 }
@@ -284,14 +296,9 @@ speed_bench() {
         for ((k = 0; k < ${#tools[@]}; ++k)); do
             name=${tools[(r + k) % ${#tools[@]}]}
             dest=$WORK/dest-$name-$r
-            rm -rf "$dest"
-            mkdir -p "$dest"
-            sync
-            local before
-            before=$(disk_reads)
-            run_timed "$name" "$dest"
+            fresh_run "$name" "$dest" sync
             times[$name]+="$ELAPSED "
-            line+=" $name $(secs "$ELAPSED") s [$(($(disk_reads) - before))],"
+            line+=" $name $(secs "$ELAPSED") s [$READS],"
             sync
         done
         echo "${line%,}"
@@ -498,14 +505,9 @@ cold_bench() {
         for ((k = 0; k < ${#tools[@]}; ++k)); do
             name=${tools[(r + k) % ${#tools[@]}]}
             dest=$WORK/dest-$name-$r
-            rm -rf "$dest"
-            mkdir -p "$dest"
-            drop_caches
-            local before
-            before=$(disk_reads)
-            run_timed "$name" "$dest"
+            fresh_run "$name" "$dest" drop_caches
             times[$name]+="$ELAPSED "
-            line+=" $name $(secs "$ELAPSED") s [$(($(disk_reads) - before))],"
+            line+=" $name $(secs "$ELAPSED") s [$READS],"
             sync
         done
         echo "${line%,}"
@@ -575,16 +577,11 @@ compare_bench() {
         for ((k = 0; k < 2; ++k)); do
             name=${tools[(r + k) % 2]}
             dest=$WORK/dest-$name-$r
-            rm -rf "$dest"
-            mkdir -p "$dest"
-            sync
-            local before
-            before=$(disk_reads)
-            run_timed "$name" "$dest"
+            fresh_run "$name" "$dest" sync
             this[$name]=$ELAPSED
             times[$name]+="$ELAPSED "
             local label=${name/modextract/this}
-            line+=" ${label/baseline/other} $(secs "$ELAPSED") s [$(($(disk_reads) - before))],"
+            line+=" ${label/baseline/other} $(secs "$ELAPSED") s [$READS],"
             sync
         done
         local ratio
