@@ -260,19 +260,24 @@ verdict() {  # verdict RATIO LIMIT
 
 # ---- the speed benchmark ---------------------------------------------------
 
+# Reads both trees of $1 into the page cache, then checks the dry run's
+# list against the expected one; false when it differs.
+warm_and_check() {
+    local bytes
+    bytes=$(warm "$1")
+    echo "page cache warmed: both trees read once ($(awk -v b="$bytes" 'BEGIN { printf "%.2f GiB", b / 2^30 }'))"
+    echo "correctness:"
+    check_dry_run "$1"
+}
+
 speed_bench() {
     TREES=$(trees_for "$FILES" "$SCALE")
     ORIG=$TREES/original
     MOD=$TREES/modded
     echo "trees: $(cat "$TREES/params.txt"); $(wc -l <"$TREES/expected.txt") new or changed files"
 
-    local bytes
-    bytes=$(warm "$TREES")
-    echo "page cache warmed: both trees read once ($(awk -v b="$bytes" 'BEGIN { printf "%.2f GiB", b / 2^30 }'))"
-
-    echo "correctness:"
     local ok=1
-    check_dry_run "$TREES" || ok=0
+    warm_and_check "$TREES" || ok=0
 
     local -A times=()
     local tools=(modextract rsync limit overlap) r k name dest
@@ -548,12 +553,8 @@ compare_bench() {
     echo "other: $MODEXTRACT_BASE ${RUN_ARGS[*]}"
     echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
-    local bytes
-    bytes=$(warm "$TREES")
-    echo "page cache warmed: both trees read once ($(awk -v b="$bytes" 'BEGIN { printf "%.2f GiB", b / 2^30 }'))"
-    echo "correctness:"
     local ok=1
-    check_dry_run "$TREES" || ok=0
+    warm_and_check "$TREES" || ok=0
 
     local tools=(modextract baseline) r k name dest
     echo "untimed round$( ((DRY)) || echo ', checking each build'"'"'s output'):"
