@@ -22,7 +22,7 @@ cmake -S "$source_dir" -B "$build_dir" -G Ninja \
       -DNATIVE_MODEXTRACT="${NATIVE_MODEXTRACT:-}"
 cmake --build "$build_dir"
 # A window test now and then cannot create its window (seen once in some
-# twenty runs: Wine's desktop process meeting a fresh Xvfb); a test that
+# ten runs, likely Wine's desktop process and a fresh Xvfb); a test that
 # fails is run once more, and only a second failure fails the run. The
 # engine's tests also run natively and under the sanitizers, where nothing
 # is repeated.
