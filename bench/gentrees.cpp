@@ -1,7 +1,7 @@
 // gentrees: makes a game-like pair of DATA trees for the benchmark.
 //
-//   gentrees [--seed N] [--files N] [--scale F] [--flat] OUT_DIR
-//   gentrees [--seed N] [--files N] [--scale F] [--flat] --print-params
+//   gentrees [--seed N] [--files N] [--scale F] [--flat] [--mix C,N] OUT_DIR
+//   gentrees [--seed N] [--files N] [--scale F] [--flat] [--mix C,N] --print-params
 //
 // Creates OUT_DIR/original and OUT_DIR/modded. The modded tree is a
 // byte-identical copy of the original (real copies, no links) except for
@@ -16,6 +16,11 @@
 // memory benchmark: exactly 3 levels of folders with 40 files each, file
 // names of about 50 characters, small files (256 bytes to 4 KiB before
 // --scale), 1% changed and 1% new.
+//
+// --mix C,N sets the share of changed and of new files, in files per
+// thousand of the original tree, instead: `--mix 350,116` is the mix of two
+// releases of a real game's data (3,434 original files, 1,202 of them
+// changed, 400 new), where equal pairs are only about 58% of the work.
 //
 // Everything follows from the seed: the generator uses its own PRNG and
 // integer arithmetic only (no std distributions, no libm), so the same
@@ -197,6 +202,8 @@ struct Options {
     uint64_t files = 20000;
     double scale = 1.0;
     bool flat = false;
+    uint64_t changedPerMille = 0;  // 0 with newPerMille 0: the shape's own mix
+    uint64_t newPerMille = 0;
     const char* out = nullptr;
 };
 
@@ -358,8 +365,8 @@ bool WritePair(Writer& writer, const FilePlan& plan, const std::string& original
 
 int Usage(const char* why) {
     if (why) fprintf(stderr, "gentrees: %s\n", why);
-    fprintf(stderr, "usage: gentrees [--seed N] [--files N] [--scale F] [--flat] OUT_DIR\n"
-                    "       gentrees [--seed N] [--files N] [--scale F] [--flat] --print-params\n");
+    fprintf(stderr, "usage: gentrees [--seed N] [--files N] [--scale F] [--flat] [--mix C,N] OUT_DIR\n"
+                    "       gentrees [--seed N] [--files N] [--scale F] [--flat] [--mix C,N] --print-params\n");
     return 2;
 }
 
@@ -390,6 +397,17 @@ int main(int argc, char** argv) {
             if (*end || !(options.scale > 0) || options.scale > 100) return Usage("--scale must be > 0 and <= 100");
         } else if (strcmp(arg, "--flat") == 0) {
             options.flat = true;
+        } else if (strcmp(arg, "--mix") == 0 && hasValue) {
+            char changed[32];
+            const char* value = argv[++i];
+            const char* comma = strchr(value, ',');
+            if (!comma || (size_t)(comma - value) >= sizeof changed) return Usage("--mix wants CHANGED,NEW per mille");
+            memcpy(changed, value, comma - value);
+            changed[comma - value] = 0;
+            if (!ParseUnsigned(changed, &options.changedPerMille) || !ParseUnsigned(comma + 1, &options.newPerMille) ||
+                options.changedPerMille < 1 || options.changedPerMille > 1000 || options.newPerMille < 1 ||
+                options.newPerMille > 1000)
+                return Usage("--mix wants CHANGED,NEW per mille, each 1 .. 1000");
         } else if (strcmp(arg, "--print-params") == 0) {
             options.printParams = true;
         } else if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) {
@@ -403,10 +421,14 @@ int main(int argc, char** argv) {
             return Usage("one output folder only");
         }
     }
-    char paramsLine[160];
-    snprintf(paramsLine, sizeof paramsLine, "generator=%d seed=%llu files=%llu scale=%.6g%s", GENERATOR_VERSION,
+    char mix[48] = "";
+    if (options.changedPerMille)
+        snprintf(mix, sizeof mix, " mix=%llu,%llu", (unsigned long long)options.changedPerMille,
+                 (unsigned long long)options.newPerMille);
+    char paramsLine[200];
+    snprintf(paramsLine, sizeof paramsLine, "generator=%d seed=%llu files=%llu scale=%.6g%s%s", GENERATOR_VERSION,
              (unsigned long long)options.seed, (unsigned long long)options.files, options.scale,
-             options.flat ? " shape=flat" : "");
+             options.flat ? " shape=flat" : "", mix);
     if (options.printParams) {
         printf("%s\n", paramsLine);
         return 0;
@@ -494,7 +516,9 @@ int main(int argc, char** argv) {
     // Changed files: about 3%, the four kinds in turn. One big and one
     // medium file are always among them (a late difference in a big file
     // is the costly case for a comparer that stops early).
-    uint64_t changedCount = std::max<uint64_t>(4, (files * (options.flat ? 1 : 3) + 50) / 100);
+    uint64_t changedCount = options.changedPerMille
+                                ? std::max<uint64_t>(4, std::min(files, (files * options.changedPerMille + 500) / 1000))
+                                : std::max<uint64_t>(4, (files * (options.flat ? 1 : 3) + 50) / 100);
     for (uint64_t i = files - 1; i > 0; --i) std::swap(order[i], order[rng.Below(i + 1)]);
     std::vector<uint64_t> changed(order.begin(), order.begin() + changedCount);
     auto ensureClass = [&](SizeClass wanted, size_t slot) {
@@ -537,7 +561,8 @@ int main(int argc, char** argv) {
 
     // New files: about 1%; about one in ten goes to one of a few new folders
     // (below existing folders, and one new category).
-    uint64_t newCount = std::max<uint64_t>(2, files / 100);
+    uint64_t newCount = options.newPerMille ? std::max<uint64_t>(2, (files * options.newPerMille + 500) / 1000)
+                                            : std::max<uint64_t>(2, files / 100);
     std::vector<std::string> newFolders;
     std::vector<const Category*> newFolderCategory;
     uint64_t newFolderTarget = std::max<uint64_t>(1, std::min<uint64_t>(5, newCount / 40 + 1));
