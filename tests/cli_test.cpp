@@ -16,15 +16,20 @@
 // Runs modextract in-process with its two streams caught in files.
 struct Cli : JobTrees {
     std::string out, err;
+    std::string input;  // standard input of the next run
 
     int Run(std::vector<std::string> args) {
         args.insert(args.begin(), "modextract");
         std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(&arg[0]);
         argv.push_back(nullptr);
+        FILE* in = tmpfile();
+        fwrite(input.data(), 1, input.size(), in);
+        rewind(in);
         FILE* outFile = tmpfile();
         FILE* errFile = tmpfile();
-        int status = RunModExtract((int)args.size(), argv.data(), outFile, errFile, false);
+        int status = RunModExtract((int)args.size(), argv.data(), in, outFile, errFile, false);
+        fclose(in);
         out = Slurp(outFile);
         err = Slurp(errFile);
         return status;
@@ -155,7 +160,7 @@ TEST(Cli, WhatTheRealRunWouldFailTheDryRunNamesAndAFailedStandardOutputIsSaid) {
     FILE* out = fopen(path.c_str(), "r");
     FILE* err = tmpfile();
     char* argv[] = {(char*)"modextract", (char*)"-n", &c.original[0], &c.modded[0], &c.destination[0], nullptr};
-    EXPECT_EQ(1, RunModExtract(5, argv, out, err, false));
+    EXPECT_EQ(1, RunModExtract(5, argv, stdin, out, err, false));
     fclose(out);
     EXPECT_NE(std::string::npos, Cli::Slurp(err).find("modextract: write error: ")) << "nothing said about the lost list";
 }

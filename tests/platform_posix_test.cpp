@@ -172,7 +172,7 @@ static int RunCli(std::vector<std::string> args, std::string* out, std::string* 
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(&arg[0]);
     FILE* files[2] = {tmpfile(), tmpfile()};
-    int status = RunModExtract((int)argv.size(), argv.data(), files[0], files[1], false);
+    int status = RunModExtract((int)argv.size(), argv.data(), stdin, files[0], files[1], false);
     std::string* texts[2] = {out, err};
     for (int i = 0; i < 2; ++i) {
         rewind(files[i]);
