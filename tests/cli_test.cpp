@@ -324,15 +324,77 @@ TEST(Cli, ExclusionsLeaveOutWhatTheyMatchInBothTreesAndMalformedOnesRefuseTheRun
     run({"--exclude-from", file, "--exclude=/top.txt", "--exclude", "a/**/z.tmp", "--exclude", "??.ini",
          "--exclude", "\xC3\xA9t\xC3\xA9/"});
 
-    for (const char* bad : {"", "a//b", "sub/../x", "a**", "/", "x/***/y"}) {
+    // From standard input, in UTF-16 as Notepad saves it.
+    c.input = "\xFF\xFE";
+    for (char ch : std::string("*.log\r\ncache/\r\ndocs/**\r\n")) c.input += std::string(1, ch) + '\0';
+    run({"--exclude-from", "-", "--exclude=/top.txt", "--exclude", "a/**/z.tmp", "--exclude", "??.ini", "--exclude",
+         "\xC3\xA9t\xC3\xA9/"});
+    c.input = "";
+
+    for (const char* bad : {"", "a//b", "sub/../x", "a**", "/", "x/***/y", "!"}) {
         EXPECT_EQ(2, c.Run({"--exclude", bad, c.original, c.modded, c.destination})) << bad;
         EXPECT_NE(std::string::npos, c.err.find("modextract: --exclude")) << c.err;
     }
     WriteFile(file, "# fine\n*.log\n./x\n");
     EXPECT_EQ(2, c.Run({"--exclude-from", file, c.original, c.modded, c.destination}));
     EXPECT_NE(std::string::npos, c.err.find(file + ", line 3: ")) << c.err;
+    c.input = std::string("*.log\n\0\n", 8);
+    EXPECT_EQ(2, c.Run({"--exclude-from=-", c.original, c.modded, c.destination}));
+    EXPECT_EQ("modextract: standard input, line 2: a NUL character: a pattern file is text, UTF-8 or UTF-16 with its "
+              "byte order mark\n", c.err);
+    c.input = "";
     EXPECT_EQ(2, c.Run({"--exclude-from", c.dir / "nowhere", c.original, c.modded, c.destination}));
     EXPECT_NE(std::string::npos, c.err.find("nowhere: cannot read: ")) << c.err;
     EXPECT_TRUE(c.out.empty());
     EXPECT_FALSE(Exists(c.destination));
+}
+
+// Files an earlier run left in DESTINATION/Data that this run neither
+// copies nor would copy: counted, listed with --stale, never deleted.
+TEST(Cli, StaleFilesOfAnEarlierRunAreCountedAndListedButNeverDeleted) {
+    Cli c;
+    WriteFile(c.modded + Native("/kept.dat"), "1");
+    WriteFile(c.modded + Native("/gone.dat"), "2");
+    WriteFile(c.modded + Native("/old/deep/x"), "3");
+    EXPECT_EQ(0, c.Run());
+    EXPECT_EQ(std::string::npos, c.err.find("stale")) << "an empty destination holds nothing stale";
+
+    // The player removes a mod and changes another; this program's own
+    // temporary names are not the player's files.
+    std::filesystem::remove_all(c.modded + Native("/old"));
+    std::filesystem::remove(c.modded + Native("/gone.dat"));
+    WriteFile(c.modded + Native("/kept.dat"), "1 again");
+    WriteFile(c.modded + Native("/new.dat"), "4");
+    std::string temporary = PathSeparator() == '/' ? ".modextract-12-3.tmp" : "~mx12_3.tmp";
+    ASSERT_TRUE(IsTemporaryName(temporary.c_str()));
+    WriteFile(c.destination + Native("/Data/") + temporary, "partial");
+    std::vector<std::string> before = ListTree(c.destination);
+
+    std::string count = ", 2 stale (left by an earlier run";
+    EXPECT_EQ(0, c.Run({"-n", c.original, c.modded, c.destination}));
+    EXPECT_EQ("A kept.dat\nA new.dat\n", c.out);
+    EXPECT_NE(std::string::npos, c.err.find(count + "; --stale lists them)")) << c.err;
+    EXPECT_EQ(0, c.Run({"-n", "--stale", c.original, c.modded, c.destination}));
+    EXPECT_EQ("S gone.dat\nA kept.dat\nA new.dat\nS " + Native("old/deep/x") + "\n", c.out);
+    EXPECT_NE(std::string::npos, c.err.find(count + ")")) << c.err;
+    EXPECT_EQ(0, c.Run({"--stale", "-z", c.original, c.modded, c.destination}));
+    EXPECT_EQ(std::string("S gone.dat") + '\0' + "S " + Native("old/deep/x") + '\0', c.out);
+    EXPECT_NE(std::string::npos, c.err.find(count + "); mod in ")) << c.err;
+    EXPECT_EQ(0, c.Run({"--stale", "-q", c.original, c.modded, c.destination}));
+    EXPECT_TRUE(c.err.empty()) << c.err;
+    std::vector<std::string> after = ListTree(c.destination);
+    std::vector<std::string> expected = before;
+    expected.erase(std::find(expected.begin(), expected.end(), "Data/" + temporary));  // a leftover of ours, cleared
+    expected.push_back("Data/new.dat");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, after) << "nothing deleted";
+    EXPECT_EQ("1 again", ReadFile(c.destination + Native("/Data/kept.dat")));
+
+    // A file that failed to copy is no stale file: the run meant to replace it.
+    FaultInjector faults;
+    faults.OnlyPaths(FAULT_COPY, "kept");
+    faults.Fail(FAULT_COPY, 1, 5, true);
+    WriteFile(c.modded + Native("/kept.dat"), "1 once more");
+    EXPECT_EQ(1, c.Run({"--stale", c.original, c.modded, c.destination}));
+    EXPECT_EQ("S gone.dat\nS " + Native("old/deep/x") + "\n", c.out);
 }
