@@ -9,7 +9,8 @@
 const char VERSION_TEXT[] =
     "modextract 1.0.0\n"
     "Copyright (c) the Kessarandolin Mod Extractor authors.\n"
-    "MIT licence: see LICENSE, and THIRD-PARTY-NOTICES for the parts of others.\n";
+    "MIT licence: see LICENSE; THIRD-PARTY-NOTICES.txt names the parts of others\n"
+    "that the programs carry.\n";
 
 // Every line within 80 columns: a usage error points here, and the text
 // must read well in a plain console window.
