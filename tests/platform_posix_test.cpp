@@ -241,25 +241,57 @@ TEST(PosixCli, TheSummaryCountsFailuresInEveryKindOfRunAndSkipsWhatIsNoFile) {
     EXPECT_NE(std::string::npos, err.find(", 1 new, 0 changed, 1 failed; mod in ")) << err;
 }
 
-// Each stopping signal ends the run the same way: the copies in flight
-// stop and leave no temporary file, the summary says what was copied, and
-// the exit status is 128 + the signal.
+static std::atomic<int> Calls{0};
+static std::atomic<int> SignalToSend{0};
+static std::atomic<unsigned> NamedCopies{0};
+
+// The signal comes while copies run; the copy goes on once the job knows.
+static void SignalOnTheFourthCopy(const CopyRequest* request) {
+    if (Calls++ == 3) {
+        kill(getpid(), SignalToSend.load());
+        while (!request->stop->load()) std::this_thread::yield();
+    }
+}
+
+static SysError SignalWhileCopying(const CopyRequest* request, uint64_t* copied) {
+    SignalOnTheFourthCopy(request);
+    return PlatformCalls.copyFile(request, copied);
+}
+
+// A copy as a file system without unnamed files (FAT, exFAT, a network
+// share) makes it: under a temporary name beside the target, which is
+// there while the signal comes, renamed when whole and removed when the
+// job's stop ends the copy.
+static SysError SignalWhileCopyingUnderATemporaryName(const CopyRequest* request, uint64_t* copied) {
+    std::string target = request->target;
+    std::string temporary = target.substr(0, target.rfind('/') + 1) + ".modextract-" + std::to_string(getpid()) +
+                            "-" + std::to_string(NamedCopies++) + ".tmp";
+    if (!IsTemporaryName(temporary.substr(temporary.rfind('/') + 1).c_str())) return EINVAL;
+    std::string contents = ReadFile(request->source);
+    WriteFile(temporary, contents.substr(0, contents.size() / 2));
+    SignalOnTheFourthCopy(request);
+    if (request->stop->load()) {
+        unlink(temporary.c_str());
+        return ENGINE_ABANDONED;
+    }
+    WriteFile(temporary, contents);
+    *copied = contents.size();
+    return rename(temporary.c_str(), request->target) == 0 ? 0 : errno;
+}
+
+// Each stopping signal ends the run the same way, with unnamed temporary
+// files or named ones: the copies in flight stop and leave no temporary
+// file, the summary says what was copied, and the exit status is 128 + the
+// signal.
 TEST(PosixCli, SigtermSighupAndSigquitStopTheCopiesCleanlyAndExitWith128PlusTheSignal) {
-    static std::atomic<int> calls{0};
-    static std::atomic<int> signalToSend{0};
+    for (bool named : {false, true})
     for (int signal : {SIGTERM, SIGHUP, SIGQUIT}) {
+        SCOPED_TRACE(std::string(strsignal(signal)) + (named ? ", named temporaries" : ""));
         JobTrees t;
         for (int i = 0; i < 30; ++i) WriteFile(t.modded + "/f" + std::to_string(i), std::string(100, 'x'));
-        calls = 0;
-        signalToSend = signal;
-        // The signal comes while copies run; the copy goes on once the job knows.
-        Sys.copyFile = [](const CopyRequest* request, uint64_t* copied) -> SysError {
-            if (calls++ == 3) {
-                kill(getpid(), signalToSend.load());
-                while (!request->stop->load()) std::this_thread::yield();
-            }
-            return PlatformCalls.copyFile(request, copied);
-        };
+        Calls = 0;
+        SignalToSend = signal;
+        Sys.copyFile = named ? SignalWhileCopyingUnderATemporaryName : SignalWhileCopying;
         std::string out, err;
         int status = RunCli({t.original, t.modded, t.destination}, &out, &err);
         Sys = PlatformCalls;
