@@ -249,6 +249,52 @@ static bool DataFolder(const char* destination, char* out) {
     return true;
 }
 
+// The run's lists, each sorted by path.
+struct SortedLists {
+    uint32_t* changed;  // places in the changed list
+    uint32_t changedCount;
+    uint32_t* removed;  // files of the original tree
+    uint32_t removedCount;
+    StaleFiles stale;
+    bool staleKnown;
+};
+
+// Sorts the indices of the job's lists, never copies of their paths, so
+// that memory stays a few bytes per entry whatever the names; finds the
+// stale files below `data` (null: none can be, for it was not there). False
+// when memory ran out and a list is shorter than it should be.
+static bool SortLists(const JobResult* result, const char* data, SortedLists* sorted) {
+    bool complete = true;
+    sorted->changedCount = result->changedList.count;
+    sorted->changed = (uint32_t*)malloc(((size_t)sorted->changedCount + 1) * sizeof(uint32_t));
+    if (!sorted->changed) complete = false, sorted->changedCount = 0;
+    for (uint32_t at = 0; at < sorted->changedCount; ++at) sorted->changed[at] = at;
+    const FileTree* modded = &result->moddedTree;
+    const BlockList* changed = &result->changedList;
+    std::sort(sorted->changed, sorted->changed + sorted->changedCount, [modded, changed](uint32_t x, uint32_t y) {
+        return CompareFilePaths(modded, ChangedAt(changed, x)->file, modded, ChangedAt(changed, y)->file, false) < 0;
+    });
+
+    sorted->removedCount = result->removedList.count;  // empty when the job was stopped before it knew
+    sorted->removed = (uint32_t*)malloc(((size_t)sorted->removedCount + 1) * sizeof(uint32_t));
+    if (!sorted->removed) complete = false, sorted->removedCount = 0;
+    for (uint32_t at = 0; at < sorted->removedCount; ++at)
+        sorted->removed[at] = *(const uint32_t*)ItemAt(&result->removedList, at);
+    SortFiles(&result->originalTree, sorted->removed, sorted->removedCount, false);
+
+    sorted->staleKnown = data && !result->abandoned;
+    if (!sorted->staleKnown) return complete;
+    uint32_t* files = (uint32_t*)malloc(((size_t)sorted->changedCount + 1) * sizeof(uint32_t));
+    for (uint32_t at = 0; files && at < sorted->changedCount; ++at)
+        files[at] = ChangedAt(changed, sorted->changed[at])->file;
+    if (!files || !sorted->changed || !FindStaleFiles(data, modded, files, sorted->changedCount, &sorted->stale)) {
+        sorted->staleKnown = false;
+        complete = false;
+    }
+    free(files);
+    return complete;
+}
+
 // The patterns, held while a run lasts: too big for a stack.
 static ExclusionList Exclusions;
 
@@ -296,45 +342,21 @@ static int RunJob(const CliOptions* options, FILE* out, FILE* err, bool errIsTer
     parameters->exclusions = &Exclusions;
     ExtractionJob(parameters);
 
-    // The lists: indices sorted, never the paths, so memory stays a few
-    // bytes per entry whatever the names.
-    bool outOfMemory = false;
-    uint32_t changedCount = result.changedList.count;
-    uint32_t* changed = (uint32_t*)malloc(((size_t)changedCount + 1) * sizeof(uint32_t));
-    if (!changed) outOfMemory = true, changedCount = 0;
-    for (uint32_t at = 0; at < changedCount; ++at) changed[at] = at;
-    if (changed)
-        std::sort(changed, changed + changedCount, [&result](uint32_t x, uint32_t y) {
-            return CompareFilePaths(&result.moddedTree, ChangedAt(&result.changedList, x)->file, &result.moddedTree,
-                                    ChangedAt(&result.changedList, y)->file, false) < 0;
-        });
-    uint32_t removedCount = result.removedList.count;  // empty when the job was stopped before it knew
-    uint32_t* removed = (uint32_t*)malloc(((size_t)removedCount + 1) * sizeof(uint32_t));
-    if (!removed) outOfMemory = true, removedCount = 0;
-    for (uint32_t at = 0; at < removedCount; ++at) removed[at] = *(const uint32_t*)ItemAt(&result.removedList, at);
-    if (removed) SortFiles(&result.originalTree, removed, removedCount, false);
-
-    StaleFiles stale = {};
-    bool staleKnown = dataExisted && !result.abandoned;
-    if (staleKnown) {
-        uint32_t* files = (uint32_t*)malloc(((size_t)changedCount + 1) * sizeof(uint32_t));
-        for (uint32_t at = 0; files && at < changedCount; ++at) files[at] = ChangedAt(&result.changedList, changed[at])->file;
-        if (!files || !changed || !FindStaleFiles(data, &result.moddedTree, files, changedCount, &stale)) {
-            outOfMemory = true;
-            staleKnown = false;
-        }
-        free(files);
-    }
-
+    SortedLists sorted = {};
+    bool complete = SortLists(&result, dataExisted ? data : nullptr, &sorted);
+    StaleFiles& stale = sorted.stale;
+    bool staleKnown = sorted.staleKnown;
     Listed lists[3] = {};
     int listCount = 0;
-    if (options->dryRun) lists[listCount++] = {'A', &result.moddedTree, changed, changedCount, 0, &result.changedList};
-    if (options->listRemoved) lists[listCount++] = {'D', &result.originalTree, removed, removedCount, 0, nullptr};
+    if (options->dryRun)
+        lists[listCount++] = {'A', &result.moddedTree, sorted.changed, sorted.changedCount, 0, &result.changedList};
+    if (options->listRemoved)
+        lists[listCount++] = {'D', &result.originalTree, sorted.removed, sorted.removedCount, 0, nullptr};
     if (options->listStale && staleKnown) lists[listCount++] = {'S', &stale.tree, stale.files, stale.count, 0, nullptr};
     ListMerged(out, lists, listCount, options->null);
 
     PrintProblems(err, options, &result);
-    if (outOfMemory) Print(err, "modextract: out of memory: the lists above may be incomplete\n");
+    if (!complete) Print(err, "modextract: out of memory: the lists and counts above may be incomplete\n");
     if (staleKnown && stale.unlisted && !options->quiet) {
         char text[256];
         DescribeError(stale.unlistedError, text, sizeof text);
@@ -344,7 +366,7 @@ static int RunJob(const CliOptions* options, FILE* out, FILE* err, bool errIsTer
     }
     if (!options->quiet && !result.abandoned) PrintSummary(err, options, &result, staleKnown ? stale.count : 0);
 
-    int status = result.failures ? EXIT_SOME_FAILED : EXIT_CLEAN;
+    int status = result.failures || !complete ? EXIT_SOME_FAILED : EXIT_CLEAN;
     if (result.abandoned) {
         char failed[40] = "";
         if (result.failures) snprintf(failed, sizeof failed, ", %u failed", result.failures);
@@ -355,8 +377,8 @@ static int RunJob(const CliOptions* options, FILE* out, FILE* err, bool errIsTer
                   result.copiedFiles, result.notCopied, failed);
         if (InterruptExitStatus()) status = InterruptExitStatus();
     }
-    free(changed);
-    free(removed);
+    free(sorted.changed);
+    free(sorted.removed);
     ReleaseStaleFiles(&stale);
     ReleaseJobResult(&result);
     return status;
