@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include <algorithm>
 #include <chrono>
 #include <errno.h>
 #include <stdarg.h>
@@ -7,49 +8,12 @@
 #include <string.h>
 
 #include "console.h"
-#include "comparepool.h"
 #include "exclusions.h"
 #include "foldercheck.h"
 #include "interrupt.h"
 #include "job.h"
-
-static const char VERSION[] = "1.0.0";
-
-static const char USAGE[] =
-    "usage: modextract [-n|--dry-run] [-q|--quiet] [-z|--null] [--removed] [--jobs N]\n"
-    "                  [--exclude PATTERN]... [--exclude-from FILE]... ORIGINAL MODDED DESTINATION\n";
-
-static const char HELP[] =
-    "\n"
-    "Copies every file of MODDED that is new or differs from the file at the\n"
-    "same relative path in ORIGINAL into DESTINATION/Data, at that path:\n"
-    "one mod that holds every change. ORIGINAL and MODDED are only read.\n"
-    "\n"
-    "  -n, --dry-run  write nothing; list what would be copied on standard\n"
-    "                 output, 'A path' for a new file, 'M path' for a changed one\n"
-    "  -q, --quiet    no progress line, warnings or summary\n"
-    "  -z, --null     end each listed entry with NUL instead of a line break,\n"
-    "                 and quote no name\n"
-    "      --removed  also list the files of ORIGINAL that MODDED no longer has,\n"
-    "                 as 'D path' (a mod cannot carry a removal)\n"
-    "      --exclude PATTERN\n"
-    "                 leave out what PATTERN matches, in both trees: '*' and '?'\n"
-    "                 within a name, '**' any folders; without '/' a name at any\n"
-    "                 depth; a trailing '/' folders only\n"
-    "      --exclude-from FILE\n"
-    "                 the patterns in FILE, one a line ('#' starts a comment)\n"
-    "      --jobs N   compare N file pairs at once (1 to 8, default 4); --jobs 1\n"
-    "                 reads one file at a time, which suits a spinning hard disk\n"
-    "                 best: there several reads at once only make it seek\n"
-    "  -h, --help     this text\n"
-    "      --version  the program's version\n"
-    "\n"
-    "Exit status: 0 all went well, 1 some paths failed (each is named on\n"
-    "standard error), 2 usage error or unusable folders (nothing written),\n"
-    "130 or 143 stopped by SIGINT or SIGTERM (a second one ends it at once).\n"
-    "A name holding a control character or a double quote is shown C-quoted,\n"
-    "as in \"a\\nb.txt\".\n"
-    "The manual page modextract(1) tells the rest (on Windows: README.txt).\n";
+#include "listing.h"
+#include "options.h"
 
 typedef std::chrono::steady_clock Clock;
 
@@ -153,43 +117,6 @@ static void OnStartCommand(void*, int) {}
 
 static const ReportOps CliReport = {OnStatus, OnRange, OnPosition, OnStartCommand};
 
-static const char* WithoutLeadingSeparator(const char* relative) {
-    return IsPathSeparator(relative[0]) ? relative + 1 : relative;
-}
-
-// Writes `path` as it is, or, when it holds a control character or a double
-// quote, C-quoted ("a\nb.txt"), so that every entry stays on one line and
-// an odd name cannot pass for another. Other bytes pass untouched.
-static void PutPath(FILE* stream, const char* path) {
-    bool plain = true;
-    for (const unsigned char* at = (const unsigned char*)path; *at && plain; ++at)
-        plain = *at >= 0x20 && *at != 0x7f && *at != '"';
-    if (plain) {
-        Put(stream, path);
-        return;
-    }
-    // Built whole, so that a console gets every character in one piece.
-    static const char ESCAPED[] = "\a\b\t\n\v\f\r\"\\";
-    static const char LETTERS[] = "abtnvfr\"\\";
-    size_t length = strlen(path);
-    char* quoted = (char*)malloc(4 * length + 3);
-    if (!quoted) {
-        Put(stream, path);
-        return;
-    }
-    size_t used = 0;
-    quoted[used++] = '"';
-    for (const unsigned char* at = (const unsigned char*)path; *at; ++at) {
-        const char* escape = strchr(ESCAPED, *at);
-        if (escape) used += (size_t)snprintf(quoted + used, 3, "\\%c", LETTERS[escape - ESCAPED]);
-        else if (*at < 0x20 || *at == 0x7f) used += (size_t)snprintf(quoted + used, 5, "\\%03o", *at);
-        else quoted[used++] = (char)*at;
-    }
-    quoted[used++] = '"';
-    WriteText(stream, quoted, used);
-    free(quoted);
-}
-
 // Everything for standard output is written: a failure to write it (a full
 // disk, a closed pipe) is the run's failure, named once.
 static int FinishOutput(FILE* out, FILE* err, int status) {
@@ -200,20 +127,11 @@ static int FinishOutput(FILE* out, FILE* err, int status) {
     return status == EXIT_CLEAN ? EXIT_SOME_FAILED : status;
 }
 
-static int Usage(FILE* err, const char* why) {
-    Print(err, "modextract: %s\n%s", why, USAGE);
+// One line that says what is wrong, and where to look.
+static int UsageError(FILE* err, const char* why) {
+    Print(err, "modextract: %s\n", why);
+    Put(err, "Try 'modextract --help' for more information.\n");
     return EXIT_REFUSED;
-}
-
-// The value of option `name` ("--jobs"), given as "--jobs=4" or as the next
-// argument, or null when `arg` is another option. A missing value is "".
-static const char* OptionValue(const char* name, int argc, char** argv, int* i) {
-    const char* arg = argv[*i];
-    size_t length = strlen(name);
-    if (strncmp(arg, name, length) != 0) return nullptr;
-    if (arg[length] == '=') return arg + length + 1;
-    if (arg[length] != '\0') return nullptr;
-    return *i + 1 < argc ? argv[++*i] : "";
 }
 
 // One listed entry: its letter and the relative path of `file` of `tree`.
@@ -221,100 +139,188 @@ static void ListEntry(FILE* out, char letter, const FileTree* tree, uint32_t fil
     char path[PATH_BUFFER_SIZE];
     FilePath(tree, file, path);
     Print(out, "%c ", letter);
-    const char* relative = WithoutLeadingSeparator(RelativePath(path, tree->rootLength));
+    const char* relative = path + tree->rootLength;
+    while (IsPathSeparator(*relative)) ++relative;
     if (null) Put(out, relative);
-    else PutPath(out, relative);
+    else PutQuoted(out, relative);
     WriteText(out, null ? "" : "\n", 1);
 }
 
-// The patterns, held while a run lasts.
+// One of the sorted lists that make up standard output.
+struct Listed {
+    char letter;
+    const FileTree* tree;
+    uint32_t* files;  // sorted by path
+    uint32_t count;
+    uint32_t next;
+    const BlockList* changed;  // for 'A'/'M': `files` are places in it
+};
+
+static uint32_t ListedFile(const Listed* list, uint32_t at) {
+    return list->changed ? ChangedAt(list->changed, list->files[at])->file : list->files[at];
+}
+
+static char ListedLetter(const Listed* list, uint32_t at) {
+    if (!list->changed) return list->letter;
+    return (ChangedAt(list->changed, list->files[at])->flags & CHANGED_NEW) ? 'A' : 'M';
+}
+
+// The lists merged into one, by path; of equal paths (a removed file that
+// an earlier run left in the destination) the earlier list's goes first.
+static void ListMerged(FILE* out, Listed* lists, int count, bool null) {
+    for (;;) {
+        Listed* least = nullptr;
+        for (int i = 0; i < count; ++i) {
+            Listed* list = &lists[i];
+            if (list->next == list->count) continue;
+            if (!least || CompareFilePaths(list->tree, ListedFile(list, list->next), least->tree,
+                                           ListedFile(least, least->next), false) < 0)
+                least = list;
+        }
+        if (!least) return;
+        ListEntry(out, ListedLetter(least, least->next), least->tree, ListedFile(least, least->next), null);
+        ++least->next;
+    }
+}
+
+// Appends `format` to the summary line being built in `line` (`size` bytes).
+__attribute__((format(printf, 3, 4)))
+static void AddToLine(char* line, size_t size, const char* format, ...) {
+    size_t used = strlen(line);
+    if (used + 1 >= size) return;
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(line + used, size - used, format, arguments);
+    va_end(arguments);
+}
+
+// What the run found and did, in one line: a count for every kind of
+// entry the run met, so that an exit status of 1 always comes with its
+// failed count.
+static void PrintSummary(FILE* err, const CliOptions* options, const JobResult* result, uint32_t staleCount) {
+    char line[1024] = "";
+    AddToLine(line, sizeof line, "modextract: %u files scanned", result->moddedFiles);
+    if (result->excludedModded) AddToLine(line, sizeof line, ", %u excluded", result->excludedModded);
+    bool nothing = result->newFiles + result->changedFiles == 0;
+    if (nothing) AddToLine(line, sizeof line, ", nothing new or changed");
+    else AddToLine(line, sizeof line, ", %u new, %u changed", result->newFiles, result->changedFiles);
+    if (result->failures || (!options->dryRun && !nothing)) AddToLine(line, sizeof line, ", %u failed", result->failures);
+    if (result->removedFiles)
+        AddToLine(line, sizeof line, ", %u removed (a mod cannot carry these%s)", result->removedFiles,
+                  options->listRemoved ? "" : "; --removed lists them");
+    if (staleCount)
+        AddToLine(line, sizeof line, ", %u stale (left by an earlier run%s)", staleCount,
+                  options->listStale ? "" : "; --stale lists them");
+    if (nothing) {
+        Print(err, "%s; nothing written\n", line);
+        return;
+    }
+    const char* destination = options->folders[2];
+    size_t length = strlen(destination);
+    const char* separator = length && IsPathSeparator(destination[length - 1]) ? "" : PathSeparator() == '/' ? "/" : "\\";
+    Print(err, "%s; %s ", line, options->dryRun ? "would go to" : "mod in");
+    PutQuoted(err, destination);
+    Print(err, "%sData%s\n", separator, options->dryRun ? " (dry run: nothing written)" : "");
+}
+
+static void PrintProblems(FILE* err, const CliOptions* options, const JobResult* result) {
+    for (Problem* problem = result->problems; problem; problem = problem->next) {
+        if (!problem->failure && options->quiet) continue;
+        char text[512];
+        DescribeProblem(problem, text, sizeof text);
+        Print(err, "modextract: %s", problem->failure ? "" : "warning: ");
+        PutQuoted(err, problem->path);
+        Print(err, ": %s\n", text);
+    }
+    uint32_t listedProblems = 0;
+    for (Problem* problem = result->problems; problem; problem = problem->next) ++listedProblems;
+    if (listedProblems < result->failures + result->warnings)
+        Print(err, "modextract: %u more problems could not be stored (out of memory)\n",
+              result->failures + result->warnings - listedProblems);
+}
+
+// DESTINATION/Data in `out`; false when that path is too long to be one.
+static bool DataFolder(const char* destination, char* out) {
+    size_t length = strlen(destination);
+    bool separated = length && IsPathSeparator(destination[length - 1]);
+    if (length + 5 > PathLimit()) return false;
+    snprintf(out, PATH_BUFFER_SIZE, "%s%s%s", destination, separated ? "" : (PathSeparator() == '/' ? "/" : "\\"),
+             "Data");
+    return true;
+}
+
+// The run's lists, each sorted by path.
+struct SortedLists {
+    uint32_t* changed;  // places in the changed list
+    uint32_t changedCount;
+    uint32_t* removed;  // files of the original tree
+    uint32_t removedCount;
+    StaleFiles stale;
+    bool staleKnown;
+};
+
+// Sorts the indices of the job's lists, never copies of their paths, so
+// that memory stays a few bytes per entry whatever the names; finds the
+// stale files below `data` (null: none can be, for it was not there). False
+// when memory ran out and a list is shorter than it should be.
+static bool SortLists(const JobResult* result, const char* data, SortedLists* sorted) {
+    bool complete = true;
+    sorted->changedCount = result->changedList.count;
+    sorted->changed = (uint32_t*)malloc(((size_t)sorted->changedCount + 1) * sizeof(uint32_t));
+    if (!sorted->changed) complete = false, sorted->changedCount = 0;
+    for (uint32_t at = 0; at < sorted->changedCount; ++at) sorted->changed[at] = at;
+    const FileTree* modded = &result->moddedTree;
+    const BlockList* changed = &result->changedList;
+    std::sort(sorted->changed, sorted->changed + sorted->changedCount, [modded, changed](uint32_t x, uint32_t y) {
+        return CompareFilePaths(modded, ChangedAt(changed, x)->file, modded, ChangedAt(changed, y)->file, false) < 0;
+    });
+
+    sorted->removedCount = result->removedList.count;  // empty when the job was stopped before it knew
+    sorted->removed = (uint32_t*)malloc(((size_t)sorted->removedCount + 1) * sizeof(uint32_t));
+    if (!sorted->removed) complete = false, sorted->removedCount = 0;
+    for (uint32_t at = 0; at < sorted->removedCount; ++at)
+        sorted->removed[at] = *(const uint32_t*)ItemAt(&result->removedList, at);
+    SortFiles(&result->originalTree, sorted->removed, sorted->removedCount, false);
+
+    sorted->staleKnown = data && !result->abandoned;
+    if (!sorted->staleKnown) return complete;
+    uint32_t* files = (uint32_t*)malloc(((size_t)sorted->changedCount + 1) * sizeof(uint32_t));
+    for (uint32_t at = 0; files && at < sorted->changedCount; ++at)
+        files[at] = ChangedAt(changed, sorted->changed[at])->file;
+    if (!files || !sorted->changed || !FindStaleFiles(data, modded, files, sorted->changedCount, &sorted->stale)) {
+        sorted->staleKnown = false;
+        complete = false;
+    }
+    free(files);
+    return complete;
+}
+
+// The patterns, held while a run lasts: too big for a stack.
 static ExclusionList Exclusions;
 
-int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTerminal) {
-    bool dryRun = false;
-    bool quiet = false;
-    bool null = false;
-    bool listRemoved = false;
-    const char* folders[3];
-    int folderCount = 0;
-    bool optionsEnded = false;
-    unsigned comparers = 0;
-    InitExclusions(&Exclusions);
-
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
-            if (folderCount == 3) return Usage(err, "too many folders");
-            folders[folderCount++] = arg;
-        } else if (strcmp(arg, "--") == 0) {
-            optionsEnded = true;
-        } else if (strcmp(arg, "--dry-run") == 0) {
-            dryRun = true;
-        } else if (strcmp(arg, "--quiet") == 0) {
-            quiet = true;
-        } else if (strcmp(arg, "--null") == 0) {
-            null = true;
-        } else if (strcmp(arg, "--removed") == 0) {
-            listRemoved = true;
-        } else if (const char* pattern = OptionValue("--exclude", argc, argv, &i)) {
-            char why[200], whole[4300];
-            if (!pattern[0]) return Usage(err, "--exclude takes a pattern");
-            if (!AddExclusion(&Exclusions, pattern, why, sizeof why)) {
-                snprintf(whole, sizeof whole, "--exclude '%.4000s': %s", pattern, why);
-                return Usage(err, whole);
-            }
-        } else if (const char* file = OptionValue("--exclude-from", argc, argv, &i)) {
-            char why[4200];
-            if (!file[0]) return Usage(err, "--exclude-from takes a file");
-            if (!AddExclusionsFromFile(&Exclusions, file, why, sizeof why)) return Usage(err, why);
-        } else if (const char* count = OptionValue("--jobs", argc, argv, &i)) {
-            char* end;
-            unsigned long n = strtoul(count, &end, 10);
-            if (!count[0] || *end || n < 1 || n > MAX_COMPARERS) return Usage(err, "--jobs takes a number from 1 to 8");
-            comparers = (unsigned)n;
-        } else if (strcmp(arg, "--help") == 0) {
-            Print(out, "%s%s", USAGE, HELP);
-            return FinishOutput(out, err, EXIT_CLEAN);
-        } else if (strcmp(arg, "--version") == 0) {
-            Print(out, "modextract %s\n", VERSION);
-            return FinishOutput(out, err, EXIT_CLEAN);
-        } else if (arg[1] == '-') {
-            char why[300];
-            snprintf(why, sizeof why, "unknown option '%.200s'", arg);
-            return Usage(err, why);
-        } else {
-            for (const char* flag = arg + 1; *flag; ++flag) {
-                if (*flag == 'n') dryRun = true;
-                else if (*flag == 'q') quiet = true;
-                else if (*flag == 'z') null = true;
-                else if (*flag == 'h') {
-                    Print(out, "%s%s", USAGE, HELP);
-                    return FinishOutput(out, err, EXIT_CLEAN);
-                } else {
-                    char why[64];
-                    snprintf(why, sizeof why, "unknown option '-%c'", *flag);
-                    return Usage(err, why);
-                }
-            }
-        }
-    }
-    if (folderCount != 3) return Usage(err, "three folders are needed");
-
+// Runs the job the options describe and reports it.
+static int RunJob(const CliOptions* options, FILE* out, FILE* err, bool errIsTerminal) {
     char reason[1024];
-    if (!CheckJobFolders(folders[0], folders[1], folders[2], reason, sizeof reason)) {
+    if (!CheckJobFolders(options->folders[0], options->folders[1], options->folders[2], reason, sizeof reason)) {
         Print(err, "modextract: %s\n", reason);
         return EXIT_REFUSED;
     }
+    // Stale files are those of a folder that was there before this run.
+    char data[PATH_BUFFER_SIZE];
+    EntryKind kind = ENTRY_OTHER;
+    FolderId id;
+    bool dataExisted = DataFolder(options->folders[2], data) && Sys.examine(data, &kind, &id) == 0 &&
+                       kind == ENTRY_FOLDER;
 
     WatchInterrupts();
     if (int status = InterruptExitStatus()) return status;  // stopped before the job began
 
     JobResult result = {};
-    result.keepChangedList = dryRun;
-    result.keepRemovedList = listRemoved;
+    result.keepChangedList = options->dryRun || dataExisted;
+    result.keepRemovedList = options->listRemoved;
     Progress progress = {};
     progress.err = err;
-    progress.live = errIsTerminal && !quiet;
+    progress.live = errIsTerminal && !options->quiet;
     progress.result = &result;
     progress.start = Clock::now();
 
@@ -326,78 +332,80 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
     parameters->mainWindow = &progress;
     parameters->createModButton = &progress;
     parameters->progressBar = &progress;
-    parameters->originalPath = folders[0];
-    parameters->moddedPath = folders[1];
-    parameters->destinationPath = folders[2];
+    parameters->originalPath = options->folders[0];
+    parameters->moddedPath = options->folders[1];
+    parameters->destinationPath = options->folders[2];
     parameters->report = &CliReport;
     parameters->result = &result;
-    parameters->dryRun = dryRun;
-    parameters->comparers = comparers;
+    parameters->dryRun = options->dryRun;
+    parameters->comparers = options->comparers;
     parameters->exclusions = &Exclusions;
     ExtractionJob(parameters);
 
-    if (dryRun) {
-        // Copy order: the changed list from its end.
-        for (uint32_t at = result.changedList.count; at-- > 0;) {
-            const ChangedFile* changed = ChangedAt(&result.changedList, at);
-            ListEntry(out, (changed->flags & CHANGED_NEW) ? 'A' : 'M', &result.moddedTree, changed->file, null);
-        }
-    }
-    if (listRemoved)  // empty when the job was stopped before it knew
-        for (uint32_t at = 0; at < result.removedList.count; ++at)
-            ListEntry(out, 'D', &result.originalTree, *(const uint32_t*)ItemAt(&result.removedList, at), null);
+    SortedLists sorted = {};
+    bool complete = SortLists(&result, dataExisted ? data : nullptr, &sorted);
+    StaleFiles& stale = sorted.stale;
+    bool staleKnown = sorted.staleKnown;
+    Listed lists[3] = {};
+    int listCount = 0;
+    if (options->dryRun)
+        lists[listCount++] = {'A', &result.moddedTree, sorted.changed, sorted.changedCount, 0, &result.changedList};
+    if (options->listRemoved)
+        lists[listCount++] = {'D', &result.originalTree, sorted.removed, sorted.removedCount, 0, nullptr};
+    if (options->listStale && staleKnown) lists[listCount++] = {'S', &stale.tree, stale.files, stale.count, 0, nullptr};
+    ListMerged(out, lists, listCount, options->null);
 
-    for (Problem* problem = result.problems; problem; problem = problem->next) {
-        if (!problem->failure && quiet) continue;
-        char text[512];
-        DescribeProblem(problem, text, sizeof text);
-        Print(err, "modextract: %s", problem->failure ? "" : "warning: ");
-        PutPath(err, problem->path);
-        Print(err, ": %s\n", text);
+    PrintProblems(err, options, &result);
+    if (!complete) Print(err, "modextract: out of memory: the lists and counts above may be incomplete\n");
+    if (staleKnown && stale.unlisted && !options->quiet) {
+        char text[256];
+        DescribeError(stale.unlistedError, text, sizeof text);
+        Print(err, "modextract: warning: ");
+        PutQuoted(err, stale.firstUnlisted);
+        Print(err, ": cannot list: %s; stale files below it are not counted\n", text);
     }
-    uint32_t listedProblems = 0;
-    for (Problem* problem = result.problems; problem; problem = problem->next) ++listedProblems;
-    if (listedProblems < result.failures + result.warnings)
-        Print(err, "modextract: %u more problems could not be stored (out of memory)\n",
-              result.failures + result.warnings - listedProblems);
+    if (!options->quiet && !result.abandoned) PrintSummary(err, options, &result, staleKnown ? stale.count : 0);
 
-    if (!quiet) {
-        const char* destination = folders[2];
-        size_t length = strlen(destination);
-        char separator[2] = {PathSeparator(), '\0'};
-        if (length && IsPathSeparator(destination[length - 1])) separator[0] = '\0';
-        char excluded[32] = "";
-        if (result.excludedModded) snprintf(excluded, sizeof excluded, ", %u excluded", result.excludedModded);
-        char removed[96] = "";
-        if (result.removedFiles)
-            snprintf(removed, sizeof removed, ", %u removed (a mod cannot carry these%s)", result.removedFiles,
-                     listRemoved ? "" : "; --removed lists them");
-        if (result.abandoned) {
-            // Said below, whatever --quiet asks.
-        } else if (result.newFiles + result.changedFiles == 0) {
-            Print(err, "modextract: %u files scanned%s, nothing new or changed%s; nothing written\n",
-                  result.moddedFiles, excluded, removed);
-        } else if (dryRun) {
-            Print(err, "modextract: %u files scanned%s, %u new, %u changed would go to ", result.moddedFiles,
-                  excluded, result.newFiles, result.changedFiles);
-            PutPath(err, destination);
-            Print(err, "%sData%s\n", separator, removed);
-        } else {
-            Print(err, "modextract: %u files scanned%s, %u new, %u changed, %u failed%s; mod in ",
-                  result.moddedFiles, excluded, result.newFiles, result.changedFiles, result.failures, removed);
-            PutPath(err, destination);
-            Print(err, "%sData\n", separator);
-        }
-    }
-    int status = result.failures ? EXIT_SOME_FAILED : EXIT_CLEAN;
+    int status = result.failures || !complete ? EXIT_SOME_FAILED : EXIT_CLEAN;
     if (result.abandoned) {
-        if (dryRun)
-            Print(err, "modextract: interrupted: the list above is incomplete\n");
+        char failed[40] = "";
+        if (result.failures) snprintf(failed, sizeof failed, ", %u failed", result.failures);
+        if (options->dryRun)
+            Print(err, "modextract: interrupted%s: the list above is incomplete\n", failed);
         else
-            Print(err, "modextract: interrupted: %u files copied, %u not copied; no partial file left\n",
-                  result.copiedFiles, result.notCopied);
+            Print(err, "modextract: interrupted: %u files copied, %u not copied%s; no partial file left\n",
+                  result.copiedFiles, result.notCopied, failed);
         if (InterruptExitStatus()) status = InterruptExitStatus();
     }
+    free(sorted.changed);
+    free(sorted.removed);
+    ReleaseStaleFiles(&stale);
     ReleaseJobResult(&result);
-    return FinishOutput(out, err, status);
+    return status;
+}
+
+int RunModExtract(int argc, char** argv, FILE* in, FILE* out, FILE* err, bool errIsTerminal) {
+    CliOptions* options = (CliOptions*)calloc(1, sizeof(CliOptions));
+    if (!options) {
+        Put(err, "modextract: out of memory\n");
+        return EXIT_REFUSED;
+    }
+    ParseOptions(argc, argv, options);
+    int status;
+    if (options->action == CLI_USAGE) {
+        status = UsageError(err, options->why);
+    } else if (options->action == CLI_HELP) {
+        Put(out, HELP_TEXT);
+        status = FinishOutput(out, err, EXIT_CLEAN);
+    } else if (options->action == CLI_VERSION) {
+        Put(out, VERSION_TEXT);
+        status = FinishOutput(out, err, EXIT_CLEAN);
+    } else if (!LoadPatterns(options, in, &Exclusions)) {
+        Print(err, "modextract: %s\n", options->why);
+        status = EXIT_REFUSED;
+    } else {
+        status = FinishOutput(out, err, RunJob(options, out, err, errIsTerminal));
+    }
+    free(options);
+    return status;
 }

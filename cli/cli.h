@@ -11,6 +11,7 @@ enum {
 };
 
 // Runs `modextract` with its arguments (argv[0] is the program's name).
-// Dry-run lines go to `out`; progress, problems and the summary to `err`.
-// The live progress line is drawn only when `errIsTerminal`.
-int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTerminal);
+// `--exclude-from -` reads `in`. The lists, and --help and --version, go
+// to `out`; progress, problems and the summary to `err`. The live progress
+// line is drawn only when `errIsTerminal`.
+int RunModExtract(int argc, char** argv, FILE* in, FILE* out, FILE* err, bool errIsTerminal);

@@ -23,6 +23,8 @@ static sigset_t Watched() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);   // the terminal closed
+    sigaddset(&set, SIGQUIT);  // Ctrl-\: a stop like any other, with no core dump
     return set;
 }
 

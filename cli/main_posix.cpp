@@ -4,5 +4,5 @@
 #include "console.h"
 
 int main(int argc, char** argv) {
-    return RunModExtract(argc, argv, stdout, stderr, IsTerminal(stderr));
+    return RunModExtract(argc, argv, stdin, stdout, stderr, IsTerminal(stderr));
 }

@@ -1,6 +1,8 @@
 // modextract on Windows: the arguments come from the wide command line,
 // so that a folder of any name reaches the engine exactly, as UTF-8.
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 #include <shellapi.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -34,5 +36,8 @@ int main() {
         }
     }
     LocalFree(wide);
-    return RunModExtract(count, argv, stdout, stderr, IsTerminal(stderr));
+    // A pattern file on standard input may be UTF-16, which text mode would
+    // cut at its first 0x1A byte.
+    _setmode(_fileno(stdin), _O_BINARY);
+    return RunModExtract(count, argv, stdin, stdout, stderr, IsTerminal(stderr));
 }

@@ -1,6 +1,7 @@
 #include "exclusions.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "platform.h"
@@ -15,9 +16,10 @@ static bool Refuse(char* why, size_t whySize, const char* reason) {
     return false;
 }
 
-// Patterns hold '/' alone; paths the platform's separators.
+// Patterns hold '/' alone, and on POSIX '\\' quotes the character after
+// it, '/' included; paths hold the platform's separators.
 static const char* PatternNameEnd(const char* at, const char* end) {
-    while (at < end && *at != '/') ++at;
+    while (at < end && *at != '/') at += (*at == '\\' && at + 1 < end) ? 2 : 1;
     return at;
 }
 
@@ -42,10 +44,77 @@ static const char* NextCharacter(const char* at, const char* end) {
     return at;
 }
 
-// One name against one pattern name of '*', '?' and plain bytes. Each '*'
-// first takes nothing; on a mismatch the last '*' takes one character more
-// and the rest is tried again, which is enough for '*' (no backtracking
-// into earlier ones) and keeps the cost at most the product of the lengths.
+// The character at `at` as a number, for ranges such as [a-z]; a byte
+// that starts no UTF-8 sequence stands for itself. `*next` goes past it.
+static uint32_t CharacterAt(const char* at, const char* end, const char** next) {
+    unsigned char first = (unsigned char)*at;
+    int more = first >= 0xF0 ? 3 : first >= 0xE0 ? 2 : first >= 0xC0 ? 1 : 0;
+    uint32_t code = more ? first & (0x3Fu >> more) : first;
+    const char* p = at + 1;
+    for (; more > 0 && p < end && ((unsigned char)*p & 0xC0) == 0x80; --more) code = (code << 6) | (*p++ & 0x3Fu);
+    *next = p;
+    return code;
+}
+
+// Past the ']' of the class that opens at `open`, or null when it has none:
+// then the '[' is a plain character, as in .gitignore files.
+static const char* ClassEnd(const char* open, const char* end) {
+    const char* p = open + 1;
+    if (p < end && (*p == '!' || *p == '^')) ++p;
+    if (p < end && *p == ']') ++p;  // a member, not the end
+    while (p < end && *p != ']') p += (*p == '\\' && p + 1 < end) ? 2 : 1;
+    return p < end ? p + 1 : nullptr;
+}
+
+static bool InClass(const char* open, const char* close, uint32_t code) {
+    const char* p = open + 1;
+    const char* last = close - 1;  // its ']'
+    bool negated = *p == '!' || *p == '^';
+    if (negated) ++p;
+    bool found = false;
+    while (p < last) {
+        if (*p == '\\' && p + 1 < last) ++p;
+        uint32_t low = CharacterAt(p, last, &p);
+        uint32_t high = low;
+        if (p + 1 < last && *p == '-') {
+            ++p;
+            if (*p == '\\' && p + 1 < last) ++p;
+            high = CharacterAt(p, last, &p);
+        }
+        if (code >= low && code <= high) found = true;
+    }
+    return found != negated;
+}
+
+// One pattern element other than '*' against the character at `*name`;
+// moves both past what matched, and neither when nothing did.
+static bool MatchOne(const char** pattern, const char* patternEnd, const char** name, const char* nameEnd) {
+    const char* p = *pattern;
+    if (*p == '?') {
+        *pattern = p + 1;
+        *name = NextCharacter(*name, nameEnd);
+        return true;
+    }
+    if (*p == '[') {
+        if (const char* close = ClassEnd(p, patternEnd)) {
+            const char* after;
+            if (!InClass(p, close, CharacterAt(*name, nameEnd, &after))) return false;
+            *pattern = close;
+            *name = after;
+            return true;
+        }
+    }
+    if (*p == '\\' && p + 1 < patternEnd) ++p;
+    if (*p != **name) return false;
+    *pattern = p + 1;
+    ++*name;
+    return true;
+}
+
+// One name against one pattern name. Each '*' first takes nothing; on a
+// mismatch the last '*' takes one character more and the rest is tried
+// again, which is enough for '*' (no backtracking into earlier ones) and
+// keeps the cost at most the product of the lengths.
 static bool MatchName(const char* pattern, const char* patternEnd, const char* name, const char* nameEnd) {
     const char* retryPattern = nullptr;
     const char* retryName = nullptr;
@@ -53,12 +122,8 @@ static bool MatchName(const char* pattern, const char* patternEnd, const char* n
         if (pattern < patternEnd && *pattern == '*') {
             retryPattern = ++pattern;
             retryName = name;
-        } else if (pattern < patternEnd && *pattern == '?') {
-            ++pattern;
-            name = NextCharacter(name, nameEnd);
-        } else if (pattern < patternEnd && *pattern == *name) {
-            ++pattern;
-            ++name;
+        } else if (pattern < patternEnd && MatchOne(&pattern, patternEnd, &name, nameEnd)) {
+            // matched one character
         } else if (retryPattern) {
             retryName = NextCharacter(retryName, nameEnd);
             pattern = retryPattern;
@@ -102,12 +167,16 @@ static bool MatchPath(const char* pattern, const char* patternEnd, const char* p
 bool AddExclusion(ExclusionList* list, const char* pattern, char* why, size_t whySize) {
     // Room for the pattern, a "/*" added below, and the NUL.
     char text[PATH_BUFFER_SIZE + 3];
+    Exclusion exclusion = {0, 0, false, false, false};
+    if (pattern[0] == '!') {
+        exclusion.reincludes = true;
+        ++pattern;
+    }
     size_t length = strlen(pattern);
     if (length >= PATH_BUFFER_SIZE) return Refuse(why, whySize, "longer than any path");
     for (size_t i = 0; i < length; ++i) text[i] = IsPathSeparator(pattern[i]) ? '/' : pattern[i];
     char* start = text;
     char* end = text + length;
-    Exclusion exclusion = {0, 0, false, false};
     if (end > start && end[-1] == '/') {
         exclusion.foldersOnly = true;
         --end;
@@ -124,9 +193,13 @@ bool AddExclusion(ExclusionList* list, const char* pattern, char* why, size_t wh
         if (n == 0) return Refuse(why, whySize, "an empty name between two '/'");
         if (name[0] == '.' && (n == 1 || (n == 2 && name[1] == '.')))
             return Refuse(why, whySize, "'.' and '..' name no file or folder of a tree");
-        for (size_t i = 0; n > 2 && i + 1 < n; ++i)
-            if (name[i] == '*' && name[i + 1] == '*')
+        for (size_t i = 0; i < n; ++i) {
+            if (name[i] == '\\' && i + 1 == n && nameEnd == end)
+                return Refuse(why, whySize, "a '\\' at the end quotes nothing");
+            if (name[i] == '\\') ++i;
+            else if (n > 2 && i + 1 < n && name[i] == '*' && name[i + 1] == '*')
                 return Refuse(why, whySize, "'**' must be a name of its own, as in 'a/**/b'");
+        }
         lastName = name;
         if (nameEnd == end) break;
         exclusion.anchored = true;
@@ -157,57 +230,162 @@ static bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r';
 }
 
-// One line of a pattern file, `length` bytes at `line` (room for a NUL after).
-static bool TakeLine(ExclusionList* list, char* line, size_t length, unsigned number, const char* path, char* why,
-                     size_t whySize) {
-    char* start = line;
-    char* end = line + length;
-    if (number == 1 && length >= 3 && memcmp(line, "\xEF\xBB\xBF", 3) == 0) start += 3;
+// A pattern file read line by line, whatever its encoding.
+struct PatternFile {
+    ExclusionList* list;
+    const char* name;
+    char* why;
+    size_t whySize;
+    unsigned number;  // of the line being read, from 1
+    size_t length;    // bytes of it so far
+    char line[PATH_BUFFER_SIZE + 1];
+    bool failed;
+};
+
+static void Fail(PatternFile* file, const char* reason) {
+    snprintf(file->why, file->whySize, "%.3000s, line %u: %s", file->name, file->number, reason);
+    file->failed = true;
+}
+
+static void TakeLine(PatternFile* file) {
+    char* start = file->line;
+    char* end = file->line + file->length;
     while (start < end && IsBlank(*start)) ++start;
-    while (end > start && IsBlank(end[-1])) --end;
-    if (start == end || *start == '#') return true;
+    // "\ " keeps a blank where '\' quotes (POSIX); nowhere else is one kept.
+    while (end > start && IsBlank(end[-1]) && !(end - 1 > start && end[-2] == '\\' && !IsPathSeparator('\\')))
+        --end;
+    file->length = 0;
+    if (start == end || *start == '#') return;
     *end = '\0';
     char reason[200];
-    if (AddExclusion(list, start, reason, sizeof reason)) return true;
-    snprintf(why, whySize, "%.3000s, line %u: %s", path, number, reason);
-    return false;
+    if (!AddExclusion(file->list, start, reason, sizeof reason)) Fail(file, reason);
+}
+
+// One byte of UTF-8 text, however it was encoded in the file.
+static void TakeByte(PatternFile* file, unsigned char byte) {
+    if (byte == '\n') {
+        TakeLine(file);
+        if (!file->failed) ++file->number;
+    } else if (byte == 0) {
+        Fail(file, "a NUL character: a pattern file is text, UTF-8 or UTF-16 with its byte order mark");
+    } else if (file->length < PATH_BUFFER_SIZE) {
+        file->line[file->length++] = (char)byte;
+    } else {
+        Fail(file, "longer than any path");
+    }
+}
+
+static void TakeCharacter(PatternFile* file, uint32_t code) {
+    unsigned char bytes[4];
+    int count;
+    if (code < 0x80) {
+        bytes[0] = (unsigned char)code;
+        count = 1;
+    } else if (code < 0x800) {
+        bytes[0] = (unsigned char)(0xC0 | (code >> 6));
+        bytes[1] = (unsigned char)(0x80 | (code & 0x3F));
+        count = 2;
+    } else if (code < 0x10000) {
+        bytes[0] = (unsigned char)(0xE0 | (code >> 12));
+        bytes[1] = (unsigned char)(0x80 | ((code >> 6) & 0x3F));
+        bytes[2] = (unsigned char)(0x80 | (code & 0x3F));
+        count = 3;
+    } else {
+        bytes[0] = (unsigned char)(0xF0 | (code >> 18));
+        bytes[1] = (unsigned char)(0x80 | ((code >> 12) & 0x3F));
+        bytes[2] = (unsigned char)(0x80 | ((code >> 6) & 0x3F));
+        bytes[3] = (unsigned char)(0x80 | (code & 0x3F));
+        count = 4;
+    }
+    for (int i = 0; i < count && !file->failed; ++i) TakeByte(file, bytes[i]);
+}
+
+enum Encoding { ENCODING_UTF8, ENCODING_UTF16LE, ENCODING_UTF16BE };
+
+bool AddExclusionsFromReader(ExclusionList* list, const char* name, PatternReader read, void* context, char* why,
+                             size_t whySize) {
+    PatternFile* file = (PatternFile*)calloc(1, sizeof(PatternFile));  // too big for a thread's stack
+    if (!file) {
+        snprintf(why, whySize, "%.3000s: out of memory", name);
+        return false;
+    }
+    file->list = list;
+    file->name = name;
+    file->why = why;
+    file->whySize = whySize;
+    file->number = 1;
+    unsigned char chunk[4096];
+    Encoding encoding = ENCODING_UTF8;
+    bool first = true;
+    int pendingByte = -1;     // the first byte of a UTF-16 unit cut by the chunk's end
+    uint32_t highSurrogate = 0;
+    size_t got = 1;
+    while (!file->failed && got > 0) {
+        SysError error = 0;
+        if (!read(context, chunk, sizeof chunk, &got, &error)) {
+            char reason[256] = "read error";
+            if (error) DescribeError(error, reason, sizeof reason);
+            snprintf(why, whySize, "%.3000s: cannot read: %s", name, reason);
+            file->failed = true;
+            break;
+        }
+        size_t at = 0;
+        if (first && got > 0) {  // a byte order mark comes whole in the first chunk, which is full but at the end
+            first = false;
+            if (got >= 3 && memcmp(chunk, "\xEF\xBB\xBF", 3) == 0) at = 3;
+            else if (got >= 2 && chunk[0] == 0xFF && chunk[1] == 0xFE) encoding = ENCODING_UTF16LE, at = 2;
+            else if (got >= 2 && chunk[0] == 0xFE && chunk[1] == 0xFF) encoding = ENCODING_UTF16BE, at = 2;
+        }
+        for (; at < got && !file->failed; ++at) {
+            if (encoding == ENCODING_UTF8) {
+                TakeByte(file, chunk[at]);
+                continue;
+            }
+            if (pendingByte < 0) {
+                pendingByte = chunk[at];
+                continue;
+            }
+            uint32_t unit = encoding == ENCODING_UTF16LE ? (uint32_t)pendingByte | (uint32_t)chunk[at] << 8
+                                                         : (uint32_t)pendingByte << 8 | chunk[at];
+            pendingByte = -1;
+            if (highSurrogate) {
+                if (unit < 0xDC00 || unit > 0xDFFF) {
+                    Fail(file, "not valid UTF-16 (a lone surrogate)");
+                    break;
+                }
+                TakeCharacter(file, 0x10000 + ((highSurrogate - 0xD800) << 10) + (unit - 0xDC00));
+                highSurrogate = 0;
+            } else if (unit >= 0xD800 && unit <= 0xDBFF) {
+                highSurrogate = unit;
+            } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+                Fail(file, "not valid UTF-16 (a lone surrogate)");
+            } else {
+                TakeCharacter(file, unit);
+            }
+        }
+    }
+    if (!file->failed && (pendingByte >= 0 || highSurrogate)) Fail(file, "not valid UTF-16 (cut off at its end)");
+    if (!file->failed && file->length > 0) TakeLine(file);
+    bool fine = !file->failed;
+    free(file);
+    return fine;
+}
+
+static bool ReadThroughSys(void* context, void* buffer, size_t size, size_t* got, SysError* error) {
+    *error = Sys.readFile(*(FileHandle*)context, buffer, size, got);
+    return *error == 0;
 }
 
 bool AddExclusionsFromFile(ExclusionList* list, const char* path, char* why, size_t whySize) {
     FileHandle file;
     SysError error = Sys.openForReading(path, &file);
-    char reason[256];
     if (error) {
+        char reason[256];
         DescribeError(error, reason, sizeof reason);
         snprintf(why, whySize, "%.3000s: cannot read: %s", path, reason);
         return false;
     }
-    char chunk[4096];
-    char line[PATH_BUFFER_SIZE + 1];
-    size_t length = 0;
-    unsigned number = 1;
-    bool fine = true;
-    for (size_t got = 1; fine && got > 0;) {
-        error = Sys.readFile(file, chunk, sizeof chunk, &got);
-        if (error) {
-            DescribeError(error, reason, sizeof reason);
-            snprintf(why, whySize, "%.3000s: cannot read: %s", path, reason);
-            fine = false;
-            break;
-        }
-        for (size_t i = 0; fine && i < got; ++i) {
-            if (chunk[i] == '\n') {
-                fine = TakeLine(list, line, length, number++, path, why, whySize);
-                length = 0;
-            } else if (length < PATH_BUFFER_SIZE) {
-                line[length++] = chunk[i];
-            } else {
-                snprintf(why, whySize, "%.3000s, line %u: longer than any path", path, number);
-                fine = false;
-            }
-        }
-    }
-    if (fine && length > 0) fine = TakeLine(list, line, length, number, path, why, whySize);
+    bool fine = AddExclusionsFromReader(list, path, ReadThroughSys, &file, why, whySize);
     Sys.closeFile(file);
     return fine;
 }
@@ -221,14 +399,14 @@ bool IsExcluded(const ExclusionList* list, const char* relative, bool isFolder) 
     const char* end = path + strlen(path);
     const char* lastName = end;
     while (lastName > path && !IsPathSeparator(lastName[-1])) --lastName;
-    for (uint32_t i = 0; i < list->count; ++i) {
+    for (uint32_t i = list->count; i-- > 0;) {  // the last that matches decides
         const Exclusion* exclusion = &list->patterns[i];
         if (exclusion->foldersOnly && !isFolder) continue;
         const char* pattern = list->text + exclusion->start;
         const char* patternEnd = pattern + exclusion->length;
         if (exclusion->anchored ? MatchPath(pattern, patternEnd, path, end)
                                 : MatchName(pattern, patternEnd, lastName, end))
-            return true;
+            return !exclusion->reincludes;
     }
     return false;
 }

@@ -3,15 +3,23 @@
 //
 // A pattern names a relative path with '/' between names (on Win32 '\' too):
 // '*' matches any run of characters within one name, '?' one character,
-// and a name "**" any number of folders, none included ("a/**" matches
-// everything below a, not a itself). A pattern without '/' matches a name
+// a class ("[abc]", "[a-z]", "[!a]" or "[^a]") one character of it or, with
+// '!' or '^', not of it (a ']' right after the opening is a member; a '['
+// without its ']' is itself), and a name "**" any number of folders, none
+// included ("a/**" matches everything below a, not a itself). On POSIX a
+// '\' makes the next character plain. A pattern without '/' matches a name
 // at any depth; one with '/' (a leading '/' included) matches from the
-// root. A trailing '/' matches folders only. Letter case counts as in the
-// platform's names (NameAsCompared): exactly on POSIX, not at all on Win32.
+// root. A trailing '/' matches folders only. A leading '!' turns a pattern
+// into a re-inclusion, as in a .gitignore file: the last pattern that
+// matches a path decides, and what lies below a left-out folder stays out,
+// for the folder is never read. Letter case counts as in the platform's
+// names (NameAsCompared): exactly on POSIX, not at all on Win32.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
+
+#include "platform.h"
 
 enum {
     MAX_EXCLUSIONS = 1024,        // patterns in one list
@@ -23,6 +31,7 @@ struct Exclusion {
     uint32_t length;   // without a NUL
     bool anchored;     // matched from the root, else against the last name
     bool foldersOnly;  // written with a trailing '/'
+    bool reincludes;   // written with a leading '!'
 };
 
 // The patterns of one job, in fixed storage. Read-only once the job runs,
@@ -39,18 +48,33 @@ void InitExclusions(ExclusionList* list);
 
 // Adds `pattern` (NUL-terminated). False, with why in `why` (`whySize`
 // bytes), when it is malformed: empty, an empty name ("a//b"), a name "."
-// or "..", "**" inside a longer name, not readable as a name on this
-// platform, or no room left in `list`.
+// or "..", "**" inside a longer name, a '\' that quotes nothing at its end
+// (POSIX), not readable as a name on this platform, or no room left in
+// `list`.
 bool AddExclusion(ExclusionList* list, const char* pattern, char* why, size_t whySize);
 
-// Adds the patterns of the file `path`, one a line (LF or CRLF, a UTF-8
-// byte order mark ignored). Blank lines and lines whose first non-blank
-// character is '#' are skipped; blanks around a pattern are dropped. Reads
-// through Sys. False, with why in `why` (naming the line of a malformed
-// pattern), when the file cannot be read or a pattern is malformed.
+// Fills `buffer` with up to `size` bytes of a pattern file, fewer only at
+// its end; `*got` 0 at the end. False on a read error, in `*error` (0 when
+// the reader has no SysError for it).
+typedef bool (*PatternReader)(void* context, void* buffer, size_t size, size_t* got, SysError* error);
+
+// Adds the patterns that `read(context, ...)` yields, one a line (LF or
+// CRLF). The text is UTF-8 (a byte order mark ignored) or, after its byte
+// order mark (FF FE or FE FF), UTF-16, which Windows' Notepad writes.
+// Blank lines and lines whose first non-blank character is '#' are
+// skipped, so a '#' anywhere else is part of the pattern; blanks around a
+// pattern are dropped (on POSIX "\ " keeps a trailing one). False, with why
+// in `why` naming `name` and the line, when it cannot be read, holds a NUL
+// character, is not valid UTF-16 after a UTF-16 mark, or a pattern is
+// malformed.
+bool AddExclusionsFromReader(ExclusionList* list, const char* name, PatternReader read, void* context, char* why,
+                             size_t whySize);
+
+// AddExclusionsFromReader on the file `path`, read through Sys.
 bool AddExclusionsFromFile(ExclusionList* list, const char* path, char* why, size_t whySize);
 
-// True when a pattern of `list` matches `relative`, the path of a folder
+// True when the last pattern of `list` that matches `relative` leaves it
+// out rather than re-including it. `relative` is the path of a folder
 // (`isFolder`) or file below a tree's root, its names joined by the
 // platform's separators (leading separators are skipped).
 bool IsExcluded(const ExclusionList* list, const char* relative, bool isFolder);

@@ -16,15 +16,20 @@
 // Runs modextract in-process with its two streams caught in files.
 struct Cli : JobTrees {
     std::string out, err;
+    std::string input;  // standard input of the next run
 
     int Run(std::vector<std::string> args) {
         args.insert(args.begin(), "modextract");
         std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(&arg[0]);
         argv.push_back(nullptr);
+        FILE* in = tmpfile();
+        fwrite(input.data(), 1, input.size(), in);
+        rewind(in);
         FILE* outFile = tmpfile();
         FILE* errFile = tmpfile();
-        int status = RunModExtract((int)args.size(), argv.data(), outFile, errFile, false);
+        int status = RunModExtract((int)args.size(), argv.data(), in, outFile, errFile, false);
+        fclose(in);
         out = Slurp(outFile);
         err = Slurp(errFile);
         return status;
@@ -41,33 +46,54 @@ struct Cli : JobTrees {
     }
 };
 
-TEST(Cli, UsageErrorsExitWithTwoAndWriteNothing) {
+TEST(Cli, OptionsAreReadWholeTheHelpFitsEightyColumnsAndAUsageErrorIsOneLine) {
     Cli c;
-    EXPECT_EQ(2, c.Run(std::vector<std::string>{}));
-    EXPECT_NE(std::string::npos, c.err.find("usage: modextract"));
-    EXPECT_EQ(2, c.Run({c.original, c.modded}));
-    EXPECT_EQ(2, c.Run({c.original, c.modded, c.destination, "extra"}));
-    EXPECT_EQ(2, c.Run({"--frobnicate", c.original, c.modded, c.destination}));
-    EXPECT_NE(std::string::npos, c.err.find("unknown option '--frobnicate'"));
-    EXPECT_EQ(2, c.Run({"-x", c.original, c.modded, c.destination}));
-    for (const char* count : {"0", "9", "4x", ""})
-        EXPECT_EQ(2, c.Run({"--jobs", count, c.original, c.modded, c.destination})) << count;
-    EXPECT_NE(std::string::npos, c.err.find("--jobs takes a number from 1 to 8"));
-    EXPECT_TRUE(c.out.empty());
+    EXPECT_EQ(0, c.Run({"--help"}));
+    std::istringstream help(c.out);
+    for (std::string line; std::getline(help, line);) EXPECT_LE(line.size(), 80u) << line;
+    for (const char* said : {"--dry-run", "--stale", "--jobs=N", "'-': standard input", "'[a-z]'", "leading '!'",
+                             "first non-blank character is '#'", "SIGHUP"})
+        EXPECT_NE(std::string::npos, c.out.find(said)) << said;
+    EXPECT_EQ(0, c.Run({"-h"}));
+    EXPECT_EQ(0, c.Run({"--version"}));
+    EXPECT_EQ(0u, c.out.find("modextract "));
+    EXPECT_NE(std::string::npos, c.out.find("MIT licence"));
+    EXPECT_TRUE(c.err.empty());
+
+    std::string o = c.original, m = c.modded, d = c.destination;
+    struct Case {
+        std::vector<std::string> args;
+        const char* why;
+    };
+    std::vector<Case> cases = {
+        {{}, "three folders are needed"},
+        {{o, m}, "three folders are needed"},
+        {{o, m, d, "extra"}, "too many folders"},
+        {{"--frobnicate", o, m, d}, "unknown option '--frobnicate'"},
+        {{o, m, d, "-x"}, "unknown option '-x'"},
+        {{"--version", "--bogus"}, "unknown option '--bogus'"},
+        {{"--bogus", "--version"}, "unknown option '--bogus'"},
+        {{"-h", "-y"}, "unknown option '-y'"},
+        {{"--jobs", "0", o, m, d}, "--jobs takes a number from 1 to 8"},
+        {{"--jobs=9", o, m, d}, "--jobs takes a number from 1 to 8"},
+        {{"--jobs", "4x", o, m, d}, "--jobs takes a number from 1 to 8"},
+        {{o, m, d, "--jobs"}, "--jobs takes a number from 1 to 8"},
+        {{o, m, d, "--exclude"}, "--exclude takes a pattern"},
+        {{"--exclude-from=", o, m, d}, "--exclude-from takes a file"},
+    };
+    for (const Case& test : cases) {
+        EXPECT_EQ(2, c.Run(test.args)) << test.why;
+        EXPECT_EQ(0u, c.err.find(std::string("modextract: ") + test.why)) << c.err;
+        EXPECT_EQ(2, std::count(c.err.begin(), c.err.end(), '\n')) << c.err;
+        EXPECT_NE(std::string::npos, c.err.find("\nTry 'modextract --help' for more information.\n")) << c.err;
+        EXPECT_TRUE(c.out.empty());
+    }
     EXPECT_FALSE(Exists(c.destination));
     WriteFile(c.modded + Native("/a"), "a");
     EXPECT_EQ(0, c.Run({"-n", "--jobs=1", c.original, c.modded, c.destination}));
     EXPECT_EQ("A a\n", c.out);
-}
-
-TEST(Cli, HelpAndVersionGoToStandardOutput) {
-    Cli c;
-    EXPECT_EQ(0, c.Run({"--help"}));
-    EXPECT_NE(std::string::npos, c.out.find("--dry-run"));
-    EXPECT_EQ(0, c.Run({"-h"}));
-    EXPECT_EQ(0, c.Run({"--version"}));
-    EXPECT_EQ(0u, c.out.find("modextract "));
-    EXPECT_TRUE(c.err.empty());
+    EXPECT_EQ(0, c.Run({"-n", "--", c.original, c.modded, c.destination}));
+    EXPECT_EQ("A a\n", c.out);
 }
 
 TEST(Cli, RefusedFoldersExitWithTwoAndAOneLineReason) {
@@ -82,18 +108,33 @@ TEST(Cli, RefusedFoldersExitWithTwoAndAOneLineReason) {
     EXPECT_EQ(std::vector<std::string>{"a"}, ListTree(c.modded));
 }
 
-TEST(Cli, DryRunListsWhatWouldBeCopiedInCopyOrderAndWritesNothing) {
+TEST(Cli, ListsAreSortedByPathBytesWhateverOrderTheTreesAreListedIn) {
     Cli c;
-    WriteFile(c.original + Native("/sub/changed.dat"), "old");
+    // Made in no order; "a.b" sorts before the folder "a", whose paths go on
+    // with '/', and upper case and 'é' (two bytes from 0xC3) by their bytes.
     WriteFile(c.modded + Native("/sub/changed.dat"), "new");
+    WriteFile(c.original + Native("/z/removed"), "gone");
+    WriteFile(c.modded + Native("/\xC3\xA9t\xC3\xA9"), "1");
+    WriteFile(c.modded + Native("/a/x"), "2");
+    WriteFile(c.original + Native("/sub/changed.dat"), "old");
+    WriteFile(c.modded + Native("/b"), "3");
+    WriteFile(c.modded + Native("/C"), "4");
+    WriteFile(c.modded + Native("/a.b"), "5");
+    WriteFile(c.original + Native("/a-"), "gone too");
     WriteFile(c.original + Native("/same"), "same");
     WriteFile(c.modded + Native("/same"), "same");
-    WriteFile(c.modded + Native("/added.dat"), "added");
-    OrderedListing order({"sub", "changed.dat", "added.dat"});
-    EXPECT_EQ(0, c.Run({"--dry-run", c.original, c.modded, c.destination}));
-    EXPECT_EQ("M " + Native("sub/changed.dat") + "\nA added.dat\n", c.out);
-    EXPECT_FALSE(Exists(c.destination));
-    EXPECT_NE(std::string::npos, c.err.find("1 new, 1 changed"));
+    std::string expected = "A C\nD a-\nA a.b\nA " + Native("a/x") + "\nA b\nM " + Native("sub/changed.dat") +
+                           "\nD " + Native("z/removed") + "\nA \xC3\xA9t\xC3\xA9\n";
+    for (std::vector<std::string> order : {std::vector<std::string>{"sub", "z", "C", "a", "a.b", "b", "a-"},
+                                           std::vector<std::string>{"a-", "b", "a.b", "a", "C", "z", "sub"}}) {
+        OrderedListing listing(order);
+        EXPECT_EQ(0, c.Run({"--dry-run", "--removed", c.original, c.modded, c.destination}));
+        EXPECT_EQ(expected, c.out);
+        EXPECT_NE(std::string::npos, c.err.find("5 new, 1 changed")) << c.err;
+        EXPECT_FALSE(Exists(c.destination));
+    }
+    EXPECT_EQ(0, c.Run({"--removed", "-z", c.original, c.modded, c.destination}));
+    EXPECT_EQ(std::string("D a-") + '\0' + "D " + Native("z/removed") + '\0', c.out);
 }
 
 TEST(Cli, RunCopiesTheModAndSummarises) {
@@ -155,7 +196,7 @@ TEST(Cli, WhatTheRealRunWouldFailTheDryRunNamesAndAFailedStandardOutputIsSaid) {
     FILE* out = fopen(path.c_str(), "r");
     FILE* err = tmpfile();
     char* argv[] = {(char*)"modextract", (char*)"-n", &c.original[0], &c.modded[0], &c.destination[0], nullptr};
-    EXPECT_EQ(1, RunModExtract(5, argv, out, err, false));
+    EXPECT_EQ(1, RunModExtract(5, argv, stdin, out, err, false));
     fclose(out);
     EXPECT_NE(std::string::npos, Cli::Slurp(err).find("modextract: write error: ")) << "nothing said about the lost list";
 }
@@ -178,12 +219,16 @@ TEST(Cli, RemovedFilesAreCountedAndListedOnlyWhenCertainAndNeverFail) {
     if (posix) WriteFile(c.original + "/" + odd, "o");
     std::vector<std::string> removed = {"gone.dat", "folder/a", "folder/deep/b", "to-folder", "to-file/x"};
     if (posix) removed.push_back(odd);
-    std::string copied = "A " + Native("to-folder/inner") + "\nA to-file\n";
-    std::string listed, listedZ;
+    std::string copied = "A to-file\nA " + Native("to-folder/inner") + "\n";
+    std::string listed, listedZ;  // by path, merged with the copies in a dry run
+    std::sort(removed.begin(), removed.end());
     for (const std::string& path : removed) {
         listed += "D " + (path == odd ? "\"tab\\there\"" : Native(path)) + "\n";
         listedZ += "D " + Native(path) + '\0';
     }
+    std::string merged = listed;
+    merged.insert(merged.find("D " + Native("to-file/x")), "A to-file\n");
+    merged += "A " + Native("to-folder/inner") + "\n";
     std::string count = ", " + std::to_string(removed.size()) + " removed (a mod cannot carry these";
 
     {
@@ -192,7 +237,7 @@ TEST(Cli, RemovedFilesAreCountedAndListedOnlyWhenCertainAndNeverFail) {
         EXPECT_EQ(copied, c.out);
         EXPECT_NE(std::string::npos, c.err.find(count + "; --removed lists them)")) << c.err;
         EXPECT_EQ(0, c.Run({"-n", "--removed", c.original, c.modded, c.destination}));
-        EXPECT_EQ(copied + listed, c.out);
+        EXPECT_EQ(merged, c.out);
         EXPECT_FALSE(Exists(c.destination));
         EXPECT_EQ(0, c.Run({"--removed", "-z", c.original, c.modded, c.destination}));
         EXPECT_EQ(listedZ, c.out);
@@ -279,15 +324,77 @@ TEST(Cli, ExclusionsLeaveOutWhatTheyMatchInBothTreesAndMalformedOnesRefuseTheRun
     run({"--exclude-from", file, "--exclude=/top.txt", "--exclude", "a/**/z.tmp", "--exclude", "??.ini",
          "--exclude", "\xC3\xA9t\xC3\xA9/"});
 
-    for (const char* bad : {"", "a//b", "sub/../x", "a**", "/", "x/***/y"}) {
+    // From standard input, in UTF-16 as Notepad saves it.
+    c.input = "\xFF\xFE";
+    for (char ch : std::string("*.log\r\ncache/\r\ndocs/**\r\n")) c.input += std::string(1, ch) + '\0';
+    run({"--exclude-from", "-", "--exclude=/top.txt", "--exclude", "a/**/z.tmp", "--exclude", "??.ini", "--exclude",
+         "\xC3\xA9t\xC3\xA9/"});
+    c.input = "";
+
+    for (const char* bad : {"", "a//b", "sub/../x", "a**", "/", "x/***/y", "!"}) {
         EXPECT_EQ(2, c.Run({"--exclude", bad, c.original, c.modded, c.destination})) << bad;
         EXPECT_NE(std::string::npos, c.err.find("modextract: --exclude")) << c.err;
     }
     WriteFile(file, "# fine\n*.log\n./x\n");
     EXPECT_EQ(2, c.Run({"--exclude-from", file, c.original, c.modded, c.destination}));
     EXPECT_NE(std::string::npos, c.err.find(file + ", line 3: ")) << c.err;
+    c.input = std::string("*.log\n\0\n", 8);
+    EXPECT_EQ(2, c.Run({"--exclude-from=-", c.original, c.modded, c.destination}));
+    EXPECT_EQ("modextract: standard input, line 2: a NUL character: a pattern file is text, UTF-8 or UTF-16 with its "
+              "byte order mark\n", c.err);
+    c.input = "";
     EXPECT_EQ(2, c.Run({"--exclude-from", c.dir / "nowhere", c.original, c.modded, c.destination}));
     EXPECT_NE(std::string::npos, c.err.find("nowhere: cannot read: ")) << c.err;
     EXPECT_TRUE(c.out.empty());
     EXPECT_FALSE(Exists(c.destination));
+}
+
+// Files an earlier run left in DESTINATION/Data that this run neither
+// copies nor would copy: counted, listed with --stale, never deleted.
+TEST(Cli, StaleFilesOfAnEarlierRunAreCountedAndListedButNeverDeleted) {
+    Cli c;
+    WriteFile(c.modded + Native("/kept.dat"), "1");
+    WriteFile(c.modded + Native("/gone.dat"), "2");
+    WriteFile(c.modded + Native("/old/deep/x"), "3");
+    EXPECT_EQ(0, c.Run());
+    EXPECT_EQ(std::string::npos, c.err.find("stale")) << "an empty destination holds nothing stale";
+
+    // The player removes a mod and changes another; this program's own
+    // temporary names are not the player's files.
+    std::filesystem::remove_all(c.modded + Native("/old"));
+    std::filesystem::remove(c.modded + Native("/gone.dat"));
+    WriteFile(c.modded + Native("/kept.dat"), "1 again");
+    WriteFile(c.modded + Native("/new.dat"), "4");
+    std::string temporary = PathSeparator() == '/' ? ".modextract-12-3.tmp" : "~mx12_3.tmp";
+    ASSERT_TRUE(IsTemporaryName(temporary.c_str()));
+    WriteFile(c.destination + Native("/Data/") + temporary, "partial");
+    std::vector<std::string> before = ListTree(c.destination);
+
+    std::string count = ", 2 stale (left by an earlier run";
+    EXPECT_EQ(0, c.Run({"-n", c.original, c.modded, c.destination}));
+    EXPECT_EQ("A kept.dat\nA new.dat\n", c.out);
+    EXPECT_NE(std::string::npos, c.err.find(count + "; --stale lists them)")) << c.err;
+    EXPECT_EQ(0, c.Run({"-n", "--stale", c.original, c.modded, c.destination}));
+    EXPECT_EQ("S gone.dat\nA kept.dat\nA new.dat\nS " + Native("old/deep/x") + "\n", c.out);
+    EXPECT_NE(std::string::npos, c.err.find(count + ")")) << c.err;
+    EXPECT_EQ(0, c.Run({"--stale", "-z", c.original, c.modded, c.destination}));
+    EXPECT_EQ(std::string("S gone.dat") + '\0' + "S " + Native("old/deep/x") + '\0', c.out);
+    EXPECT_NE(std::string::npos, c.err.find(count + "); mod in ")) << c.err;
+    EXPECT_EQ(0, c.Run({"--stale", "-q", c.original, c.modded, c.destination}));
+    EXPECT_TRUE(c.err.empty()) << c.err;
+    std::vector<std::string> after = ListTree(c.destination);
+    std::vector<std::string> expected = before;
+    expected.erase(std::find(expected.begin(), expected.end(), "Data/" + temporary));  // a leftover of ours, cleared
+    expected.push_back("Data/new.dat");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, after) << "nothing deleted";
+    EXPECT_EQ("1 again", ReadFile(c.destination + Native("/Data/kept.dat")));
+
+    // A file that failed to copy is no stale file: the run meant to replace it.
+    FaultInjector faults;
+    faults.OnlyPaths(FAULT_COPY, "kept");
+    faults.Fail(FAULT_COPY, 1, 5, true);
+    WriteFile(c.modded + Native("/kept.dat"), "1 once more");
+    EXPECT_EQ(1, c.Run({"--stale", c.original, c.modded, c.destination}));
+    EXPECT_EQ("S gone.dat\nS " + Native("old/deep/x") + "\n", c.out);
 }

@@ -172,7 +172,7 @@ static int RunCli(std::vector<std::string> args, std::string* out, std::string* 
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(&arg[0]);
     FILE* files[2] = {tmpfile(), tmpfile()};
-    int status = RunModExtract((int)argv.size(), argv.data(), files[0], files[1], false);
+    int status = RunModExtract((int)argv.size(), argv.data(), stdin, files[0], files[1], false);
     std::string* texts[2] = {out, err};
     for (int i = 0; i < 2; ++i) {
         rewind(files[i]);
@@ -185,49 +185,127 @@ static int RunCli(std::vector<std::string> args, std::string* out, std::string* 
     return status;
 }
 
-TEST(PosixCli, OddNamesAreQuotedLikeGitAndNullEndedWithZ) {
+TEST(PosixCli, OddNamesAreQuotedAsGitQuotesThemAndNullEndedWithZ) {
     JobTrees t;
-    WriteFile(t.modded + "/a\nb.txt", "1");
-    WriteFile(t.modded + "/say \"hi\"\t.txt", "2");
-    WriteFile(t.modded + "/plain \\ caf\xc3\xa9.txt", "3");
-    OrderedListing order({"a\nb.txt", "say \"hi\"\t.txt", "plain \\ caf\xc3\xa9.txt"});  // listed in reverse
+    // Sorted: 0x01, 'a', 'b', 'p', 's'.
+    const char* names[] = {"\x01" "ctl", "a\nb.txt", "bad\xff" "\xc3.txt", "plain \\ caf\xc3\xa9.txt", "say \"hi\"\t.txt",
+                           "\xe2\x82\xac ok"};
+    for (const char* name : names) WriteFile(t.modded + "/" + name, "1");
+    OrderedListing order({names[4], names[2], names[0], names[3], names[1]});
     std::string out, err;
     EXPECT_EQ(0, RunCli({"-nq", t.original, t.modded, t.destination}, &out, &err));
-    EXPECT_EQ("A \"a\\nb.txt\"\nA \"say \\\"hi\\\"\\t.txt\"\nA plain \\ caf\xc3\xa9.txt\n", out);
+    EXPECT_EQ("A \"\\001ctl\"\n"
+              "A \"a\\nb.txt\"\n"
+              "A \"bad\\377\\303.txt\"\n"          // bytes that are not UTF-8, each in octal
+              "A \"plain \\\\ caf\xc3\xa9.txt\"\n"  // the backslash doubled, the 'é' as it is
+              "A \"say \\\"hi\\\"\\t.txt\"\n"
+              "A \xe2\x82\xac ok\n",               // valid UTF-8 alone needs no quotes
+              out);
     EXPECT_EQ(0, RunCli({"-n", "-z", t.original, t.modded, t.destination}, &out, &err));
-    std::string nul(1, '\0');
-    EXPECT_EQ("A a\nb.txt" + nul + "A say \"hi\"\t.txt" + nul + "A plain \\ caf\xc3\xa9.txt" + nul, out);
+    std::string expected;
+    for (int i : {0, 1, 2, 3, 4, 5}) expected += std::string("A ") + names[i] + '\0';
+    EXPECT_EQ(expected, out);
 
+    // Messages quote alike.
     FaultInjector faults;
-    faults.OnlyPaths(FAULT_COPY, "a\nb");
+    faults.OnlyPaths(FAULT_COPY, "bad");
     faults.Fail(FAULT_COPY, 1, EIO);
     EXPECT_EQ(1, RunCli({"-q", t.original, t.modded, t.destination}, &out, &err));
-    EXPECT_EQ("modextract: \"" + t.modded + "/a\\nb.txt\": cannot copy: " + strerror(EIO) + "\n", err);
+    EXPECT_EQ("modextract: \"" + t.modded + "/bad\\377\\303.txt\": cannot copy: " + strerror(EIO) + "\n", err);
 }
 
-TEST(PosixCli, FirstSigtermStopsTheCopiesCleanlyAndExitsWith143) {
+// A device or FIFO is no file to copy: it is skipped with a warning, and
+// the run still ends 0; a run with failures always says how many.
+TEST(PosixCli, TheSummaryCountsFailuresInEveryKindOfRunAndSkipsWhatIsNoFile) {
     JobTrees t;
-    for (int i = 0; i < 30; ++i) WriteFile(t.modded + "/f" + std::to_string(i), std::string(100, 'x'));
-    static std::atomic<int> calls{0};
-    calls = 0;
-    // The signal comes while copies run; the copy goes on once the job knows.
-    Sys.copyFile = [](const CopyRequest* request, uint64_t* copied) -> SysError {
-        if (calls++ == 3) {
-            kill(getpid(), SIGTERM);
-            while (!request->stop->load()) std::this_thread::yield();
-        }
-        return PlatformCalls.copyFile(request, copied);
-    };
+    WriteFile(t.original + "/same", "s");
+    WriteFile(t.modded + "/same", "s");
+    ASSERT_EQ(0, mkfifo((t.modded + "/fifo").c_str(), 0600));
     std::string out, err;
-    int status = RunCli({t.original, t.modded, t.destination}, &out, &err);
-    Sys = PlatformCalls;
-    EXPECT_EQ(143, status);
-    EXPECT_NE(std::string::npos, err.find("modextract: interrupted: ")) << err;
-    std::vector<std::string> copied = ListTree(t.destination);
-    EXPECT_GE(copied.size(), 1u);  // the one the signalling copier made before
-    EXPECT_LT(copied.size(), 30u);
-    for (const std::string& path : copied) EXPECT_EQ(std::string(100, 'x'), ReadFile(t.destination + "/" + path));
-    ClearJobStop();
+    EXPECT_EQ(0, RunCli({"-n", t.original, t.modded, t.destination}, &out, &err));
+    EXPECT_NE(std::string::npos, err.find("warning: " + t.modded + "/fifo: ")) << err;
+    EXPECT_NE(std::string::npos, err.find("nothing new or changed; nothing written")) << err;
+
+    WriteFile(t.modded + "/sub/x", "x");
+    FaultInjector faults;
+    faults.OnlyPaths(FAULT_LIST, "mod/sub");
+    faults.Fail(FAULT_LIST, 1, EACCES, true);
+    for (const char* dry : {"-n", "--jobs=4"}) {
+        EXPECT_EQ(1, RunCli({dry, t.original, t.modded, t.destination}, &out, &err));
+        EXPECT_NE(std::string::npos, err.find("nothing new or changed, 1 failed; nothing written")) << err;
+    }
+    WriteFile(t.modded + "/new", "n");
+    EXPECT_EQ(1, RunCli({"-n", t.original, t.modded, t.destination}, &out, &err));
+    EXPECT_NE(std::string::npos, err.find(", 1 new, 0 changed, 1 failed; would go to ")) << err;
+    EXPECT_EQ(1, RunCli({t.original, t.modded, t.destination}, &out, &err));
+    EXPECT_NE(std::string::npos, err.find(", 1 new, 0 changed, 1 failed; mod in ")) << err;
+}
+
+static std::atomic<int> Calls{0};
+static std::atomic<int> SignalToSend{0};
+static std::atomic<unsigned> NamedCopies{0};
+
+// The signal comes while copies run; the copy goes on once the job knows.
+static void SignalOnTheFourthCopy(const CopyRequest* request) {
+    if (Calls++ == 3) {
+        kill(getpid(), SignalToSend.load());
+        while (!request->stop->load()) std::this_thread::yield();
+    }
+}
+
+static SysError SignalWhileCopying(const CopyRequest* request, uint64_t* copied) {
+    SignalOnTheFourthCopy(request);
+    return PlatformCalls.copyFile(request, copied);
+}
+
+// A copy as a file system without unnamed files (FAT, exFAT, a network
+// share) makes it: under a temporary name beside the target, which is
+// there while the signal comes, renamed when whole and removed when the
+// job's stop ends the copy.
+static SysError SignalWhileCopyingUnderATemporaryName(const CopyRequest* request, uint64_t* copied) {
+    std::string target = request->target;
+    std::string temporary = target.substr(0, target.rfind('/') + 1) + ".modextract-" + std::to_string(getpid()) +
+                            "-" + std::to_string(NamedCopies++) + ".tmp";
+    if (!IsTemporaryName(temporary.substr(temporary.rfind('/') + 1).c_str())) return EINVAL;
+    std::string contents = ReadFile(request->source);
+    WriteFile(temporary, contents.substr(0, contents.size() / 2));
+    SignalOnTheFourthCopy(request);
+    if (request->stop->load()) {
+        unlink(temporary.c_str());
+        return ENGINE_ABANDONED;
+    }
+    WriteFile(temporary, contents);
+    *copied = contents.size();
+    return rename(temporary.c_str(), request->target) == 0 ? 0 : errno;
+}
+
+// Each stopping signal ends the run the same way, with unnamed temporary
+// files or named ones: the copies in flight stop and leave no temporary
+// file, the summary says what was copied, and the exit status is 128 + the
+// signal.
+TEST(PosixCli, SigtermSighupAndSigquitStopTheCopiesCleanlyAndExitWith128PlusTheSignal) {
+    for (bool named : {false, true})
+    for (int signal : {SIGTERM, SIGHUP, SIGQUIT}) {
+        SCOPED_TRACE(std::string(strsignal(signal)) + (named ? ", named temporaries" : ""));
+        JobTrees t;
+        for (int i = 0; i < 30; ++i) WriteFile(t.modded + "/f" + std::to_string(i), std::string(100, 'x'));
+        Calls = 0;
+        SignalToSend = signal;
+        Sys.copyFile = named ? SignalWhileCopyingUnderATemporaryName : SignalWhileCopying;
+        std::string out, err;
+        int status = RunCli({t.original, t.modded, t.destination}, &out, &err);
+        Sys = PlatformCalls;
+        ClearJobStop();
+        EXPECT_EQ(128 + signal, status);
+        EXPECT_NE(std::string::npos, err.find("modextract: interrupted: ")) << err;
+        std::vector<std::string> copied = ListTree(t.destination);
+        EXPECT_GE(copied.size(), 1u);  // the one the signalling copier made before
+        EXPECT_LT(copied.size(), 30u);
+        for (const std::string& path : copied) {
+            EXPECT_EQ(std::string::npos, path.find(".modextract-")) << path;
+            EXPECT_EQ(std::string(100, 'x'), ReadFile(t.destination + "/" + path));
+        }
+    }
 }
 
 // The folder check's resolutions come before the program listens for
