@@ -7,6 +7,7 @@
 #include "copyqueue.h"
 #include "deepscan.h"
 #include "fileindex.h"
+#include "treewalk.h"
 #include "foldercheck.h"
 #include "holdwait.h"
 #include "modassembly.h"

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "fileindex.h"
+#include "treewalk.h"
 #include "job.h"
 #include "support.h"
 

@@ -20,6 +20,7 @@
 #include "cli.h"
 #include "copyqueue.h"
 #include "fileindex.h"
+#include "treewalk.h"
 #include "foldercheck.h"
 #include "support.h"
 
