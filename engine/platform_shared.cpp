@@ -1,0 +1,36 @@
+// What both platform files share, below them: nothing here calls up into
+// the engine.
+//
+// Starting a thread is the one call of the engine that reports its failure
+// by throwing (std::system_error, or std::bad_alloc for the thread's own
+// state); it is caught here, at once, and told as a plain result, so that
+// a job short of threads goes on with fewer instead of ending the program.
+#include <new>
+#include <system_error>
+
+#include "platform.h"
+
+bool StartSystemThread(std::thread* thread, void (*body)(void*), void* context) {
+    try {
+        *thread = std::thread(body, context);
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+const char* EngineErrorText(SysError error) {
+    switch (error) {
+    case ENGINE_PATH_TOO_LONG: return "path too long";
+    case ENGINE_OUT_OF_MEMORY: return "out of memory";
+    case ENGINE_LINK_LOOP: return "folder link leads back to a folder above it";
+    case ENGINE_NOT_REGULAR: return "not a regular file";
+    case ENGINE_NOT_A_FOLDER: return "not a folder";
+    case ENGINE_OUTSIDE_DATA: return "a folder link on the way leads outside the destination's Data folder";
+    case ENGINE_SOURCE_CHANGED: return "the file changed while it was being copied";
+    case ENGINE_ABANDONED: return "the job was stopped";
+    }
+    return nullptr;
+}
