@@ -47,14 +47,6 @@ static bool Stopping;
 static std::thread Copiers[MAX_COPIERS];
 static unsigned CopierCount;
 
-// The job's stop: guarded by Lock, except the flag, which copies and comparisons
-// in flight read between chunks and the index between entries. A stop
-// stays raised until the front end clears it, so that one asked for before
-// the job started, or while it set out, is not lost.
-static std::atomic<bool> Abandoned;
-static unsigned InFlight;                // copies started and not yet ended
-static std::condition_variable Landed;   // InFlight fell to 0
-
 // Per copier: the last folder it made, since neighbours share folders.
 struct CopierState {
     char source[PATH_BUFFER_SIZE];
@@ -183,14 +175,6 @@ static SysError PrepareFolder(CopierState* state, size_t folderLength) {
     return 0;
 }
 
-bool JobAbandoned() {
-    return Abandoned.load(std::memory_order_relaxed);
-}
-
-const std::atomic<bool>* JobStopFlag() {
-    return &Abandoned;
-}
-
 static void Copy(uint32_t file, CopierState* state, CopyOutcome* outcome) {
     outcome->error = 0;
     outcome->copied = 0;
@@ -218,7 +202,7 @@ static void Copy(uint32_t file, CopierState* state, CopyOutcome* outcome) {
         memcpy(state->lastFolderMade, state->folder, folderLength + 1);
     }
     CopyRequest request = {state->source, state->target, FileSize(&Job.ModdedTree, file),
-                           StampOf(&Job.ModdedTree, file), state->chunk, state->chunk ? CHUNK_SIZE : 0, &Abandoned};
+                           StampOf(&Job.ModdedTree, file), state->chunk, state->chunk ? CHUNK_SIZE : 0, JobStopFlag()};
     outcome->error = Sys.copyFile(&request, &outcome->copied);
     if (outcome->error == ENGINE_SOURCE_CHANGED) {
         // Being written right now, or since it was compared: the new
@@ -231,17 +215,12 @@ static void Copy(uint32_t file, CopierState* state, CopyOutcome* outcome) {
 // One copy, counted in flight so that AbandonJob can wait for it; none
 // starts once the job was abandoned.
 static void CopyOne(uint32_t file, CopierState* state, CopyOutcome* outcome) {
-    {
-        std::lock_guard<std::mutex> hold(Lock);
-        if (Abandoned.load(std::memory_order_relaxed)) {
-            *outcome = CopyOutcome{ENGINE_ABANDONED, PROBLEM_COPY, 0};
-            return;
-        }
-        ++InFlight;
+    if (!BeginCopy()) {
+        *outcome = CopyOutcome{ENGINE_ABANDONED, PROBLEM_COPY, 0};
+        return;
     }
     Copy(file, state, outcome);
-    std::lock_guard<std::mutex> hold(Lock);
-    if (--InFlight == 0) Landed.notify_all();
+    EndCopy();
 }
 
 static void CopierLoop(void*) {
@@ -274,22 +253,6 @@ unsigned DefaultCopierCount() {
     unsigned cores = std::thread::hardware_concurrency();
     if (cores < 2) return 2;
     return cores < MAX_COPIERS ? cores : (unsigned)MAX_COPIERS;
-}
-
-void StopJob() {
-    std::lock_guard<std::mutex> hold(Lock);  // a copy that starts after this sees it
-    Abandoned.store(true);
-}
-
-void ClearJobStop() {
-    std::lock_guard<std::mutex> hold(Lock);
-    Abandoned.store(false);
-}
-
-void AbandonJob() {
-    std::unique_lock<std::mutex> hold(Lock);
-    Abandoned.store(true);
-    Landed.wait(hold, [] { return InFlight == 0; });
 }
 
 void StartCopies(unsigned threads) {
