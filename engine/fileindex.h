@@ -2,15 +2,23 @@
 // list of its regular files (filelist.h).
 #pragma once
 
-// Makes `folder` the root of the job's CurrentTree (an empty tree) and adds
+#include "filelist.h"
+
+struct PrefetchWalk;
+
+// Which of the job's two trees an index makes.
+enum TreeRole { TREE_ORIGINAL, TREE_MODDED };
+
+// Makes `folder` the root of `tree` (an empty tree) and adds
 // every folder and every regular file below it, at any depth, numbered in
 // the order the walk meets them (depth first, each folder in its listing's
 // order; the job's list order is that numbering backwards). Counts each
-// file in OriginalCount while CountingFiles is 1. Folder links are followed unless
+// file in the job's OriginalCount for TREE_ORIGINAL. Folder links are followed unless
 // they lead back to a folder on the way down; FIFOs, sockets and devices
 // are passed over. Whatever cannot be listed, examined or held is recorded
 // in the job's result: as a failure in the modded tree (something of the
 // mod may be missing), as a warning in the original tree. Once the job was
 // stopped (JobAbandoned) it ends between two entries, even within a
-// listing, leaving the tree part-made.
-void IndexTree(const char* folder);
+// listing, leaving the tree part-made. Takes the listings of `walk`
+// (treewalk.h; null: none) where it has them.
+void IndexTree(const char* folder, FileTree* tree, TreeRole role, PrefetchWalk* walk);

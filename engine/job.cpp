@@ -74,8 +74,6 @@ uint32_t ExtractionJob(void* parameters) {
     EnableStartCommand(0);
 
     InitFileTree(&Job.OriginalTree, false);
-    Job.CurrentTree = &Job.OriginalTree;
-    Job.CountingFiles = 1;
     ReportStatus(STATUS_ORIGINAL_INDEX);
     // A tree not in memory costs a disk read per folder and per few entries,
     // one after another; walking both trees ahead of the index keeps several
@@ -86,29 +84,28 @@ uint32_t ExtractionJob(void* parameters) {
     if (comparers > MAX_COMPARERS) comparers = MAX_COMPARERS;
     // A stop asked for before the job, or while it resolved its folders, is kept: nothing is read then.
     rootsUsable &= !JobAbandoned();
-    if (rootsUsable && comparers > 1) StartTreePrefetch(Job.OriginalRoot, Job.ModdedRoot, 2 * comparers);
-    if (rootsUsable) IndexTree(Job.OriginalRoot);
-    Job.CountingFiles = 0;
+    PrefetchWalk* walk = nullptr;
+    if (rootsUsable && comparers > 1) walk = StartTreePrefetch(Job.OriginalRoot, Job.ModdedRoot, 2 * comparers);
+    if (rootsUsable) IndexTree(Job.OriginalRoot, &Job.OriginalTree, TREE_ORIGINAL, walk);
     SetProgressPosition(0);
 
     InitFileTree(&Job.ModdedTree, true);  // the copies check the stamps
-    Job.CurrentTree = &Job.ModdedTree;
     ReportStatus(STATUS_MODDED_INDEX);
-    if (rootsUsable && !JobAbandoned()) IndexTree(Job.ModdedRoot);
-    StopTreePrefetch();
-    Job.CurrentTree = nullptr;
+    if (rootsUsable && !JobAbandoned()) IndexTree(Job.ModdedRoot, &Job.ModdedTree, TREE_MODDED, walk);
+    StopTreePrefetch(walk);
     Job.ModdedCount = FileCount(&Job.ModdedTree);
 
     // The scan advances once per modded file, so that is its range.
     SetProgressRange(Job.ModdedCount);
     ReportStatus(STATUS_DEEP_SCAN);
-    StartCopies(Job.DryRun ? 0 : DefaultCopierCount());
-    DeepScan();
+    CopyQueue copies;
+    StartCopies(&copies, Job.DryRun ? 0 : DefaultCopierCount());
+    DeepScan(&copies);
 
     ReportStatus(STATUS_CREATING_MOD);
     SetProgressRange(Job.ChangedCount);
-    CreateMod();
-    StopCopies();
+    CreateMod(&copies);
+    StopCopies(&copies);
 
     ReportStatus(STATUS_IDLE);
     JobResult* result = Job.Result;

@@ -35,11 +35,9 @@ struct JobState {
     unsigned Comparers;  // for the comparison pool; 0: its default
     const ExclusionList* Exclusions;  // null: nothing is left out
 
-    FileTree* CurrentTree;  // where IndexTree adds
     FileTree OriginalTree;
     FileTree ModdedTree;    // keeps stamps, for the copies
     BlockList ChangedList;  // ChangedFile: new and changed modded files, copy order from the end
-    int CountingFiles;      // 1 while the original tree is indexed
     uint32_t OriginalCount;
     uint32_t ModdedCount;
     uint32_t ScanPosition;

@@ -4,17 +4,15 @@
 #include <string.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
 #include <new>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "exclusions.h"
 #include "jobstate.h"
+#include "workerpool.h"
 
 // The read-ahead walk: a few threads list the folders of the trees ahead of
 // the index, so that several of a cold tree's small metadata reads are in
@@ -45,23 +43,16 @@ struct WaitingFolder {
     std::vector<FolderId> way;
 };
 
-// At most this many walkers, however many are asked for.
-enum { MAX_WALKERS = 16 };
-
 struct PrefetchWalk {
-    std::mutex lock;
-    std::condition_variable wake;    // folders were stacked or taken, or the walk stops
-    std::condition_variable landed;  // a listing is done
+    WorkerPool workers;                   // `wake`: folders were stacked or taken, or the walk stops
+    std::condition_variable listingDone;  // a listing is done
     std::vector<WaitingFolder> waiting[2];
     size_t waitingBytes = 0;
     std::unordered_map<std::string, Listing> listings;
     size_t heldBytes = 0;            // records of done listings
     unsigned listing = 0;            // walkers listing a folder now
-    bool stopped = false;
     size_t rootLength[2] = {0, 0};
     const ExclusionList* exclusions = nullptr;  // the job's, whose folders the index does not walk
-    std::thread walkers[MAX_WALKERS];
-    unsigned walkerCount = 0;
 };
 
 // The walk never waits for the index: while the index is busy with the
@@ -72,8 +63,6 @@ struct PrefetchWalk {
 // allocate is not all reused once they end.
 const size_t PREFETCH_WAITING_BYTES = 1u << 20;
 const size_t PREFETCH_HELD_BYTES = 2u << 20;
-
-static PrefetchWalk* Walk;
 
 static size_t WaitingSize(const WaitingFolder& folder) {
     return folder.path.size() + folder.way.size() * sizeof(FolderId);
@@ -142,21 +131,21 @@ static void StackSubfolders(PrefetchWalk* walk, int tree, const char* path, size
         if (!Stack(walk, tree, path, pathLength, name, way, depth, record->id)) break;
     }
     std::reverse(stack.begin() + (std::ptrdiff_t)before, stack.end());  // the first on top
-    walk->wake.notify_all();
+    walk->workers.wake.notify_all();
 }
 
 // Lists folder after folder until the walk is stopped or, when `toTheEnd`,
 // until every folder is listed. A walk beside the index keeps waiting when
 // it has nothing to list, since the index may still pass folders on.
 static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
-    std::unique_lock<std::mutex> hold(walk->lock);
+    std::unique_lock<std::mutex> hold(walk->workers.lock);
     for (;;) {
-        walk->wake.wait(hold, [walk, toTheEnd] {
-            return walk->stopped || !walk->waiting[0].empty() || !walk->waiting[1].empty() ||
+        walk->workers.wake.wait(hold, [walk, toTheEnd] {
+            return walk->workers.stopping || !walk->waiting[0].empty() || !walk->waiting[1].empty() ||
                    (toTheEnd && walk->listing == 0);
         });
         int tree = walk->waiting[0].empty() ? 1 : 0;
-        if (walk->stopped || walk->waiting[tree].empty()) break;
+        if (walk->workers.stopping || walk->waiting[tree].empty()) break;
         WaitingFolder folder = std::move(walk->waiting[tree].back());
         walk->waiting[tree].pop_back();
         walk->waitingBytes -= WaitingSize(folder);
@@ -196,17 +185,16 @@ static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
         } else {
             listing->records.full = true;  // the index lists it again
         }
-        walk->landed.notify_all();
+        walk->listingDone.notify_all();
         StackSubfolders(walk, tree, folder.path.c_str(), folder.path.size(), folder.way.data(), folder.way.size(),
                         records.data, records.used);
         if (!kept) free(records.data);
     }
-    walk->wake.notify_all();
+    walk->workers.wake.notify_all();
 }
 
-bool TakeListing(const char* folder, RecordBuffer* arena, SysError* error, int* share) {
+bool TakeListing(PrefetchWalk* walk, const char* folder, RecordBuffer* arena, SysError* error, int* share) {
     *share = -1;
-    PrefetchWalk* walk = Walk;
     if (!walk) return false;
     std::string key;
     try {
@@ -214,7 +202,7 @@ bool TakeListing(const char* folder, RecordBuffer* arena, SysError* error, int* 
     } catch (const std::bad_alloc&) {
         return false;  // out of memory: the index lists it, and the walk goes no further below
     }
-    std::unique_lock<std::mutex> hold(walk->lock);
+    std::unique_lock<std::mutex> hold(walk->workers.lock);
     auto entry = walk->listings.find(key);
     if (entry == walk->listings.end()) return false;
     Listing* listing = &entry->second;
@@ -225,7 +213,7 @@ bool TakeListing(const char* folder, RecordBuffer* arena, SysError* error, int* 
     }
     if (listing->state == LISTING_CLAIMED) return false;
     listing->awaited = true;
-    walk->landed.wait(hold, [listing] { return listing->state != LISTING_UNDER_WAY; });
+    walk->listingDone.wait(hold, [listing] { return listing->state != LISTING_UNDER_WAY; });
     RecordBuffer records = listing->records;
     *error = listing->error;
     walk->listings.erase(key);  // by its key: the map may have grown meanwhile
@@ -239,10 +227,9 @@ bool TakeListing(const char* folder, RecordBuffer* arena, SysError* error, int* 
     return true;
 }
 
-void ShareSubfolders(int tree, const char* folder, const FolderId* way, size_t depth,
+void ShareSubfolders(PrefetchWalk* walk, int tree, const char* folder, const FolderId* way, size_t depth,
                             const unsigned char* records, size_t bytes) {
-    PrefetchWalk* walk = Walk;
-    std::lock_guard<std::mutex> hold(walk->lock);
+    std::lock_guard<std::mutex> hold(walk->workers.lock);
     StackSubfolders(walk, tree, folder, strlen(folder), way, depth, records, bytes);
 }
 
@@ -281,28 +268,18 @@ static void WalkerThread(void* walk) {
     WalkerLoop((PrefetchWalk*)walk, false);
 }
 
-void StartTreePrefetch(const char* first, const char* second, unsigned walkers) {
-    StopTreePrefetch();
+PrefetchWalk* StartTreePrefetch(const char* first, const char* second, unsigned walkers) {
     PrefetchWalk* walk = NewWalk(first, second);
-    if (!walk) return;
-    if (walkers > MAX_WALKERS) walkers = MAX_WALKERS;
-    while (walk->walkerCount < walkers && Sys.startThread(&walk->walkers[walk->walkerCount], WalkerThread, walk))
-        ++walk->walkerCount;
-    if (walk->walkerCount == 0) {
+    if (!walk) return nullptr;
+    if (StartWorkers(&walk->workers, walkers, WalkerThread, walk) == 0) {
         DeleteWalk(walk);  // no thread to be had: the index lists every folder itself
-        return;
+        return nullptr;
     }
-    Walk = walk;
+    return walk;
 }
 
-void StopTreePrefetch() {
-    if (!Walk) return;
-    {
-        std::lock_guard<std::mutex> hold(Walk->lock);
-        Walk->stopped = true;
-        Walk->wake.notify_all();
-    }
-    for (unsigned i = 0; i < Walk->walkerCount; ++i) Walk->walkers[i].join();
-    DeleteWalk(Walk);
-    Walk = nullptr;
+void StopTreePrefetch(PrefetchWalk* walk) {
+    if (!walk) return;
+    StopWorkers(&walk->workers);
+    DeleteWalk(walk);
 }

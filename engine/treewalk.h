@@ -8,7 +8,9 @@
 #include "listingrecords.h"
 #include "platform.h"
 
-// Starts `walkers` threads (at most 16; fewer when the system gives fewer,
+struct PrefetchWalk;
+
+// Starts `walkers` threads (at most MAX_WORKERS; fewer when the system gives fewer,
 // and no walk at all when it gives none) that list every folder below
 // `first`, then below `second` (null: none), in about the order the index
 // will, so that the folders and entries of trees that are not in memory
@@ -21,26 +23,28 @@
 // one it waits for is kept whatever its size); beyond that the walk only
 // reads ahead. A listing under way ends once the job was stopped. It
 // records no problem: the index records whatever a listing it takes failed
-// with, as it would have. Does nothing for a root that is no folder.
-void StartTreePrefetch(const char* first, const char* second, unsigned walkers);
+// with, as it would have. Returns the walk, for IndexTree and
+// StopTreePrefetch; null when no thread or no memory was to be had: the
+// index then lists every folder itself.
+PrefetchWalk* StartTreePrefetch(const char* first, const char* second, unsigned walkers);
 
 // The same walk of `folder` on the calling thread, to its end; its listings
 // are dropped.
 void PrefetchTree(const char* folder);
 
-// Stops the walk started last, waiting for the listings under way, and
-// forgets it. Does nothing when none runs.
-void StopTreePrefetch();
+// Stops `walk`, waiting for the listings under way, and frees it. Does
+// nothing for null.
+void StopTreePrefetch(PrefetchWalk* walk);
 
-// Hands the index the walk's listing of `folder`, appended to `arena`
+// Hands the index `walk`'s listing of `folder`, appended to `arena`
 // with its error, and returns true; or returns false, and the index lists
 // the folder itself. When the walk had not come to it yet, `*share` tells
 // the index to pass its subfolders on (ShareSubfolders), so that the walk
 // goes on below it.
-bool TakeListing(const char* folder, RecordBuffer* arena, SysError* error, int* share);
+bool TakeListing(PrefetchWalk* walk, const char* folder, RecordBuffer* arena, SysError* error, int* share);
 
 // The index listed `folder` of tree `tree` itself into `bytes` of records,
 // having come down by `way` (the folder itself last): the walk goes on
 // below it.
-void ShareSubfolders(int tree, const char* folder, const FolderId* way, size_t depth,
+void ShareSubfolders(PrefetchWalk* walk, int tree, const char* folder, const FolderId* way, size_t depth,
                      const unsigned char* records, size_t bytes);

@@ -22,19 +22,16 @@ struct IndexRun {
     Paths paths;
     uint32_t counted = 0;
 
-    IndexRun(const std::string& root, bool original, const std::string& relativeTo = "") {
+    IndexRun(const std::string& root, bool original, const std::string& relativeTo = "",
+             PrefetchWalk* walk = nullptr) {
         FileTree tree;
         InitFileTree(&tree, !original);
         Job.Result = &result;
-        Job.CurrentTree = &tree;
-        Job.CountingFiles = original ? 1 : 0;
         Job.OriginalCount = 0;
-        IndexTree(root.c_str());
+        IndexTree(root.c_str(), &tree, original ? TREE_ORIGINAL : TREE_MODDED, walk);
         counted = Job.OriginalCount;
         paths = RelativePaths(&tree, relativeTo.empty() ? root : relativeTo);
         ReleaseFileTree(&tree);
-        Job.CurrentTree = nullptr;
-        Job.CountingFiles = 0;
         Job.Result = nullptr;
     }
     ~IndexRun() { ReleaseJobResult(&result); }
@@ -102,9 +99,7 @@ TEST(IndexTree, RecordsSizesAndStampsFromTheListing) {
     FileTree tree;
     InitFileTree(&tree, true);
     Job.Result = &result;
-    Job.CurrentTree = &tree;
-    Job.CountingFiles = 0;
-    IndexTree(dir.path.c_str());
+    IndexTree(dir.path.c_str(), &tree, TREE_MODDED, nullptr);
     ASSERT_EQ(2u, FileCount(&tree));
     for (uint32_t file = 0; file < FileCount(&tree); ++file) {
         const char* name = NameAt(&tree, FileAt(&tree, file)->name);
@@ -112,7 +107,6 @@ TEST(IndexTree, RecordsSizesAndStampsFromTheListing) {
         EXPECT_NE(0u, StampOf(&tree, file)) << name;
     }
     ReleaseFileTree(&tree);
-    Job.CurrentTree = nullptr;
     ReleaseJobResult(&result);
 }
 
@@ -238,10 +232,10 @@ TEST(IndexTree, TheWalksListingsGiveTheSameIndexAsListingAlone) {
 
     for (bool lags : {false, true}) {
         WalkLags = lags;
-        StartTreePrefetch(dir.path.c_str(), nullptr, 4);
+        PrefetchWalk* walk = StartTreePrefetch(dir.path.c_str(), nullptr, 4);
         if (!lags) std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the walk is ahead, or done
-        IndexRun walked(dir.path, false);
-        StopTreePrefetch();
+        IndexRun walked(dir.path, false, "", walk);
+        StopTreePrefetch(walk);
         EXPECT_EQ(alone.paths, walked.paths) << "walk lags: " << lags;
         EXPECT_EQ(ProblemText(alone.result), ProblemText(walked.result)) << "walk lags: " << lags;
     }
@@ -286,10 +280,10 @@ TEST(IndexTree, TheWalkListsTheFirstSubfoldersOfAWideFolderAndKeepsTheListingThe
     WideListed.clear();
     IndexThread = std::this_thread::get_id();
     Sys.listFolder = WideListing;
-    StartTreePrefetch(dir.path.c_str(), nullptr, 4);
+    PrefetchWalk* walk = StartTreePrefetch(dir.path.c_str(), nullptr, 4);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a walker is listing the root
-    IndexRun run(dir.path, false);
-    StopTreePrefetch();
+    IndexRun run(dir.path, false, "", walk);
+    StopTreePrefetch(walk);
     Sys = PlatformCalls;
     EXPECT_EQ(0u, run.result.failures + run.result.warnings) << ProblemText(run.result);
     std::set<std::string> first, last;

@@ -39,14 +39,11 @@ static Paths IndexPaths(const std::string& root, JobResult* result) {
     Job.Result = result;
     FileTree tree;
     InitFileTree(&tree, false);
-    Job.CurrentTree = &tree;
-    Job.CountingFiles = 0;
-    IndexTree(root.c_str());
+    IndexTree(root.c_str(), &tree, TREE_MODDED, nullptr);
     Paths paths;
     char path[PATH_BUFFER_SIZE];
     for (uint32_t file = FileCount(&tree); file-- > 0;) paths.push_back(std::string(path, FilePath(&tree, file, path)));
     ReleaseFileTree(&tree);
-    Job.CurrentTree = nullptr;
     Job.Result = nullptr;
     std::sort(paths.begin(), paths.end());
     return paths;
