@@ -59,10 +59,10 @@ static bool NextMayStart(const ComparePool* pool) {
 // pair from memory: once that outcome is ready, it sleeps on until a batch
 // of outcomes is, or until so few pairs wait that the comparers would soon
 // run out of work. Under the workers' lock.
-enum { LANDED_BATCH = WINDOW_PAIRS / 4 };
+enum { OUTCOME_BATCH = WINDOW_PAIRS / 4 };
 static bool ScanMayGo(const ComparePool* pool) {
     if (pool->slots[pool->taken % pool->window].state != SLOT_DONE) return false;
-    return pool->ended - pool->taken >= LANDED_BATCH || pool->submitted - pool->started < pool->workers.count;
+    return pool->ended - pool->taken >= OUTCOME_BATCH || pool->submitted - pool->started < pool->workers.count;
 }
 
 static void CountProbe(ComparePool* pool, bool waited) {

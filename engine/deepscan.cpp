@@ -250,7 +250,7 @@ static void FindRemoved(const OriginalIndex* index, const uint32_t* folderMatche
     free(partly);
 }
 
-void DeepScan(CopyQueue* copies) {
+void ScanAndQueueCopies(CopyQueue* copies) {
     const FileTree* originals = &Job.OriginalTree;
     const FileTree* modded = &Job.ModdedTree;
     OriginalIndex index;
@@ -266,7 +266,7 @@ void DeepScan(CopyQueue* copies) {
     // hands. Both walk in list order, so the outcomes come back in the
     // order the pairs were handed over.
     uint32_t ahead = FileCount(modded);
-    for (uint32_t at = FileCount(modded); at-- > 0 && !JobAbandoned();) {
+    for (uint32_t at = FileCount(modded); at-- > 0 && !StopRequested();) {
         // Phase A: match and the size short-cut, in list order, handing the
         // pairs to read to the pool while its window has room. When nothing
         // is in flight there is always room, so file `at` itself is handed
@@ -311,7 +311,7 @@ void DeepScan(CopyQueue* copies) {
 
     StopComparePool(&scan.pool);
     // A scan cut short leaves files unmatched that are not gone.
-    if (matched && !JobAbandoned()) FindRemoved(&index, folderMatches, matched);
+    if (matched && !StopRequested()) FindRemoved(&index, folderMatches, matched);
     free(matched);
     free(folderMatches);
     ReleaseOriginalIndex(&index);

@@ -53,4 +53,4 @@ uint32_t FindOriginal(const OriginalIndex* index, uint32_t folder, const char* n
 // The pairs are read on the comparison pool (comparepool.h) with
 // Job.Comparers reads in flight; everything the scan reports follows the
 // list's order all the same.
-void DeepScan(CopyQueue* copies);
+void ScanAndQueueCopies(CopyQueue* copies);

@@ -73,7 +73,7 @@ static void IndexFolder(IndexWalk* ix, size_t folderLength, uint32_t folder) {
     if (ix->arena.full) Report(ix, PROBLEM_LIST, ENGINE_OUT_OF_MEMORY, ix->path);
     size_t end = ix->arena.used;
 
-    for (size_t at = mark; at < end && !JobAbandoned();) {
+    for (size_t at = mark; at < end && !StopRequested();) {
         // Re-read through the offset each time: a subfolder's walk may move the arena.
         EntryRecord* record = (EntryRecord*)(ix->arena.data + at);
         at += RecordSize(record->nameLength);

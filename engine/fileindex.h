@@ -18,7 +18,7 @@ enum TreeRole { TREE_ORIGINAL, TREE_MODDED };
 // are passed over. Whatever cannot be listed, examined or held is recorded
 // in the job's result: as a failure in the modded tree (something of the
 // mod may be missing), as a warning in the original tree. Once the job was
-// stopped (JobAbandoned) it ends between two entries, even within a
+// stopped (StopRequested) it ends between two entries, even within a
 // listing, leaving the tree part-made. Takes the listings of `walk`
 // (treewalk.h; null: none) where it has them.
 void IndexTree(const char* folder, FileTree* tree, TreeRole role, PrefetchWalk* walk);

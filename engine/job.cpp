@@ -83,7 +83,7 @@ uint32_t ExtractionJob(void* parameters) {
     unsigned comparers = Job.Comparers ? Job.Comparers : (unsigned)DEFAULT_COMPARERS;
     if (comparers > MAX_COMPARERS) comparers = MAX_COMPARERS;
     // A stop asked for before the job, or while it resolved its folders, is kept: nothing is read then.
-    rootsUsable &= !JobAbandoned();
+    rootsUsable &= !StopRequested();
     PrefetchWalk* walk = nullptr;
     if (rootsUsable && comparers > 1) walk = StartTreePrefetch(Job.OriginalRoot, Job.ModdedRoot, 2 * comparers);
     if (rootsUsable) IndexTree(Job.OriginalRoot, &Job.OriginalTree, TREE_ORIGINAL, walk);
@@ -91,7 +91,7 @@ uint32_t ExtractionJob(void* parameters) {
 
     InitFileTree(&Job.ModdedTree, true);  // the copies check the stamps
     ReportStatus(STATUS_MODDED_INDEX);
-    if (rootsUsable && !JobAbandoned()) IndexTree(Job.ModdedRoot, &Job.ModdedTree, TREE_MODDED, walk);
+    if (rootsUsable && !StopRequested()) IndexTree(Job.ModdedRoot, &Job.ModdedTree, TREE_MODDED, walk);
     StopTreePrefetch(walk);
     Job.ModdedCount = FileCount(&Job.ModdedTree);
 
@@ -100,16 +100,16 @@ uint32_t ExtractionJob(void* parameters) {
     ReportStatus(STATUS_DEEP_SCAN);
     CopyQueue copies;
     StartCopies(&copies, Job.DryRun ? 0 : DefaultCopierCount());
-    DeepScan(&copies);
+    ScanAndQueueCopies(&copies);
 
     ReportStatus(STATUS_CREATING_MOD);
     SetProgressRange(Job.ChangedCount);
-    CreateMod(&copies);
+    AwaitCopies(&copies);
     StopCopies(&copies);
 
     ReportStatus(STATUS_IDLE);
     JobResult* result = Job.Result;
-    result->abandoned = JobAbandoned();
+    result->abandoned = StopRequested();
     result->originalFiles = Job.OriginalCount;
     result->moddedFiles = Job.ModdedCount;
     if (result->keepRemovedList && result != &ownResult) {

@@ -16,7 +16,7 @@ struct StopState {
 
 static StopState Stop;
 
-bool JobAbandoned() {
+bool StopRequested() {
     return Stop.requested.load(std::memory_order_relaxed);
 }
 

@@ -27,9 +27,9 @@ void ClearJobStop();
 
 // True once a stop was asked for (StopJob, AbandonJob) and not
 // cleared since: nothing more is to be started.
-bool JobAbandoned();
+bool StopRequested();
 
-// The flag behind JobAbandoned, for loops that look at it between chunks.
+// The flag behind StopRequested, for loops that look at it between chunks.
 const std::atomic<bool>* JobStopFlag();
 
 // Counts one copy as in flight and returns true, unless a stop was asked

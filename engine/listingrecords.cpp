@@ -23,7 +23,7 @@ unsigned char* MakeRoom(RecordBuffer* buffer, size_t bytes) {
 }
 
 bool AppendEntry(void* context, const FolderEntry* entry) {
-    if (JobAbandoned()) return false;
+    if (StopRequested()) return false;
     EntryRecord* record = (EntryRecord*)MakeRoom((RecordBuffer*)context, RecordSize(entry->nameLength));
     if (!record) return true;
     record->size = entry->size;

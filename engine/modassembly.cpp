@@ -6,7 +6,7 @@
 #include "jobstate.h"
 #include "report.h"
 
-void CreateMod(CopyQueue* copies) {
+void AwaitCopies(CopyQueue* copies) {
     JobResult* result = Job.Result;
     char target[PATH_BUFFER_SIZE];
     char source[PATH_BUFFER_SIZE];

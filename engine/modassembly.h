@@ -12,4 +12,4 @@
 // a target path over the platform's limit is named as a failure as the
 // real run would. Files that could not be copied are recorded as failures;
 // those left out because the job was abandoned are counted in notCopied.
-void CreateMod(CopyQueue* copies);
+void AwaitCopies(CopyQueue* copies);

@@ -39,7 +39,7 @@ TEST(BuildTargetPath, RefusesPathsPastTheLimitWithoutWritingPastTheBuffer) {
     EXPECT_EQ(std::string(16, 'G'), std::string(buffer.guard, 16));
 }
 
-TEST(CreateMod, CopiesNewAndChangedFilesAtTheirRelativePaths) {
+TEST(ModAssembly, CopiesNewAndChangedFilesAtTheirRelativePaths) {
     JobTrees a;
     WriteFile(a.original + Native("/same.txt"), "same");
     WriteFile(a.modded + Native("/same.txt"), "same");
@@ -55,7 +55,7 @@ TEST(CreateMod, CopiesNewAndChangedFilesAtTheirRelativePaths) {
     EXPECT_EQ(0u, a.result.failures) << ProblemText(a.result);
 }
 
-TEST(CreateMod, ReplacesExistingTargetsAndLeavesTheRestOfTheDestinationAlone) {
+TEST(ModAssembly, ReplacesExistingTargetsAndLeavesTheRestOfTheDestinationAlone) {
     JobTrees a;
     WriteFile(a.modded + Native("/a.txt"), "fresh");
     WriteFile(a.destination + Native("/Data/a.txt"), "stale and longer than fresh");
@@ -68,7 +68,7 @@ TEST(CreateMod, ReplacesExistingTargetsAndLeavesTheRestOfTheDestinationAlone) {
     EXPECT_EQ((Paths{"Data/a.txt", "Data/other.txt", "readme"}), ListTree(a.destination));  // no temporary left
 }
 
-TEST(CreateMod, NothingChangedCreatesNothingNotEvenData) {
+TEST(ModAssembly, NothingChangedCreatesNothingNotEvenData) {
     JobTrees a;
     WriteFile(a.original + Native("/x"), "x");
     WriteFile(a.modded + Native("/x"), "x");
@@ -77,7 +77,7 @@ TEST(CreateMod, NothingChangedCreatesNothingNotEvenData) {
     EXPECT_EQ((Paths{"range 1", "range 0"}), a.recorder.Only("range"));
 }
 
-TEST(CreateMod, DryRunWritesNothing) {
+TEST(ModAssembly, DryRunWritesNothing) {
     JobTrees a;
     WriteFile(a.modded + Native("/new/file"), "n");
     a.Run(true);
@@ -86,7 +86,7 @@ TEST(CreateMod, DryRunWritesNothing) {
     EXPECT_EQ(0u, a.result.copiedFiles);
 }
 
-TEST(CreateMod, FailedCopyIsNamedAndTheNextFileStillFollows) {
+TEST(ModAssembly, FailedCopyIsNamedAndTheNextFileStillFollows) {
     JobTrees a;
     WriteFile(a.modded + Native("/first"), "1");
     WriteFile(a.modded + Native("/second"), "2");
@@ -105,7 +105,7 @@ TEST(CreateMod, FailedCopyIsNamedAndTheNextFileStillFollows) {
     EXPECT_EQ((Paths{"position 1", "position 2", "position 0"}), Paths(positions.end() - 3, positions.end()));
 }
 
-TEST(CreateMod, FolderThatCannotBeMadeFailsItsFilesOnly) {
+TEST(ModAssembly, FolderThatCannotBeMadeFailsItsFilesOnly) {
     JobTrees a;
     WriteFile(a.modded + Native("/blocked/one"), "1");
     WriteFile(a.modded + Native("/open/two"), "2");
@@ -117,7 +117,7 @@ TEST(CreateMod, FolderThatCannotBeMadeFailsItsFilesOnly) {
     EXPECT_EQ((Paths{"Data/open/two"}), ListTree(a.destination));
 }
 
-TEST(CreateMod, FileWhoseTargetPathIsTooLongIsNamedNotCut) {
+TEST(ModAssembly, FileWhoseTargetPathIsTooLongIsNamedNotCut) {
     JobTrees a;
     WriteFile(a.modded + Native("/f"), "ok");
     // destination + separator + "Data" + separator + "f" is one past the limit.

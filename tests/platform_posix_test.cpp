@@ -241,7 +241,7 @@ static SysError CountResolution(const char* path, char* out, size_t outSize) {
 static SysError SignalAtTheJobsResolution(const char* path, char* out, size_t outSize) {
     if (++Resolutions == ResolutionsOfTheCheck + 1) {
         kill(getpid(), SIGINT);
-        for (int i = 0; i < 5000 && !JobAbandoned(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (int i = 0; i < 5000 && !StopRequested(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return PlatformCalls.resolvePath(path, out, outSize);
 }
