@@ -8,6 +8,7 @@
 
 #include "filecompare.h"
 #include "foldercheck.h"
+#include "holdwait.h"
 #include "jobstate.h"
 
 static const char DATA_FOLDER[] = "Data";
@@ -159,7 +160,7 @@ static void Copy(CopyQueue* queue, uint32_t file, CopierState* state, CopyOutcom
         memcpy(state->lastFolderMade, state->folder, folderLength + 1);
     }
     CopyRequest request = {state->source, state->target, FileSize(&Job.ModdedTree, file),
-                           StampOf(&Job.ModdedTree, file), state->chunk, state->chunk ? CHUNK_SIZE : 0, JobStopFlag()};
+                           StampOf(&Job.ModdedTree, file), state->chunk, state->chunk ? CHUNK_SIZE : 0, JobStopFlag(), WaitOutHold};
     outcome->error = Sys.copyFile(&request, &outcome->copied);
     if (outcome->error == ENGINE_SOURCE_CHANGED) {
         // Being written right now, or since it was compared: the new

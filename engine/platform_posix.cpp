@@ -414,6 +414,7 @@ static SysError AdviseWillNeed(const char* path, uint64_t bytes) {
 const SysCalls PlatformCalls = {
     ListFolder, Examine, OpenForReading, ReadFile, CloseFile, CreateFolders, MakeOneFolder, CopyFile, RemoveFile,
     ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread,
+    IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds,
 };
 
 SysCalls Sys = PlatformCalls;

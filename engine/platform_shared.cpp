@@ -5,8 +5,10 @@
 // by throwing (std::system_error, or std::bad_alloc for the thread's own
 // state); it is caught here, at once, and told as a plain result, so that
 // a job short of threads goes on with fewer instead of ending the program.
+#include <chrono>
 #include <new>
 #include <system_error>
+#include <thread>
 
 #include "platform.h"
 
@@ -19,6 +21,15 @@ bool StartSystemThread(std::thread* thread, void (*body)(void*), void* context) 
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+uint64_t SystemClockMilliseconds() {
+    return (uint64_t)std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void SystemSleepMilliseconds(uint32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 const char* EngineErrorText(SysError error) {

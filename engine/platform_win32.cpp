@@ -5,7 +5,6 @@
 // the way.
 #include "platform.h"
 #include "platform_win32.h"
-#include "holdwait.h"
 
 #include <windows.h>
 #include <stddef.h>
@@ -475,6 +474,14 @@ static SysError RenameThrough(HANDLE file, const WidePath& target) {
     return set(file, FileRenameInfo, buffer, size) ? 0 : LastError();
 }
 
+// Another program's hold met by a copy is waited out as the engine's
+// policy, handed down with the request, says; `stoppable`: a stop may cut
+// the wait short (the clean-up of a failed copy is never cut short).
+static bool WaitedOutHold(const CopyRequest* request, HoldWait* wait, SysError error, bool ownName,
+                          bool stoppable = true) {
+    return request->waitOutHold && request->waitOutHold(wait, error, ownName, stoppable ? request->stop : nullptr);
+}
+
 // Puts the finished copy in the target's place: through the copy's own
 // handle `file` where the system can, so that no other program (a scanner
 // looking at every new file) can open the copy between its completion and
@@ -482,7 +489,7 @@ static SysError RenameThrough(HANDLE file, const WidePath& target) {
 // program's hold on the target is waited out. A read-only target is ours
 // to replace: its attribute is lifted, and put back if the rename still fails.
 static SysError ReplaceTarget(HANDLE file, bool* closed, const wchar_t* temporary, const WidePath& target,
-                              const std::atomic<bool>* stop) {
+                              const CopyRequest* request) {
     HoldWait wait = {};
     DWORD attributes = INVALID_FILE_ATTRIBUTES;
     bool looked = false, lifted = false;
@@ -510,7 +517,7 @@ static SysError ReplaceTarget(HANDLE file, bool* closed, const wchar_t* temporar
                 continue;
             }
         }
-        if (!WaitOutHold(&wait, error, true, stop)) break;
+        if (!WaitedOutHold(request, &wait, error, true)) break;
     }
     if (error && lifted) SetFileAttributesW(target.text, attributes);
     return error;
@@ -518,19 +525,19 @@ static SysError ReplaceTarget(HANDLE file, bool* closed, const wchar_t* temporar
 
 // Removes a temporary file of ours by its path, waiting out a hold on it;
 // the copy may have made it read-only.
-static void RemoveTemporary(const wchar_t* path) {
+static void RemoveTemporary(const wchar_t* path, const CopyRequest* request) {
     DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
     if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
     HoldWait wait = {};
-    while (!DeleteFileW(path) && WaitOutHold(&wait, LastError(), true, nullptr)) {
+    while (!DeleteFileW(path) && WaitedOutHold(request, &wait, LastError(), true, false)) {
     }
 }
 
 // Ends a copy that failed: deleted through its handle, which only this copy
 // can have open, so that nothing of it is left even while another program
 // waits to look at it; by its path where that cannot be done.
-static void Discard(HANDLE file, bool closed, const wchar_t* temporary) {
+static void Discard(HANDLE file, bool closed, const wchar_t* temporary, const CopyRequest* request) {
     if (!closed) {
         SetInformationFunction set = SetInformation();
         FILE_DISPOSITION_INFO disposition = {TRUE};
@@ -538,7 +545,7 @@ static void Discard(HANDLE file, bool closed, const wchar_t* temporary) {
         CloseHandle(file);
         if (deleted) return;
     }
-    RemoveTemporary(temporary);
+    RemoveTemporary(temporary, request);
 }
 
 static SysError MakeOneFolder(const char* folder, bool* made) {
@@ -667,7 +674,7 @@ static SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
         else if (!GetFileInformationByHandle(from, &before)) error = LastError();
         else break;
         if (from != INVALID_HANDLE_VALUE) CloseHandle(from);
-        if (!WaitOutHold(&wait, error, false, request->stop)) return HeldOrAbandoned(request, error);
+        if (!WaitedOutHold(request, &wait, error, false)) return HeldOrAbandoned(request, error);
     }
     if (request->stamp && (request->size != (((uint64_t)before.nFileSizeHigh << 32) | before.nFileSizeLow) ||
                            request->stamp != StampOf(before.ftLastWriteTime))) {
@@ -705,9 +712,9 @@ static SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
         closed = true;
         if (!CloseHandle(to)) error = LastError();
     }
-    if (!error) error = ReplaceTarget(to, &closed, temporary, paths.target, request->stop);
+    if (!error) error = ReplaceTarget(to, &closed, temporary, paths.target, request);
     if (error) {
-        Discard(to, closed, temporary);
+        Discard(to, closed, temporary, request);
         return HeldOrAbandoned(request, error);
     }
     // Read-only, hidden and the like come along, once the copy has its
@@ -788,6 +795,7 @@ static SysError AdviseWillNeed(const char*, uint64_t) {
 const SysCalls PlatformCalls = {
     ListFolder, Examine, OpenForReading, ReadChunk, CloseFile, CreateFolders, MakeOneFolder, CopyOneFile, RemoveFile,
     ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread,
+    IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds,
 };
 
 SysCalls Sys = PlatformCalls;

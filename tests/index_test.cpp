@@ -156,9 +156,9 @@ TEST(IndexTree, EntriesTooLongForAPathArePassedOverWithoutOverflow) {
     TempDir dir;
     std::string longName(PATH_BUFFER_SIZE + 100, 'n');
     Invented = {Entry(longName.c_str(), ENTRY_FILE), Entry("short", ENTRY_FILE)};
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.listFolder = InventedListing;
     IndexRun run(dir.path, false);
-    Sys = PlatformCalls;
     EXPECT_EQ((Paths{"/short"}), run.paths);
     ASSERT_EQ(1u, run.result.failures);
     EXPECT_NE(std::string::npos, ProblemText(run.result).find("path too long"));
@@ -167,9 +167,9 @@ TEST(IndexTree, EntriesTooLongForAPathArePassedOverWithoutOverflow) {
 TEST(IndexTree, EntriesThatCannotBeExaminedOrAreNotFilesAreNamed) {
     TempDir dir;
     Invented = {Entry("dangling", ENTRY_BROKEN, 2), Entry("pipe", ENTRY_OTHER)};
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.listFolder = InventedListing;
     IndexRun run(dir.path, false);
-    Sys = PlatformCalls;
     EXPECT_TRUE(run.paths.empty());
     EXPECT_EQ(1u, run.result.failures);  // the dangling entry may have been part of the mod
     EXPECT_EQ(1u, run.result.warnings);  // a pipe never is
@@ -184,6 +184,7 @@ TEST(IndexTree, FolderLeadingBackToAnAncestorIsNotDescended) {
     ASSERT_EQ(0u, Sys.examine(dir.path.c_str(), &kind, &rootId));
     static FolderId loopId;
     loopId = rootId;
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.listFolder = [](const char* folder, EntrySink sink, void* context) -> SysError {
         SysError error = PlatformCalls.listFolder(folder, sink, context);
         if (std::string(folder).find("sub") != std::string::npos) {
@@ -194,7 +195,6 @@ TEST(IndexTree, FolderLeadingBackToAnAncestorIsNotDescended) {
         return error;
     };
     IndexRun run(dir.path, false);
-    Sys = PlatformCalls;
     EXPECT_EQ((Paths{"/sub/file"}), run.paths);
     ASSERT_EQ(1u, run.result.failures);
     EXPECT_NE(std::string::npos, ProblemText(run.result).find("leads back"));
@@ -223,6 +223,7 @@ TEST(IndexTree, TheWalksListingsGiveTheSameIndexAsListingAlone) {
     WriteFile(dir / Native("/a2/locked/h"), "h");
     WriteFile(dir / Native("/top"), "t");
     IndexThread = std::this_thread::get_id();
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.listFolder = LockedOrSlowListing;
 
     WalkLags = false;
@@ -239,7 +240,6 @@ TEST(IndexTree, TheWalksListingsGiveTheSameIndexAsListingAlone) {
         EXPECT_EQ(alone.paths, walked.paths) << "walk lags: " << lags;
         EXPECT_EQ(ProblemText(alone.result), ProblemText(walked.result)) << "walk lags: " << lags;
     }
-    Sys = PlatformCalls;
 }
 
 // A folder of 30,000 subfolders, invented: its listing is over the walk's
@@ -279,12 +279,12 @@ TEST(IndexTree, TheWalkListsTheFirstSubfoldersOfAWideFolderAndKeepsTheListingThe
     WideRoot = dir.path;
     WideListed.clear();
     IndexThread = std::this_thread::get_id();
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.listFolder = WideListing;
     PrefetchWalk* walk = StartTreePrefetch(dir.path.c_str(), nullptr, 4);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a walker is listing the root
     IndexRun run(dir.path, false, "", walk);
     StopTreePrefetch(walk);
-    Sys = PlatformCalls;
     EXPECT_EQ(0u, run.result.failures + run.result.warnings) << ProblemText(run.result);
     std::set<std::string> first, last;
     for (int i = 0; i < 1000; ++i) {

@@ -66,9 +66,9 @@ TEST(PosixTree, LinksToFilesAndFoldersAreFollowedAndLoopsCut) {
 
     // The read-ahead walk goes every way the index goes, and no further.
     Listed.clear();
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.listFolder = RememberListing;
     PrefetchTree(t.modded.c_str());
-    Sys = PlatformCalls;
     std::sort(Listed.begin(), Listed.end());
     EXPECT_EQ((Paths{t.modded, t.modded + "/alias", t.modded + "/real"}), Listed);
 }
@@ -212,6 +212,7 @@ TEST(PosixCli, FirstSigtermStopsTheCopiesCleanlyAndExitsWith143) {
     static std::atomic<int> calls{0};
     calls = 0;
     // The signal comes while copies run; the copy goes on once the job knows.
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.copyFile = [](const CopyRequest* request, uint64_t* copied) -> SysError {
         if (calls++ == 3) {
             kill(getpid(), SIGTERM);
@@ -221,7 +222,6 @@ TEST(PosixCli, FirstSigtermStopsTheCopiesCleanlyAndExitsWith143) {
     };
     std::string out, err;
     int status = RunCli({t.original, t.modded, t.destination}, &out, &err);
-    Sys = PlatformCalls;
     EXPECT_EQ(143, status);
     EXPECT_NE(std::string::npos, err.find("modextract: interrupted: ")) << err;
     std::vector<std::string> copied = ListTree(t.destination);
@@ -250,6 +250,7 @@ TEST(PosixCli, SigintWhileTheJobSetsOutIsKeptAndNothingIsCopied) {
     JobTrees t;
     for (int i = 0; i < 20; ++i) WriteFile(t.modded + "/f" + std::to_string(i), "x");
     Resolutions = 0;
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.resolvePath = CountResolution;
     char reason[512];
     ASSERT_TRUE(CheckJobFolders(t.original.c_str(), t.modded.c_str(), t.destination.c_str(), reason, sizeof reason));
@@ -258,7 +259,6 @@ TEST(PosixCli, SigintWhileTheJobSetsOutIsKeptAndNothingIsCopied) {
     Sys.resolvePath = SignalAtTheJobsResolution;
     std::string out, err;
     int status = RunCli({t.original, t.modded, t.destination}, &out, &err);
-    Sys = PlatformCalls;
     ClearJobStop();
     EXPECT_GT(Resolutions.load(), ResolutionsOfTheCheck.load());
     EXPECT_EQ(130, status);

@@ -60,6 +60,14 @@ struct JobTrees {
     void Run(bool dryRun = false, unsigned comparers = 0);
 };
 
+// Keeps the Sys table as it was and puts it back when it goes out of
+// scope, so that a test that swaps entries of it leaves it whole even when
+// an assertion ends the test early.
+struct SysSwap {
+    SysCalls saved = Sys;
+    ~SysSwap() { Sys = saved; }
+};
+
 // Fails the Nth call (1-based) of one platform operation with `error`, or
 // every call from the Nth on when `sticky`. Puts the real calls back when it
 // goes out of scope.
