@@ -20,6 +20,7 @@
 #include "job.h"
 #include "copyqueue.h"
 #include "modassembly.h"
+#include "platform_win32_paths.h"
 #include "support.h"
 
 using Paths = std::vector<std::string>;
@@ -359,6 +360,61 @@ TEST(Win32Platform, ResolvePathNormalisesAndSaysNotFound) {
     EntryKind kind;
     FolderId id;
     EXPECT_EQ((SysError)ERROR_DIRECTORY, Sys.examine((dir / "a-file/below").c_str(), &kind, &id));
+}
+
+// A wide text of ASCII characters as a plain string, for messages and comparing.
+static std::string Narrow(const wchar_t* text) {
+    std::string narrow;
+    for (; *text; ++text) narrow += *text < 128 ? (char)*text : '?';
+    return narrow;
+}
+
+// Absolute paths, each with the form the wide calls are given, or an error.
+TEST(Win32Platform, NormaliseGivesThePrefixedFormOrNamesTheFault) {
+    struct Case {
+        const wchar_t* raw;
+        const wchar_t* normal;  // null: fails with `error`
+        SysError error;
+        size_t rootLength;
+    };
+    const Case cases[] = {
+        {L"C:\\a\\b", L"\\\\?\\C:\\a\\b", 0, 6},
+        {L"C:/a/b/", L"\\\\?\\C:\\a\\b", 0, 6},
+        {L"C:\\\\a\\\\\\b", L"\\\\?\\C:\\a\\b", 0, 6},
+        {L"C:\\a\\.\\b\\..\\c", L"\\\\?\\C:\\a\\c", 0, 6},
+        {L"C:\\..\\..\\a", L"\\\\?\\C:\\a", 0, 6},
+        {L"C:\\", L"\\\\?\\C:\\", 0, 6},
+        {L"C:\\a\\..", L"\\\\?\\C:\\", 0, 6},
+        {L"C:\\name. \\x.", L"\\\\?\\C:\\name. \\x.", 0, 6},  // trailing dots and spaces stay
+        {L"\\\\server\\share\\a\\..\\b", L"\\\\?\\UNC\\server\\share\\b", 0, 20},
+        {L"//server/share", L"\\\\?\\UNC\\server\\share\\", 0, 20},
+        {L"\\\\?\\C:\\a\\.\\b", L"\\\\?\\C:\\a\\b", 0, 6},
+        {L"\\\\?\\UNC\\server\\share\\a", L"\\\\?\\UNC\\server\\share\\a", 0, 20},
+        {L"\\\\server", nullptr, ERROR_BAD_PATHNAME, 0},
+        {L"\\\\server\\", nullptr, ERROR_BAD_PATHNAME, 0},
+    };
+    for (const Case& c : cases) {
+        WidePath out;
+        SysError error = Normalise(c.raw, &out);
+        std::string raw = Narrow(c.raw);
+        if (!c.normal) {
+            EXPECT_EQ(c.error, error) << raw;
+            continue;
+        }
+        ASSERT_EQ(0u, error) << raw;
+        EXPECT_EQ(Narrow(c.normal), Narrow(out.text)) << raw;
+        EXPECT_EQ(wcslen(c.normal), out.length) << raw;
+        EXPECT_EQ(c.rootLength, out.rootLength) << raw;
+    }
+    // Relative paths are taken from the current folder.
+    WidePath here, dot;
+    ASSERT_EQ(0u, Normalise(L"a\\..\\b", &here));
+    ASSERT_EQ(0u, Normalise(L".", &dot));
+    EXPECT_EQ(Narrow(dot.text) + (EndsWithSeparator(dot) ? "b" : "\\b"), Narrow(here.text));
+    // Longer than the buffers: refused, never cut.
+    std::wstring longPath = L"C:\\" + std::wstring(WIDE_PATH_SIZE, L'x');
+    WidePath tooLong;
+    EXPECT_EQ((SysError)ENGINE_PATH_TOO_LONG, Normalise(longPath.c_str(), &tooLong));
 }
 
 TEST(Win32Platform, DeviceNamesAreNoFilesAndReservedNamesInAFolderAreNames) {
