@@ -78,7 +78,7 @@ uint32_t ExtractionJob(void* parameters) {
     // A tree not in memory costs a disk read per folder and per few entries,
     // one after another; walking both trees ahead of the index keeps several
     // in flight. Listing reads are small, so twice as many walkers as
-    // comparers (8 did better than 4 or 16 on a cold virtual disk). Not with
+    // comparers (see bench/README.md, "Cold figures", for 4, 8 and 16). Not with
     // one read at a time (a spinning disk).
     unsigned comparers = Job.Comparers ? Job.Comparers : (unsigned)DEFAULT_COMPARERS;
     if (comparers > MAX_COMPARERS) comparers = MAX_COMPARERS;
