@@ -8,11 +8,12 @@ void StartHoldBudget() {
 }
 
 bool WaitOutHold(HoldWait* wait, SysError error, bool ownName, const std::atomic<bool>* stop) {
-    uint32_t limit = Spent.load(std::memory_order_relaxed) < HOLD_WAIT_BUDGET_MS ? HOLD_WAIT_PER_OPERATION_MS
-                                                                                  : HOLD_WAIT_SPENT_MS;
+    uint32_t limit = Spent.load(std::memory_order_relaxed) < HOLD_WAIT_BUDGET_MS ? HOLD_WAIT_PER_OPERATION_MS : 0;
     bool held = Sys.isHeldByOther(error, ownName);
-    if (!held || wait->waited >= limit || (stop && stop->load(std::memory_order_relaxed))) {
-        if (held && wait->waited) Spent.fetch_add(wait->waited, std::memory_order_relaxed);
+    bool stopped = stop && stop->load(std::memory_order_relaxed);
+    if (!held || wait->waited >= limit || stopped) {
+        // A wait that a stop cut short was not spent on a file that failed.
+        if (held && wait->waited && !stopped) Spent.fetch_add(wait->waited, std::memory_order_relaxed);
         return false;
     }
     // Doubling from 1 ms: a scanner's moment costs a millisecond or two,
@@ -38,5 +39,7 @@ SysError OpenWaitingOutHolds(const char* path, FileHandle* file, const std::atom
     SysError error;
     while ((error = Sys.openForReading(path, file)) != 0 && WaitOutHold(&wait, error, false, stop)) {
     }
+    if (error && stop && stop->load(std::memory_order_relaxed) && Sys.isHeldByOther(error, false))
+        return ENGINE_ABANDONED;
     return error;
 }

@@ -17,9 +17,9 @@
 const uint32_t HOLD_WAIT_PER_OPERATION_MS = 2500;
 
 // Waiting that the run may spend on operations that failed all the same;
-// once spent, an operation waits no longer than HOLD_WAIT_SPENT_MS.
+// once spent, a held file fails at once: however many files stay held, the
+// run takes at most the budget (and the waits under way as it ran out) longer.
 const uint32_t HOLD_WAIT_BUDGET_MS = 10000;
-const uint32_t HOLD_WAIT_SPENT_MS = 30;
 
 // A job starts: the budget is whole again. Called by the job alone.
 void StartHoldBudget();
@@ -35,6 +35,7 @@ void StartHoldBudget();
 // (platform.h): copies are handed it.
 bool WaitOutHold(HoldWait* wait, SysError error, bool ownName, const std::atomic<bool>* stop);
 
-// Sys.openForReading, with holds waited out as above; a raised `stop` (may
-// be null) ends the waiting.
+// Sys.openForReading, with holds waited out as above. A raised `stop` (may
+// be null) ends the waiting, and a hold it cut short is ENGINE_ABANDONED:
+// the file was not found unreadable, the run was stopped.
 SysError OpenWaitingOutHolds(const char* path, FileHandle* file, const std::atomic<bool>* stop);

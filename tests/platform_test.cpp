@@ -214,15 +214,18 @@ TEST(HoldPolicy, AHoldIsWaitedOutWithinTheOperationsWaitAndTheRunsBudget) {
         EXPECT_EQ(1000u + 255u, FakeClock.load());
     }
     {
-        // Refused for good: named after the operation's wait; four more
-        // spend the rest of the budget, after which an operation hardly waits.
+        // Refused for good: named after the operation's wait; three more
+        // spend the rest of the budget, after which a held file fails at once.
         InventedHolds holds(-1);
         EXPECT_EQ(HELD, OpenWaitingOutHolds(path.c_str(), &file, nullptr));
         EXPECT_EQ(1000u + HOLD_WAIT_PER_OPERATION_MS, FakeClock.load());
-        for (int i = 0; i < 4; ++i) EXPECT_EQ(HELD, OpenWaitingOutHolds(path.c_str(), &file, nullptr));
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(HELD, OpenWaitingOutHolds(path.c_str(), &file, nullptr));
+        EXPECT_EQ(1000u + HOLD_WAIT_BUDGET_MS, FakeClock.load());
         uint64_t before = FakeClock.load();
+        int tries = OpenTries.load();
         EXPECT_EQ(HELD, OpenWaitingOutHolds(path.c_str(), &file, nullptr));
-        EXPECT_EQ(HOLD_WAIT_SPENT_MS, FakeClock.load() - before);
+        EXPECT_EQ(0u, FakeClock.load() - before);  // spent: a held file fails at once
+        EXPECT_EQ(tries + 1, OpenTries.load());
         // A new run has the whole budget again.
         StartHoldBudget();
         before = FakeClock.load();
@@ -230,15 +233,34 @@ TEST(HoldPolicy, AHoldIsWaitedOutWithinTheOperationsWaitAndTheRunsBudget) {
         EXPECT_EQ(HOLD_WAIT_PER_OPERATION_MS, FakeClock.load() - before);
     }
     {
-        // A raised stop ends the waiting at once; what no other program
-        // causes is not waited for at all.
+        // A raised stop ends the waiting at once, as a stop, not as the
+        // file's failure; what no other program causes is not waited for.
         InventedHolds holds(-1);
         std::atomic<bool> stop{true};
-        EXPECT_EQ(HELD, OpenWaitingOutHolds(path.c_str(), &file, &stop));
+        EXPECT_EQ((SysError)ENGINE_ABANDONED, OpenWaitingOutHolds(path.c_str(), &file, &stop));
         EXPECT_EQ(1, OpenTries.load());
         Sys.isHeldByOther = [](SysError, bool) { return false; };
         EXPECT_EQ(HELD, OpenWaitingOutHolds(path.c_str(), &file, nullptr));
         EXPECT_EQ(2, OpenTries.load());
         EXPECT_EQ(1000u, FakeClock.load());
     }
+}
+
+// A stop asked for while a pair waits for a held file ends the run there:
+// the pair is neither changed nor a warning, and nothing is copied.
+TEST(HoldPolicy, AStopDuringAHoldWaitEndsThePairAsInterrupted) {
+    JobTrees t;
+    WriteFile(t.original + Native("/a.dat"), "same");
+    WriteFile(t.modded + Native("/a.dat"), "SAME");
+    InventedHolds holds(-1);
+    Sys.sleepMilliseconds = [](uint32_t milliseconds) {
+        FakeClock += milliseconds;
+        StopJob();
+    };
+    t.Run();
+    ClearJobStop();
+    EXPECT_TRUE(t.result.abandoned);
+    EXPECT_EQ(0u, t.result.failures + t.result.warnings) << ProblemText(t.result);
+    EXPECT_EQ(0u, t.result.changedFiles + t.result.copiedFiles);
+    EXPECT_FALSE(Exists(t.destination + Native("/Data/a.dat")));
 }
