@@ -182,6 +182,10 @@ size_t PathLimit();
 // which only this program makes and which a later run may remove.
 bool IsTemporaryName(const char* name);
 
+// The pattern of both platforms' temporary names, for IsTemporaryName:
+// `prefix`, a number, `between`, a number, ".tmp" (the process and a count).
+bool HasTemporaryPattern(const char* name, const char* prefix, char between);
+
 // A zero-filled, page-aligned block of `size` bytes for file chunks (the
 // kernel copies into aligned memory much faster), or null. Its pages take
 // memory only once written, so chunks that only see small files stay

@@ -5,6 +5,8 @@
 // by throwing (std::system_error, or std::bad_alloc for the thread's own
 // state); it is caught here, at once, and told as a plain result, so that
 // a job short of threads goes on with fewer instead of ending the program.
+#include <string.h>
+
 #include <chrono>
 #include <new>
 #include <system_error>
@@ -30,6 +32,19 @@ uint64_t SystemClockMilliseconds() {
 
 void SystemSleepMilliseconds(uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+bool HasTemporaryPattern(const char* name, const char* prefix, char between) {
+    size_t prefixLength = strlen(prefix);
+    if (strncmp(name, prefix, prefixLength) != 0) return false;
+    const char* at = name + prefixLength;
+    for (int part = 0; part < 2; ++part) {
+        const char* digits = at;
+        while (*at >= '0' && *at <= '9') ++at;
+        if (at == digits || *at != (part == 0 ? between : '.')) return false;
+        ++at;
+    }
+    return strcmp(at, "tmp") == 0;
 }
 
 const char* EngineErrorText(SysError error) {

@@ -150,15 +150,7 @@ static bool TemporaryName(const WidePath& target, WidePath* out) {
 
 // Only the long pattern: "~<hex>" is too plain a name to remove on sight.
 bool IsTemporaryName(const char* name) {
-    if (strncmp(name, "~mx", 3) != 0) return false;
-    const char* at = name + 3;
-    for (int part = 0; part < 2; ++part) {
-        const char* digits = at;
-        while (*at >= '0' && *at <= '9') ++at;
-        if (at == digits || *at != (part == 0 ? '_' : '.')) return false;
-        ++at;
-    }
-    return strcmp(at, "tmp") == 0;
+    return HasTemporaryPattern(name, "~mx", '_');
 }
 
 static bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
