@@ -16,9 +16,11 @@
 // reads do not wait, and every PROBE_EVERY-th waiting pair while they do.
 // Of PROBE_ROUND such pairs, a quarter or more that waited say that reads
 // wait. A pair waited when it took longer than a read from memory could:
-// WAIT_NS and a nanosecond a byte (a gigabyte a second). Under the workers' lock.
+// WAIT_NS and a nanosecond a byte (a gigabyte a second). The counts are
+// kept under the workers' lock.
 enum { PROBE_EVERY = 16, PROBE_ROUND = 32 };
 const uint64_t WAIT_NS = 250000;
+
 static bool IsBig(const PairSlot* slot) {
     return slot->listed.size >= BIG_PAIR_SIZE;
 }

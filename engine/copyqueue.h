@@ -27,6 +27,7 @@ struct CopyOutcome {
     uint64_t copied;   // bytes written
 };
 
+// One copy in the queue: which file, and once `done`, how it ended.
 struct QueuedCopy {
     uint32_t file;  // in the job's ModdedTree
     CopyOutcome outcome;
