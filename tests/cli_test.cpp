@@ -84,10 +84,8 @@ TEST(Cli, RefusedFoldersExitWithTwoAndAOneLineReason) {
 
 TEST(Cli, DryRunListsWhatWouldBeCopiedInCopyOrderAndWritesNothing) {
     Cli c;
-    WriteFile(c.original + Native("/sub/changed.dat"), "old");
-    WriteFile(c.modded + Native("/sub/changed.dat"), "new");
-    WriteFile(c.original + Native("/same"), "same");
-    WriteFile(c.modded + Native("/same"), "same");
+    c.Both("sub/changed.dat", "old", "new");
+    c.Both("same", "same", "same");
     WriteFile(c.modded + Native("/added.dat"), "added");
     OrderedListing order({"sub", "changed.dat", "added.dat"});
     EXPECT_EQ(0, c.Run({"--dry-run", c.original, c.modded, c.destination}));
@@ -116,8 +114,7 @@ TEST(Cli, QuietSaysNothingWhenAllGoesWell) {
 
 TEST(Cli, NothingChangedWritesNothing) {
     Cli c;
-    WriteFile(c.original + Native("/a"), "a");
-    WriteFile(c.modded + Native("/a"), "a");
+    c.Both("a", "a", "a");
     EXPECT_EQ(0, c.Run());
     EXPECT_FALSE(Exists(c.destination));
     EXPECT_NE(std::string::npos, c.err.find("nothing new or changed"));

@@ -21,27 +21,17 @@
 using Paths = std::vector<std::string>;
 
 // Runs a whole dry job and gives the changed list as "A path" / "M path".
-struct Scan {
-    TempDir dir;
-    Recorder recorder;
-    JobResult result = {};
+struct Scan : JobTrees {
     Paths changed;
 
-    std::string Original(const std::string& relative) const { return dir / ("orig/" + relative); }
-    std::string Modded(const std::string& relative) const { return dir / ("mod/" + relative); }
-    void Both(const std::string& relative, const std::string& original, const std::string& modded) {
-        WriteFile(Original(relative), original);
-        WriteFile(Modded(relative), modded);
-    }
+    std::string Original(const std::string& relative) const { return original + Native("/" + relative); }
+    std::string Modded(const std::string& relative) const { return modded + Native("/" + relative); }
     Paths Run() {
-        std::filesystem::create_directories(dir / "orig");
-        std::filesystem::create_directories(dir / "mod");
         result.keepChangedList = true;
-        RunJob(dir / "orig", dir / "mod", dir / "dest", &recorder, &result, true);
-        changed = ChangedPaths(result, dir / "mod");
+        JobTrees::Run(true);
+        changed = ChangedPaths(result, modded);
         return changed;
     }
-    ~Scan() { ReleaseJobResult(&result); }
 };
 
 static std::string Bytes(size_t count, char fill = 'x') {

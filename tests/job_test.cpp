@@ -241,8 +241,7 @@ TEST(ExtractionJob, StopAskedForAtAnyMomentEndsTheJobSoonAndLeavesNothingBehind)
             JobTrees t;
             for (int i = 0; i < 100; ++i) WriteFile(t.original + Native("/gone/f") + std::to_string(i), "o");
             std::string big(3 * (1 << 20) + 5, 'b');  // three chunks and a bit: the only pair read
-            WriteFile(t.original + Native("/big"), big);
-            WriteFile(t.modded + Native("/big"), big);
+            t.Both("big", big, big);
             for (int i = 0; i < 20; ++i) WriteFile(t.modded + Native("/new/n") + std::to_string(i), "n");
             Moment = moment;
             Asking = StopAsked = false;

@@ -41,10 +41,8 @@ TEST(BuildTargetPath, RefusesPathsPastTheLimitWithoutWritingPastTheBuffer) {
 
 TEST(ModAssembly, CopiesNewAndChangedFilesAtTheirRelativePaths) {
     JobTrees a;
-    WriteFile(a.original + Native("/same.txt"), "same");
-    WriteFile(a.modded + Native("/same.txt"), "same");
-    WriteFile(a.original + Native("/top.txt"), "old");
-    WriteFile(a.modded + Native("/top.txt"), "new top");
+    a.Both("same.txt", "same", "same");
+    a.Both("top.txt", "old", "new top");
     WriteFile(a.modded + Native("/Sub/Deep/added.dat"), "added");
     a.Run();
     EXPECT_EQ((Paths{"Data/Sub/Deep/added.dat", "Data/top.txt"}), ListTree(a.destination));
@@ -70,8 +68,7 @@ TEST(ModAssembly, ReplacesExistingTargetsAndLeavesTheRestOfTheDestinationAlone) 
 
 TEST(ModAssembly, NothingChangedCreatesNothingNotEvenData) {
     JobTrees a;
-    WriteFile(a.original + Native("/x"), "x");
-    WriteFile(a.modded + Native("/x"), "x");
+    a.Both("x", "x", "x");
     a.Run();
     EXPECT_FALSE(Exists(a.destination));
     EXPECT_EQ((Paths{"range 1", "range 0"}), a.recorder.Only("range"));

@@ -250,8 +250,7 @@ TEST(HoldPolicy, AHoldIsWaitedOutWithinTheOperationsWaitAndTheRunsBudget) {
 // the pair is neither changed nor a warning, and nothing is copied.
 TEST(HoldPolicy, AStopDuringAHoldWaitEndsThePairAsInterrupted) {
     JobTrees t;
-    WriteFile(t.original + Native("/a.dat"), "same");
-    WriteFile(t.modded + Native("/a.dat"), "SAME");
+    t.Both("a.dat", "same", "SAME");
     InventedHolds holds(-1);
     Sys.sleepMilliseconds = [](uint32_t milliseconds) {
         FakeClock += milliseconds;

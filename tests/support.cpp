@@ -144,6 +144,11 @@ void JobTrees::Run(bool dryRun, unsigned comparers) {
     RunJob(original, modded, destination, &recorder, &result, dryRun, comparers);
 }
 
+void JobTrees::Both(const std::string& relative, const std::string& inOriginal, const std::string& inModded) const {
+    WriteFile(original + Native("/" + relative), inOriginal);
+    WriteFile(modded + Native("/" + relative), inModded);
+}
+
 // The fault table: one row per operation.
 struct FaultRow {
     int nth;
