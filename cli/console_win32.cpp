@@ -7,7 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "platform_win32.h"
+#include "textconvert_win32.h"
 
 static HANDLE ConsoleOf(FILE* stream) {
     HANDLE handle = (HANDLE)_get_osfhandle(_fileno(stream));

@@ -10,7 +10,7 @@
 
 #include "cli.h"
 #include "console.h"
-#include "platform_win32.h"
+#include "textconvert_win32.h"
 
 int main() {
     int count = 0;

@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
-// Made by SetUpSurface; the main window deletes both at tear-down (either
-// may be null when set-up has not run or failed).
+// Made by SetUpSurface, deleted by TearDownSurface (either may be null when
+// set-up has not run or failed).
 extern HFONT LabelFont;
 extern HBITMAP BackgroundBitmap;
 
@@ -13,6 +13,11 @@ extern HBITMAP BackgroundBitmap;
 // glyph lists and the arrow lists. Called once, after both windows exist and
 // before they are shown. Failures are shown in message boxes; start-up goes on.
 void SetUpSurface();
+
+// Deletes what SetUpSurface made for the labels and the background (the
+// font and the bitmap) and nulls them. Called when the main window goes;
+// safe without a set-up and twice.
+void TearDownSurface();
 
 // Starts the animation clock. Called once, right before the message loop.
 void StartClock();

@@ -206,3 +206,10 @@ void SetUpSurface() {
     glViewport(0, 0, SurfaceWidth, SurfaceHeight);
     PaceBySwap();
 }
+
+void TearDownSurface() {
+    if (LabelFont) DeleteObject(LabelFont);
+    if (BackgroundBitmap) DeleteObject(BackgroundBitmap);
+    LabelFont = NULL;
+    BackgroundBitmap = NULL;
+}

@@ -22,8 +22,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
+#include <condition_variable>
+
 #include "filecompare.h"
 #include "platform.h"
+#include "workerpool.h"
 
 // Comparers a job runs unless asked otherwise: enough to keep a solid-state
 // or virtual disk busy, few enough that the pairs' reads do not crowd out
@@ -50,29 +54,77 @@ struct PairOutcome {
     uint64_t bytesRead;   // both files together
 };
 
-// Starts the pool with `comparers` threads (0: DEFAULT_COMPARERS; more than
-// MAX_COMPARERS: that many). With 1 there is no thread: each pair is read
+enum SlotState : uint8_t { SLOT_WAITING, SLOT_RUNNING, SLOT_DONE };
+
+// One pair handed over: its own copies of the paths, so the caller's
+// buffers may be reused at once.
+struct PairSlot {
+    char original[PATH_BUFFER_SIZE];
+    char modded[PATH_BUFFER_SIZE];
+    ListedFile listed;
+    uint64_t hinted;  // bytes asked ahead for both files, counted in the pool's hintedBytes
+    bool tooLong;     // a path did not fit: the pair fails unread
+    bool probe;       // read without a hint: its time tells whether reads wait
+    SlotState state;
+    PairOutcome outcome;
+};
+
+
+// The pool of one scan, which owns it and hands it to every call below.
+// Pair k lives in slots[k % window]. `submitted` and `scanWaits` are
+// written by the scan's thread under the workers' lock; `started`, `ended`,
+// `running` and `bigRunning` by the comparers under it; `taken` and
+// `hintedBytes` only by the scan's thread. The probe counts (see
+// comparepool.cpp) are kept under the lock.
+struct ComparePool {
+    WorkerPool workers;                   // the comparers; `wake`: pairs wait, a big one ended, or the pool stops
+    std::condition_variable scanWakes;    // the scan, waiting for an outcome, may go on
+    PairSlot* slots;
+    PairSlot inlineSlot;  // when the slots cannot be allocated: one pair at a time
+    uint32_t window;
+    uint64_t submitted, started, taken, ended;
+    uint64_t hintedBytes;
+    bool scanWaits;
+    unsigned running;
+    bool bigRunning;
+    bool readsWait;       // reads wait for the disk: every comparer runs, pairs are hinted
+    unsigned cores;
+    unsigned probes, probesWaited;
+    uint64_t waiting;     // waiting pairs handed over while reads waited
+    const std::atomic<bool>* stop;
+    // For the big pair of the moment, made when the first one comes (a tree
+    // of small files never pays for it) by the one comparer that may read a
+    // big pair; null after a failed try: big pairs use the comparer's chunks.
+    // The modded file is compared in CHUNK_SIZE pieces of the comparer's own chunk.
+    unsigned char* bigOriginal;
+    bool bigTried;
+    unsigned char* inlineOriginal;  // the scan's thread's own chunks, when there are no comparers
+    unsigned char* inlineModded;
+};
+
+// Starts `pool` (its fields need no setting up) with `comparers` threads
+// (0: DEFAULT_COMPARERS; more than MAX_COMPARERS: that many). With 1 there is no thread: each pair is read
 // on the scan's thread when its outcome is taken, and nothing is read ahead.
 // Threads that cannot be started leave fewer comparers; with none started
 // the pool reads as with 1. Once `stop` (may be null) is raised, a pair
 // under way ends before its next chunk, failing with ENGINE_ABANDONED.
-void StartComparePool(unsigned comparers, const std::atomic<bool>* stop);
+void StartComparePool(ComparePool* pool, unsigned comparers, const std::atomic<bool>* stop);
 
 // True when a pair of `size` bytes per file may be handed over now: the
 // window has room for it, or nothing is waiting at all.
-bool RoomForPair(uint64_t size);
+bool RoomForPair(const ComparePool* pool, uint64_t size);
 
 // Hands over the next pair: the full paths of the original and the modded
 // file (copied; the caller's strings may go) and the modded file as listed,
 // whose size both files have. Call only after RoomForPair said yes. A path
 // longer than PATH_BUFFER_SIZE - 1 is the pair's failure (ENGINE_PATH_TOO_LONG).
-void SubmitPair(const char* original, const char* modded, ListedFile listed);
+void SubmitPair(ComparePool* pool, const char* original, const char* modded, ListedFile listed);
 
 // Waits for the outcome of the oldest pair handed over and not yet taken,
 // and takes it. There must be one.
-void TakeOutcome(PairOutcome* outcome);
+void TakeOutcome(ComparePool* pool, PairOutcome* outcome);
 
 // Joins the comparers. Pairs not yet started are dropped unread (the scan
 // stops early only when the job was abandoned); a comparison under way ends
 // first, within a chunk when stopped. Frees everything the pool holds.
-void StopComparePool();
+void StopComparePool(ComparePool* pool);

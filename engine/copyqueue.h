@@ -6,9 +6,13 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <condition_variable>
+#include <mutex>
+
 #include "filelist.h"
 #include "platform.h"
 #include "problems.h"
+#include "workerpool.h"
 
 // Builds the target path of a changed file: destination root, separator,
 // "Data", then the file's relative path. Returns its length, or 0 when it
@@ -23,29 +27,70 @@ struct CopyOutcome {
     uint64_t copied;   // bytes written
 };
 
+// One copy in the queue: which file, and once `done`, how it ended.
+struct QueuedCopy {
+    uint32_t file;  // in the job's ModdedTree
+    CopyOutcome outcome;
+    bool done;
+};
+
+// The most copiers a queue runs.
+enum { MAX_COPIERS = 8 };
+
+// Per copier: the last folder it made, since neighbours share folders.
+struct CopierState {
+    char source[PATH_BUFFER_SIZE];
+    char target[PATH_BUFFER_SIZE];
+    char folder[PATH_BUFFER_SIZE];
+    char lastFolderMade[PATH_BUFFER_SIZE];
+    char resolved[PATH_BUFFER_SIZE];
+    unsigned char* chunk;  // page-aligned CHUNK_SIZE bytes, or null: copies go in the kernel only
+};
+
+// The copies of one job, which owns the queue and hands it to the scan
+// (which queues) and to the wait for the copies. The queue lives under the
+// workers' lock; `wake` tells the copiers a copy was queued or they stop.
+struct CopyQueue {
+    WorkerPool workers;
+    std::condition_variable finished;  // a copy has ended
+    QueuedCopy* copies;
+    uint32_t count;        // queued so far
+    uint32_t capacity;
+    uint32_t nextToStart;
+    CopierState inlineState;  // for copies made on the awaiting thread
+    // Folders below the destination's Data folder that were made or checked
+    // by this job, shared by the copiers: each folder is checked once. Open
+    // addressing over heap copies of the paths, under `folderLock`.
+    std::mutex folderLock;
+    char** knownFolders;
+    uint32_t knownMask;
+    uint32_t knownCount;
+    std::mutex checkLock;  // held while a copier checks the folders on its way
+};
+
 // Copiers a job starts: one per core, at least two so that a copy always
 // overlaps the scan. More than the cores only made the copies contend.
 unsigned DefaultCopierCount();
 
-// Starts `threads` copiers for the running job (0: each copy is made when it
-// is awaited, on the caller's thread; so are they all when no thread could
-// be started). Targets are built from the job's
-// DestinationRoot and ModdedRootLength, which must not change until StopCopies.
+// Starts `queue` (its fields need no setting up) with `threads` copiers
+// for the running job (0: each copy is made when it is awaited, on the
+// caller's thread; so are they all when no thread could be started).
+// Targets are built from the job's DestinationRoot and ModdedRootLength, which must not change until StopCopies.
 // Every folder a copy writes into must lie inside the job's DataRoot once
 // resolved: a folder link on the way that leads elsewhere fails the copies
 // below it with ENGINE_OUTSIDE_DATA, and nothing is written there. Leftover
 // temporary files of an earlier run in a folder met on the way are removed.
 // A copy whose source changed is made once more, then fails.
-void StartCopies(unsigned threads);
+void StartCopies(CopyQueue* queue, unsigned threads);
 
 // Queues the copy of a changed file of the job's ModdedTree and sets its
 // slot. The tree must not change until StopCopies.
-void QueueCopy(ChangedFile* changed);
+void QueueCopy(CopyQueue* queue, ChangedFile* changed);
 
 // Waits until the copy of `changed` (queued before) has ended; copies it
 // here when it could not be queued.
-void AwaitCopy(const ChangedFile* changed, CopyOutcome* outcome);
+void AwaitCopy(CopyQueue* queue, const ChangedFile* changed, CopyOutcome* outcome);
 
 // Lets the copiers finish what is queued, joins them and forgets the queue
 // and the folders checked on the way.
-void StopCopies();
+void StopCopies(CopyQueue* queue);

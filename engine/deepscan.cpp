@@ -146,16 +146,20 @@ static uint32_t* MatchFolders(const OriginalIndex* index, const FileTree* modded
     return matches;
 }
 
-// The full paths of the pair at hand; only the job's thread uses them.
-static char OriginalPath[PATH_BUFFER_SIZE];
-static char ModdedPath[PATH_BUFFER_SIZE];
+// One scan's own state, on the job's thread.
+struct ScanState {
+    ComparePool pool;
+    CopyQueue* copies;
+    char originalPath[PATH_BUFFER_SIZE];  // the full paths of the pair at hand
+    char moddedPath[PATH_BUFFER_SIZE];
+};
 
-static void PushChanged(uint32_t file, bool isNew) {
+static void PushChanged(ScanState* scan, uint32_t file, bool isNew) {
     JobResult* result = Job.Result;
     ChangedFile* changed = (ChangedFile*)AppendItem(&Job.ChangedList);
     if (!changed) {
-        FilePath(&Job.ModdedTree, file, ModdedPath);
-        RecordProblem(result, PROBLEM_COPY, true, ENGINE_OUT_OF_MEMORY, ModdedPath);
+        FilePath(&Job.ModdedTree, file, scan->moddedPath);
+        RecordProblem(result, PROBLEM_COPY, true, ENGINE_OUT_OF_MEMORY, scan->moddedPath);
         return;
     }
     changed->file = file;
@@ -167,17 +171,17 @@ static void PushChanged(uint32_t file, bool isNew) {
         ++result->changedFiles;
     }
     ++Job.ChangedCount;
-    if (!Job.DryRun) QueueCopy(changed);
+    if (!Job.DryRun) QueueCopy(scan->copies, changed);
 }
 
 // A new or resized file is copied without being compared, so its copy is
 // the first read of it, perhaps from a disk that does not hold it in
 // memory. Asking for its first bytes now lets that read overlap the copies
 // queued before it. Only a hint: the copy records whatever fails.
-static void HintCopySource(uint32_t file) {
+static void HintCopySource(ScanState* scan, uint32_t file) {
     uint64_t size = FileSize(&Job.ModdedTree, file);
-    if (FilePath(&Job.ModdedTree, file, ModdedPath) == 0) return;
-    Sys.adviseWillNeed(ModdedPath, size < HINT_PER_FILE ? size : HINT_PER_FILE);
+    if (FilePath(&Job.ModdedTree, file, scan->moddedPath) == 0) return;
+    Sys.adviseWillNeed(scan->moddedPath, size < HINT_PER_FILE ? size : HINT_PER_FILE);
 }
 
 // What the scan does with one modded file, decided from the listing alone.
@@ -246,21 +250,23 @@ static void FindRemoved(const OriginalIndex* index, const uint32_t* folderMatche
     free(partly);
 }
 
-void DeepScan() {
+void ScanAndQueueCopies(CopyQueue* copies) {
     const FileTree* originals = &Job.OriginalTree;
     const FileTree* modded = &Job.ModdedTree;
     OriginalIndex index;
     BuildOriginalIndex(originals, &index);
     uint32_t* folderMatches = MatchFolders(&index, modded);
     uint32_t* matched = NewBits(FileCount(originals));  // original files a modded one matched
-    StartComparePool(Job.Comparers, JobStopFlag());
+    ScanState scan;
+    scan.copies = copies;
+    StartComparePool(&scan.pool, Job.Comparers, JobStopFlag());
 
     // List order is the newest file first. Files below `ahead` are not yet
     // looked at; every pair above it that needs reading is in the pool's
     // hands. Both walk in list order, so the outcomes come back in the
     // order the pairs were handed over.
     uint32_t ahead = FileCount(modded);
-    for (uint32_t at = FileCount(modded); at-- > 0 && !JobAbandoned();) {
+    for (uint32_t at = FileCount(modded); at-- > 0 && !StopRequested();) {
         // Phase A: match and the size short-cut, in list order, handing the
         // pairs to read to the pool while its window has room. When nothing
         // is in flight there is always room, so file `at` itself is handed
@@ -270,10 +276,10 @@ void DeepScan() {
             uint32_t original;
             if (MatchPair(&index, folderMatches, file, &original) != PAIR_TO_READ) continue;
             uint64_t size = FileSize(modded, file);
-            if (!RoomForPair(size)) break;
-            FilePath(originals, original, OriginalPath);
-            FilePath(modded, file, ModdedPath);
-            SubmitPair(OriginalPath, ModdedPath, ListedFile{size, StampOf(modded, file)});
+            if (!RoomForPair(&scan.pool, size)) break;
+            FilePath(originals, original, scan.originalPath);
+            FilePath(modded, file, scan.moddedPath);
+            SubmitPair(&scan.pool, scan.originalPath, scan.moddedPath, ListedFile{size, StampOf(modded, file)});
         }
 
         // Phase B: this file's verdict, in list order: changed list, copy
@@ -281,31 +287,31 @@ void DeepScan() {
         uint32_t original;
         PairKind kind = MatchPair(&index, folderMatches, at, &original);
         if (original != NO_INDEX && matched) SetBit(matched, original);
-        if (kind != PAIR_TO_READ && !Job.DryRun) HintCopySource(at);
+        if (kind != PAIR_TO_READ && !Job.DryRun) HintCopySource(&scan, at);
         if (kind == PAIR_NEW) {
-            PushChanged(at, true);
+            PushChanged(&scan, at, true);
         } else if (kind == PAIR_RESIZED) {
-            PushChanged(at, false);
+            PushChanged(&scan, at, false);
         } else {
             PairOutcome outcome;
-            TakeOutcome(&outcome);
+            TakeOutcome(&scan.pool, &outcome);
             Job.Result->bytesRead += outcome.bytesRead;
             if (outcome.error == ENGINE_ABANDONED) break;  // stopped mid-pair: neither equal nor changed
             if (outcome.comparison == FILES_NOT_COMPARED) {
-                char* failedPath = outcome.originalFailed ? OriginalPath : ModdedPath;
+                char* failedPath = outcome.originalFailed ? scan.originalPath : scan.moddedPath;
                 if (outcome.originalFailed) FilePath(originals, original, failedPath);
                 else FilePath(modded, at, failedPath);
                 RecordProblem(Job.Result, PROBLEM_COMPARE, false, outcome.error, failedPath);
             }
-            if (outcome.comparison != FILES_EQUAL) PushChanged(at, false);
+            if (outcome.comparison != FILES_EQUAL) PushChanged(&scan, at, false);
         }
         ++Job.ScanPosition;
         SetProgressPosition(Job.ScanPosition);
     }
 
-    StopComparePool();
+    StopComparePool(&scan.pool);
     // A scan cut short leaves files unmatched that are not gone.
-    if (matched && !JobAbandoned()) FindRemoved(&index, folderMatches, matched);
+    if (matched && !StopRequested()) FindRemoved(&index, folderMatches, matched);
     free(matched);
     free(folderMatches);
     ReleaseOriginalIndex(&index);

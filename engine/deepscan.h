@@ -5,6 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "copyqueue.h"
 #include "filelist.h"
 #include "platform.h"
 
@@ -40,7 +41,8 @@ uint32_t FindOriginal(const OriginalIndex* index, uint32_t folder, const char* n
 
 // The scan of the job's ModdedTree against its OriginalTree, in list order
 // (newest first). Appends every new or changed file to ChangedList (new
-// ones flagged CHANGED_NEW), counts them in ChangedCount, and sends the
+// ones flagged CHANGED_NEW), counts them in ChangedCount, queues their
+// copies on `copies` (none in a dry run), and sends the
 // progress position once per modded file. Once every modded file is
 // matched, counts the original files that none matched in the result's
 // removedFiles (and lists them there when asked: keepRemovedList). Stops
@@ -51,4 +53,4 @@ uint32_t FindOriginal(const OriginalIndex* index, uint32_t folder, const char* n
 // The pairs are read on the comparison pool (comparepool.h) with
 // Job.Comparers reads in flight; everything the scan reports follows the
 // list's order all the same.
-void DeepScan();
+void ScanAndQueueCopies(CopyQueue* copies);

@@ -1,8 +1,5 @@
 #include "holdwait.h"
 
-#include <chrono>
-#include <thread>
-
 // Milliseconds waited in vain this job, summed over all threads.
 static std::atomic<uint32_t> Spent;
 
@@ -11,11 +8,12 @@ void StartHoldBudget() {
 }
 
 bool WaitOutHold(HoldWait* wait, SysError error, bool ownName, const std::atomic<bool>* stop) {
-    uint32_t limit = Spent.load(std::memory_order_relaxed) < HOLD_WAIT_BUDGET_MS ? HOLD_WAIT_PER_OPERATION_MS
-                                                                                  : HOLD_WAIT_SPENT_MS;
-    bool held = IsHeldByOther(error, ownName);
-    if (!held || wait->waited >= limit || (stop && stop->load(std::memory_order_relaxed))) {
-        if (held && wait->waited) Spent.fetch_add(wait->waited, std::memory_order_relaxed);
+    uint32_t limit = Spent.load(std::memory_order_relaxed) < HOLD_WAIT_BUDGET_MS ? HOLD_WAIT_PER_OPERATION_MS : 0;
+    bool held = Sys.isHeldByOther(error, ownName);
+    bool stopped = stop && stop->load(std::memory_order_relaxed);
+    if (!held || wait->waited >= limit || stopped) {
+        // A wait that a stop cut short was not spent on a file that failed.
+        if (held && wait->waited && !stopped) Spent.fetch_add(wait->waited, std::memory_order_relaxed);
         return false;
     }
     // Doubling from 1 ms: a scanner's moment costs a millisecond or two,
@@ -23,18 +21,16 @@ bool WaitOutHold(HoldWait* wait, SysError error, bool ownName, const std::atomic
     uint32_t delay = wait->waits < 9 ? 1u << wait->waits : 512u;
     if (delay > limit - wait->waited) delay = limit - wait->waited;
     ++wait->waits;
-    auto start = std::chrono::steady_clock::now();
-    auto end = start + std::chrono::milliseconds(delay);
+    uint64_t start = Sys.clockMilliseconds();
+    uint64_t end = start + delay;
     // In slices, so that a stop is seen soon.
-    for (auto now = start; now < end; now = std::chrono::steady_clock::now()) {
+    for (uint64_t now = start; now < end; now = Sys.clockMilliseconds()) {
         if (stop && stop->load(std::memory_order_relaxed)) break;
-        auto slice = end - now;
-        if (slice > std::chrono::milliseconds(50)) slice = std::chrono::milliseconds(50);
-        std::this_thread::sleep_for(slice);
+        Sys.sleepMilliseconds(end - now > 50 ? 50 : (uint32_t)(end - now));
     }
     // The time really slept: a sleep is never shorter, often longer.
-    auto slept = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    wait->waited += slept.count() > delay ? (uint32_t)slept.count() : delay;
+    uint64_t slept = Sys.clockMilliseconds() - start;
+    wait->waited += slept > delay ? (uint32_t)slept : delay;
     return true;
 }
 
@@ -43,5 +39,7 @@ SysError OpenWaitingOutHolds(const char* path, FileHandle* file, const std::atom
     SysError error;
     while ((error = Sys.openForReading(path, file)) != 0 && WaitOutHold(&wait, error, false, stop)) {
     }
+    if (error && stop && stop->load(std::memory_order_relaxed) && Sys.isHeldByOther(error, false))
+        return ENGINE_ABANDONED;
     return error;
 }

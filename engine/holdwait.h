@@ -17,15 +17,9 @@
 const uint32_t HOLD_WAIT_PER_OPERATION_MS = 2500;
 
 // Waiting that the run may spend on operations that failed all the same;
-// once spent, an operation waits no longer than HOLD_WAIT_SPENT_MS.
+// once spent, a held file fails at once: however many files stay held, the
+// run takes at most the budget (and the waits under way as it ran out) longer.
 const uint32_t HOLD_WAIT_BUDGET_MS = 10000;
-const uint32_t HOLD_WAIT_SPENT_MS = 30;
-
-// One operation's waiting so far: zero-initialise it before the first try.
-struct HoldWait {
-    unsigned waits;
-    uint32_t waited;  // milliseconds slept
-};
 
 // A job starts: the budget is whole again. Called by the job alone.
 void StartHoldBudget();
@@ -37,8 +31,11 @@ void StartHoldBudget();
 // a little longer each time (from 1 ms up) and returns true: try again.
 // Otherwise returns false, and the time this operation waited in vain is
 // taken from the budget. Stops waiting when `stop` (may be null) is raised.
+// Looks at holds, the clock and sleeps through Sys. A HoldPolicy
+// (platform.h): copies are handed it.
 bool WaitOutHold(HoldWait* wait, SysError error, bool ownName, const std::atomic<bool>* stop);
 
-// Sys.openForReading, with holds waited out as above; a raised `stop` (may
-// be null) ends the waiting.
+// Sys.openForReading, with holds waited out as above. A raised `stop` (may
+// be null) ends the waiting, and a hold it cut short is ENGINE_ABANDONED:
+// the file was not found unreadable, the run was stopped.
 SysError OpenWaitingOutHolds(const char* path, FileHandle* file, const std::atomic<bool>* stop);

@@ -7,6 +7,7 @@
 #include "copyqueue.h"
 #include "deepscan.h"
 #include "fileindex.h"
+#include "treewalk.h"
 #include "foldercheck.h"
 #include "holdwait.h"
 #include "modassembly.h"
@@ -73,45 +74,42 @@ uint32_t ExtractionJob(void* parameters) {
     EnableStartCommand(0);
 
     InitFileTree(&Job.OriginalTree, false);
-    Job.CurrentTree = &Job.OriginalTree;
-    Job.CountingFiles = 1;
     ReportStatus(STATUS_ORIGINAL_INDEX);
     // A tree not in memory costs a disk read per folder and per few entries,
     // one after another; walking both trees ahead of the index keeps several
     // in flight. Listing reads are small, so twice as many walkers as
-    // comparers (8 did better than 4 or 16 on a cold virtual disk). Not with
+    // comparers (see bench/README.md, "Cold figures", for 4, 8 and 16). Not with
     // one read at a time (a spinning disk).
     unsigned comparers = Job.Comparers ? Job.Comparers : (unsigned)DEFAULT_COMPARERS;
     if (comparers > MAX_COMPARERS) comparers = MAX_COMPARERS;
     // A stop asked for before the job, or while it resolved its folders, is kept: nothing is read then.
-    rootsUsable &= !JobAbandoned();
-    if (rootsUsable && comparers > 1) StartTreePrefetch(Job.OriginalRoot, Job.ModdedRoot, 2 * comparers);
-    if (rootsUsable) IndexTree(Job.OriginalRoot);
-    Job.CountingFiles = 0;
+    rootsUsable &= !StopRequested();
+    PrefetchWalk* walk = nullptr;
+    if (rootsUsable && comparers > 1) walk = StartTreePrefetch(Job.OriginalRoot, Job.ModdedRoot, 2 * comparers);
+    if (rootsUsable) IndexTree(Job.OriginalRoot, &Job.OriginalTree, TREE_ORIGINAL, walk);
     SetProgressPosition(0);
 
     InitFileTree(&Job.ModdedTree, true);  // the copies check the stamps
-    Job.CurrentTree = &Job.ModdedTree;
     ReportStatus(STATUS_MODDED_INDEX);
-    if (rootsUsable && !JobAbandoned()) IndexTree(Job.ModdedRoot);
-    StopTreePrefetch();
-    Job.CurrentTree = nullptr;
+    if (rootsUsable && !StopRequested()) IndexTree(Job.ModdedRoot, &Job.ModdedTree, TREE_MODDED, walk);
+    StopTreePrefetch(walk);
     Job.ModdedCount = FileCount(&Job.ModdedTree);
 
     // The scan advances once per modded file, so that is its range.
     SetProgressRange(Job.ModdedCount);
     ReportStatus(STATUS_DEEP_SCAN);
-    StartCopies(Job.DryRun ? 0 : DefaultCopierCount());
-    DeepScan();
+    CopyQueue copies;
+    StartCopies(&copies, Job.DryRun ? 0 : DefaultCopierCount());
+    ScanAndQueueCopies(&copies);
 
     ReportStatus(STATUS_CREATING_MOD);
     SetProgressRange(Job.ChangedCount);
-    CreateMod();
-    StopCopies();
+    AwaitCopies(&copies);
+    StopCopies(&copies);
 
     ReportStatus(STATUS_IDLE);
     JobResult* result = Job.Result;
-    result->abandoned = JobAbandoned();
+    result->abandoned = StopRequested();
     result->originalFiles = Job.OriginalCount;
     result->moddedFiles = Job.ModdedCount;
     if (result->keepRemovedList && result != &ownResult) {

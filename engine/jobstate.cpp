@@ -1,23 +1,3 @@
 #include "jobstate.h"
 
 JobState Job;
-
-void ReportStatus(int statusCode) {
-    Job.Report->reportStatus(Job.MainWindow, statusCode);
-}
-
-void SetProgressRange(uint32_t maximum) {
-    Job.Report->setProgressRange(Job.ProgressBar, maximum);
-}
-
-void SetProgressPosition(uint32_t position) {
-    Job.Report->setProgressPosition(Job.ProgressBar, position);
-}
-
-void EnableStartCommand(int enabled) {
-    Job.Report->enableStartCommand(Job.CreateModButton, enabled);
-}
-
-void SetJobRunning(int running) {
-    if (Job.JobRunning) Job.JobRunning->store(running, std::memory_order_relaxed);
-}

@@ -9,6 +9,7 @@
 
 #include "exclusions.h"
 #include "filelist.h"
+#include "jobstop.h"
 #include "platform.h"
 #include "problems.h"
 #include "report.h"
@@ -34,11 +35,9 @@ struct JobState {
     unsigned Comparers;  // for the comparison pool; 0: its default
     const ExclusionList* Exclusions;  // null: nothing is left out
 
-    FileTree* CurrentTree;  // where IndexTree adds
     FileTree OriginalTree;
     FileTree ModdedTree;    // keeps stamps, for the copies
     BlockList ChangedList;  // ChangedFile: new and changed modded files, copy order from the end
-    int CountingFiles;      // 1 while the original tree is indexed
     uint32_t OriginalCount;
     uint32_t ModdedCount;
     uint32_t ScanPosition;
@@ -47,35 +46,6 @@ struct JobState {
 };
 
 extern JobState Job;
-
-// Stopping the job. A stop must agree with the copies in flight (none may
-// start after it), so these live with the copy queue (copyqueue.cpp).
-
-// Asks the job to stop, from any thread, at any moment, without waiting:
-// no copy starts after this call, and the job ends soon with its result's
-// `abandoned` set (the index notices between two entries, a comparison or
-// a copy between two chunks; the copies in flight remove their temporary
-// files). A stop asked for before the job starts, or while it sets out, is
-// kept: that job then does nothing. It stays until ClearJobStop.
-void StopJob();
-
-// StopJob, and then, when copies are in flight, waits until they have
-// removed their temporary files (a copy notices between two chunks, so
-// the wait is short): for a front end whose process ends once this
-// returns. Files already copied stay. The job itself is not waited for.
-// Safe to call twice.
-void AbandonJob();
-
-// Forgets a stop asked for earlier. A front end calls it before it starts
-// taking the user's stops for its next job, never while a job runs.
-void ClearJobStop();
-
-// True once a stop was asked for (StopJob, AbandonJob) and not
-// cleared since: nothing more is to be started.
-bool JobAbandoned();
-
-// The flag behind JobAbandoned, for loops that look at it between chunks.
-const std::atomic<bool>* JobStopFlag();
 
 // The relative path within a full path of a tree whose root has
 // `rootLength` characters: what follows the root, starting with a separator.

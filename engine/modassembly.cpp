@@ -6,7 +6,7 @@
 #include "jobstate.h"
 #include "report.h"
 
-void CreateMod() {
+void AwaitCopies(CopyQueue* copies) {
     JobResult* result = Job.Result;
     char target[PATH_BUFFER_SIZE];
     char source[PATH_BUFFER_SIZE];
@@ -20,7 +20,7 @@ void CreateMod() {
                 RecordProblem(result, PROBLEM_COPY, true, ENGINE_PATH_TOO_LONG, source);
         } else {
             CopyOutcome outcome;
-            AwaitCopy(changed, &outcome);
+            AwaitCopy(copies, changed, &outcome);
             if (outcome.error == ENGINE_ABANDONED) {
                 ++result->notCopied;  // not a failure: the user asked for it
             } else if (outcome.error) {

@@ -51,6 +51,19 @@ struct FolderEntry {
 // stop must not wait for it.
 typedef bool (*EntrySink)(void* context, const FolderEntry* entry);
 
+// One operation's waiting for another program's hold so far:
+// zero-initialise it before the first try.
+struct HoldWait {
+    unsigned waits;
+    uint32_t waited;  // milliseconds slept
+};
+
+// The engine's policy for holds (holdwait.h), handed down with each copy so
+// that the platform calls nothing above it. Called after a try failed with
+// `error`; true: try again (it has waited), false: give up with `error`.
+// `ownName`: the operation renames or removes a file of ours.
+typedef bool (*HoldPolicy)(HoldWait* wait, SysError error, bool ownName, const std::atomic<bool>* stop);
+
 // One copy as the engine asks for it.
 struct CopyRequest {
     const char* source;
@@ -60,6 +73,7 @@ struct CopyRequest {
     unsigned char* chunk;          // page-aligned, for copies through memory
     size_t chunkSize;
     const std::atomic<bool>* stop; // looked at before every chunk
+    HoldPolicy waitOutHold;        // null: a hold fails the copy at once
 };
 
 // An open file; INVALID_FILE when none.
@@ -132,6 +146,16 @@ struct SysCalls {
     // system gives no thread (out of memory or address space, a limit
     // reached); the caller goes on with the threads it has, or on its own.
     bool (*startThread)(std::thread* thread, void (*body)(void*), void* context);
+
+    // IsHeldByOther, through the table so that tests of the hold policy
+    // can have holds where the platform has none.
+    bool (*isHeldByOther)(SysError error, bool ownName);
+
+    // Milliseconds on a clock that only moves forward, from any start.
+    uint64_t (*clockMilliseconds)();
+
+    // Sleeps `milliseconds` (or a little longer).
+    void (*sleepMilliseconds)(uint32_t milliseconds);
 };
 
 // The calls in force. Tests may swap entries; nothing else writes it.
@@ -144,6 +168,10 @@ extern const SysCalls PlatformCalls;
 // platforms hold.
 bool StartSystemThread(std::thread* thread, void (*body)(void*), void* context);
 
+// The real clock and sleep, the same on every platform (platform_shared.cpp).
+uint64_t SystemClockMilliseconds();
+void SystemSleepMilliseconds(uint32_t milliseconds);
+
 // The longest path, in bytes, that this platform's file calls take:
 // PATH_BUFFER_SIZE - 1 on Win32 (the wide calls in their long form take
 // more), PATH_MAX - 1 on POSIX (capped at PATH_BUFFER_SIZE - 1). Paths are
@@ -153,6 +181,10 @@ size_t PathLimit();
 // True for a name in the pattern of this platform's temporary copies,
 // which only this program makes and which a later run may remove.
 bool IsTemporaryName(const char* name);
+
+// The pattern of both platforms' temporary names, for IsTemporaryName:
+// `prefix`, a number, `between`, a number, ".tmp" (the process and a count).
+bool HasTemporaryPattern(const char* name, const char* prefix, char between);
 
 // A zero-filled, page-aligned block of `size` bytes for file chunks (the
 // kernel copies into aligned memory much faster), or null. Its pages take

@@ -249,16 +249,7 @@ static bool TemporaryName(const char* folder, size_t folderLength, char* out) {
 }
 
 bool IsTemporaryName(const char* name) {
-    static const char PREFIX[] = ".modextract-";
-    if (strncmp(name, PREFIX, sizeof PREFIX - 1) != 0) return false;
-    const char* at = name + sizeof PREFIX - 1;
-    for (int part = 0; part < 2; ++part) {
-        const char* digits = at;
-        while (*at >= '0' && *at <= '9') ++at;
-        if (at == digits || *at != (part == 0 ? '-' : '.')) return false;
-        ++at;
-    }
-    return strcmp(at, "tmp") == 0;
+    return HasTemporaryPattern(name, ".modextract-", '-');
 }
 
 enum { MAX_NAME_ATTEMPTS = 1000 };
@@ -414,6 +405,7 @@ static SysError AdviseWillNeed(const char* path, uint64_t bytes) {
 const SysCalls PlatformCalls = {
     ListFolder, Examine, OpenForReading, ReadFile, CloseFile, CreateFolders, MakeOneFolder, CopyFile, RemoveFile,
     ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread,
+    IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds,
 };
 
 SysCalls Sys = PlatformCalls;

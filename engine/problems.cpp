@@ -63,17 +63,3 @@ void ReleaseJobResult(JobResult* result) {
     ReleaseBlockList(&result->removedList);
     ReleaseFileTree(&result->originalTree);
 }
-
-const char* EngineErrorText(SysError error) {
-    switch (error) {
-    case ENGINE_PATH_TOO_LONG: return "path too long";
-    case ENGINE_OUT_OF_MEMORY: return "out of memory";
-    case ENGINE_LINK_LOOP: return "folder link leads back to a folder above it";
-    case ENGINE_NOT_REGULAR: return "not a regular file";
-    case ENGINE_NOT_A_FOLDER: return "not a folder";
-    case ENGINE_OUTSIDE_DATA: return "a folder link on the way leads outside the destination's Data folder";
-    case ENGINE_SOURCE_CHANGED: return "the file changed while it was being copied";
-    case ENGINE_ABANDONED: return "the job was stopped";
-    }
-    return nullptr;
-}

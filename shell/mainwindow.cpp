@@ -12,7 +12,7 @@
 #include "job.h"
 #include "jobreports.h"
 #include "messages.h"
-#include "platform_win32.h"
+#include "textconvert_win32.h"
 #include "services.h"
 #include "texts.h"
 
@@ -319,10 +319,7 @@ static void OnDestroy() {
     // The process ends without waiting for the job; what it was writing
     // must not stay behind as temporary files in the mod.
     if (JobStarted) AbandonJob();
-    if (LabelFont) DeleteObject(LabelFont);
-    if (BackgroundBitmap) DeleteObject(BackgroundBitmap);
-    LabelFont = NULL;
-    BackgroundBitmap = NULL;
+    TearDownSurface();
     QuitCode = 0;
     PostQuitMessage(QuitCode);
     QuitFlag = 1;

@@ -157,8 +157,7 @@ TEST(Cli, QuietSaysNothingWhenAllGoesWell) {
 
 TEST(Cli, NothingChangedWritesNothing) {
     Cli c;
-    WriteFile(c.original + Native("/a"), "a");
-    WriteFile(c.modded + Native("/a"), "a");
+    c.Both("a", "a", "a");
     EXPECT_EQ(0, c.Run());
     EXPECT_FALSE(Exists(c.destination));
     EXPECT_NE(std::string::npos, c.err.find("nothing new or changed"));
@@ -261,9 +260,9 @@ TEST(Cli, RemovedFilesAreCountedAndListedOnlyWhenCertainAndNeverFail) {
     // Nor when the job stopped before the scan had matched every modded file.
     for (const std::string& at : {c.original, c.modded}) {
         AbandonAt = at;
+        SysSwap restore;  // the real calls come back at the end of the scope
         Sys.listFolder = ListThenAbandon;
         EXPECT_EQ(0, c.Run({"-n", "--removed", "--jobs", "1", c.original, c.modded, c.destination}));
-        Sys = PlatformCalls;
         EXPECT_EQ("", c.out);
         EXPECT_EQ(std::string::npos, c.err.find("removed")) << c.err;
         EXPECT_NE(std::string::npos, c.err.find("interrupted"));
@@ -305,9 +304,9 @@ TEST(Cli, ExclusionsLeaveOutWhatTheyMatchInBothTreesAndMalformedOnesRefuseTheRun
         std::vector<std::string> args = patterns;
         args.insert(args.end(), {"-n", "--removed", c.original, c.modded, c.destination});
         CacheListings = 0;  // an excluded folder is never listed, by the index or the walk ahead of it
+        SysSwap restore;  // the real calls come back at the end of the scope
         Sys.listFolder = ListSlowly;
         EXPECT_EQ(0, c.Run(args)) << c.err;
-        Sys = PlatformCalls;
         EXPECT_EQ(0, CacheListings.load());
         std::vector<std::string> lines;
         std::istringstream out(c.out);

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "fileindex.h"
+#include "treewalk.h"
 #include "job.h"
 #include "support.h"
 
@@ -21,19 +22,16 @@ struct IndexRun {
     Paths paths;
     uint32_t counted = 0;
 
-    IndexRun(const std::string& root, bool original, const std::string& relativeTo = "") {
+    IndexRun(const std::string& root, bool original, const std::string& relativeTo = "",
+             PrefetchWalk* walk = nullptr) {
         FileTree tree;
         InitFileTree(&tree, !original);
         Job.Result = &result;
-        Job.CurrentTree = &tree;
-        Job.CountingFiles = original ? 1 : 0;
         Job.OriginalCount = 0;
-        IndexTree(root.c_str());
+        IndexTree(root.c_str(), &tree, original ? TREE_ORIGINAL : TREE_MODDED, walk);
         counted = Job.OriginalCount;
         paths = RelativePaths(&tree, relativeTo.empty() ? root : relativeTo);
         ReleaseFileTree(&tree);
-        Job.CurrentTree = nullptr;
-        Job.CountingFiles = 0;
         Job.Result = nullptr;
     }
     ~IndexRun() { ReleaseJobResult(&result); }
@@ -101,9 +99,7 @@ TEST(IndexTree, RecordsSizesAndStampsFromTheListing) {
     FileTree tree;
     InitFileTree(&tree, true);
     Job.Result = &result;
-    Job.CurrentTree = &tree;
-    Job.CountingFiles = 0;
-    IndexTree(dir.path.c_str());
+    IndexTree(dir.path.c_str(), &tree, TREE_MODDED, nullptr);
     ASSERT_EQ(2u, FileCount(&tree));
     for (uint32_t file = 0; file < FileCount(&tree); ++file) {
         const char* name = NameAt(&tree, FileAt(&tree, file)->name);
@@ -111,7 +107,6 @@ TEST(IndexTree, RecordsSizesAndStampsFromTheListing) {
         EXPECT_NE(0u, StampOf(&tree, file)) << name;
     }
     ReleaseFileTree(&tree);
-    Job.CurrentTree = nullptr;
     ReleaseJobResult(&result);
 }
 
@@ -161,9 +156,9 @@ TEST(IndexTree, EntriesTooLongForAPathArePassedOverWithoutOverflow) {
     TempDir dir;
     std::string longName(PATH_BUFFER_SIZE + 100, 'n');
     Invented = {Entry(longName.c_str(), ENTRY_FILE), Entry("short", ENTRY_FILE)};
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.listFolder = InventedListing;
     IndexRun run(dir.path, false);
-    Sys = PlatformCalls;
     EXPECT_EQ((Paths{"/short"}), run.paths);
     ASSERT_EQ(1u, run.result.failures);
     EXPECT_NE(std::string::npos, ProblemText(run.result).find("path too long"));
@@ -172,9 +167,9 @@ TEST(IndexTree, EntriesTooLongForAPathArePassedOverWithoutOverflow) {
 TEST(IndexTree, EntriesThatCannotBeExaminedOrAreNotFilesAreNamed) {
     TempDir dir;
     Invented = {Entry("dangling", ENTRY_BROKEN, 2), Entry("pipe", ENTRY_OTHER)};
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.listFolder = InventedListing;
     IndexRun run(dir.path, false);
-    Sys = PlatformCalls;
     EXPECT_TRUE(run.paths.empty());
     EXPECT_EQ(1u, run.result.failures);  // the dangling entry may have been part of the mod
     EXPECT_EQ(1u, run.result.warnings);  // a pipe never is
@@ -189,6 +184,7 @@ TEST(IndexTree, FolderLeadingBackToAnAncestorIsNotDescended) {
     ASSERT_EQ(0u, Sys.examine(dir.path.c_str(), &kind, &rootId));
     static FolderId loopId;
     loopId = rootId;
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.listFolder = [](const char* folder, EntrySink sink, void* context) -> SysError {
         SysError error = PlatformCalls.listFolder(folder, sink, context);
         if (std::string(folder).find("sub") != std::string::npos) {
@@ -199,7 +195,6 @@ TEST(IndexTree, FolderLeadingBackToAnAncestorIsNotDescended) {
         return error;
     };
     IndexRun run(dir.path, false);
-    Sys = PlatformCalls;
     EXPECT_EQ((Paths{"/sub/file"}), run.paths);
     ASSERT_EQ(1u, run.result.failures);
     EXPECT_NE(std::string::npos, ProblemText(run.result).find("leads back"));
@@ -228,6 +223,7 @@ TEST(IndexTree, TheWalksListingsGiveTheSameIndexAsListingAlone) {
     WriteFile(dir / Native("/a2/locked/h"), "h");
     WriteFile(dir / Native("/top"), "t");
     IndexThread = std::this_thread::get_id();
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.listFolder = LockedOrSlowListing;
 
     WalkLags = false;
@@ -237,14 +233,13 @@ TEST(IndexTree, TheWalksListingsGiveTheSameIndexAsListingAlone) {
 
     for (bool lags : {false, true}) {
         WalkLags = lags;
-        StartTreePrefetch(dir.path.c_str(), nullptr, 4);
+        PrefetchWalk* walk = StartTreePrefetch(dir.path.c_str(), nullptr, 4);
         if (!lags) std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the walk is ahead, or done
-        IndexRun walked(dir.path, false);
-        StopTreePrefetch();
+        IndexRun walked(dir.path, false, "", walk);
+        StopTreePrefetch(walk);
         EXPECT_EQ(alone.paths, walked.paths) << "walk lags: " << lags;
         EXPECT_EQ(ProblemText(alone.result), ProblemText(walked.result)) << "walk lags: " << lags;
     }
-    Sys = PlatformCalls;
 }
 
 // A folder of 30,000 subfolders, invented: its listing is over the walk's
@@ -284,12 +279,12 @@ TEST(IndexTree, TheWalkListsTheFirstSubfoldersOfAWideFolderAndKeepsTheListingThe
     WideRoot = dir.path;
     WideListed.clear();
     IndexThread = std::this_thread::get_id();
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.listFolder = WideListing;
-    StartTreePrefetch(dir.path.c_str(), nullptr, 4);
+    PrefetchWalk* walk = StartTreePrefetch(dir.path.c_str(), nullptr, 4);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a walker is listing the root
-    IndexRun run(dir.path, false);
-    StopTreePrefetch();
-    Sys = PlatformCalls;
+    IndexRun run(dir.path, false, "", walk);
+    StopTreePrefetch(walk);
     EXPECT_EQ(0u, run.result.failures + run.result.warnings) << ProblemText(run.result);
     std::set<std::string> first, last;
     for (int i = 0; i < 1000; ++i) {

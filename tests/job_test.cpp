@@ -97,9 +97,9 @@ static SysError ManyFiles(const char* folder, EntrySink sink, void* context) {
 
 TEST(ExtractionJob, RangesAboveSixteenBitsTravelWhole) {
     JobTrees t;
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.listFolder = ManyFiles;
     t.Run(true);
-    Sys = PlatformCalls;
     EXPECT_EQ((Events{"range 70000", "range 70000"}), t.recorder.Only("range"));
     EXPECT_EQ("position 70000", t.recorder.events[t.recorder.events.size() - 4]);
 }
@@ -167,10 +167,10 @@ TEST(ExtractionJob, AbandonJobStartsNoCopyAndRemovesTheTemporaryFilesOfThoseInFl
         while (!request->stop->load()) std::this_thread::yield();
         return 0;
     };
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.copyFile = CopyAfterHook;
     t.Run();
     abandoning.join();
-    Sys = PlatformCalls;
     BeforeCopy = nullptr;
     EXPECT_TRUE(t.result.abandoned);
     EXPECT_EQ(0u, t.result.failures) << ProblemText(t.result);
@@ -241,18 +241,17 @@ TEST(ExtractionJob, StopAskedForAtAnyMomentEndsTheJobSoonAndLeavesNothingBehind)
             JobTrees t;
             for (int i = 0; i < 100; ++i) WriteFile(t.original + Native("/gone/f") + std::to_string(i), "o");
             std::string big(3 * (1 << 20) + 5, 'b');  // three chunks and a bit: the only pair read
-            WriteFile(t.original + Native("/big"), big);
-            WriteFile(t.modded + Native("/big"), big);
+            t.Both("big", big, big);
             for (int i = 0; i < 20; ++i) WriteFile(t.modded + Native("/new/n") + std::to_string(i), "n");
             Moment = moment;
             Asking = StopAsked = false;
             Entries = Reads = Copies = EntriesAfter = ReadsAfter = CopiesAfter = 0;
+            SysSwap restore;  // the real calls come back at the end of the scope
             Sys.listFolder = CountingListing;
             Sys.readFile = CountingRead;
             Sys.copyFile = CountingCopy;
             if (moment == BEFORE_THE_JOB) AskStop();
             t.Run(false, comparers);
-            Sys = PlatformCalls;
             ClearJobStop();
             std::string at = std::to_string(moment) + "/" + std::to_string(comparers);
             EXPECT_TRUE(StopAsked) << at;
@@ -335,10 +334,10 @@ TEST(ExtractionJob, ClearingLeftoversNeverTakesATemporaryFileOfThisRun) {
         std::remove(ours.c_str());
         return 0;
     };
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.listFolder = SlowDataListing;
     Sys.copyFile = CopyAfterHook;
     t.Run();
-    Sys = PlatformCalls;
     BeforeCopy = nullptr;
     EXPECT_TRUE(survived);
     EXPECT_EQ(0u, t.result.failures) << ProblemText(t.result);
@@ -361,9 +360,9 @@ TEST(ExtractionJob, SourceRewrittenBeforeOrDuringItsCopyIsCopiedOnceMoreThenFail
         }
         return 0;
     };
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.copyFile = CopyAfterHook;
     t.Run();
-    Sys = PlatformCalls;
     BeforeCopy = nullptr;
     EXPECT_EQ((std::vector<std::string>{t.modded + Native("/always")}), FailedPaths(t.result));
     EXPECT_NE(std::string::npos, ProblemText(t.result).find("changed while it was being copied"));

@@ -39,12 +39,10 @@ TEST(BuildTargetPath, RefusesPathsPastTheLimitWithoutWritingPastTheBuffer) {
     EXPECT_EQ(std::string(16, 'G'), std::string(buffer.guard, 16));
 }
 
-TEST(CreateMod, CopiesNewAndChangedFilesAtTheirRelativePaths) {
+TEST(ModAssembly, CopiesNewAndChangedFilesAtTheirRelativePaths) {
     JobTrees a;
-    WriteFile(a.original + Native("/same.txt"), "same");
-    WriteFile(a.modded + Native("/same.txt"), "same");
-    WriteFile(a.original + Native("/top.txt"), "old");
-    WriteFile(a.modded + Native("/top.txt"), "new top");
+    a.Both("same.txt", "same", "same");
+    a.Both("top.txt", "old", "new top");
     WriteFile(a.modded + Native("/Sub/Deep/added.dat"), "added");
     a.Run();
     EXPECT_EQ((Paths{"Data/Sub/Deep/added.dat", "Data/top.txt"}), ListTree(a.destination));
@@ -55,7 +53,7 @@ TEST(CreateMod, CopiesNewAndChangedFilesAtTheirRelativePaths) {
     EXPECT_EQ(0u, a.result.failures) << ProblemText(a.result);
 }
 
-TEST(CreateMod, ReplacesExistingTargetsAndLeavesTheRestOfTheDestinationAlone) {
+TEST(ModAssembly, ReplacesExistingTargetsAndLeavesTheRestOfTheDestinationAlone) {
     JobTrees a;
     WriteFile(a.modded + Native("/a.txt"), "fresh");
     WriteFile(a.destination + Native("/Data/a.txt"), "stale and longer than fresh");
@@ -68,16 +66,15 @@ TEST(CreateMod, ReplacesExistingTargetsAndLeavesTheRestOfTheDestinationAlone) {
     EXPECT_EQ((Paths{"Data/a.txt", "Data/other.txt", "readme"}), ListTree(a.destination));  // no temporary left
 }
 
-TEST(CreateMod, NothingChangedCreatesNothingNotEvenData) {
+TEST(ModAssembly, NothingChangedCreatesNothingNotEvenData) {
     JobTrees a;
-    WriteFile(a.original + Native("/x"), "x");
-    WriteFile(a.modded + Native("/x"), "x");
+    a.Both("x", "x", "x");
     a.Run();
     EXPECT_FALSE(Exists(a.destination));
     EXPECT_EQ((Paths{"range 1", "range 0"}), a.recorder.Only("range"));
 }
 
-TEST(CreateMod, DryRunWritesNothing) {
+TEST(ModAssembly, DryRunWritesNothing) {
     JobTrees a;
     WriteFile(a.modded + Native("/new/file"), "n");
     a.Run(true);
@@ -86,7 +83,7 @@ TEST(CreateMod, DryRunWritesNothing) {
     EXPECT_EQ(0u, a.result.copiedFiles);
 }
 
-TEST(CreateMod, FailedCopyIsNamedAndTheNextFileStillFollows) {
+TEST(ModAssembly, FailedCopyIsNamedAndTheNextFileStillFollows) {
     JobTrees a;
     WriteFile(a.modded + Native("/first"), "1");
     WriteFile(a.modded + Native("/second"), "2");
@@ -105,7 +102,7 @@ TEST(CreateMod, FailedCopyIsNamedAndTheNextFileStillFollows) {
     EXPECT_EQ((Paths{"position 1", "position 2", "position 0"}), Paths(positions.end() - 3, positions.end()));
 }
 
-TEST(CreateMod, FolderThatCannotBeMadeFailsItsFilesOnly) {
+TEST(ModAssembly, FolderThatCannotBeMadeFailsItsFilesOnly) {
     JobTrees a;
     WriteFile(a.modded + Native("/blocked/one"), "1");
     WriteFile(a.modded + Native("/open/two"), "2");
@@ -117,7 +114,7 @@ TEST(CreateMod, FolderThatCannotBeMadeFailsItsFilesOnly) {
     EXPECT_EQ((Paths{"Data/open/two"}), ListTree(a.destination));
 }
 
-TEST(CreateMod, FileWhoseTargetPathIsTooLongIsNamedNotCut) {
+TEST(ModAssembly, FileWhoseTargetPathIsTooLongIsNamedNotCut) {
     JobTrees a;
     WriteFile(a.modded + Native("/f"), "ok");
     // destination + separator + "Data" + separator + "f" is one past the limit.

@@ -20,6 +20,7 @@
 #include "cli.h"
 #include "copyqueue.h"
 #include "fileindex.h"
+#include "treewalk.h"
 #include "foldercheck.h"
 #include "support.h"
 
@@ -65,9 +66,9 @@ TEST(PosixTree, LinksToFilesAndFoldersAreFollowedAndLoopsCut) {
 
     // The read-ahead walk goes every way the index goes, and no further.
     Listed.clear();
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.listFolder = RememberListing;
     PrefetchTree(t.modded.c_str());
-    Sys = PlatformCalls;
     std::sort(Listed.begin(), Listed.end());
     EXPECT_EQ((Paths{t.modded, t.modded + "/alias", t.modded + "/real"}), Listed);
 }
@@ -291,10 +292,10 @@ TEST(PosixCli, SigtermSighupAndSigquitStopTheCopiesCleanlyAndExitWith128PlusTheS
         for (int i = 0; i < 30; ++i) WriteFile(t.modded + "/f" + std::to_string(i), std::string(100, 'x'));
         Calls = 0;
         SignalToSend = signal;
+        SysSwap restore;
         Sys.copyFile = named ? SignalWhileCopyingUnderATemporaryName : SignalWhileCopying;
         std::string out, err;
         int status = RunCli({t.original, t.modded, t.destination}, &out, &err);
-        Sys = PlatformCalls;
         ClearJobStop();
         EXPECT_EQ(128 + signal, status);
         EXPECT_NE(std::string::npos, err.find("modextract: interrupted: ")) << err;
@@ -318,7 +319,7 @@ static SysError CountResolution(const char* path, char* out, size_t outSize) {
 static SysError SignalAtTheJobsResolution(const char* path, char* out, size_t outSize) {
     if (++Resolutions == ResolutionsOfTheCheck + 1) {
         kill(getpid(), SIGINT);
-        for (int i = 0; i < 5000 && !JobAbandoned(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (int i = 0; i < 5000 && !StopRequested(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return PlatformCalls.resolvePath(path, out, outSize);
 }
@@ -327,6 +328,7 @@ TEST(PosixCli, SigintWhileTheJobSetsOutIsKeptAndNothingIsCopied) {
     JobTrees t;
     for (int i = 0; i < 20; ++i) WriteFile(t.modded + "/f" + std::to_string(i), "x");
     Resolutions = 0;
+    SysSwap restore;  // the real calls come back at the end of the scope
     Sys.resolvePath = CountResolution;
     char reason[512];
     ASSERT_TRUE(CheckJobFolders(t.original.c_str(), t.modded.c_str(), t.destination.c_str(), reason, sizeof reason));
@@ -335,7 +337,6 @@ TEST(PosixCli, SigintWhileTheJobSetsOutIsKeptAndNothingIsCopied) {
     Sys.resolvePath = SignalAtTheJobsResolution;
     std::string out, err;
     int status = RunCli({t.original, t.modded, t.destination}, &out, &err);
-    Sys = PlatformCalls;
     ClearJobStop();
     EXPECT_GT(Resolutions.load(), ResolutionsOfTheCheck.load());
     EXPECT_EQ(130, status);

@@ -144,6 +144,11 @@ void JobTrees::Run(bool dryRun, unsigned comparers) {
     RunJob(original, modded, destination, &recorder, &result, dryRun, comparers);
 }
 
+void JobTrees::Both(const std::string& relative, const std::string& inOriginal, const std::string& inModded) const {
+    WriteFile(original + Native("/" + relative), inOriginal);
+    WriteFile(modded + Native("/" + relative), inModded);
+}
+
 // The fault table: one row per operation.
 struct FaultRow {
     int nth;
@@ -209,7 +214,7 @@ static SysError FaultyCopy(const CopyRequest* request, uint64_t* copied) {
 
 SysError CopyPlain(const char* source, const char* target, uint64_t* copied) {
     static unsigned char* chunk = AllocateChunk(1 << 20);
-    CopyRequest request = {source, target, 0, 0, chunk, 1 << 20, nullptr};
+    CopyRequest request = {source, target, 0, 0, chunk, 1 << 20, nullptr, nullptr};
     return Sys.copyFile(&request, copied);
 }
 

@@ -58,6 +58,16 @@ struct JobTrees {
     ~JobTrees();
     // One job on the three folders, into `recorder` and `result`.
     void Run(bool dryRun = false, unsigned comparers = 0);
+    // Writes `relative` ('/' separators) in both trees, with these contents.
+    void Both(const std::string& relative, const std::string& inOriginal, const std::string& inModded) const;
+};
+
+// Keeps the Sys table as it was and puts it back when it goes out of
+// scope, so that a test that swaps entries of it leaves it whole even when
+// an assertion ends the test early.
+struct SysSwap {
+    SysCalls saved = Sys;
+    ~SysSwap() { Sys = saved; }
 };
 
 // Fails the Nth call (1-based) of one platform operation with `error`, or

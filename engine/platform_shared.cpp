@@ -1,0 +1,62 @@
+// What both platform files share, below them: nothing here calls up into
+// the engine.
+//
+// Starting a thread is the one call of the engine that reports its failure
+// by throwing (std::system_error, or std::bad_alloc for the thread's own
+// state); it is caught here, at once, and told as a plain result, so that
+// a job short of threads goes on with fewer instead of ending the program.
+#include <string.h>
+
+#include <chrono>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "platform.h"
+
+bool StartSystemThread(std::thread* thread, void (*body)(void*), void* context) {
+    try {
+        *thread = std::thread(body, context);
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+uint64_t SystemClockMilliseconds() {
+    return (uint64_t)std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void SystemSleepMilliseconds(uint32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+bool HasTemporaryPattern(const char* name, const char* prefix, char between) {
+    size_t prefixLength = strlen(prefix);
+    if (strncmp(name, prefix, prefixLength) != 0) return false;
+    const char* at = name + prefixLength;
+    for (int part = 0; part < 2; ++part) {
+        const char* digits = at;
+        while (*at >= '0' && *at <= '9') ++at;
+        if (at == digits || *at != (part == 0 ? between : '.')) return false;
+        ++at;
+    }
+    return strcmp(at, "tmp") == 0;
+}
+
+const char* EngineErrorText(SysError error) {
+    switch (error) {
+    case ENGINE_PATH_TOO_LONG: return "path too long";
+    case ENGINE_OUT_OF_MEMORY: return "out of memory";
+    case ENGINE_LINK_LOOP: return "folder link leads back to a folder above it";
+    case ENGINE_NOT_REGULAR: return "not a regular file";
+    case ENGINE_NOT_A_FOLDER: return "not a folder";
+    case ENGINE_OUTSIDE_DATA: return "a folder link on the way leads outside the destination's Data folder";
+    case ENGINE_SOURCE_CHANGED: return "the file changed while it was being copied";
+    case ENGINE_ABANDONED: return "the job was stopped";
+    }
+    return nullptr;
+}

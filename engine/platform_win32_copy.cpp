@@ -1,0 +1,282 @@
+// Copies on Win32: through memory into a temporary file beside the target,
+// renamed over it through its own handle, with another program's holds
+// waited out as the request's policy says.
+#include <stdio.h>
+#include <string.h>
+#include <wchar.h>
+
+#include <atomic>
+
+#include "platform_win32_paths.h"
+
+typedef BOOL(WINAPI* SetInformationFunction)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+
+// SetFileInformationByHandle came with Vista; without it a copy is renamed
+// and removed by its path.
+static SetInformationFunction SetInformation() {
+    static SetInformationFunction function = (SetInformationFunction)(void*)GetProcAddress(
+        GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle");
+    return function;
+}
+
+// The answers of a system or a file system that cannot rename or delete a
+// file through its handle (Wine has been seen to fail without a reason,
+// which LastError makes ERROR_GEN_FAILURE).
+static bool NotThroughHandle(SysError error) {
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+           error == ERROR_CALL_NOT_IMPLEMENTED || error == ERROR_GEN_FAILURE;
+}
+
+// Renames the open `file` to `target`, replacing a file of that name.
+static SysError RenameThrough(HANDLE file, const WidePath& target) {
+    SetInformationFunction set = SetInformation();
+    if (!set) return ERROR_CALL_NOT_IMPLEMENTED;
+    const size_t nameAt = offsetof(FILE_RENAME_INFO, FileName);
+    alignas(FILE_RENAME_INFO) unsigned char buffer[nameAt + WIDE_PATH_SIZE * sizeof(wchar_t)];
+    FILE_RENAME_INFO* rename = (FILE_RENAME_INFO*)buffer;
+    memset(buffer, 0, nameAt);
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = (DWORD)(target.length * sizeof(wchar_t));
+    memcpy(buffer + nameAt, target.text, (target.length + 1) * sizeof(wchar_t));
+    DWORD size = (DWORD)(nameAt + (target.length + 1) * sizeof(wchar_t));
+    SetLastError(0);
+    return set(file, FileRenameInfo, buffer, size) ? 0 : LastError();
+}
+
+// Another program's hold met by a copy is waited out as the engine's
+// policy, handed down with the request, says; `stoppable`: a stop may cut
+// the wait short (the clean-up of a failed copy is never cut short).
+static bool WaitedOutHold(const CopyRequest* request, HoldWait* wait, SysError error, bool ownName,
+                          bool stoppable = true) {
+    return request->waitOutHold && request->waitOutHold(wait, error, ownName, stoppable ? request->stop : nullptr);
+}
+
+// Puts the finished copy in the target's place: through the copy's own
+// handle `file` where the system can, so that no other program (a scanner
+// looking at every new file) can open the copy between its completion and
+// its rename; else by path, once `file` is closed (`*closed`). Another
+// program's hold on the target is waited out. A read-only target is ours
+// to replace: its attribute is lifted, and put back if the rename still fails.
+static SysError ReplaceTarget(HANDLE file, bool* closed, const wchar_t* temporary, const WidePath& target,
+                              const CopyRequest* request) {
+    HoldWait wait = {};
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    bool looked = false, lifted = false;
+    SysError error;
+    for (;;) {
+        if (!*closed) {
+            error = RenameThrough(file, target);
+            if (error && NotThroughHandle(error)) {
+                error = CloseHandle(file) ? 0 : LastError();
+                *closed = true;
+                if (error) break;
+                continue;
+            }
+        } else {
+            error = MoveFileExW(temporary, target.text, MOVEFILE_REPLACE_EXISTING) ? 0 : LastError();
+        }
+        if (!error) break;
+        if (error == ERROR_ACCESS_DENIED && !looked) {
+            looked = true;
+            attributes = GetFileAttributesW(target.text);
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) break;
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+                SetFileAttributesW(target.text, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+                lifted = true;
+                continue;
+            }
+        }
+        if (!WaitedOutHold(request, &wait, error, true)) break;
+    }
+    if (error && lifted) SetFileAttributesW(target.text, attributes);
+    return error;
+}
+
+// Removes a temporary file of ours by its path, waiting out a hold on it;
+// the copy may have made it read-only.
+static void RemoveTemporary(const wchar_t* path, const CopyRequest* request) {
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    HoldWait wait = {};
+    while (!DeleteFileW(path) && WaitedOutHold(request, &wait, LastError(), true, false)) {
+    }
+}
+
+// Ends a copy that failed: deleted through its handle, which only this copy
+// can have open, so that nothing of it is left even while another program
+// waits to look at it; by its path where that cannot be done.
+static void Discard(HANDLE file, bool closed, const wchar_t* temporary, const CopyRequest* request) {
+    if (!closed) {
+        SetInformationFunction set = SetInformation();
+        FILE_DISPOSITION_INFO disposition = {TRUE};
+        bool deleted = set && set(file, FileDispositionInfo, &disposition, sizeof disposition);
+        CloseHandle(file);
+        if (deleted) return;
+    }
+    RemoveTemporary(temporary, request);
+}
+
+static std::atomic<unsigned> TemporaryCounter;
+
+// Asked once: the process id names every temporary file of this run.
+static unsigned long ProcessId() {
+    static const unsigned long id = GetCurrentProcessId();
+    return id;
+}
+
+// A fresh temporary name in the target's folder: "~mx<pid>_<n>.tmp", or
+// the shorter "~<n>" when the long one would not fit the path buffers;
+// false when not even that fits.
+static bool TemporaryName(const WidePath& target, WidePath* out) {
+    size_t folderLength = target.length;
+    while (folderLength > target.rootLength && target.text[folderLength - 1] != L'\\') --folderLength;
+    unsigned counter = TemporaryCounter.fetch_add(1);
+    char names[2][40];
+    snprintf(names[0], sizeof names[0], "~mx%lu_%u.tmp", ProcessId(), counter);
+    snprintf(names[1], sizeof names[1], "~%x", counter);
+    for (const char* name : names) {
+        size_t nameLength = strlen(name);
+        if (folderLength + nameLength >= PATH_BUFFER_SIZE) continue;  // as long as the engine's paths, at most
+        memcpy(out->text, target.text, folderLength * sizeof(wchar_t));
+        for (size_t i = 0; i <= nameLength; ++i) out->text[folderLength + i] = (wchar_t)(unsigned char)name[i];
+        out->length = folderLength + nameLength;
+        out->rootLength = target.rootLength;
+        return true;
+    }
+    return false;
+}
+
+// Only the long pattern: "~<hex>" is too plain a name to remove on sight.
+bool IsTemporaryName(const char* name) {
+    return HasTemporaryPattern(name, "~mx", '_');
+}
+
+static bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.nFileSizeHigh == b.nFileSizeHigh && a.nFileSizeLow == b.nFileSizeLow &&
+           StampOf(a.ftLastWriteTime) == StampOf(b.ftLastWriteTime);
+}
+
+// Copies through the chunk, looking at `stop` before each one. The copy's
+// handle is this thread's alone: only the copy itself can remove its file,
+// which it does when it stops.
+static SysError CopyContents(HANDLE from, HANDLE to, const CopyRequest* request, uint64_t* copied) {
+    if (!request->chunk) return ENGINE_OUT_OF_MEMORY;
+    DWORD ask = request->chunkSize > 0x40000000u ? 0x40000000u : (DWORD)request->chunkSize;
+    for (;;) {
+        if (request->stop && request->stop->load(std::memory_order_relaxed)) return ENGINE_ABANDONED;
+        DWORD got = 0;
+        if (!ReadFile(from, request->chunk, ask, &got, nullptr)) {
+            SysError error = LastError();
+            if (error == ERROR_HANDLE_EOF) return 0;
+            return error;
+        }
+        if (got == 0) return 0;
+        for (DWORD done = 0; done < got;) {
+            DWORD wrote = 0;
+            if (!WriteFile(to, request->chunk + done, got - done, &wrote, nullptr)) return LastError();
+            done += wrote;
+        }
+        *copied += got;
+    }
+}
+
+// The three wide paths of one copy: too big for every copier's stack frame
+// to hold comfortably twice, small enough for once.
+struct CopyPaths {
+    WidePath source, target, temporary;
+};
+
+// A wait for another program's hold that a stop cut short ends the copy as
+// abandoned, not as the file's failure.
+static SysError HeldOrAbandoned(const CopyRequest* request, SysError error) {
+    bool stopped = request->stop && request->stop->load(std::memory_order_relaxed);
+    return stopped && IsHeldByOther(error, true) ? ENGINE_ABANDONED : error;
+}
+
+SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
+    *copied = 0;
+    CopyPaths paths;
+    SysError error = ToWide(request->source, &paths.source);
+    if (!error) error = ToWide(request->target, &paths.target);
+    if (error) return error;
+
+    // Writers are kept out while the copy reads; readers may stay. Someone
+    // writing it, or holding it as a game does, may let go in a moment.
+    // (Wine may refuse to describe a file just let go of, once.)
+    HANDLE from;
+    BY_HANDLE_FILE_INFORMATION before;
+    HoldWait wait = {};
+    for (;;) {
+        from = CreateFileW(paths.source.text, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (from == INVALID_HANDLE_VALUE) error = LastError();
+        else if (GetFileType(from) != FILE_TYPE_DISK) error = ENGINE_NOT_REGULAR;
+        else if (!GetFileInformationByHandle(from, &before)) error = LastError();
+        else break;
+        if (from != INVALID_HANDLE_VALUE) CloseHandle(from);
+        if (!WaitedOutHold(request, &wait, error, false)) return HeldOrAbandoned(request, error);
+    }
+    if (request->stamp && (request->size != (((uint64_t)before.nFileSizeHigh << 32) | before.nFileSizeLow) ||
+                           request->stamp != StampOf(before.ftLastWriteTime))) {
+        CloseHandle(from);
+        return ENGINE_SOURCE_CHANGED;
+    }
+
+    // Failing when the name exists keeps a stranger's file of that name, or
+    // another copy's temporary file, untouched; the next name is tried
+    // instead. Nobody else may open the copy while this handle lives.
+    const wchar_t* temporary = paths.temporary.text;
+    HANDLE to = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; to == INVALID_HANDLE_VALUE; ++attempt) {
+        if (!TemporaryName(paths.target, &paths.temporary)) {
+            CloseHandle(from);
+            return ENGINE_PATH_TOO_LONG;
+        }
+        to = CreateFileW(temporary, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (to != INVALID_HANDLE_VALUE) break;
+        error = LastError();
+        if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt >= 1000) {
+            CloseHandle(from);
+            return error;
+        }
+    }
+    error = CopyContents(from, to, request, copied);
+    BY_HANDLE_FILE_INFORMATION after;
+    if (!error && (!GetFileInformationByHandle(from, &after) || !SameFile(before, after)))
+        error = ENGINE_SOURCE_CHANGED;
+    CloseHandle(from);
+    if (!error) SetFileTime(to, &before.ftCreationTime, &before.ftLastAccessTime, &before.ftLastWriteTime);
+    bool closed = false;
+    if (!error && !SetInformation()) {
+        closed = true;
+        if (!CloseHandle(to)) error = LastError();
+    }
+    if (!error) error = ReplaceTarget(to, &closed, temporary, paths.target, request);
+    if (error) {
+        Discard(to, closed, temporary, request);
+        return HeldOrAbandoned(request, error);
+    }
+    // Read-only, hidden and the like come along, once the copy has its
+    // name: a failed copy is never read-only when it is deleted. Attributes
+    // can be set whoever holds the file.
+    DWORD kept = before.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                            FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    if (closed) {
+        if (kept) SetFileAttributesW(paths.target.text, kept);
+        return 0;
+    }
+    if (kept) {
+        FILE_BASIC_INFO basic = {};
+        basic.FileAttributes = kept;
+        SetInformation()(to, FileBasicInfo, &basic, sizeof basic);
+    }
+    return CloseHandle(to) ? 0 : LastError();
+}
+
+bool IsHeldByOther(SysError error, bool ownName) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_USER_MAPPED_FILE ||
+           (ownName && error == ERROR_ACCESS_DENIED);
+}

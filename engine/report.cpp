@@ -1,0 +1,23 @@
+#include "report.h"
+
+#include "jobstate.h"
+
+void ReportStatus(int statusCode) {
+    Job.Report->reportStatus(Job.MainWindow, statusCode);
+}
+
+void SetProgressRange(uint32_t maximum) {
+    Job.Report->setProgressRange(Job.ProgressBar, maximum);
+}
+
+void SetProgressPosition(uint32_t position) {
+    Job.Report->setProgressPosition(Job.ProgressBar, position);
+}
+
+void EnableStartCommand(int enabled) {
+    Job.Report->enableStartCommand(Job.CreateModButton, enabled);
+}
+
+void SetJobRunning(int running) {
+    if (Job.JobRunning) Job.JobRunning->store(running, std::memory_order_relaxed);
+}

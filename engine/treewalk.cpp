@@ -1,0 +1,285 @@
+#include "treewalk.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "exclusions.h"
+#include "jobstate.h"
+#include "workerpool.h"
+
+// The read-ahead walk: a few threads list the folders of the trees ahead of
+// the index, so that several of a cold tree's small metadata reads are in
+// flight where the index alone has one. It goes every way the index goes
+// and no further: into each subfolder unless it leads back to a folder on
+// the way down. Folders wait on one stack per tree, the first tree's served
+// first; a folder's subfolders go on in reverse, so the walk goes down in
+// about the order the index does. Each listing is kept, keyed by its path,
+// until the index takes it instead of listing the folder again.
+enum ListingState : uint8_t {
+    LISTING_WAITING,   // stacked
+    LISTING_UNDER_WAY,
+    LISTING_DONE,
+    LISTING_CLAIMED,   // the index came first and lists it itself
+};
+
+struct Listing {
+    ListingState state;
+    bool awaited;  // the index waits for it
+    int tree;
+    SysError error;
+    RecordBuffer records;
+};
+
+// A folder on a stack, with the folders on the way down to it, itself last.
+struct WaitingFolder {
+    std::string path;
+    std::vector<FolderId> way;
+};
+
+struct PrefetchWalk {
+    WorkerPool workers;                   // `wake`: folders were stacked or taken, or the walk stops
+    std::condition_variable listingDone;  // a listing is done
+    std::vector<WaitingFolder> waiting[2];
+    size_t waitingBytes = 0;
+    std::unordered_map<std::string, Listing> listings;
+    size_t heldBytes = 0;            // records of done listings
+    unsigned listing = 0;            // walkers listing a folder now
+    size_t rootLength[2] = {0, 0};
+    const ExclusionList* exclusions = nullptr;  // the job's, whose folders the index does not walk
+};
+
+// The walk never waits for the index: while the index is busy with the
+// original tree, the walk reads the modded one. Beyond these bounds it
+// stacks no more folders, or keeps no more listings and only reads ahead
+// (the index then lists those folders again, from memory), so no tree can
+// make it grow without bound. They are small because what the walkers
+// allocate is not all reused once they end.
+const size_t PREFETCH_WAITING_BYTES = 1u << 20;
+const size_t PREFETCH_HELD_BYTES = 2u << 20;
+
+static size_t WaitingSize(const WaitingFolder& folder) {
+    return folder.path.size() + folder.way.size() * sizeof(FolderId);
+}
+
+// Stacks for tree `tree` the folder `name` in `parent` (the folder `parent`
+// itself when `name` is null), reached by the `depth` folders of `way` and
+// then `id`. False when memory ran out: the walk stacks no more then, and
+// the index lists what the walk did not. Under the walk's lock.
+static bool Stack(PrefetchWalk* walk, int tree, const char* parent, size_t parentLength, const char* name,
+                  const FolderId* way, size_t depth, FolderId id) {
+    // The standard containers throw when memory runs out; it ends here.
+    try {
+        WaitingFolder folder{std::string(parent, parentLength), std::vector<FolderId>(way, way + depth)};
+        if (name) {
+            folder.path += PathSeparator();
+            folder.path += name;
+        }
+        folder.way.push_back(id);
+        std::vector<WaitingFolder>& stack = walk->waiting[tree];
+        if (stack.size() == stack.capacity())  // so that nothing can fail once the listing is placed
+            stack.reserve(stack.empty() ? 64 : 2 * stack.capacity());
+        Listing listing{LISTING_WAITING, false, tree, 0, RecordBuffer()};
+        if (!walk->listings.emplace(folder.path, listing).second) return true;
+        walk->waitingBytes += WaitingSize(folder);
+        stack.push_back(std::move(folder));
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+// True when the job's patterns leave out the subfolder `name` of the folder
+// `path` of tree `tree`: the index will not walk it, so neither does the walk.
+static bool LeftOutOfWalk(const PrefetchWalk* walk, int tree, const char* path, size_t pathLength,
+                          const char* name) {
+    if (!walk->exclusions) return false;
+    char child[PATH_BUFFER_SIZE];
+    size_t nameLength = strlen(name);
+    if (pathLength + 1 + nameLength >= sizeof child) return false;
+    memcpy(child, path, pathLength);
+    child[pathLength] = PathSeparator();
+    memcpy(child + pathLength + 1, name, nameLength + 1);
+    return IsExcluded(walk->exclusions, child + walk->rootLength[tree], true);
+}
+
+// Stacks the subfolders among the `bytes` of records listed from the folder
+// `path`, reached by `way` (itself last), so that the first is listed
+// next. When not all fit the bound, the first ones in listing order do:
+// those are the ones the index comes to first. Under the walk's lock.
+static void StackSubfolders(PrefetchWalk* walk, int tree, const char* path, size_t pathLength, const FolderId* way,
+                            size_t depth, const unsigned char* records, size_t bytes) {
+    std::vector<WaitingFolder>& stack = walk->waiting[tree];
+    size_t before = stack.size();
+    for (size_t at = 0; at < bytes;) {
+        const EntryRecord* record = (const EntryRecord*)(records + at);
+        at += RecordSize(record->nameLength);
+        const char* name = (const char*)(record + 1);
+        if (record->kind != ENTRY_FOLDER || IsDotOrDotDot(name)) continue;
+        bool loop = false;
+        for (size_t d = 0; d < depth; ++d)
+            loop |= way[d].volume == record->id.volume && way[d].index == record->id.index;
+        size_t length = pathLength + 1 + record->nameLength;
+        if (loop || length > PathLimit() || LeftOutOfWalk(walk, tree, path, pathLength, name)) continue;
+        if (walk->waitingBytes + length + (depth + 1) * sizeof(FolderId) > PREFETCH_WAITING_BYTES) break;
+        if (!Stack(walk, tree, path, pathLength, name, way, depth, record->id)) break;
+    }
+    std::reverse(stack.begin() + (std::ptrdiff_t)before, stack.end());  // the first on top
+    walk->workers.wake.notify_all();
+}
+
+// Lists folder after folder until the walk is stopped or, when `toTheEnd`,
+// until every folder is listed. A walk beside the index keeps waiting when
+// it has nothing to list, since the index may still pass folders on.
+static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
+    std::unique_lock<std::mutex> hold(walk->workers.lock);
+    for (;;) {
+        walk->workers.wake.wait(hold, [walk, toTheEnd] {
+            return walk->workers.stopping || !walk->waiting[0].empty() || !walk->waiting[1].empty() ||
+                   (toTheEnd && walk->listing == 0);
+        });
+        int tree = walk->waiting[0].empty() ? 1 : 0;
+        if (walk->workers.stopping || walk->waiting[tree].empty()) break;
+        WaitingFolder folder = std::move(walk->waiting[tree].back());
+        walk->waiting[tree].pop_back();
+        walk->waitingBytes -= WaitingSize(folder);
+        auto entry = walk->listings.find(folder.path);
+        if (entry->second.state == LISTING_CLAIMED) {
+            walk->listings.erase(entry);
+            continue;
+        }
+        // The map never moves its elements (its iterators may go stale),
+        // and only this walker and the index, which waits for it, touch
+        // this one until it is done.
+        Listing* listing = &entry->second;
+        listing->state = LISTING_UNDER_WAY;
+        ++walk->listing;
+        hold.unlock();
+
+        RecordBuffer records;
+        SysError error = Sys.listFolder(folder.path.c_str(), AppendEntry, &records);
+
+        hold.lock();
+        --walk->listing;
+        listing->state = LISTING_DONE;
+        listing->error = error;
+        // A listing the index waits for is kept whatever the total: it would
+        // only list the folder again.
+        bool kept = !records.full && (listing->awaited || walk->heldBytes + records.used <= PREFETCH_HELD_BYTES);
+        if (!kept && !listing->awaited) {
+            walk->listings.erase(folder.path);  // the index finds none and lists the folder itself
+        } else if (kept) {
+            // What waits holds only its records, not the room it was listed into.
+            if (unsigned char* fitted = records.used ? (unsigned char*)realloc(records.data, records.used) : nullptr) {
+                records.data = fitted;
+                records.size = records.used;
+            }
+            listing->records = records;
+            walk->heldBytes += records.used;
+        } else {
+            listing->records.full = true;  // the index lists it again
+        }
+        walk->listingDone.notify_all();
+        StackSubfolders(walk, tree, folder.path.c_str(), folder.path.size(), folder.way.data(), folder.way.size(),
+                        records.data, records.used);
+        if (!kept) free(records.data);
+    }
+    walk->workers.wake.notify_all();
+}
+
+bool TakeListing(PrefetchWalk* walk, const char* folder, RecordBuffer* arena, SysError* error, int* share) {
+    *share = -1;
+    if (!walk) return false;
+    std::string key;
+    try {
+        key = folder;
+    } catch (const std::bad_alloc&) {
+        return false;  // out of memory: the index lists it, and the walk goes no further below
+    }
+    std::unique_lock<std::mutex> hold(walk->workers.lock);
+    auto entry = walk->listings.find(key);
+    if (entry == walk->listings.end()) return false;
+    Listing* listing = &entry->second;
+    if (listing->state == LISTING_WAITING) {
+        listing->state = LISTING_CLAIMED;
+        *share = listing->tree;
+        return false;
+    }
+    if (listing->state == LISTING_CLAIMED) return false;
+    listing->awaited = true;
+    walk->listingDone.wait(hold, [listing] { return listing->state != LISTING_UNDER_WAY; });
+    RecordBuffer records = listing->records;
+    *error = listing->error;
+    walk->listings.erase(key);  // by its key: the map may have grown meanwhile
+    if (records.full) return false;
+    walk->heldBytes -= records.used;
+    hold.unlock();
+
+    if (records.used)
+        if (unsigned char* at = MakeRoom(arena, records.used)) memcpy(at, records.data, records.used);
+    free(records.data);
+    return true;
+}
+
+void ShareSubfolders(PrefetchWalk* walk, int tree, const char* folder, const FolderId* way, size_t depth,
+                            const unsigned char* records, size_t bytes) {
+    std::lock_guard<std::mutex> hold(walk->workers.lock);
+    StackSubfolders(walk, tree, folder, strlen(folder), way, depth, records, bytes);
+}
+
+// Stacks the root `folder` for tree `tree`, unless it is no folder.
+static void StackRoot(PrefetchWalk* walk, int tree, const char* folder) {
+    EntryKind kind;
+    FolderId id;
+    if (!folder || strlen(folder) > PathLimit() || Sys.examine(folder, &kind, &id) != 0 || kind != ENTRY_FOLDER)
+        return;
+    walk->rootLength[tree] = strlen(folder);
+    Stack(walk, tree, folder, strlen(folder), nullptr, nullptr, 0, id);
+}
+
+static PrefetchWalk* NewWalk(const char* first, const char* second) {
+    PrefetchWalk* walk = new (std::nothrow) PrefetchWalk;
+    if (!walk) return nullptr;
+    walk->exclusions = Job.Exclusions;
+    StackRoot(walk, 0, first);
+    StackRoot(walk, 1, second);
+    return walk;
+}
+
+static void DeleteWalk(PrefetchWalk* walk) {
+    for (auto& entry : walk->listings) free(entry.second.records.data);
+    delete walk;
+}
+
+void PrefetchTree(const char* folder) {
+    PrefetchWalk* walk = NewWalk(folder, nullptr);
+    if (!walk) return;
+    WalkerLoop(walk, true);
+    DeleteWalk(walk);
+}
+
+static void WalkerThread(void* walk) {
+    WalkerLoop((PrefetchWalk*)walk, false);
+}
+
+PrefetchWalk* StartTreePrefetch(const char* first, const char* second, unsigned walkers) {
+    PrefetchWalk* walk = NewWalk(first, second);
+    if (!walk) return nullptr;
+    if (StartWorkers(&walk->workers, walkers, WalkerThread, walk) == 0) {
+        DeleteWalk(walk);  // no thread to be had: the index lists every folder itself
+        return nullptr;
+    }
+    return walk;
+}
+
+void StopTreePrefetch(PrefetchWalk* walk) {
+    if (!walk) return;
+    StopWorkers(&walk->workers);
+    DeleteWalk(walk);
+}

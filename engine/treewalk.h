@@ -1,0 +1,50 @@
+// The read-ahead walk: a few threads list the folders of the trees ahead
+// of the index (fileindex.h), which takes their listings instead of
+// listing those folders again.
+#pragma once
+
+#include <stddef.h>
+
+#include "listingrecords.h"
+#include "platform.h"
+
+struct PrefetchWalk;
+
+// Starts `walkers` threads (at most MAX_WORKERS; fewer when the system gives fewer,
+// and no walk at all when it gives none) that list every folder below
+// `first`, then below `second` (null: none), in about the order the index
+// will, so that the folders and entries of trees that are not in memory
+// are read from the disk several at a time. IndexTree then takes those
+// listings instead of listing the folders again (a folder it comes to
+// first, it lists itself). The walk goes every way the index goes and no
+// further (not into a folder on the way down). Of a folder's subfolders it
+// stacks the first ones in listing order, as many as fit 1 MiB, and none
+// once memory runs out; at most 2 MiB of listings wait for the index (the
+// one it waits for is kept whatever its size); beyond that the walk only
+// reads ahead. A listing under way ends once the job was stopped. It
+// records no problem: the index records whatever a listing it takes failed
+// with, as it would have. Returns the walk, for IndexTree and
+// StopTreePrefetch; null when no thread or no memory was to be had: the
+// index then lists every folder itself.
+PrefetchWalk* StartTreePrefetch(const char* first, const char* second, unsigned walkers);
+
+// The same walk of `folder` on the calling thread, to its end; its listings
+// are dropped.
+void PrefetchTree(const char* folder);
+
+// Stops `walk`, waiting for the listings under way, and frees it. Does
+// nothing for null.
+void StopTreePrefetch(PrefetchWalk* walk);
+
+// Hands the index `walk`'s listing of `folder`, appended to `arena`
+// with its error, and returns true; or returns false, and the index lists
+// the folder itself. When the walk had not come to it yet, `*share` tells
+// the index to pass its subfolders on (ShareSubfolders), so that the walk
+// goes on below it.
+bool TakeListing(PrefetchWalk* walk, const char* folder, RecordBuffer* arena, SysError* error, int* share);
+
+// The index listed `folder` of tree `tree` itself into `bytes` of records,
+// having come down by `way` (the folder itself last): the walk goes on
+// below it.
+void ShareSubfolders(PrefetchWalk* walk, int tree, const char* folder, const FolderId* way, size_t depth,
+                     const unsigned char* records, size_t bytes);
