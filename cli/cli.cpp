@@ -12,6 +12,7 @@
 #include "foldercheck.h"
 #include "interrupt.h"
 #include "job.h"
+#include "rootpath.h"
 
 static const char VERSION[] = "1.0.0";
 
@@ -300,8 +301,22 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
     }
     if (folderCount != 3) return Usage(err, "three folders are needed");
 
+    // Made absolute once, here: the checks, the job and the summary see only that form.
+    static char absolute[3][PATH_BUFFER_SIZE];
+    for (int i = 0; i < 3; ++i) {
+        if (SysError error = AbsolutePath(folders[i], absolute[i], PATH_BUFFER_SIZE)) {
+            char why[256];
+            DescribeError(error, why, sizeof why);
+            Print(err, "modextract: ");
+            PutPath(err, folders[i]);
+            Print(err, ": the folder cannot be made absolute: %s\n", why);
+            return EXIT_REFUSED;
+        }
+        folders[i] = absolute[i];
+    }
+
     char reason[1024];
-    if (!CheckJobFolders(folders[0], folders[1], folders[2], reason, sizeof reason)) {
+    if (!CheckJobFolders(folders[0], folders[1], folders[2], reason, sizeof reason, nullptr, !dryRun)) {
         Print(err, "modextract: %s\n", reason);
         return EXIT_REFUSED;
     }
@@ -368,28 +383,32 @@ int RunModExtract(int argc, char** argv, FILE* out, FILE* err, bool errIsTermina
         if (length && IsPathSeparator(destination[length - 1])) separator[0] = '\0';
         char excluded[32] = "";
         if (result.excludedModded) snprintf(excluded, sizeof excluded, ", %u excluded", result.excludedModded);
+        char uncompared[80] = "";
+        if (result.uncompared)
+            snprintf(uncompared, sizeof uncompared, ", %u of them not compared (original unreadable)", result.uncompared);
         char removed[96] = "";
         if (result.removedFiles)
             snprintf(removed, sizeof removed, ", %u removed (a mod cannot carry these%s)", result.removedFiles,
                      listRemoved ? "" : "; --removed lists them");
-        if (result.abandoned) {
-            // Said below, whatever --quiet asks.
+        if (result.abandoned || result.refused) {
+            // Said below, whatever --quiet asks; a refusal is its problem.
         } else if (result.newFiles + result.changedFiles == 0) {
             Print(err, "modextract: %u files scanned%s, nothing new or changed%s; nothing written\n",
                   result.moddedFiles, excluded, removed);
         } else if (dryRun) {
-            Print(err, "modextract: %u files scanned%s, %u new, %u changed would go to ", result.moddedFiles,
-                  excluded, result.newFiles, result.changedFiles);
+            Print(err, "modextract: %u files scanned%s, %u new, %u changed%s would go to ", result.moddedFiles,
+                  excluded, result.newFiles, result.changedFiles, uncompared);
             PutPath(err, destination);
             Print(err, "%sData%s\n", separator, removed);
         } else {
-            Print(err, "modextract: %u files scanned%s, %u new, %u changed, %u failed%s; mod in ",
-                  result.moddedFiles, excluded, result.newFiles, result.changedFiles, result.failures, removed);
+            Print(err, "modextract: %u files scanned%s, %u new, %u changed%s, %u failed%s; mod in ",
+                  result.moddedFiles, excluded, result.newFiles, result.changedFiles, uncompared, result.failures,
+                  removed);
             PutPath(err, destination);
             Print(err, "%sData\n", separator);
         }
     }
-    int status = result.failures ? EXIT_SOME_FAILED : EXIT_CLEAN;
+    int status = result.refused ? EXIT_REFUSED : result.failures ? EXIT_SOME_FAILED : EXIT_CLEAN;
     if (result.abandoned) {
         if (dryRun)
             Print(err, "modextract: interrupted: the list above is incomplete\n");

@@ -191,10 +191,22 @@ const std::atomic<bool>* JobStopFlag() {
     return &Abandoned;
 }
 
+// Whether a copy that failed with `error` failed on the target's side: the
+// copy does not say, but a source that can still be opened for reading
+// was not what stood in the way.
+static bool TargetFailed(const char* source, SysError error) {
+    if (error == ENGINE_SOURCE_CHANGED || error == ENGINE_ABANDONED || error == ENGINE_PATH_TOO_LONG) return false;
+    FileHandle file = INVALID_FILE;
+    if (Sys.openForReading(source, &file) != 0) return false;
+    Sys.closeFile(file);
+    return true;
+}
+
 static void Copy(uint32_t file, CopierState* state, CopyOutcome* outcome) {
     outcome->error = 0;
     outcome->copied = 0;
     outcome->kind = PROBLEM_COPY;
+    outcome->targetSide = false;
     // The modded tree does not change while copies run: the copiers only read it.
     size_t length = 0;
     if (FilePath(&Job.ModdedTree, file, state->source) != 0)
@@ -213,6 +225,7 @@ static void Copy(uint32_t file, CopierState* state, CopyOutcome* outcome) {
         outcome->error = PrepareFolder(state, folderLength);
         if (outcome->error) {
             if (outcome->error != ENGINE_OUTSIDE_DATA) outcome->kind = PROBLEM_CREATE_FOLDER;
+            outcome->targetSide = true;
             return;
         }
         memcpy(state->lastFolderMade, state->folder, folderLength + 1);
@@ -226,6 +239,7 @@ static void Copy(uint32_t file, CopierState* state, CopyOutcome* outcome) {
         request.stamp = 0;
         outcome->error = Sys.copyFile(&request, &outcome->copied);
     }
+    if (outcome->error) outcome->targetSide = TargetFailed(state->source, outcome->error);
 }
 
 // One copy, counted in flight so that AbandonJob can wait for it; none
@@ -234,7 +248,7 @@ static void CopyOne(uint32_t file, CopierState* state, CopyOutcome* outcome) {
     {
         std::lock_guard<std::mutex> hold(Lock);
         if (Abandoned.load(std::memory_order_relaxed)) {
-            *outcome = CopyOutcome{ENGINE_ABANDONED, PROBLEM_COPY, 0};
+            *outcome = CopyOutcome{ENGINE_ABANDONED, PROBLEM_COPY, 0, false};
             return;
         }
         ++InFlight;
@@ -258,7 +272,7 @@ static void CopierLoop(void*) {
         if (state) {
             CopyOne(file, state, &outcome);
         } else {
-            outcome = CopyOutcome{ENGINE_OUT_OF_MEMORY, PROBLEM_COPY, 0};
+            outcome = CopyOutcome{ENGINE_OUT_OF_MEMORY, PROBLEM_COPY, 0, false};
         }
         hold.lock();
         Copies[index].outcome = outcome;
@@ -316,7 +330,7 @@ void QueueCopy(ChangedFile* changed) {
         CopyCapacity = grown;
     }
     changed->slot = CopyCount;
-    Copies[CopyCount] = QueuedCopy{changed->file, CopyOutcome{0, PROBLEM_COPY, 0}, false};
+    Copies[CopyCount] = QueuedCopy{changed->file, CopyOutcome{0, PROBLEM_COPY, 0, false}, false};
     ++CopyCount;
     Queued.notify_one();
 }

@@ -21,6 +21,7 @@ struct CopyOutcome {
     SysError error;    // 0: copied
     ProblemKind kind;  // what failed, when error is set
     uint64_t copied;   // bytes written
+    bool targetSide;   // what failed was the target's folder or file, not the source
 };
 
 // Copiers a job starts: one per core, at least two so that a copy always

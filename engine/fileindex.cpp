@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "exclusions.h"
+#include "folderguard.h"
 #include "jobstate.h"
 
 // The entries of every folder on the way down wait here, one block after
@@ -103,8 +104,11 @@ static bool OnDescentPath(FolderId id) {
 }
 
 static void Report(ProblemKind kind, SysError error, const char* first, const char* second = nullptr) {
-    // Only the modded tree's losses are losses of the mod.
-    RecordProblem(Job.Result, kind, Job.CountingFiles == 0, error, first, second);
+    // What cannot be read of either tree is a loss: of the mod in the modded
+    // tree, of the comparison in the original one, where every modded file
+    // below would be taken as new. A link loop in the original loses
+    // nothing: its folder is indexed where the loop leads.
+    RecordProblem(Job.Result, kind, Job.CountingFiles == 0 || error != ENGINE_LINK_LOOP, error, first, second);
     // No original file below such a modded folder may be said to be gone.
     if (ListedFolder != NO_INDEX)
         if (uint32_t* folder = (uint32_t*)AppendItem(&Job.CurrentTree->partlyListed)) *folder = ListedFolder;
@@ -168,6 +172,7 @@ static void IndexFolder(size_t folderLength, uint32_t folder) {
             IndexFile(folder, name, record->nameLength, record->size, record->stamp);
             break;
         case ENTRY_FOLDER:
+            if (GuardMet(record->id)) break;  // the job is refused: the mod would land in this input
             if (OnDescentPath(record->id)) {
                 Report(PROBLEM_PASSED_OVER, ENGINE_LINK_LOOP, IndexPath);
             } else {
@@ -208,6 +213,7 @@ void IndexTree(const char* folder) {
         Report(PROBLEM_LIST, error, folder);
         return;
     }
+    if (GuardMet(id)) return;
     if (!SetTreeRoot(Job.CurrentTree, folder, length)) {
         Report(PROBLEM_LIST, ENGINE_OUT_OF_MEMORY, folder);
         return;

@@ -132,6 +132,12 @@ struct SysCalls {
     // system gives no thread (out of memory or address space, a limit
     // reached); the caller goes on with the threads it has, or on its own.
     bool (*startThread)(std::thread* thread, void (*body)(void*), void* context);
+
+    // Creates a file of this program's temporary pattern (IsTemporaryName)
+    // in the existing folder `folder` and removes it again: whether copies
+    // can be written there at all (a read-only or special file system, no
+    // right to write), asked before the first copy.
+    SysError (*probeFolder)(const char* folder);
 };
 
 // The calls in force. Tests may swap entries; nothing else writes it.
@@ -200,6 +206,7 @@ enum : SysError {
     ENGINE_OUTSIDE_DATA = 0x20000006u,
     ENGINE_SOURCE_CHANGED = 0x20000007u,
     ENGINE_ABANDONED = 0x20000008u,
+    ENGINE_DATA_IN_INPUT = 0x20000009u,
 };
 
 // The text of an engine error number, or null for a platform one.

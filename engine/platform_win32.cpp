@@ -4,6 +4,7 @@
 // engine's own buffers is refused for its length and no name is changed on
 // the way.
 #include "platform.h"
+#include "rootpath.h"
 #include "platform_win32.h"
 #include "holdwait.h"
 
@@ -787,7 +788,7 @@ static SysError AdviseWillNeed(const char*, uint64_t) {
 
 const SysCalls PlatformCalls = {
     ListFolder, Examine, OpenForReading, ReadChunk, CloseFile, CreateFolders, MakeOneFolder, CopyOneFile, RemoveFile,
-    ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread,
+    ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread, ProbeFolder,
 };
 
 SysCalls Sys = PlatformCalls;

@@ -133,8 +133,38 @@ TEST(Cli, FailedPathsAreNamedAndExitWithOne) {
     EXPECT_EQ(0, c.Run({"-nq", c.original, c.modded, c.destination}));  // a dry run copies nothing
     EXPECT_EQ(0, faults.Calls(FAULT_COPY));
     EXPECT_EQ(1, c.Run({"-q", c.original, c.modded, c.destination}));
-    EXPECT_EQ(0u, c.err.find("modextract: " + c.modded + Native("/bad") + ": cannot copy: ")) << c.err;
+    // The source can be read, so the copy failed on the target's side, and names it.
+    EXPECT_EQ(0u, c.err.find("modextract: " + c.destination + Native("/Data/bad") + ": cannot copy: ")) << c.err;
     EXPECT_TRUE(Exists(c.destination + Native("/Data/good")));
+}
+
+TEST(Cli, UnreadableOriginalFoldersAndFilesFailEvenQuietAndTheSummarySaysWhatWentUncompared) {
+    Cli c;
+    WriteFile(c.original + Native("/locked/same"), "s");  // its folder cannot be listed
+    WriteFile(c.modded + Native("/locked/same"), "s");
+    WriteFile(c.modded + Native("/locked/deeper/x"), "x");
+    WriteFile(c.original + Native("/unreadable"), "u");   // cannot be opened
+    WriteFile(c.modded + Native("/unreadable"), "u");
+    WriteFile(c.original + Native("/free/same"), "f");
+    WriteFile(c.modded + Native("/free/same"), "f");
+    WriteFile(c.modded + Native("/free/new"), "n");       // new for certain: its folder was read whole
+    FaultInjector faults;  // through Sys, so that a test run as root meets them too
+    faults.OnlyPaths(FAULT_LIST, Native("orig/locked"));
+    faults.Fail(FAULT_LIST, 1, 13, true);
+    faults.OnlyPaths(FAULT_OPEN, Native("orig/unreadable"));
+    faults.Fail(FAULT_OPEN, 1, 5, true);  // EIO, or access denied on Windows: no brief hold
+
+    EXPECT_EQ(1, c.Run({"-q", c.original, c.modded, c.destination}));
+    EXPECT_NE(std::string::npos, c.err.find(c.original + Native("/locked") + ": cannot list folder")) << c.err;
+    EXPECT_NE(std::string::npos, c.err.find(c.original + Native("/unreadable") + ": cannot compare")) << c.err;
+    EXPECT_EQ((std::vector<std::string>{"Data/free/new", "Data/locked/deeper/x", "Data/locked/same", "Data/unreadable"}),
+              ListTree(c.destination));
+
+    EXPECT_EQ(1, c.Run({"-n", c.original, c.modded, c.destination}));
+    EXPECT_NE(std::string::npos, c.err.find("3 new, 1 changed, 3 of them not compared (original unreadable)"))
+        << c.err;
+    EXPECT_EQ(1, c.Run());
+    EXPECT_NE(std::string::npos, c.err.find("3 of them not compared (original unreadable), 2 failed")) << c.err;
 }
 
 TEST(Cli, WhatTheRealRunWouldFailTheDryRunNamesAndAFailedStandardOutputIsSaid) {

@@ -130,15 +130,16 @@ TEST(ChangeDetection, NewFilesAndFilesOfAnotherSizeAreNotOpened) {
     EXPECT_EQ(0u, scan.result.bytesRead);
 }
 
-TEST(ChangeDetection, PairThatCannotBeComparedCountsAsChangedWithAWarning) {
+TEST(ChangeDetection, PairWhoseOriginalCannotBeReadCountsAsChangedAndFails) {
     Scan scan;
     scan.Both("locked", "same", "same");
     FaultInjector faults;
     faults.OnlyPaths(FAULT_OPEN, "orig");
     faults.Fail(FAULT_OPEN, 1, 5);  // EIO, or access denied on Windows: not another program's brief hold
     EXPECT_EQ((Paths{"M /locked"}), scan.Run());
-    EXPECT_EQ(0u, scan.result.failures);
-    ASSERT_EQ(1u, scan.result.warnings);
+    ASSERT_EQ(1u, scan.result.failures);  // the mod may now hold an unchanged file
+    EXPECT_EQ(0u, scan.result.warnings);
+    EXPECT_EQ(1u, scan.result.uncompared);
     EXPECT_EQ(scan.Original("locked"), scan.result.problems->path);  // the file that could not be read
 }
 
@@ -148,7 +149,8 @@ TEST(ChangeDetection, ReadErrorPartWayThroughCountsAsChanged) {
     FaultInjector faults;
     faults.Fail(FAULT_READ, 4, 5);  // the modded file's second chunk
     EXPECT_EQ((Paths{"M /big"}), scan.Run());
-    EXPECT_EQ(1u, scan.result.warnings);
+    EXPECT_EQ(1u, scan.result.warnings);  // the modded side: its copy tells whether it can be read
+    EXPECT_EQ(0u, scan.result.uncompared);
     EXPECT_EQ(scan.Modded("big"), scan.result.problems->path);
 }
 

@@ -113,7 +113,8 @@ TEST(CreateMod, FolderThatCannotBeMadeFailsItsFilesOnly) {
     faults.OnlyPaths(FAULT_CREATE_FOLDERS, "blocked");
     faults.Fail(FAULT_CREATE_FOLDERS, 1, 13, true);
     a.Run();
-    EXPECT_EQ((Paths{a.modded + Native("/blocked/one")}), FailedPaths(a.result));
+    // Named by the target: the source was never the trouble.
+    EXPECT_EQ((Paths{a.destination + Native("/Data/blocked/one")}), FailedPaths(a.result));
     EXPECT_EQ((Paths{"Data/open/two"}), ListTree(a.destination));
 }
 

@@ -144,7 +144,8 @@ TEST(PosixTree, FolderLinkInsideDataNeverLeadsACopyOutsideIt) {
     t.Run();
     Paths failed = FailedPaths(t.result);
     std::sort(failed.begin(), failed.end());
-    EXPECT_EQ((Paths{t.modded + "/sub/a.txt", t.modded + "/sub/deeper/new.txt"}), failed) << ProblemText(t.result);
+    EXPECT_EQ((Paths{t.destination + "/Data/sub/a.txt", t.destination + "/Data/sub/deeper/new.txt"}), failed)
+        << ProblemText(t.result);
     EXPECT_NE(std::string::npos, ProblemText(t.result).find("outside the destination's Data folder"));
     EXPECT_EQ(Paths{"sub/a.txt"}, ListTree(t.original));
     EXPECT_EQ("original", ReadFile(t.original + "/sub/a.txt"));
@@ -202,7 +203,7 @@ TEST(PosixCli, OddNamesAreQuotedLikeGitAndNullEndedWithZ) {
     faults.OnlyPaths(FAULT_COPY, "a\nb");
     faults.Fail(FAULT_COPY, 1, EIO);
     EXPECT_EQ(1, RunCli({"-q", t.original, t.modded, t.destination}, &out, &err));
-    EXPECT_EQ("modextract: \"" + t.modded + "/a\\nb.txt\": cannot copy: " + strerror(EIO) + "\n", err);
+    EXPECT_EQ("modextract: \"" + t.destination + "/Data/a\\nb.txt\": cannot copy: " + strerror(EIO) + "\n", err);
 }
 
 TEST(PosixCli, FirstSigtermStopsTheCopiesCleanlyAndExitsWith143) {
