@@ -2,6 +2,8 @@
 #include <errno.h>
 #include <signal.h>
 #include <string.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -127,6 +129,33 @@ TEST(PosixFolderCheck, DataFolderLinkedToAnInputIsRefused) {
     ASSERT_EQ(0, symlink((dir / "orig").c_str(), (dir / "orig-link").c_str()));
     EXPECT_FALSE(CheckJobFolders((dir / "orig").c_str(), (dir / "orig-link").c_str(), (dir / "out").c_str(), reason,
                                  sizeof reason));
+}
+
+static int RunCli(std::vector<std::string> args, std::string* out, std::string* err);
+
+// A bind mount is no link: every path through it resolves to itself, and
+// only the folder's identity tells where it leads.
+TEST(PosixFolderCheck, DataFolderThatIsABindMountOfAnInputFolderRefusesTheRun) {
+    if (geteuid() != 0) GTEST_SKIP() << "a bind mount needs root";
+    // A mount namespace of this process's own, so that nothing outside sees the mount.
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        GTEST_SKIP() << "no mount namespace of its own: " << strerror(errno);
+    TempDir dir;
+    std::string original = dir / "orig", modded = dir / "mod", destination = dir / "dest";
+    WriteFile(original + "/sub/a", "a");
+    WriteFile(modded + "/sub/a", "changed");
+    std::filesystem::create_directories(destination + "/Data");
+    ASSERT_EQ(0, mount((original + "/sub").c_str(), (destination + "/Data").c_str(), nullptr, MS_BIND, nullptr))
+        << strerror(errno);
+    char reason[512];
+    EXPECT_TRUE(CheckJobFolders(original.c_str(), modded.c_str(), destination.c_str(), reason, sizeof reason))
+        << "the paths alone cannot tell";
+    std::string out, err;
+    EXPECT_EQ(2, RunCli({original, modded, destination}, &out, &err));
+    EXPECT_NE(std::string::npos, err.find("Data folder is, or lies inside, a folder of an input")) << err;
+    EXPECT_EQ((Paths{"sub/a"}), ListTree(original));
+    EXPECT_EQ("a", ReadFile(original + "/sub/a"));
+    umount((destination + "/Data").c_str());
 }
 
 TEST(PosixTree, FolderLinkInsideDataNeverLeadsACopyOutsideIt) {
