@@ -1,7 +1,9 @@
 #include "folderguard.h"
 
+#include <stdlib.h>
 #include <string.h>
 
+#include "copyqueue.h"
 #include "jobstate.h"
 
 // A path of PATH_BUFFER_SIZE bytes has at most half as many folders.
@@ -42,15 +44,110 @@ bool IsGuardedFolder(const FolderId& id) {
     return false;
 }
 
-void ForgetGuardedFolders() {
-    GuardedCount = 0;
+
+// Every folder of the inputs that the index went into, by identity: open
+// addressing over a table that doubles. When memory runs out the rest goes
+// unremembered: DataHoldsInputFolder then knows fewer of them.
+static FolderId* InputFolders;
+static uint32_t InputMask;
+static uint32_t InputCount;
+
+static uint32_t SlotOf(const FolderId& id, uint32_t mask) {
+    uint64_t mixed = (id.index ^ (id.volume * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
+    return (uint32_t)(mixed >> 32) & mask;
+}
+
+static bool Empty(const FolderId& slot) {
+    return slot.index == 0;
+}
+
+static void RememberInputFolder(const FolderId& id) {
+    if (id.index == 0) return;  // tells nothing
+    if (2 * (InputCount + 1) > InputMask + 1 || !InputFolders) {
+        uint32_t slots = InputFolders ? 2 * (InputMask + 1) : 1024;
+        FolderId* grown = (FolderId*)calloc(slots, sizeof(FolderId));
+        if (!grown) return;
+        for (uint32_t i = 0; InputFolders && i <= InputMask; ++i) {
+            if (Empty(InputFolders[i])) continue;
+            uint32_t slot = SlotOf(InputFolders[i], slots - 1);
+            while (!Empty(grown[slot])) slot = (slot + 1) & (slots - 1);
+            grown[slot] = InputFolders[i];
+        }
+        free(InputFolders);
+        InputFolders = grown;
+        InputMask = slots - 1;
+    }
+    uint32_t slot = SlotOf(id, InputMask);
+    for (; !Empty(InputFolders[slot]); slot = (slot + 1) & InputMask)
+        if (InputFolders[slot].index == id.index && InputFolders[slot].volume == id.volume) return;
+    InputFolders[slot] = id;
+    ++InputCount;
+}
+
+static bool IsInputFolder(const FolderId& id) {
+    if (id.index == 0 || !InputFolders) return false;
+    for (uint32_t slot = SlotOf(id, InputMask); !Empty(InputFolders[slot]); slot = (slot + 1) & InputMask)
+        if (InputFolders[slot].index == id.index && InputFolders[slot].volume == id.volume) return true;
+    return false;
+}
+
+// The relative path of folder `folder` of `tree` (a separator before each
+// name; "" for the root) in `out`; false when it does not fit.
+static bool FolderRelativePath(const FileTree* tree, uint32_t folder, char* out, size_t size) {
+    if (folder == ROOT_FOLDER) {
+        out[0] = '\0';
+        return true;
+    }
+    const FolderRecord* record = FolderAt(tree, folder);
+    if (!FolderRelativePath(tree, record->parent, out, size)) return false;
+    size_t length = strlen(out);
+    const char* name = NameAt(tree, record->name);
+    size_t nameLength = strlen(name);
+    if (length + 1 + nameLength >= size) return false;
+    out[length] = PathSeparator();
+    memcpy(out + length + 1, name, nameLength + 1);
+    return true;
+}
+
+bool DataHoldsInputFolder() {
+    const FileTree* modded = &Job.ModdedTree;
+    uint32_t count = FolderCount(modded);
+    // A folder that does not stand in Data has no folders below it there.
+    unsigned char* present = (unsigned char*)calloc(count ? count : 1, 1);
+    if (!present) return false;
+    char relative[PATH_BUFFER_SIZE];
+    char path[PATH_BUFFER_SIZE];
+    bool holds = false;
+    for (uint32_t folder = 0; folder < count && !holds; ++folder) {
+        if (folder != ROOT_FOLDER && !present[FolderAt(modded, folder)->parent]) continue;
+        if (!FolderRelativePath(modded, folder, relative, sizeof relative)) continue;
+        if (BuildTargetPath(Job.DestinationRoot, relative, path) == 0) continue;
+        EntryKind kind;
+        FolderId id;
+        if (Sys.examine(path, &kind, &id) != 0 || kind != ENTRY_FOLDER) continue;
+        present[folder] = 1;
+        if (!IsInputFolder(id)) continue;
+        holds = true;
+        Job.Result->refused = true;
+        RecordProblem(Job.Result, PROBLEM_REFUSED, true, ENGINE_DATA_HOLDS_INPUT, path);
+    }
+    free(present);
+    return holds;
 }
 
 bool GuardMet(const FolderId& id) {
+    RememberInputFolder(id);
     if (!IsGuardedFolder(id)) return false;
     if (!Job.Result->refused) {
         Job.Result->refused = true;
         RecordProblem(Job.Result, PROBLEM_REFUSED, true, ENGINE_DATA_IN_INPUT, Job.DataRoot);
     }
     return true;
+}
+
+void ForgetGuardedFolders() {
+    GuardedCount = 0;
+    free(InputFolders);
+    InputFolders = nullptr;
+    InputMask = InputCount = 0;
 }

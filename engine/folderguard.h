@@ -18,10 +18,18 @@ void GuardDataFolder(const char* data);
 // of 0 (a file system without them) matches nothing.
 bool IsGuardedFolder(const FolderId& id);
 
-// Forgets the folders taken: nothing is guarded.
+// Forgets the folders taken and the input folders met: nothing is guarded.
 void ForgetGuardedFolders();
 
-// For the index: true when the input folder `id` is guarded, and then, the
-// first time, the running job is refused (its result's `refused`, and one
+// For the index, for each input folder it comes to: remembers `id` as an
+// input folder, and returns true when it is guarded, and then, the first
+// time, the running job is refused (its result's `refused`, and one
 // problem naming its Data folder). Whoever meets it goes no further into it.
 bool GuardMet(const FolderId& id);
+
+// After both indexes: true when a folder that stands in the job's Data
+// folder where a modded folder would be copied to (links followed) is an
+// input folder that the index met (a link, a bind mount, a volume mounted
+// there, a junction); the job is then refused, one problem naming it.
+// Reads only: a dry run asks too.
+bool DataHoldsInputFolder();

@@ -107,8 +107,9 @@ uint32_t ExtractionJob(void* parameters) {
     // The scan advances once per modded file, so that is its range.
     SetProgressRange(Job.ModdedCount);
     ReportStatus(STATUS_DEEP_SCAN);
-    // Refused while indexing: nothing may be written, so nothing is compared either.
-    rootsUsable &= !Job.Result->refused;
+    // Refused while indexing, or for an input folder standing in Data:
+    // nothing may be written, so nothing is compared either.
+    rootsUsable &= !Job.Result->refused && !(rootsUsable && DataHoldsInputFolder());
     ForgetGuardedFolders();
     StartCopies(Job.DryRun ? 0 : DefaultCopierCount());
     if (rootsUsable) DeepScan();

@@ -207,6 +207,7 @@ enum : SysError {
     ENGINE_SOURCE_CHANGED = 0x20000007u,
     ENGINE_ABANDONED = 0x20000008u,
     ENGINE_DATA_IN_INPUT = 0x20000009u,
+    ENGINE_DATA_HOLDS_INPUT = 0x2000000Au,
 };
 
 // The text of an engine error number, or null for a platform one.

@@ -21,6 +21,8 @@ static SysError FullPathOf(const wchar_t* head, char* base, size_t baseSize) {
     DWORD length = GetFullPathNameW(head, PATH_BUFFER_SIZE, full, nullptr);
     if (length == 0) return GetLastError();
     if (length >= PATH_BUFFER_SIZE) return ENGINE_PATH_TOO_LONG;
+    // A drive's current folder may come with a separator at its end; a root keeps its own.
+    while (length > 3 && (full[length - 1] == L'\\' || full[length - 1] == L'/')) full[--length] = L'\0';
     if (!Utf8FromWide(full, base, baseSize)) return GetLastError();
     return 0;
 }
