@@ -164,7 +164,7 @@ static bool FoldersUsable() {
         path = data;
     }
     char text[1024];
-    if (refusal.kind == REFUSAL_UNUSABLE && refusal.error) {
+    if ((refusal.kind == REFUSAL_UNUSABLE || refusal.kind == REFUSAL_DATA_UNWRITABLE) && refusal.error) {
         // The system's text comes in UTF-8; this box shows the code page's.
         char why[256];
         DescribeError(refusal.error, why, sizeof why);
@@ -296,9 +296,11 @@ static void AppendPath(WCHAR* text, size_t size, size_t* used, const char* path)
 static void OnJobFinished(JobResult* result) {
     JobStarted = 0;
     if (!result) return;
-    if (result->refused) {
+    SysError refusal = result->refused && result->problems ? result->problems->error : 0;
+    if (refusal == ENGINE_DATA_IN_INPUT || refusal == ENGINE_DATA_HOLDS_INPUT) {
         // Refused before anything was written (the Data folder met inside
-        // an input): one box, as a refusal before the job.
+        // an input, or an input folder standing in it): one box, as a
+        // refusal before the job.
         char text[FOLDER_PATH_SIZE + 256];
         size_t length = strlen(DestinationPath);
         snprintf(text, sizeof text, "%s\n%s%sData", REFUSAL_DATA_OVERLAPS_INPUT_TEXT, DestinationPath,
