@@ -483,14 +483,14 @@ TEST_F(Shell, TheJobReadsTheChosenFoldersNotTheirCodePageRendering) {
     EXPECT_EQ(ReadFile(destination + "\\Data\\" + added), "added");
     EXPECT_EQ(ListTree(rendering).size(), 4u);
 
-    // The failure box names the path as it is.
+    // The failure box names the path as it is (the target's, which failed).
     FaultInjector faults;
     faults.Fail(FAULT_COPY, 1, ERROR_ACCESS_DENIED, true);
     Press(CreateModButton);
     ASSERT_TRUE(AwaitJob());
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_TRUE(Boxes[0].wide);
-    EXPECT_NE(Boxes[0].text.find("\n" + modded + "\\" + added + "\n"), std::string::npos) << Boxes[0].text;
+    EXPECT_NE(Boxes[0].text.find("\n" + destination + "\\Data\\" + added + "\n"), std::string::npos) << Boxes[0].text;
 }
 
 TEST_F(Shell, PositionsAreSentAtMostOncePerFrameButEachPhaseEndsRight) {
