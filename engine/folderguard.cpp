@@ -46,48 +46,56 @@ bool IsGuardedFolder(const FolderId& id) {
 
 
 // Every folder of the inputs that the index went into, by identity: open
-// addressing over a table that doubles. When memory runs out the rest goes
-// unremembered: DataHoldsInputFolder then knows fewer of them.
-static FolderId* InputFolders;
+// addressing over a table that doubles, 8 bytes a slot (a 64-bit mix of
+// volume and file number, 0 for an empty slot: two folders that mix alike
+// are as likely as two random 64-bit numbers meeting). It lives only while
+// the trees are indexed. When memory runs out the rest goes unremembered:
+// DataHoldsInputFolder then knows fewer of them.
+static uint64_t* InputFolders;
 static uint32_t InputMask;
 static uint32_t InputCount;
 
-static uint32_t SlotOf(const FolderId& id, uint32_t mask) {
-    uint64_t mixed = (id.index ^ (id.volume * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
-    return (uint32_t)(mixed >> 32) & mask;
+static uint64_t KeyOf(const FolderId& id) {
+    uint64_t key = (id.index * 0x9E3779B97F4A7C15ull) ^ (id.volume + 0x632BE59BD9B4E019ull);
+    key ^= key >> 31;
+    key *= 0xBF58476D1CE4E5B9ull;
+    key ^= key >> 29;
+    return key ? key : 1;
 }
 
-static bool Empty(const FolderId& slot) {
-    return slot.index == 0;
+static uint32_t SlotOf(uint64_t key, uint32_t mask) {
+    return (uint32_t)(key >> 32) & mask;
 }
 
 static void RememberInputFolder(const FolderId& id) {
     if (id.index == 0) return;  // tells nothing
-    if (2 * (InputCount + 1) > InputMask + 1 || !InputFolders) {
+    if (4 * (InputCount + 1) > 3 * (InputMask + 1) || !InputFolders) {
         uint32_t slots = InputFolders ? 2 * (InputMask + 1) : 1024;
-        FolderId* grown = (FolderId*)calloc(slots, sizeof(FolderId));
+        uint64_t* grown = (uint64_t*)calloc(slots, sizeof(uint64_t));
         if (!grown) return;
         for (uint32_t i = 0; InputFolders && i <= InputMask; ++i) {
-            if (Empty(InputFolders[i])) continue;
+            if (!InputFolders[i]) continue;
             uint32_t slot = SlotOf(InputFolders[i], slots - 1);
-            while (!Empty(grown[slot])) slot = (slot + 1) & (slots - 1);
+            while (grown[slot]) slot = (slot + 1) & (slots - 1);
             grown[slot] = InputFolders[i];
         }
         free(InputFolders);
         InputFolders = grown;
         InputMask = slots - 1;
     }
-    uint32_t slot = SlotOf(id, InputMask);
-    for (; !Empty(InputFolders[slot]); slot = (slot + 1) & InputMask)
-        if (InputFolders[slot].index == id.index && InputFolders[slot].volume == id.volume) return;
-    InputFolders[slot] = id;
+    uint64_t key = KeyOf(id);
+    uint32_t slot = SlotOf(key, InputMask);
+    for (; InputFolders[slot]; slot = (slot + 1) & InputMask)
+        if (InputFolders[slot] == key) return;
+    InputFolders[slot] = key;
     ++InputCount;
 }
 
 static bool IsInputFolder(const FolderId& id) {
     if (id.index == 0 || !InputFolders) return false;
-    for (uint32_t slot = SlotOf(id, InputMask); !Empty(InputFolders[slot]); slot = (slot + 1) & InputMask)
-        if (InputFolders[slot].index == id.index && InputFolders[slot].volume == id.volume) return true;
+    uint64_t key = KeyOf(id);
+    for (uint32_t slot = SlotOf(key, InputMask); InputFolders[slot]; slot = (slot + 1) & InputMask)
+        if (InputFolders[slot] == key) return true;
     return false;
 }
 
