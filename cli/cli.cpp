@@ -14,6 +14,7 @@
 #include "job.h"
 #include "listing.h"
 #include "options.h"
+#include "rootpath.h"
 
 typedef std::chrono::steady_clock Clock;
 
@@ -204,6 +205,8 @@ static void PrintSummary(FILE* err, const CliOptions* options, const JobResult* 
     bool nothing = result->newFiles + result->changedFiles == 0;
     if (nothing) AddToLine(line, sizeof line, ", nothing new or changed");
     else AddToLine(line, sizeof line, ", %u new, %u changed", result->newFiles, result->changedFiles);
+    if (result->uncompared)
+        AddToLine(line, sizeof line, ", %u of them not compared (original unreadable)", result->uncompared);
     if (result->failures || (!options->dryRun && !nothing)) AddToLine(line, sizeof line, ", %u failed", result->failures);
     if (result->removedFiles)
         AddToLine(line, sizeof line, ", %u removed (a mod cannot carry these%s)", result->removedFiles,
@@ -298,10 +301,24 @@ static bool SortLists(const JobResult* result, const char* data, SortedLists* so
 // The patterns, held while a run lasts: too big for a stack.
 static ExclusionList Exclusions;
 
-// Runs the job the options describe and reports it.
-static int RunJob(const CliOptions* options, FILE* out, FILE* err, bool errIsTerminal) {
+// Runs the job the options describe and reports it. The folders are made
+// absolute once, here: the checks, the job and the summary see only that form.
+static int RunJob(CliOptions* options, FILE* out, FILE* err, bool errIsTerminal) {
+    static char absolute[3][PATH_BUFFER_SIZE];
+    for (int i = 0; i < 3; ++i) {
+        if (SysError error = AbsolutePath(options->folders[i], absolute[i], PATH_BUFFER_SIZE)) {
+            char why[256];
+            DescribeError(error, why, sizeof why);
+            Print(err, "modextract: ");
+            PutQuoted(err, options->folders[i]);
+            Print(err, ": the folder cannot be made absolute: %s\n", why);
+            return EXIT_REFUSED;
+        }
+        options->folders[i] = absolute[i];
+    }
     char reason[1024];
-    if (!CheckJobFolders(options->folders[0], options->folders[1], options->folders[2], reason, sizeof reason)) {
+    if (!CheckJobFolders(options->folders[0], options->folders[1], options->folders[2], reason, sizeof reason,
+                         nullptr, !options->dryRun)) {
         Print(err, "modextract: %s\n", reason);
         return EXIT_REFUSED;
     }
@@ -364,9 +381,12 @@ static int RunJob(const CliOptions* options, FILE* out, FILE* err, bool errIsTer
         PutQuoted(err, stale.firstUnlisted);
         Print(err, ": cannot list: %s; stale files below it are not counted\n", text);
     }
-    if (!options->quiet && !result.abandoned) PrintSummary(err, options, &result, staleKnown ? stale.count : 0);
+    // A refusal found by the job is its problem, named above.
+    if (!options->quiet && !result.abandoned && !result.refused) PrintSummary(err, options, &result, staleKnown ? stale.count : 0);
 
-    int status = result.failures || !complete ? EXIT_SOME_FAILED : EXIT_CLEAN;
+    int status = result.refused               ? EXIT_REFUSED
+                 : result.failures || !complete ? EXIT_SOME_FAILED
+                                                : EXIT_CLEAN;
     if (result.abandoned) {
         char failed[40] = "";
         if (result.failures) snprintf(failed, sizeof failed, ", %u failed", result.failures);

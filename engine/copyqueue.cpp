@@ -133,10 +133,22 @@ static SysError PrepareFolder(CopyQueue* queue, CopierState* state, size_t folde
     return 0;
 }
 
+// Whether a copy that failed with `error` failed on the target's side: the
+// copy does not say, but a source that can still be opened for reading
+// was not what stood in the way.
+static bool TargetFailed(const char* source, SysError error) {
+    if (error == ENGINE_SOURCE_CHANGED || error == ENGINE_ABANDONED || error == ENGINE_PATH_TOO_LONG) return false;
+    FileHandle file = INVALID_FILE;
+    if (Sys.openForReading(source, &file) != 0) return false;
+    Sys.closeFile(file);
+    return true;
+}
+
 static void Copy(CopyQueue* queue, uint32_t file, CopierState* state, CopyOutcome* outcome) {
     outcome->error = 0;
     outcome->copied = 0;
     outcome->kind = PROBLEM_COPY;
+    outcome->targetSide = false;
     // The modded tree does not change while copies run: the copiers only read it.
     size_t length = 0;
     if (FilePath(&Job.ModdedTree, file, state->source) != 0)
@@ -155,6 +167,7 @@ static void Copy(CopyQueue* queue, uint32_t file, CopierState* state, CopyOutcom
         outcome->error = PrepareFolder(queue, state, folderLength);
         if (outcome->error) {
             if (outcome->error != ENGINE_OUTSIDE_DATA) outcome->kind = PROBLEM_CREATE_FOLDER;
+            outcome->targetSide = true;
             return;
         }
         memcpy(state->lastFolderMade, state->folder, folderLength + 1);
@@ -168,13 +181,14 @@ static void Copy(CopyQueue* queue, uint32_t file, CopierState* state, CopyOutcom
         request.stamp = 0;
         outcome->error = Sys.copyFile(&request, &outcome->copied);
     }
+    if (outcome->error) outcome->targetSide = TargetFailed(state->source, outcome->error);
 }
 
 // One copy, counted in flight so that AbandonJob can wait for it; none
 // starts once the job was abandoned.
 static void CopyOne(CopyQueue* queue, uint32_t file, CopierState* state, CopyOutcome* outcome) {
     if (!BeginCopy()) {
-        *outcome = CopyOutcome{ENGINE_ABANDONED, PROBLEM_COPY, 0};
+        *outcome = CopyOutcome{ENGINE_ABANDONED, PROBLEM_COPY, 0, false};
         return;
     }
     Copy(queue, file, state, outcome);
@@ -196,7 +210,7 @@ static void CopierLoop(void* context) {
         if (state) {
             CopyOne(queue, file, state, &outcome);
         } else {
-            outcome = CopyOutcome{ENGINE_OUT_OF_MEMORY, PROBLEM_COPY, 0};
+            outcome = CopyOutcome{ENGINE_OUT_OF_MEMORY, PROBLEM_COPY, 0, false};
         }
         hold.lock();
         queue->copies[index].outcome = outcome;
@@ -238,7 +252,7 @@ void QueueCopy(CopyQueue* queue, ChangedFile* changed) {
         queue->capacity = grown;
     }
     changed->slot = queue->count;
-    queue->copies[queue->count] = QueuedCopy{changed->file, CopyOutcome{0, PROBLEM_COPY, 0}, false};
+    queue->copies[queue->count] = QueuedCopy{changed->file, CopyOutcome{0, PROBLEM_COPY, 0, false}, false};
     ++queue->count;
     queue->workers.wake.notify_one();
 }

@@ -25,6 +25,7 @@ struct CopyOutcome {
     SysError error;    // 0: copied
     ProblemKind kind;  // what failed, when error is set
     uint64_t copied;   // bytes written
+    bool targetSide;   // what failed was the target's folder or file, not the source
 };
 
 // One copy in the queue: which file, and once `done`, how it ended.

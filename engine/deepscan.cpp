@@ -8,28 +8,94 @@
 #include "jobstate.h"
 #include "report.h"
 
+// True where the platform's name comparison (NameAsCompared) does not
+// tell letter case apart: Windows. Names are then matched as the file
+// system matches them, so that a folder or file spelt in other letter case
+// in the game's tree is the same one.
+static bool PlatformFoldsCase() {
+    char out[8];
+    const char* compared = NameAsCompared("a", out, sizeof out);
+    return compared && strcmp(compared, "a") != 0;
+}
+
+static bool IsAscii(const char* name, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if ((unsigned char)name[i] >= 0x80) return false;
+    return true;
+}
+
+static char AsciiUpper(char c) {
+    return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+}
+
+// `name` (`length` bytes) as the platform compares it, in `out`
+// (PATH_BUFFER_SIZE bytes); the name itself when that form cannot be had.
+static const char* Compared(const char* name, size_t length, char* out, size_t* comparedLength) {
+    char whole[PATH_BUFFER_SIZE];
+    *comparedLength = length;
+    if (length >= sizeof whole) return name;
+    memcpy(whole, name, length);
+    whole[length] = '\0';
+    const char* compared = NameAsCompared(whole, out, PATH_BUFFER_SIZE);
+    if (!compared) return name;
+    *comparedLength = strlen(compared);
+    return compared;
+}
+
+// The hash of a name in its compared form. Plain ASCII names, nearly all
+// of them, are folded here byte by byte (the invariant upper case of ASCII
+// is ASCII's own), without a trip through the platform.
+static uint32_t HashName(const char* name, size_t length, bool foldCase) {
+    if (!foldCase) return HashPath(name, length);
+    if (!IsAscii(name, length)) {
+        char out[PATH_BUFFER_SIZE];
+        size_t comparedLength;
+        const char* compared = Compared(name, length, out, &comparedLength);
+        return HashPath(compared, comparedLength);
+    }
+    uint32_t hash = 2166136261u;  // FNV-1a, as HashPath
+    for (size_t i = 0; i < length; ++i) {
+        hash ^= (unsigned char)AsciiUpper(name[i]);
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
 // A slot for a name in a folder: the name's hash mixed with the folder,
 // spread over the table by multiplication (the table need not be a power of two).
-static uint32_t SlotOf(uint32_t folder, const char* name, size_t length, uint32_t slots) {
-    uint32_t hash = HashPath(name, length) ^ (folder * 0x9E3779B1u);
+static uint32_t SlotOf(uint32_t folder, const char* name, size_t length, uint32_t slots, bool foldCase) {
+    uint32_t hash = HashName(name, length, foldCase) ^ (folder * 0x9E3779B1u);
     hash ^= hash >> 16;
     hash *= 0x85EBCA6Bu;
     hash ^= hash >> 13;
     return (uint32_t)(((uint64_t)hash * slots) >> 32);
 }
 
-static bool SameName(const char* stored, const char* name, size_t length) {
-    return strncmp(stored, name, length) == 0 && stored[length] == '\0';
+static bool SameName(const char* stored, const char* name, size_t length, bool foldCase) {
+    if (strncmp(stored, name, length) == 0 && stored[length] == '\0') return true;
+    if (!foldCase) return false;
+    size_t storedLength = strlen(stored);
+    if (IsAscii(stored, storedLength) && IsAscii(name, length)) {
+        if (storedLength != length) return false;
+        for (size_t i = 0; i < length; ++i)
+            if (AsciiUpper(stored[i]) != AsciiUpper(name[i])) return false;
+        return true;
+    }
+    char storedOut[PATH_BUFFER_SIZE], nameOut[PATH_BUFFER_SIZE];
+    size_t storedCompared, nameCompared;
+    const char* a = Compared(stored, storedLength, storedOut, &storedCompared);
+    const char* b = Compared(name, length, nameOut, &nameCompared);
+    return storedCompared == nameCompared && memcmp(a, b, nameCompared) == 0;
 }
 
-static bool FileIs(const FileTree* tree, uint32_t file, uint32_t folder, const char* name, size_t length) {
-    const FileRecord* record = FileAt(tree, file);
-    return record->folder == folder && SameName(NameAt(tree, record->name), name, length);
+static bool FileIs(const OriginalIndex* index, uint32_t file, uint32_t folder, const char* name, size_t length) {
+    const FileRecord* record = FileAt(index->tree, file);
+    return record->folder == folder && SameName(NameAt(index->tree, record->name), name, length, index->foldCase);
 }
 
-static bool FolderIs(const FileTree* tree, uint32_t index, uint32_t parent, const char* name, size_t length) {
-    const FolderRecord* record = FolderAt(tree, index);
-    return record->parent == parent && SameName(NameAt(tree, record->name), name, length);
+static bool FolderIs(const OriginalIndex* index, uint32_t at, uint32_t parent, const char* name, size_t length) {
+    const FolderRecord* record = FolderAt(index->tree, at);
+    return record->parent == parent && SameName(NameAt(index->tree, record->name), name, length, index->foldCase);
 }
 
 // From `slot` on, the slot holding an entry that `is` accepts, or the empty
@@ -54,6 +120,7 @@ static uint32_t* NewTable(uint32_t entries, uint32_t* slots) {
 
 void BuildOriginalIndex(const FileTree* originals, OriginalIndex* index) {
     index->tree = originals;
+    index->foldCase = PlatformFoldsCase();
     index->files = index->folders = nullptr;
     index->fileSlots = index->folderSlots = 0;
 
@@ -63,9 +130,8 @@ void BuildOriginalIndex(const FileTree* originals, OriginalIndex* index) {
             const FolderRecord* record = FolderAt(originals, folder);
             const char* name = NameAt(originals, record->name);
             size_t length = strlen(name);
-            uint32_t slot = Probe(table, slots, SlotOf(record->parent, name, length, slots), [&](uint32_t at) {
-                return FolderIs(originals, at, record->parent, name, length);
-            });
+            uint32_t slot = Probe(table, slots, SlotOf(record->parent, name, length, slots, index->foldCase),
+                                  [&](uint32_t at) { return FolderIs(index, at, record->parent, name, length); });
             if (table[slot] == NO_INDEX) table[slot] = folder;
         }
         index->folders = table;
@@ -77,9 +143,8 @@ void BuildOriginalIndex(const FileTree* originals, OriginalIndex* index) {
             const FileRecord* record = FileAt(originals, file);
             const char* name = NameAt(originals, record->name);
             size_t length = strlen(name);
-            uint32_t slot = Probe(table, slots, SlotOf(record->folder, name, length, slots), [&](uint32_t at) {
-                return FileIs(originals, at, record->folder, name, length);
-            });
+            uint32_t slot = Probe(table, slots, SlotOf(record->folder, name, length, slots, index->foldCase),
+                                  [&](uint32_t at) { return FileIs(index, at, record->folder, name, length); });
             if (table[slot] == NO_INDEX) table[slot] = file;
         }
         index->files = table;
@@ -97,11 +162,12 @@ uint32_t FindOriginalFolder(const OriginalIndex* index, uint32_t parent, const c
     const FileTree* tree = index->tree;
     if (!index->folders) {
         for (uint32_t folder = 1; folder < FolderCount(tree); ++folder)
-            if (FolderIs(tree, folder, parent, name, length)) return folder;
+            if (FolderIs(index, folder, parent, name, length)) return folder;
         return NO_INDEX;
     }
-    uint32_t slot = Probe(index->folders, index->folderSlots, SlotOf(parent, name, length, index->folderSlots),
-                          [&](uint32_t at) { return FolderIs(tree, at, parent, name, length); });
+    uint32_t slot = Probe(index->folders, index->folderSlots,
+                          SlotOf(parent, name, length, index->folderSlots, index->foldCase),
+                          [&](uint32_t at) { return FolderIs(index, at, parent, name, length); });
     return index->folders[slot];  // NO_INDEX when empty
 }
 
@@ -118,11 +184,11 @@ uint32_t FindOriginal(const OriginalIndex* index, uint32_t folder, const char* n
     const FileTree* tree = index->tree;
     if (!index->files) {
         for (uint32_t file = FileCount(tree); file-- > 0;)
-            if (FileIs(tree, file, folder, name, length)) return file;
+            if (FileIs(index, file, folder, name, length)) return file;
         return NO_INDEX;
     }
-    uint32_t slot = Probe(index->files, index->fileSlots, SlotOf(folder, name, length, index->fileSlots),
-                          [&](uint32_t at) { return FileIs(tree, at, folder, name, length); });
+    uint32_t slot = Probe(index->files, index->fileSlots, SlotOf(folder, name, length, index->fileSlots, index->foldCase),
+                          [&](uint32_t at) { return FileIs(index, at, folder, name, length); });
     return index->files[slot];  // NO_INDEX when empty
 }
 
@@ -250,6 +316,44 @@ static void FindRemoved(const OriginalIndex* index, const uint32_t* folderMatche
     free(partly);
 }
 
+// For each folder of the modded tree, a bit set when the original tree
+// could not be read whole where its files would be: the original folder at
+// its relative path, or the nearest folder above it that the original
+// has, was not listed whole (or the original has no root). A new file
+// there may be new only because its original could not be listed. Null
+// when memory ran out or the folders were not matched.
+static uint32_t* UnreadOriginalFolders(const uint32_t* folderMatches) {
+    const FileTree* originals = &Job.OriginalTree;
+    const FileTree* modded = &Job.ModdedTree;
+    uint32_t* partly = NewBits(FolderCount(originals));
+    uint32_t* unread = folderMatches ? NewBits(FolderCount(modded)) : nullptr;
+    if (partly && unread) {
+        for (uint32_t at = 0; at < originals->partlyListed.count; ++at)
+            SetBit(partly, *(const uint32_t*)ItemAt(&originals->partlyListed, at));
+        // Parents come before their children.
+        for (uint32_t folder = 0; folder < FolderCount(modded); ++folder) {
+            uint32_t match = folderMatches[folder];
+            bool isUnread = match != NO_INDEX   ? HasBit(partly, match)
+                            : folder == ROOT_FOLDER ? true
+                                                    : HasBit(unread, FolderAt(modded, folder)->parent);
+            if (isUnread) SetBit(unread, folder);
+        }
+    } else {
+        free(unread);
+        unread = nullptr;
+    }
+    free(partly);
+    return unread;
+}
+
+// True when the new modded file `file` may have an original that could not
+// be read; without the folder bits, whenever anything of the original was not.
+static bool OriginalUnread(const uint32_t* unread, uint32_t file) {
+    const FileTree* originals = &Job.OriginalTree;
+    if (!unread) return originals->partlyListed.count > 0 || FolderCount(originals) == 0;
+    return HasBit(unread, FileAt(&Job.ModdedTree, file)->folder);
+}
+
 void ScanAndQueueCopies(CopyQueue* copies) {
     const FileTree* originals = &Job.OriginalTree;
     const FileTree* modded = &Job.ModdedTree;
@@ -257,6 +361,7 @@ void ScanAndQueueCopies(CopyQueue* copies) {
     BuildOriginalIndex(originals, &index);
     uint32_t* folderMatches = MatchFolders(&index, modded);
     uint32_t* matched = NewBits(FileCount(originals));  // original files a modded one matched
+    uint32_t* unread = UnreadOriginalFolders(folderMatches);
     ScanState scan;
     scan.copies = copies;
     StartComparePool(&scan.pool, Job.Comparers, JobStopFlag());
@@ -289,6 +394,7 @@ void ScanAndQueueCopies(CopyQueue* copies) {
         if (original != NO_INDEX && matched) SetBit(matched, original);
         if (kind != PAIR_TO_READ && !Job.DryRun) HintCopySource(&scan, at);
         if (kind == PAIR_NEW) {
+            if (OriginalUnread(unread, at)) ++Job.Result->uncompared;
             PushChanged(&scan, at, true);
         } else if (kind == PAIR_RESIZED) {
             PushChanged(&scan, at, false);
@@ -301,7 +407,9 @@ void ScanAndQueueCopies(CopyQueue* copies) {
                 char* failedPath = outcome.originalFailed ? scan.originalPath : scan.moddedPath;
                 if (outcome.originalFailed) FilePath(originals, original, failedPath);
                 else FilePath(modded, at, failedPath);
-                RecordProblem(Job.Result, PROBLEM_COMPARE, false, outcome.error, failedPath);
+                // An original that cannot be read leaves the pair undecided: a failure of the run.
+                RecordProblem(Job.Result, PROBLEM_COMPARE, outcome.originalFailed, outcome.error, failedPath);
+                if (outcome.originalFailed) ++Job.Result->uncompared;
             }
             if (outcome.comparison != FILES_EQUAL) PushChanged(&scan, at, false);
         }
@@ -313,6 +421,7 @@ void ScanAndQueueCopies(CopyQueue* copies) {
     // A scan cut short leaves files unmatched that are not gone.
     if (matched && !StopRequested()) FindRemoved(&index, folderMatches, matched);
     free(matched);
+    free(unread);
     free(folderMatches);
     ReleaseOriginalIndex(&index);
 }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "exclusions.h"
+#include "folderguard.h"
 #include "jobstate.h"
 #include "listingrecords.h"
 #include "treewalk.h"
@@ -36,8 +37,11 @@ static bool OnDescentPath(const IndexWalk* ix, FolderId id) {
 }
 
 static void Report(IndexWalk* ix, ProblemKind kind, SysError error, const char* first, const char* second = nullptr) {
-    // Only the modded tree's losses are losses of the mod.
-    RecordProblem(Job.Result, kind, !ix->original, error, first, second);
+    // What cannot be read of either tree is a loss: of the mod in the modded
+    // tree, of the comparison in the original one, where every modded file
+    // below would be taken as new. A link loop in the original loses
+    // nothing: its folder is indexed where the loop leads.
+    RecordProblem(Job.Result, kind, !ix->original || error != ENGINE_LINK_LOOP, error, first, second);
     // No original file below such a modded folder may be said to be gone.
     if (ix->listedFolder != NO_INDEX)
         if (uint32_t* folder = (uint32_t*)AppendItem(&ix->tree->partlyListed)) *folder = ix->listedFolder;
@@ -97,6 +101,7 @@ static void IndexFolder(IndexWalk* ix, size_t folderLength, uint32_t folder) {
             IndexFile(ix, folder, name, record->nameLength, record->size, record->stamp);
             break;
         case ENTRY_FOLDER:
+            if (GuardMet(record->id)) break;  // the job is refused: the mod would land in this input
             if (OnDescentPath(ix, record->id)) {
                 Report(ix, PROBLEM_PASSED_OVER, ENGINE_LINK_LOOP, ix->path);
             } else {
@@ -137,6 +142,7 @@ static void IndexRoot(IndexWalk* ix, const char* folder) {
         Report(ix, PROBLEM_LIST, error, folder);
         return;
     }
+    if (GuardMet(id)) return;
     if (!SetTreeRoot(ix->tree, folder, length)) {
         Report(ix, PROBLEM_LIST, ENGINE_OUT_OF_MEMORY, folder);
         return;

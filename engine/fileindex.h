@@ -16,9 +16,11 @@ enum TreeRole { TREE_ORIGINAL, TREE_MODDED };
 // file in the job's OriginalCount for TREE_ORIGINAL. Folder links are followed unless
 // they lead back to a folder on the way down; FIFOs, sockets and devices
 // are passed over. Whatever cannot be listed, examined or held is recorded
-// in the job's result: as a failure in the modded tree (something of the
-// mod may be missing), as a warning in the original tree. Once the job was
-// stopped (StopRequested) it ends between two entries, even within a
-// listing, leaving the tree part-made. Takes the listings of `walk`
-// (treewalk.h; null: none) where it has them.
+// in the job's result as a failure (something of the mod, or of what it is
+// compared with, may be missing); only a link loop in the original tree is
+// a warning. A folder that is the job's Data folder or one above it
+// (GuardMet) refuses the job and is not walked. Once the job was stopped
+// (StopRequested) it ends between two entries, even within a listing,
+// leaving the tree part-made. Takes the listings of `walk` (treewalk.h;
+// null: none) where it has them.
 void IndexTree(const char* folder, FileTree* tree, TreeRole role, PrefetchWalk* walk);

@@ -140,8 +140,36 @@ static bool CheckInput(const char* role, const char* path, char* resolved, Folde
     return Refuse(reason, reasonSize, text, path);
 }
 
+// Whether the Data folder `data` (as given) can hold the mod, `resolved`
+// being its resolved form: it, or the nearest folder above it that exists,
+// must be a folder, and when `willWrite` one that takes a file.
+static bool CheckDataWritable(const char* data, const char* resolved, bool willWrite, char* reason,
+                              size_t reasonSize, FolderRefusal* refusal) {
+    char existing[PATH_BUFFER_SIZE];
+    snprintf(existing, sizeof existing, "%s", resolved);
+    SysError error = 0;
+    for (;;) {
+        EntryKind kind;
+        FolderId id;
+        error = Sys.examine(existing, &kind, &id);
+        if (!error && kind != ENTRY_FOLDER) error = ENGINE_NOT_A_FOLDER;
+        if (!error && willWrite) error = Sys.probeFolder(existing);
+        if (!IsNotFound(error)) break;
+        size_t length = strlen(existing);
+        StepUp(existing);
+        if (strlen(existing) >= length) break;  // the root itself is missing
+    }
+    if (!error) return true;
+    Name(refusal, REFUSAL_DATA_UNWRITABLE, 2, error);
+    char why[256];
+    DescribeError(error, why, sizeof why);
+    char text[320];
+    snprintf(text, sizeof text, "the destination cannot hold the mod: %s", why);
+    return Refuse(reason, reasonSize, text, data);
+}
+
 bool CheckJobFolders(const char* original, const char* modded, const char* destination, char* reason,
-                     size_t reasonSize, FolderRefusal* refusal) {
+                     size_t reasonSize, FolderRefusal* refusal, bool willWrite) {
     const char* roles[3] = {"original", "modded", "destination"};
     const char* paths[3] = {original, modded, destination};
     for (int i = 0; i < 3; ++i) {
@@ -216,5 +244,5 @@ bool CheckJobFolders(const char* original, const char* modded, const char* desti
             return Refuse(reason, reasonSize, text);
         }
     }
-    return true;
+    return CheckDataWritable(data, resolvedData, willWrite, reason, reasonSize, refusal);
 }

@@ -15,6 +15,7 @@ enum FolderRefusalKind {
     REFUSAL_SAME_FOLDER,         // the original and the modded path name one folder
     REFUSAL_NESTED,              // one input lies inside the other; role is the inner one
     REFUSAL_DATA_OVERLAPS_INPUT, // the destination's Data folder is, holds or lies in an input
+    REFUSAL_DATA_UNWRITABLE,     // the destination's Data folder cannot be made or written; see error
 };
 
 struct FolderRefusal {
@@ -31,9 +32,16 @@ struct FolderRefusal {
 // one. Paths are compared resolved (absolute, links followed), byte for byte,
 // and folders also by identity (FolderId), which holds where a volume
 // cannot resolve links.
-// When `refusal` is given, a refusal also fills it.
+// Refuses too, naming the Data folder, a destination that cannot hold the
+// mod: Data, or the nearest folder above it that exists, is not a folder;
+// and, when `willWrite`, a file cannot be written there (Sys.probeFolder:
+// a file of the program's temporary pattern is made and removed in that
+// folder, so a read-only or special file system, or one where the user
+// may not write, is refused before the first copy). A dry run passes
+// `willWrite` false and writes nothing: it checks only what the folders
+// are. When `refusal` is given, a refusal also fills it.
 bool CheckJobFolders(const char* original, const char* modded, const char* destination, char* reason,
-                     size_t reasonSize, FolderRefusal* refusal = nullptr);
+                     size_t reasonSize, FolderRefusal* refusal = nullptr, bool willWrite = false);
 
 // The absolute, link-free form of `path` in `out` (PATH_BUFFER_SIZE bytes),
 // also for a path that does not exist yet: its longest existing head is

@@ -9,8 +9,10 @@
 #include "fileindex.h"
 #include "treewalk.h"
 #include "foldercheck.h"
+#include "folderguard.h"
 #include "holdwait.h"
 #include "modassembly.h"
+#include "rootpath.h"
 
 static void IgnoreStatus(void*, int) {}
 static void IgnoreCount(void*, uint32_t) {}
@@ -18,16 +20,15 @@ static void IgnoreEnabled(void*, int) {}
 // For a caller that wants no reports at all.
 static const ReportOps NoReports = {IgnoreStatus, IgnoreCount, IgnoreCount, IgnoreEnabled};
 
-// Copies a root path into the snapshot. A root that is empty or too long
-// is refused rather than cut: an empty root would name the whole drive.
+// Takes a root path into the snapshot in its absolute form (rootpath.h),
+// which every path of the job is built on. A root that is empty or too
+// long is refused rather than cut: an empty root would name the whole drive.
 static bool TakeRoot(const char* path, char* root, size_t* length) {
     root[0] = '\0';
     *length = 0;
     if (!path || !path[0]) return false;
-    size_t n = strlen(path);
-    if (n > PathLimit()) return false;
-    memcpy(root, path, n + 1);
-    *length = n;
+    if (AbsolutePath(path, root, PATH_BUFFER_SIZE) != 0) return false;
+    *length = strlen(root);
     return true;
 }
 
@@ -54,6 +55,7 @@ uint32_t ExtractionJob(void* parameters) {
     rootsUsable &= TakeRoot(record->moddedPath, Job.ModdedRoot, &Job.ModdedRootLength);
     rootsUsable &= TakeRoot(record->destinationPath, Job.DestinationRoot, &Job.DestinationRootLength);
     free(record);
+    Job.Result->refused = !rootsUsable;
     if (!rootsUsable)
         RecordProblem(Job.Result, PROBLEM_REFUSED, true, ENGINE_PATH_TOO_LONG, "a folder path is empty or too long");
     if (rootsUsable) {
@@ -63,8 +65,11 @@ uint32_t ExtractionJob(void* parameters) {
         if (BuildTargetPath(Job.DestinationRoot, "", data) == 0 || !ResolveLeniently(data, Job.DataRoot, &error)) {
             RecordProblem(Job.Result, PROBLEM_REFUSED, true, error, Job.DestinationRoot);
             rootsUsable = false;
+            Job.Result->refused = true;
         }
     }
+    // Met while indexing an input, the Data folder or one above it refuses the job (GuardMet).
+    if (rootsUsable) GuardDataFolder(Job.DataRoot);
     StartHoldBudget();
 
     SetJobRunning(1);
@@ -91,6 +96,7 @@ uint32_t ExtractionJob(void* parameters) {
 
     InitFileTree(&Job.ModdedTree, true);  // the copies check the stamps
     ReportStatus(STATUS_MODDED_INDEX);
+    rootsUsable &= !Job.Result->refused;
     if (rootsUsable && !StopRequested()) IndexTree(Job.ModdedRoot, &Job.ModdedTree, TREE_MODDED, walk);
     StopTreePrefetch(walk);
     Job.ModdedCount = FileCount(&Job.ModdedTree);
@@ -98,9 +104,13 @@ uint32_t ExtractionJob(void* parameters) {
     // The scan advances once per modded file, so that is its range.
     SetProgressRange(Job.ModdedCount);
     ReportStatus(STATUS_DEEP_SCAN);
+    // Refused while indexing, or for an input folder standing in Data:
+    // nothing may be written, so nothing is compared either.
+    rootsUsable &= !Job.Result->refused && !(rootsUsable && DataHoldsInputFolder());
+    ForgetGuardedFolders();
     CopyQueue copies;
     StartCopies(&copies, Job.DryRun ? 0 : DefaultCopierCount());
-    ScanAndQueueCopies(&copies);
+    if (rootsUsable) ScanAndQueueCopies(&copies);
 
     ReportStatus(STATUS_CREATING_MOD);
     SetProgressRange(Job.ChangedCount);

@@ -25,7 +25,12 @@ void AwaitCopies(CopyQueue* copies) {
                 ++result->notCopied;  // not a failure: the user asked for it
             } else if (outcome.error) {
                 FilePath(&Job.ModdedTree, changed->file, source);
-                RecordProblem(result, outcome.kind, true, outcome.error, source);
+                // Named where it failed: a target that cannot be written is not the source's fault.
+                const char* named = source;
+                if (outcome.targetSide &&
+                    BuildTargetPath(Job.DestinationRoot, RelativePath(source, Job.ModdedRootLength), target) != 0)
+                    named = target;
+                RecordProblem(result, outcome.kind, true, outcome.error, named);
             } else {
                 ++result->copiedFiles;
                 result->bytesCopied += outcome.copied;

@@ -156,6 +156,12 @@ struct SysCalls {
 
     // Sleeps `milliseconds` (or a little longer).
     void (*sleepMilliseconds)(uint32_t milliseconds);
+
+    // Creates a file of this program's temporary pattern (IsTemporaryName)
+    // in the existing folder `folder` and removes it again: whether copies
+    // can be written there at all (a read-only or special file system, no
+    // right to write), asked before the first copy.
+    SysError (*probeFolder)(const char* folder);
 };
 
 // The calls in force. Tests may swap entries; nothing else writes it.
@@ -232,6 +238,8 @@ enum : SysError {
     ENGINE_OUTSIDE_DATA = 0x20000006u,
     ENGINE_SOURCE_CHANGED = 0x20000007u,
     ENGINE_ABANDONED = 0x20000008u,
+    ENGINE_DATA_IN_INPUT = 0x20000009u,
+    ENGINE_DATA_HOLDS_INPUT = 0x2000000Au,
 };
 
 // The text of an engine error number, or null for a platform one.

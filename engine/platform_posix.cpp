@@ -1,5 +1,6 @@
 // The engine's platform calls on POSIX systems.
 #include "platform.h"
+#include "rootpath.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -405,7 +406,7 @@ static SysError AdviseWillNeed(const char* path, uint64_t bytes) {
 const SysCalls PlatformCalls = {
     ListFolder, Examine, OpenForReading, ReadFile, CloseFile, CreateFolders, MakeOneFolder, CopyFile, RemoveFile,
     ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread,
-    IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds,
+    IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds, ProbeFolder,
 };
 
 SysCalls Sys = PlatformCalls;

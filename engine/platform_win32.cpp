@@ -5,6 +5,7 @@
 // the way.
 #include "platform.h"
 #include "platform_win32_paths.h"
+#include "rootpath.h"
 #include "textconvert_win32.h"
 
 #include <windows.h>
@@ -314,7 +315,7 @@ static SysError AdviseWillNeed(const char*, uint64_t) {
 const SysCalls PlatformCalls = {
     ListFolder, Examine, OpenForReading, ReadChunk, CloseFile, CreateFolders, MakeOneFolder, CopyOneFile, RemoveFile,
     ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread,
-    IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds,
+    IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds, ProbeFolder,
 };
 
 SysCalls Sys = PlatformCalls;

@@ -38,7 +38,11 @@ struct JobResult {
     uint32_t excludedModded;
     uint32_t copiedFiles;
     uint32_t notCopied;      // left out because the job was abandoned
+    uint32_t uncompared;     // new or changed files taken without a comparison, because the
+                             // original tree could not be read there (the original file, or
+                             // the folder that would hold it); copied all the same
     bool abandoned;          // a stop (StopJob, AbandonJob) ended the job early
+    bool refused;            // the job's folders were unusable (PROBLEM_REFUSED); nothing was written
     uint32_t failures;
     uint32_t warnings;
     uint64_t bytesRead;      // compared, both trees together

@@ -58,6 +58,9 @@ const char REFUSAL_NESTED_TEXT[] =
 const char REFUSAL_DATA_OVERLAPS_INPUT_TEXT[] =
     "le repertoire Data de la cible touche un repertoire lu\n"
     "the target's Data folder is, holds or lies inside a folder that is only read";
+const char REFUSAL_DATA_UNWRITABLE_TEXT[] =
+    "le repertoire Data de la cible ne peut pas \xEAtre \xE9" "crit\n"
+    "the target's Data folder cannot be made or written";
 
 const char JOB_NOT_STARTED_TEXT[] =
     "impossible de lancer l'extraction\nthe extraction could not be started";

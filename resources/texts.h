@@ -42,6 +42,7 @@ extern const char REFUSAL_UNUSABLE_TEXT[];
 extern const char REFUSAL_SAME_FOLDER_TEXT[];
 extern const char REFUSAL_NESTED_TEXT[];
 extern const char REFUSAL_DATA_OVERLAPS_INPUT_TEXT[];
+extern const char REFUSAL_DATA_UNWRITABLE_TEXT[];
 
 // A job could not be started (no memory or no thread).
 extern const char JOB_NOT_STARTED_TEXT[];

@@ -13,6 +13,7 @@
 #include "jobreports.h"
 #include "messages.h"
 #include "textconvert_win32.h"
+#include "rootpath.h"
 #include "services.h"
 #include "texts.h"
 
@@ -129,6 +130,7 @@ static const char* RefusalText(FolderRefusalKind kind) {
     case REFUSAL_SAME_FOLDER: return REFUSAL_SAME_FOLDER_TEXT;
     case REFUSAL_NESTED: return REFUSAL_NESTED_TEXT;
     case REFUSAL_DATA_OVERLAPS_INPUT: return REFUSAL_DATA_OVERLAPS_INPUT_TEXT;
+    case REFUSAL_DATA_UNWRITABLE: return REFUSAL_DATA_UNWRITABLE_TEXT;
     }
     return REFUSAL_UNUSABLE_TEXT;
 }
@@ -139,12 +141,30 @@ static const char* RefusalText(FolderRefusalKind kind) {
 static bool FoldersUsable() {
     char reason[512];
     FolderRefusal refusal = {};
-    if (CheckJobFolders(OriginalJobPath, ModdedJobPath, DestinationJobPath, reason, sizeof reason, &refusal))
+    // Made absolute once, here, before the check and the job (a browser's
+    // choice is, but the job must never see another form).
+    char* jobPaths[3] = {OriginalJobPath, ModdedJobPath, DestinationJobPath};
+    SysError error = 0;
+    for (int i = 0; i < 3 && !error; ++i) {
+        char absolute[JOB_PATH_SIZE];
+        error = AbsolutePath(jobPaths[i], absolute, sizeof absolute);
+        if (error) refusal = FolderRefusal{REFUSAL_UNUSABLE, i, error};
+        else memcpy(jobPaths[i], absolute, sizeof absolute);
+    }
+    if (!error &&
+        CheckJobFolders(OriginalJobPath, ModdedJobPath, DestinationJobPath, reason, sizeof reason, &refusal, true))
         return true;
     const char* paths[3] = {OriginalPath, ModdedPath, DestinationPath};
     const char* path = refusal.role >= 0 && refusal.role < 3 ? paths[refusal.role] : "";
+    char data[FOLDER_PATH_SIZE + 8];
+    if (refusal.kind == REFUSAL_DATA_UNWRITABLE) {
+        size_t length = strlen(DestinationPath);
+        snprintf(data, sizeof data, "%s%sData", DestinationPath,
+                 length && DestinationPath[length - 1] == '\\' ? "" : "\\");
+        path = data;
+    }
     char text[1024];
-    if (refusal.kind == REFUSAL_UNUSABLE && refusal.error) {
+    if ((refusal.kind == REFUSAL_UNUSABLE || refusal.kind == REFUSAL_DATA_UNWRITABLE) && refusal.error) {
         // The system's text comes in UTF-8; this box shows the code page's.
         char why[256];
         DescribeError(refusal.error, why, sizeof why);
@@ -276,7 +296,17 @@ static void AppendPath(WCHAR* text, size_t size, size_t* used, const char* path)
 static void OnJobFinished(JobResult* result) {
     JobStarted = 0;
     if (!result) return;
-    if (result->failures > 0) {
+    SysError refusal = result->refused && result->problems ? result->problems->error : 0;
+    if (refusal == ENGINE_DATA_IN_INPUT || refusal == ENGINE_DATA_HOLDS_INPUT) {
+        // Refused before anything was written (the Data folder met inside
+        // an input, or an input folder standing in it): one box, as a
+        // refusal before the job.
+        char text[FOLDER_PATH_SIZE + 256];
+        size_t length = strlen(DestinationPath);
+        snprintf(text, sizeof text, "%s\n%s%sData", REFUSAL_DATA_OVERLAPS_INPUT_TEXT, DestinationPath,
+                 length && DestinationPath[length - 1] == '\\' ? "" : "\\");
+        Warn(text);
+    } else if (result->failures > 0) {
         // Ten paths of up to PATH_BUFFER_SIZE - 1 units, and the texts.
         static WCHAR text[12 * PATH_BUFFER_SIZE];
         const size_t size = sizeof text / sizeof text[0];

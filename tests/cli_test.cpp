@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "cli.h"
+#include "rootpath.h"
 #include "support.h"
 
 // Runs modextract in-process with its two streams caught in files.
@@ -106,6 +107,26 @@ TEST(Cli, RefusedFoldersExitWithTwoAndAOneLineReason) {
     EXPECT_EQ(2, c.Run({c.dir / "nowhere", c.modded, c.destination}));
     EXPECT_FALSE(Exists(c.destination));
     EXPECT_EQ(std::vector<std::string>{"a"}, ListTree(c.modded));
+
+    // A destination that cannot hold the mod is refused once, by its Data
+    // folder, before any copy: a Data that is a file (a dry run too), and
+    // a folder that takes no file (only a run that writes asks).
+    std::string data = c.destination + Native("/Data");
+    WriteFile(data, "a file");
+    for (const char* dryRun : {"-q", "-nq"}) {
+        EXPECT_EQ(2, c.Run({dryRun, c.original, c.modded, c.destination}));
+        EXPECT_EQ("modextract: " + data + ": the destination cannot hold the mod: not a folder\n", c.err);
+    }
+    std::filesystem::remove(data);
+    Sys.probeFolder = [](const char*) { return ENGINE_NOT_A_FOLDER + 100; };
+    EXPECT_EQ(2, c.Run());
+    EXPECT_EQ(0u, c.err.find("modextract: " + data + ": the destination cannot hold the mod: ")) << c.err;
+    EXPECT_EQ(1, std::count(c.err.begin(), c.err.end(), '\n'));
+    EXPECT_EQ(0, c.Run({"-n", c.original, c.modded, c.destination}));
+    Sys.probeFolder = PlatformCalls.probeFolder;
+    EXPECT_TRUE(ListTree(c.destination).empty());
+    EXPECT_EQ(0, c.Run());
+    EXPECT_EQ(std::vector<std::string>{"Data/a"}, ListTree(c.destination));
 }
 
 TEST(Cli, ListsAreSortedByPathBytesWhateverOrderTheTreesAreListedIn) {
@@ -173,8 +194,149 @@ TEST(Cli, FailedPathsAreNamedAndExitWithOne) {
     EXPECT_EQ(0, c.Run({"-nq", c.original, c.modded, c.destination}));  // a dry run copies nothing
     EXPECT_EQ(0, faults.Calls(FAULT_COPY));
     EXPECT_EQ(1, c.Run({"-q", c.original, c.modded, c.destination}));
-    EXPECT_EQ(0u, c.err.find("modextract: " + c.modded + Native("/bad") + ": cannot copy: ")) << c.err;
+    // The source can be read, so the copy failed on the target's side, and names it.
+    EXPECT_EQ(0u, c.err.find("modextract: " + c.destination + Native("/Data/bad") + ": cannot copy: ")) << c.err;
     EXPECT_TRUE(Exists(c.destination + Native("/Data/good")));
+}
+
+TEST(Cli, UnreadableOriginalFoldersAndFilesFailEvenQuietAndTheSummarySaysWhatWentUncompared) {
+    Cli c;
+    WriteFile(c.original + Native("/locked/same"), "s");  // its folder cannot be listed
+    WriteFile(c.modded + Native("/locked/same"), "s");
+    WriteFile(c.modded + Native("/locked/deeper/x"), "x");
+    WriteFile(c.original + Native("/unreadable"), "u");   // cannot be opened
+    WriteFile(c.modded + Native("/unreadable"), "u");
+    WriteFile(c.original + Native("/free/same"), "f");
+    WriteFile(c.modded + Native("/free/same"), "f");
+    WriteFile(c.modded + Native("/free/new"), "n");       // new for certain: its folder was read whole
+    FaultInjector faults;  // through Sys, so that a test run as root meets them too
+    faults.OnlyPaths(FAULT_LIST, Native("orig/locked"));
+    faults.Fail(FAULT_LIST, 1, 13, true);
+    faults.OnlyPaths(FAULT_OPEN, Native("orig/unreadable"));
+    faults.Fail(FAULT_OPEN, 1, 5, true);  // EIO, or access denied on Windows: no brief hold
+
+    EXPECT_EQ(1, c.Run({"-q", c.original, c.modded, c.destination}));
+    EXPECT_NE(std::string::npos, c.err.find(c.original + Native("/locked") + ": cannot list folder")) << c.err;
+    EXPECT_NE(std::string::npos, c.err.find(c.original + Native("/unreadable") + ": cannot compare")) << c.err;
+    EXPECT_EQ((std::vector<std::string>{"Data/free/new", "Data/locked/deeper/x", "Data/locked/same", "Data/unreadable"}),
+              ListTree(c.destination));
+
+    EXPECT_EQ(1, c.Run({"-n", c.original, c.modded, c.destination}));
+    EXPECT_NE(std::string::npos, c.err.find("3 new, 1 changed, 3 of them not compared (original unreadable)"))
+        << c.err;
+    EXPECT_EQ(1, c.Run());
+    EXPECT_NE(std::string::npos, c.err.find("3 of them not compared (original unreadable), 2 failed")) << c.err;
+}
+
+TEST(Cli, FoldersInEveryWrittenFormAreTakenAbsoluteBeforeTheChecksAndTheJob) {
+    Cli c;
+    WriteFile(c.original + Native("/sub/same"), "s");
+    WriteFile(c.modded + Native("/sub/same"), "s");
+    WriteFile(c.modded + Native("/sub/new"), "n");
+    std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(c.dir.path);
+    auto Absolute = [](const std::string& path) {
+        char out[PATH_BUFFER_SIZE];
+        SysError error = AbsolutePath(path.c_str(), out, sizeof out);
+        return error ? "error " + std::to_string(error) : std::string(out);
+    };
+    EXPECT_EQ(c.original, Absolute("orig"));
+    EXPECT_EQ(c.original, Absolute(Native("./orig/")));
+    EXPECT_EQ(c.original, Absolute(Native("mod/../orig//.")));
+    EXPECT_EQ(c.original, Absolute(c.original + Native("//sub/..//")));
+    EXPECT_EQ("", Absolute(""));
+    std::string root = c.dir.path.substr(0, c.dir.path.find_first_of(Native("/")) + 1);  // "/" or "C:\"
+    EXPECT_EQ(root, Absolute(root + ".."));
+    EXPECT_EQ(root, Absolute(root + Native("./")));
+    std::string tooLong(PathLimit(), 'x');
+    EXPECT_EQ("error " + std::to_string(ENGINE_PATH_TOO_LONG), Absolute(tooLong));
+    std::vector<std::string> given = {"orig", Native("./mod/"), Native("mod/../dest/")};
+#ifdef _WIN32
+    // A drive alone, or a drive and a relative path, is the current folder
+    // of that drive; a leading separator alone the current drive's root.
+    std::string drive = c.dir.path.substr(0, 2);
+    EXPECT_EQ(c.dir.path, Absolute(drive));
+    EXPECT_EQ(c.original, Absolute(drive + "orig"));
+    EXPECT_EQ(c.original, Absolute(drive + "sub\\..\\orig\\"));
+    EXPECT_EQ(c.original, Absolute(c.original.substr(2)));
+    EXPECT_EQ(c.original, Absolute(drive + "/" + c.original.substr(3)));
+    given = {drive + "orig", c.modded.substr(2) + "\\", drive + "mod\\..\\dest"};
+#endif
+    // The run reads and writes there: the summary names the absolute destination.
+    EXPECT_EQ(0, c.Run({given[0], given[1], given[2]})) << c.err;
+    EXPECT_EQ((std::vector<std::string>{"Data/sub/new"}), ListTree(c.destination));
+    EXPECT_NE(std::string::npos, c.err.find("1 new, 0 changed, 0 failed; mod in " + c.destination + Native("/Data\n")))
+        << c.err;
+    std::filesystem::current_path(before);
+}
+
+// A listing that shows in the folder `JunctionParent` one folder more,
+// "junction", with the identity `JunctionId`: what a junction, a folder
+// link or a volume mounted in a folder shows, whatever its path says.
+static std::string JunctionParent;
+static FolderId JunctionId;
+static SysError ListWithJunction(const char* folder, EntrySink sink, void* context) {
+    SysError error = PlatformCalls.listFolder(folder, sink, context);
+    if (error || JunctionParent != folder) return error;
+    FolderEntry entry = {};
+    entry.name = "junction";
+    entry.nameLength = 8;
+    entry.kind = ENTRY_FOLDER;
+    entry.id = JunctionId;
+    return sink(context, &entry) ? (SysError)0 : ENGINE_ABANDONED;
+}
+
+TEST(Cli, DataFolderReachedInsideAnInputHoweverItIsReachedIsRefusedBeforeAnythingIsWritten) {
+    Cli c;
+    WriteFile(c.original + Native("/a"), "a");
+    WriteFile(c.modded + Native("/a"), "changed");
+    std::filesystem::create_directories(c.destination);
+    auto OneRefusal = [&c](int status) {
+        EXPECT_EQ(2, status) << c.err;
+        EXPECT_EQ(0u, c.err.find("modextract: " + c.destination + Native("/Data") + ": cannot run: the Data folder is, "
+                                 "or lies inside, a folder of an input")) << c.err;
+        EXPECT_EQ(1, std::count(c.err.begin(), c.err.end(), '\n')) << c.err;
+        EXPECT_TRUE(ListTree(c.destination).empty());
+    };
+
+    // A folder link in the original to the destination: its Data folder
+    // lies in the original as the index walks it.
+    std::error_code error;
+    std::string link = c.original + Native("/linked");
+    std::filesystem::create_directory_symlink(c.destination, link, error);
+    if (!error && std::filesystem::is_directory(link)) {
+        OneRefusal(c.Run());
+        std::filesystem::remove(link);
+        // A folder link in Data to a folder of the original, where a modded
+        // folder would be copied to: refused alike, naming it.
+        WriteFile(c.original + Native("/sub/b"), "b");
+        WriteFile(c.modded + Native("/sub/b"), "changed");
+        std::filesystem::create_directories(c.destination + Native("/Data"));
+        std::filesystem::create_directory_symlink(c.original + Native("/sub"), c.destination + Native("/Data/sub"));
+        EXPECT_EQ(2, c.Run());
+        EXPECT_EQ(0u, c.err.find("modextract: " + c.destination + Native("/Data/sub") + ": cannot run: this folder of "
+                                 "the Data folder is a folder of an input")) << c.err;
+        EXPECT_EQ("b", ReadFile(c.original + Native("/sub/b")));
+        std::filesystem::remove(c.destination + Native("/Data/sub"));
+        EXPECT_TRUE(ListTree(c.destination).empty());
+    }
+
+    // A junction-like folder of the modded tree that is the Data folder
+    // itself, and then one above it; a dry run is refused alike.
+    std::filesystem::create_directories(c.destination + Native("/Data"));
+    for (const std::string& guarded : {c.destination + Native("/Data"), c.dir.path}) {
+        EntryKind kind;
+        ASSERT_EQ(0u, Sys.examine(guarded.c_str(), &kind, &JunctionId));
+        JunctionParent = c.modded;
+        Sys.listFolder = ListWithJunction;
+        OneRefusal(c.Run());
+        OneRefusal(c.Run({"-n", c.original, c.modded, c.destination}));
+        EXPECT_TRUE(c.out.empty());
+        Sys.listFolder = PlatformCalls.listFolder;
+    }
+    // The same folders without it make the mod.
+    EXPECT_EQ(0, c.Run()) << c.err;
+    EXPECT_EQ("changed", ReadFile(c.destination + Native("/Data/a")));
 }
 
 TEST(Cli, WhatTheRealRunWouldFailTheDryRunNamesAndAFailedStandardOutputIsSaid) {

@@ -96,17 +96,35 @@ TEST(ChangeDetection, TrailingZeroBytesAreARealChange) {
     EXPECT_EQ((Paths{"M /beyond", "M /empty-vs-zero", "M /longer", "M /shorter"}), changed);
 }
 
-TEST(ChangeDetection, LetterCaseOfAnyFolderOrFileMakesAFileNew) {
-    // Each tree holds one spelling only: some file systems fold letter case.
+TEST(ChangeDetection, LetterCaseOfFoldersAndFilesMatchesAsTheFileSystemMatchesIt) {
+    // Each tree holds one spelling only: a Windows folder cannot hold two.
     Scan scan;
     WriteFile(scan.Original("Textures/Wall.dds"), "same");
     WriteFile(scan.Modded("textures/Wall.dds"), "same");
     WriteFile(scan.Original("Meshes/Rock.nif"), "rock");
-    WriteFile(scan.Modded("Meshes/rock.nif"), "rock");
+    WriteFile(scan.Modded("Meshes/rock.nif"), "ROCK");
+    WriteFile(scan.Original("Caf\xc3\xa9/\xc3\x89t\xc3\xa9.txt"), "e");  // letters outside ASCII too
+    WriteFile(scan.Modded("CAF\xc3\x89/\xc3\xa9T\xc3\x89.txt"), "e");
     Paths changed = scan.Run();
     std::sort(changed.begin(), changed.end());
-    EXPECT_EQ((Paths{"A /Meshes/rock.nif", "A /textures/Wall.dds"}), changed);
-    EXPECT_EQ(2u, scan.result.newFiles);
+#ifdef _WIN32
+    // The same files, compared: only the one whose bytes differ is changed.
+    EXPECT_EQ((Paths{"M /Meshes/rock.nif"}), changed);
+    EXPECT_EQ(0u, scan.result.newFiles);
+    EXPECT_EQ(0u, scan.result.removedFiles);
+    const Paths copied = {"Data/Meshes/rock.nif"};
+#else
+    // POSIX names differ in every byte: three new files, three removed.
+    EXPECT_EQ((Paths{"A /CAF\xc3\x89/\xc3\xa9T\xc3\x89.txt", "A /Meshes/rock.nif", "A /textures/Wall.dds"}), changed);
+    EXPECT_EQ(3u, scan.result.removedFiles);
+    const Paths copied = {"Data/CAF\xc3\x89/\xc3\xa9T\xc3\x89.txt", "Data/Meshes/rock.nif", "Data/textures/Wall.dds"};
+#endif
+    // A changed file lands under the modded tree's spelling.
+    JobResult result = {};
+    RunJob(scan.dir / "orig", scan.dir / "mod", scan.dir / "dest", &scan.recorder, &result);
+    EXPECT_EQ(copied, ListTree(scan.dir / "dest"));
+    EXPECT_EQ(0u, result.failures);
+    ReleaseJobResult(&result);
 }
 
 TEST(ChangeDetection, NewFilesAndFilesOfAnotherSizeAreNotOpened) {
@@ -120,15 +138,16 @@ TEST(ChangeDetection, NewFilesAndFilesOfAnotherSizeAreNotOpened) {
     EXPECT_EQ(0u, scan.result.bytesRead);
 }
 
-TEST(ChangeDetection, PairThatCannotBeComparedCountsAsChangedWithAWarning) {
+TEST(ChangeDetection, PairWhoseOriginalCannotBeReadCountsAsChangedAndFails) {
     Scan scan;
     scan.Both("locked", "same", "same");
     FaultInjector faults;
     faults.OnlyPaths(FAULT_OPEN, "orig");
     faults.Fail(FAULT_OPEN, 1, 5);  // EIO, or access denied on Windows: not another program's brief hold
     EXPECT_EQ((Paths{"M /locked"}), scan.Run());
-    EXPECT_EQ(0u, scan.result.failures);
-    ASSERT_EQ(1u, scan.result.warnings);
+    ASSERT_EQ(1u, scan.result.failures);  // the mod may now hold an unchanged file
+    EXPECT_EQ(0u, scan.result.warnings);
+    EXPECT_EQ(1u, scan.result.uncompared);
     EXPECT_EQ(scan.Original("locked"), scan.result.problems->path);  // the file that could not be read
 }
 
@@ -138,7 +157,8 @@ TEST(ChangeDetection, ReadErrorPartWayThroughCountsAsChanged) {
     FaultInjector faults;
     faults.Fail(FAULT_READ, 4, 5);  // the modded file's second chunk
     EXPECT_EQ((Paths{"M /big"}), scan.Run());
-    EXPECT_EQ(1u, scan.result.warnings);
+    EXPECT_EQ(1u, scan.result.warnings);  // the modded side: its copy tells whether it can be read
+    EXPECT_EQ(0u, scan.result.uncompared);
     EXPECT_EQ(scan.Modded("big"), scan.result.problems->path);
 }
 
@@ -200,12 +220,19 @@ TEST(FindOriginal, FindsByExactFolderAndNameAndTheFirstInListOrder) {
         uint32_t x = FindOriginalFolder(which, ROOT_FOLDER, "x", 1);
         ASSERT_NE(NO_INDEX, x);
         EXPECT_EQ(later, FindOriginal(which, x, "one", 3));
+#ifdef _WIN32
+        // Names that differ only in letter case are one name: the first in list order.
+        EXPECT_EQ(2u, FindOriginal(which, ROOT_FOLDER, "two", 3));
+        EXPECT_EQ(2u, FindOriginal(which, ROOT_FOLDER, "TWO", 3));
+        EXPECT_EQ(x, FindOriginalFolder(which, ROOT_FOLDER, "X", 1));
+#else
         EXPECT_EQ(1u, FindOriginal(which, ROOT_FOLDER, "two", 3));
         EXPECT_EQ(2u, FindOriginal(which, ROOT_FOLDER, "Two", 3));
         EXPECT_EQ(NO_INDEX, FindOriginal(which, ROOT_FOLDER, "TWO", 3));
+        EXPECT_EQ(NO_INDEX, FindOriginalFolder(which, ROOT_FOLDER, "X", 1));
+#endif
         EXPECT_EQ(NO_INDEX, FindOriginal(which, x, "on", 2));
         EXPECT_EQ(NO_INDEX, FindOriginal(which, ROOT_FOLDER, "one", 3));  // right name, wrong folder
-        EXPECT_EQ(NO_INDEX, FindOriginalFolder(which, ROOT_FOLDER, "X", 1));
         // Modded folders match folder by folder from the root: x/y/z's parent x/y is there, it is not.
         uint32_t z = FileAt(&modded, 0)->folder;
         EXPECT_EQ(NO_INDEX, MatchFolder(which, &modded, z));

@@ -1,6 +1,7 @@
 #include <string.h>
 
 #include <filesystem>
+#include <vector>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -75,6 +76,53 @@ TEST(CheckJobFolders, RefusesADataFolderThatIsInsideOrContainsAnInput) {
     EXPECT_NE(std::string::npos, f.reason.find("contains the original"));
     // Next to the inputs is fine, even with a look-alike name.
     EXPECT_TRUE(f.Check(f.dir / "orig", f.dir / "mod", f.dir / "mod-out")) << f.reason;
+}
+
+// Sys.probeFolder that records where it was asked and refuses as a
+// read-only file system would (root writes anywhere else).
+static std::vector<std::string> Probed;
+static SysError ProbeReadOnly(const char* folder) {
+    Probed.push_back(folder);
+    return ENGINE_NOT_A_FOLDER + 100;  // no platform error: the refusal shows it as given
+}
+
+TEST(CheckJobFolders, RefusesADestinationThatCannotHoldTheModNamingItsDataFolder) {
+    Folders f;
+    std::string data = f.dir / "out/Data";
+    auto Refused = [&](const std::string& destination, bool willWrite) {
+        char text[1024] = "";
+        FolderRefusal refusal = {};
+        bool ok = CheckJobFolders((f.dir / "orig").c_str(), (f.dir / "mod").c_str(), destination.c_str(), text,
+                                  sizeof text, &refusal, willWrite);
+        f.reason = text;
+        return !ok && refusal.kind == REFUSAL_DATA_UNWRITABLE && refusal.role == 2;
+    };
+    // Data is a file: refused for a dry run too, which writes nothing.
+    WriteFile(data, "not a folder");
+    EXPECT_TRUE(Refused(f.dir / "out", false));
+    EXPECT_EQ(0u, f.reason.find(data + ": the destination cannot hold the mod: not a folder")) << f.reason;
+    EXPECT_TRUE(Refused(f.dir / "out", true));
+    // A file where a folder above Data would have to be made.
+    EXPECT_FALSE(f.Check(f.dir / "orig", f.dir / "mod", f.dir / Native("a-file/out")));
+    EXPECT_EQ(0u, f.reason.find(f.dir / Native("a-file/out"))) << f.reason;
+
+    // A folder that cannot be written: asked in the nearest folder that
+    // exists, and only when the run will write.
+    Probed.clear();
+    Sys.probeFolder = ProbeReadOnly;
+    std::filesystem::create_directories(f.dir / "ro/Data");
+    EXPECT_TRUE(Refused(f.dir / "ro", true));
+    EXPECT_TRUE(Refused(f.dir / "ro-new", true));
+    EXPECT_TRUE(Refused(f.dir / Native("ro/deeper/dest"), true));
+    EXPECT_EQ((std::vector<std::string>{f.dir / Native("ro/Data"), f.dir.path, f.dir / "ro"}), Probed);
+    EXPECT_TRUE(f.Check(f.dir / "orig", f.dir / "mod", f.dir / "ro")) << f.reason;  // a dry run asks nothing
+    EXPECT_EQ(3u, Probed.size());
+    Sys.probeFolder = PlatformCalls.probeFolder;
+
+    // The real probe leaves nothing behind.
+    EXPECT_FALSE(Refused(f.dir / "ro", true)) << f.reason;
+    EXPECT_TRUE(std::filesystem::is_empty(f.dir / Native("ro/Data")));
+    EXPECT_TRUE(f.Check(f.dir / "orig", f.dir / "mod", f.dir / "fresh")) << f.reason;
 }
 
 // What a volume that cannot resolve links answers (on Windows, RAM disks

@@ -113,13 +113,15 @@ TEST(ExtractionJob, RefusesAnEmptyRootButStillEndsCleanly) {
     EXPECT_EQ(0, t.recorder.running.load());
 }
 
-TEST(ExtractionJob, MissingOriginalTreeIsAWarningAndEveryModdedFileIsNew) {
+TEST(ExtractionJob, MissingOriginalTreeIsAFailureAndEveryModdedFileIsNewWithoutAComparison) {
     JobTrees t;
     WriteFile(t.modded + Native("/a"), "a");
     RunJob(t.dir / "no-such-folder", t.modded, t.destination, &t.recorder, &t.result);
-    EXPECT_EQ(1u, t.result.warnings);
-    EXPECT_EQ(0u, t.result.failures);
+    EXPECT_EQ(0u, t.result.warnings);
+    EXPECT_EQ(1u, t.result.failures);
     EXPECT_EQ(1u, t.result.newFiles);
+    EXPECT_EQ(1u, t.result.uncompared);
+    EXPECT_EQ(1u, t.result.copiedFiles);  // a larger mod loses nothing
 }
 
 TEST(ExtractionJob, HandsOverTheChangedListInCopyOrderWhenAsked) {

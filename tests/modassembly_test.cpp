@@ -93,9 +93,9 @@ TEST(ModAssembly, FailedCopyIsNamedAndTheNextFileStillFollows) {
     ASSERT_EQ(1u, a.result.failures) << ProblemText(a.result);
     EXPECT_EQ(1u, a.result.copiedFiles);
     EXPECT_EQ(2u, ListTree(a.modded).size());
-    // The one that failed is named; the other one is there.
+    // The one that failed is named, by its target (the source was readable); the other one is there.
     std::string failed = FailedPaths(a.result).front();
-    std::string other = failed == a.modded + Native("/first") ? "second" : "first";
+    std::string other = failed == a.destination + Native("/Data/first") ? "second" : "first";
     EXPECT_TRUE(Exists(a.destination + Native("/Data/") + other));
     // Both files still moved the bar.
     Paths positions = a.recorder.Only("position");
@@ -110,7 +110,8 @@ TEST(ModAssembly, FolderThatCannotBeMadeFailsItsFilesOnly) {
     faults.OnlyPaths(FAULT_CREATE_FOLDERS, "blocked");
     faults.Fail(FAULT_CREATE_FOLDERS, 1, 13, true);
     a.Run();
-    EXPECT_EQ((Paths{a.modded + Native("/blocked/one")}), FailedPaths(a.result));
+    // Named by the target: the source was never the trouble.
+    EXPECT_EQ((Paths{a.destination + Native("/Data/blocked/one")}), FailedPaths(a.result));
     EXPECT_EQ((Paths{"Data/open/two"}), ListTree(a.destination));
 }
 

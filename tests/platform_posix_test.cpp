@@ -2,6 +2,8 @@
 #include <errno.h>
 #include <signal.h>
 #include <string.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -130,6 +132,33 @@ TEST(PosixFolderCheck, DataFolderLinkedToAnInputIsRefused) {
                                  sizeof reason));
 }
 
+static int RunCli(std::vector<std::string> args, std::string* out, std::string* err);
+
+// A bind mount is no link: every path through it resolves to itself, and
+// only the folder's identity tells where it leads.
+TEST(PosixFolderCheck, DataFolderThatIsABindMountOfAnInputFolderRefusesTheRun) {
+    if (geteuid() != 0) GTEST_SKIP() << "a bind mount needs root";
+    // A mount namespace of this process's own, so that nothing outside sees the mount.
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        GTEST_SKIP() << "no mount namespace of its own: " << strerror(errno);
+    TempDir dir;
+    std::string original = dir / "orig", modded = dir / "mod", destination = dir / "dest";
+    WriteFile(original + "/sub/a", "a");
+    WriteFile(modded + "/sub/a", "changed");
+    std::filesystem::create_directories(destination + "/Data");
+    ASSERT_EQ(0, mount((original + "/sub").c_str(), (destination + "/Data").c_str(), nullptr, MS_BIND, nullptr))
+        << strerror(errno);
+    char reason[512];
+    EXPECT_TRUE(CheckJobFolders(original.c_str(), modded.c_str(), destination.c_str(), reason, sizeof reason))
+        << "the paths alone cannot tell";
+    std::string out, err;
+    EXPECT_EQ(2, RunCli({original, modded, destination}, &out, &err));
+    EXPECT_NE(std::string::npos, err.find("Data folder is, or lies inside, a folder of an input")) << err;
+    EXPECT_EQ((Paths{"sub/a"}), ListTree(original));
+    EXPECT_EQ("a", ReadFile(original + "/sub/a"));
+    umount((destination + "/Data").c_str());
+}
+
 TEST(PosixTree, FolderLinkInsideDataNeverLeadsACopyOutsideIt) {
     JobTrees t;
     WriteFile(t.original + "/sub/a.txt", "original");
@@ -138,17 +167,18 @@ TEST(PosixTree, FolderLinkInsideDataNeverLeadsACopyOutsideIt) {
     WriteFile(t.modded + "/inner/b.txt", "b");
     WriteFile(t.modded + "/file.txt", "replaces the link");
     std::filesystem::create_directories(t.destination + "/Data/elsewhere");
-    std::filesystem::create_directory_symlink(t.original + "/sub", t.destination + "/Data/sub");
+    std::filesystem::create_directories(t.dir / "outside");  // no input: one would refuse the whole run
+    std::filesystem::create_directory_symlink(t.dir / "outside", t.destination + "/Data/sub");
     std::filesystem::create_directory_symlink("elsewhere", t.destination + "/Data/inner");  // stays inside: used
     WriteFile(t.dir / "outside.txt", "kept");
     std::filesystem::create_symlink(t.dir / "outside.txt", t.destination + "/Data/file.txt");
     t.Run();
     Paths failed = FailedPaths(t.result);
     std::sort(failed.begin(), failed.end());
-    EXPECT_EQ((Paths{t.modded + "/sub/a.txt", t.modded + "/sub/deeper/new.txt"}), failed) << ProblemText(t.result);
+    EXPECT_EQ((Paths{t.destination + "/Data/sub/a.txt", t.destination + "/Data/sub/deeper/new.txt"}), failed)
+        << ProblemText(t.result);
     EXPECT_NE(std::string::npos, ProblemText(t.result).find("outside the destination's Data folder"));
-    EXPECT_EQ(Paths{"sub/a.txt"}, ListTree(t.original));
-    EXPECT_EQ("original", ReadFile(t.original + "/sub/a.txt"));
+    EXPECT_TRUE(ListTree(t.dir / "outside").empty());
     EXPECT_EQ("b", ReadFile(t.destination + "/Data/elsewhere/b.txt"));
     EXPECT_FALSE(std::filesystem::is_symlink(t.destination + "/Data/file.txt"));
     EXPECT_EQ("kept", ReadFile(t.dir / "outside.txt"));
@@ -212,7 +242,7 @@ TEST(PosixCli, OddNamesAreQuotedAsGitQuotesThemAndNullEndedWithZ) {
     faults.OnlyPaths(FAULT_COPY, "bad");
     faults.Fail(FAULT_COPY, 1, EIO);
     EXPECT_EQ(1, RunCli({"-q", t.original, t.modded, t.destination}, &out, &err));
-    EXPECT_EQ("modextract: \"" + t.modded + "/bad\\377\\303.txt\": cannot copy: " + strerror(EIO) + "\n", err);
+    EXPECT_EQ("modextract: \"" + t.destination + "/Data/bad\\377\\303.txt\": cannot copy: " + strerror(EIO) + "\n", err);
 }
 
 // A device or FIFO is no file to copy: it is skipped with a warning, and

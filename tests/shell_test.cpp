@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include <deque>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -341,7 +342,11 @@ TEST_F(Shell, CreateModRefusesUnusableFoldersWithOneBox) {
         {o, dir / "gone", d, "repertoire introuvable ou inutilisable\nfolder not found or unusable\n" + dir / "gone"},
         {o, dir / "o\\sub", d, "un repertoire est dans l'autre\none folder lies inside the other\n" + dir / "o\\sub"},
         {o, m, dir / "o\\sub", "le repertoire Data de la cible touche un repertoire lu\n"},
+        // Data a file: the destination cannot hold the mod, named by its Data.
+        {o, m, dir / "d-file", "le repertoire Data de la cible ne peut pas \xEAtre \xE9" "crit\n"
+                               "the target's Data folder cannot be made or written\n" + dir / "d-file\\Data\n"},
     };
+    WriteFile(dir / "d-file\\Data", "a file");
     CreateDirectoryA((dir / "o\\sub").c_str(), NULL);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.modded + " " + c.destination);
@@ -369,6 +374,21 @@ TEST_F(Shell, CreateModRefusesUnusableFoldersWithOneBox) {
     EXPECT_EQ(ThreadsStarted, 0);
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0].text.substr(0, 12), "s\xE9lectionnez");
+}
+
+// A listing that shows in the folder `JunctionParent` one folder more with
+// the identity `JunctionId`, as a junction there would.
+static std::string JunctionParent;
+static FolderId JunctionId;
+static SysError ListWithJunction(const char* folder, EntrySink sink, void* context) {
+    SysError error = PlatformCalls.listFolder(folder, sink, context);
+    if (error || JunctionParent != folder) return error;
+    FolderEntry entry = {};
+    entry.name = "junction";
+    entry.nameLength = 8;
+    entry.kind = ENTRY_FOLDER;
+    entry.id = JunctionId;
+    return sink(context, &entry) ? (SysError)0 : ENGINE_ABANDONED;
 }
 
 TEST_F(Shell, OneJobAtATimeAndItsFailuresInOneBox) {
@@ -410,12 +430,30 @@ TEST_F(Shell, OneJobAtATimeAndItsFailuresInOneBox) {
     EXPECT_TRUE(Boxes[0].wide);
     EXPECT_EQ(text.substr(0, text.find('\n')), "12 fichier(s) ou repertoire(s) en \xC3\xA9" "chec, le mod est incomplet");
     EXPECT_NE(text.find("\n12 path(s) failed, the mod is incomplete\n"), std::string::npos);
-    size_t named = 0;
-    for (size_t at = text.find(trees.modded + "\\new"); at != std::string::npos;
-         at = text.find(trees.modded + "\\new", at + 1))
+    size_t named = 0;  // by the target, which failed
+    for (size_t at = text.find(trees.destination + "\\Data\\new"); at != std::string::npos;
+         at = text.find(trees.destination + "\\Data\\new", at + 1))
         ++named;
     EXPECT_EQ(named, 10u);
     EXPECT_NE(text.find("... and 2 more"), std::string::npos);
+
+    // A job refused for its Data folder met inside an input (here a
+    // junction-like folder of the modded tree that is the destination):
+    // one box, as the refusals before a job, and nothing written.
+    Boxes.clear();
+    std::filesystem::remove_all(trees.destination + "\\Data");
+    EntryKind kind;
+    ASSERT_EQ(0u, Sys.examine(trees.destination.c_str(), &kind, &JunctionId));
+    JunctionParent = trees.modded;
+    Sys.listFolder = ListWithJunction;
+    Press(CreateModButton);
+    ASSERT_TRUE(AwaitJob());
+    Sys.listFolder = PlatformCalls.listFolder;
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].text, "le repertoire Data de la cible touche un repertoire lu\n"
+                             "the target's Data folder is, holds or lies inside a folder that is only read\n" +
+                                 trees.destination + "\\Data");
+    EXPECT_FALSE(Exists(trees.destination + "\\Data"));
 }
 
 TEST_F(Shell, TheJobReadsTheChosenFoldersNotTheirCodePageRendering) {
@@ -445,14 +483,14 @@ TEST_F(Shell, TheJobReadsTheChosenFoldersNotTheirCodePageRendering) {
     EXPECT_EQ(ReadFile(destination + "\\Data\\" + added), "added");
     EXPECT_EQ(ListTree(rendering).size(), 4u);
 
-    // The failure box names the path as it is.
+    // The failure box names the path as it is (the target's, which failed).
     FaultInjector faults;
     faults.Fail(FAULT_COPY, 1, ERROR_ACCESS_DENIED, true);
     Press(CreateModButton);
     ASSERT_TRUE(AwaitJob());
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_TRUE(Boxes[0].wide);
-    EXPECT_NE(Boxes[0].text.find("\n" + modded + "\\" + added + "\n"), std::string::npos) << Boxes[0].text;
+    EXPECT_NE(Boxes[0].text.find("\n" + destination + "\\Data\\" + added + "\n"), std::string::npos) << Boxes[0].text;
 }
 
 TEST_F(Shell, PositionsAreSentAtMostOncePerFrameButEachPhaseEndsRight) {

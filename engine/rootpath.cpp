@@ -1,0 +1,54 @@
+#include "rootpath.h"
+
+#include <string.h>
+
+// Characters of the root at the start of an absolute path: "/" or "\",
+// "C:\", or "\\server\share".
+static size_t RootLength(const char* path) {
+    if (IsPathSeparator(path[0]) && IsPathSeparator(path[1])) {
+        size_t at = 2;
+        for (int part = 0; part < 2; ++part) {
+            while (path[at] && !IsPathSeparator(path[at])) ++at;
+            if (part == 0 && path[at]) ++at;
+        }
+        return at;
+    }
+    if (path[0] && path[1] == ':') return IsPathSeparator(path[2]) ? 3 : 2;
+    return IsPathSeparator(path[0]) ? 1 : 0;
+}
+
+SysError AbsolutePath(const char* path, char* out, size_t outSize) {
+    if (outSize == 0) return ENGINE_PATH_TOO_LONG;
+    out[0] = '\0';
+    if (!path[0]) return 0;
+    size_t limit = outSize - 1 < PathLimit() ? outSize - 1 : PathLimit();
+    size_t taken = 0;
+    SysError error = PathBase(path, out, outSize, &taken);
+    if (error) return error;
+    if (strlen(out) > limit) return ENGINE_PATH_TOO_LONG;
+    if (!path[taken]) return 0;
+
+    size_t root = RootLength(out);
+    size_t length = strlen(out);
+    for (const char* name = path + taken; *name;) {
+        while (IsPathSeparator(*name)) ++name;
+        size_t nameLength = 0;
+        while (name[nameLength] && !IsPathSeparator(name[nameLength])) ++nameLength;
+        if (nameLength == 0) break;
+        if (nameLength == 2 && name[0] == '.' && name[1] == '.') {
+            while (length > root && !IsPathSeparator(out[length - 1])) --length;
+            while (length > root && IsPathSeparator(out[length - 1])) --length;
+            out[length] = '\0';
+        } else if (!(nameLength == 1 && name[0] == '.')) {
+            bool separator = length > 0 && !IsPathSeparator(out[length - 1]);
+            if (length + separator + nameLength > limit) return ENGINE_PATH_TOO_LONG;
+            if (separator) out[length++] = PathSeparator();
+            memcpy(out + length, name, nameLength);
+            length += nameLength;
+            out[length] = '\0';
+        }
+        name += nameLength;
+    }
+    while (length > root && IsPathSeparator(out[length - 1])) out[--length] = '\0';
+    return 0;
+}

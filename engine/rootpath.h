@@ -1,0 +1,35 @@
+// The folders a user names, taken once in the form the engine works with:
+// absolute, one separator between names, no "." or "..", no separator at
+// the end. Every path the index, the scan and the copies build is such a
+// root joined with names, so a root that only the platform's own calls
+// understand (a drive-relative "Y:" or "Y:foo", a root-relative "\foo", a
+// path relative to the current folder) must never reach them.
+#pragma once
+
+#include <stddef.h>
+
+#include "platform.h"
+
+// The absolute form of the folder path `path`, as typed or chosen, in
+// `out` (`outSize` bytes). A relative path is taken from the current
+// folder; on Win32 "Y:" and "Y:foo" from the current folder of drive Y
+// (the one the system keeps for it) and "\foo" from the current drive's
+// root. "." is dropped and ".." takes off the name before it, by the
+// written path alone as Windows does (on POSIX, after a folder link, that
+// is the link's own parent, as a shell's cd has it). Doubled and trailing
+// separators go; a root keeps its own ("/", "C:\"). A "\\?\" or "\\.\"
+// path is kept as written. An empty path stays empty. Fails with
+// ENGINE_PATH_TOO_LONG when the result would pass PathLimit(), or with the
+// platform's error when the current folder cannot be had.
+SysError AbsolutePath(const char* path, char* out, size_t outSize);
+
+// The platform's part (rootpath_posix.cpp, rootpath_win32.cpp): the
+// absolute folder that the start of `path` stands for, in `base`
+// (`baseSize` bytes), and in `*taken` how many characters of `path` it
+// stands for; the rest of `path` is names below it. `*taken` is the whole
+// path for a form kept as written ("\\?\...").
+SysError PathBase(const char* path, char* base, size_t baseSize, size_t* taken);
+
+// This platform's Sys.probeFolder: creates a file of the program's
+// temporary pattern in `folder` and removes it again.
+SysError ProbeFolder(const char* folder);
