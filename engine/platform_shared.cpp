@@ -57,6 +57,12 @@ const char* EngineErrorText(SysError error) {
     case ENGINE_OUTSIDE_DATA: return "a folder link on the way leads outside the destination's Data folder";
     case ENGINE_SOURCE_CHANGED: return "the file changed while it was being copied";
     case ENGINE_ABANDONED: return "the job was stopped";
+    case ENGINE_DATA_IN_INPUT:
+        return "the Data folder is, or lies inside, a folder of an input (reached through a link, a mount or a "
+               "junction); nothing was written";
+    case ENGINE_DATA_HOLDS_INPUT:
+        return "this folder of the Data folder is a folder of an input (reached through a link, a mount or a "
+               "junction); nothing was written";
     }
     return nullptr;
 }
