@@ -16,6 +16,7 @@ struct IndexWalk {
     FileTree* tree;
     bool original;        // the original tree: its losses are warnings, its files counted
     PrefetchWalk* walk;   // the read-ahead walk's listings, or null
+    FolderGuard* guard;   // the job's Data folder kept out of the inputs, or null
     RecordBuffer arena;
     // The path being walked: the folder at the current depth, extended in
     // place by each child's name.
@@ -101,7 +102,7 @@ static void IndexFolder(IndexWalk* ix, size_t folderLength, uint32_t folder) {
             IndexFile(ix, folder, name, record->nameLength, record->size, record->stamp);
             break;
         case ENTRY_FOLDER:
-            if (GuardMet(record->id)) break;  // the job is refused: the mod would land in this input
+            if (GuardMet(ix->guard, record->id)) break;  // the job is refused: the mod would land in this input
             if (OnDescentPath(ix, record->id)) {
                 Report(ix, PROBLEM_PASSED_OVER, ENGINE_LINK_LOOP, ix->path);
             } else {
@@ -142,7 +143,7 @@ static void IndexRoot(IndexWalk* ix, const char* folder) {
         Report(ix, PROBLEM_LIST, error, folder);
         return;
     }
-    if (GuardMet(id)) return;
+    if (GuardMet(ix->guard, id)) return;
     if (!SetTreeRoot(ix->tree, folder, length)) {
         Report(ix, PROBLEM_LIST, ENGINE_OUT_OF_MEMORY, folder);
         return;
@@ -155,7 +156,7 @@ static void IndexRoot(IndexWalk* ix, const char* folder) {
 }
 
 // Without memory for its walk the index adds nothing, and says so.
-void IndexTree(const char* folder, FileTree* tree, TreeRole role, PrefetchWalk* walk) {
+void IndexTree(const char* folder, FileTree* tree, TreeRole role, PrefetchWalk* walk, FolderGuard* guard) {
     IndexWalk* ix = new (std::nothrow) IndexWalk();
     if (!ix) {
         RecordProblem(Job.Result, PROBLEM_LIST, role == TREE_MODDED, ENGINE_OUT_OF_MEMORY, folder);
@@ -164,6 +165,7 @@ void IndexTree(const char* folder, FileTree* tree, TreeRole role, PrefetchWalk* 
     ix->tree = tree;
     ix->original = role == TREE_ORIGINAL;
     ix->walk = walk;
+    ix->guard = guard;
     ix->listedFolder = NO_INDEX;
     IndexRoot(ix, folder);
     free(ix->arena.data);

@@ -4,6 +4,7 @@
 
 #include "filelist.h"
 
+struct FolderGuard;
 struct PrefetchWalk;
 
 // Which of the job's two trees an index makes.
@@ -18,9 +19,9 @@ enum TreeRole { TREE_ORIGINAL, TREE_MODDED };
 // are passed over. Whatever cannot be listed, examined or held is recorded
 // in the job's result as a failure (something of the mod, or of what it is
 // compared with, may be missing); only a link loop in the original tree is
-// a warning. A folder that is the job's Data folder or one above it
-// (GuardMet) refuses the job and is not walked. Once the job was stopped
+// a warning. A folder that `guard` guards (folderguard.h; null: none), the
+// job's Data folder or one above it, refuses the job and is not walked. Once the job was stopped
 // (StopRequested) it ends between two entries, even within a listing,
 // leaving the tree part-made. Takes the listings of `walk` (treewalk.h;
 // null: none) where it has them.
-void IndexTree(const char* folder, FileTree* tree, TreeRole role, PrefetchWalk* walk);
+void IndexTree(const char* folder, FileTree* tree, TreeRole role, PrefetchWalk* walk, FolderGuard* guard);

@@ -187,9 +187,9 @@ bool CheckJobFolders(const char* original, const char* modded, const char* desti
         }
     }
 
-    static char resolvedOriginal[PATH_BUFFER_SIZE];
-    static char resolvedModded[PATH_BUFFER_SIZE];
-    static char resolvedData[PATH_BUFFER_SIZE];
+    char resolvedOriginal[PATH_BUFFER_SIZE];
+    char resolvedModded[PATH_BUFFER_SIZE];
+    char resolvedData[PATH_BUFFER_SIZE];
     FolderId ids[2];
     if (!CheckInput("original", original, resolvedOriginal, &ids[0], reason, reasonSize, refusal, 0)) return false;
     if (!CheckInput("modded", modded, resolvedModded, &ids[1], reason, reasonSize, refusal, 1)) return false;

@@ -6,23 +6,17 @@
 #include "copyqueue.h"
 #include "jobstate.h"
 
-// A path of PATH_BUFFER_SIZE bytes has at most half as many folders.
-enum { MAX_GUARDED = PATH_BUFFER_SIZE / 2 + 1 };
-
-// Only the job's thread (or the one setting it up) touches these.
-static FolderId Guarded[MAX_GUARDED];
-static size_t GuardedCount;
-
-void GuardDataFolder(const char* data) {
-    GuardedCount = 0;
+void GuardDataFolder(FolderGuard* guard, const char* data) {
+    guard->guardedCount = 0;
     char folder[PATH_BUFFER_SIZE];
     size_t length = strlen(data);
     if (length >= sizeof folder) return;
     memcpy(folder, data, length + 1);
-    while (length > 0 && GuardedCount < MAX_GUARDED) {
+    while (length > 0 && guard->guardedCount < MAX_GUARDED) {
         EntryKind kind;
         FolderId id;
-        if (Sys.examine(folder, &kind, &id) == 0 && kind == ENTRY_FOLDER && id.index != 0) Guarded[GuardedCount++] = id;
+        if (Sys.examine(folder, &kind, &id) == 0 && kind == ENTRY_FOLDER && id.index != 0)
+            guard->guarded[guard->guardedCount++] = id;
         // One folder up; a root ("/", "C:\") keeps its separator and ends the walk.
         size_t up = length;
         while (up > 0 && !IsPathSeparator(folder[up - 1])) --up;
@@ -37,23 +31,14 @@ void GuardDataFolder(const char* data) {
     }
 }
 
-bool IsGuardedFolder(const FolderId& id) {
+bool IsGuardedFolder(const FolderGuard* guard, const FolderId& id) {
     if (id.index == 0) return false;
-    for (size_t i = 0; i < GuardedCount; ++i)
-        if (Guarded[i].index == id.index && Guarded[i].volume == id.volume) return true;
+    for (size_t i = 0; i < guard->guardedCount; ++i)
+        if (guard->guarded[i].index == id.index && guard->guarded[i].volume == id.volume) return true;
     return false;
 }
 
-
-// Every folder of the inputs that the index went into, by identity: open
-// addressing over a table that doubles, 8 bytes a slot (a 64-bit mix of
-// volume and file number, 0 for an empty slot: two folders that mix alike
-// are as likely as two random 64-bit numbers meeting). It lives only while
-// the trees are indexed. When memory runs out the rest goes unremembered:
-// DataHoldsInputFolder then knows fewer of them.
-static uint64_t* InputFolders;
-static uint32_t InputMask;
-static uint32_t InputCount;
+// Two folders that mix alike are as likely as two random 64-bit numbers meeting.
 
 static uint64_t KeyOf(const FolderId& id) {
     uint64_t key = (id.index * 0x9E3779B97F4A7C15ull) ^ (id.volume + 0x632BE59BD9B4E019ull);
@@ -67,35 +52,36 @@ static uint32_t SlotOf(uint64_t key, uint32_t mask) {
     return (uint32_t)(key >> 32) & mask;
 }
 
-static void RememberInputFolder(const FolderId& id) {
+static void RememberInputFolder(FolderGuard* guard, const FolderId& id) {
     if (id.index == 0) return;  // tells nothing
-    if (4 * (InputCount + 1) > 3 * (InputMask + 1) || !InputFolders) {
-        uint32_t slots = InputFolders ? 2 * (InputMask + 1) : 1024;
+    if (4 * (guard->inputCount + 1) > 3 * (guard->inputMask + 1) || !guard->inputFolders) {
+        uint32_t slots = guard->inputFolders ? 2 * (guard->inputMask + 1) : 1024;
         uint64_t* grown = (uint64_t*)calloc(slots, sizeof(uint64_t));
         if (!grown) return;
-        for (uint32_t i = 0; InputFolders && i <= InputMask; ++i) {
-            if (!InputFolders[i]) continue;
-            uint32_t slot = SlotOf(InputFolders[i], slots - 1);
+        for (uint32_t i = 0; guard->inputFolders && i <= guard->inputMask; ++i) {
+            if (!guard->inputFolders[i]) continue;
+            uint32_t slot = SlotOf(guard->inputFolders[i], slots - 1);
             while (grown[slot]) slot = (slot + 1) & (slots - 1);
-            grown[slot] = InputFolders[i];
+            grown[slot] = guard->inputFolders[i];
         }
-        free(InputFolders);
-        InputFolders = grown;
-        InputMask = slots - 1;
+        free(guard->inputFolders);
+        guard->inputFolders = grown;
+        guard->inputMask = slots - 1;
     }
     uint64_t key = KeyOf(id);
-    uint32_t slot = SlotOf(key, InputMask);
-    for (; InputFolders[slot]; slot = (slot + 1) & InputMask)
-        if (InputFolders[slot] == key) return;
-    InputFolders[slot] = key;
-    ++InputCount;
+    uint32_t slot = SlotOf(key, guard->inputMask);
+    for (; guard->inputFolders[slot]; slot = (slot + 1) & guard->inputMask)
+        if (guard->inputFolders[slot] == key) return;
+    guard->inputFolders[slot] = key;
+    ++guard->inputCount;
 }
 
-static bool IsInputFolder(const FolderId& id) {
-    if (id.index == 0 || !InputFolders) return false;
+static bool IsInputFolder(const FolderGuard* guard, const FolderId& id) {
+    if (id.index == 0 || !guard->inputFolders) return false;
     uint64_t key = KeyOf(id);
-    for (uint32_t slot = SlotOf(key, InputMask); InputFolders[slot]; slot = (slot + 1) & InputMask)
-        if (InputFolders[slot] == key) return true;
+    for (uint32_t slot = SlotOf(key, guard->inputMask); guard->inputFolders[slot];
+         slot = (slot + 1) & guard->inputMask)
+        if (guard->inputFolders[slot] == key) return true;
     return false;
 }
 
@@ -117,7 +103,7 @@ static bool FolderRelativePath(const FileTree* tree, uint32_t folder, char* out,
     return true;
 }
 
-bool DataHoldsInputFolder() {
+bool DataHoldsInputFolder(const FolderGuard* guard) {
     const FileTree* modded = &Job.ModdedTree;
     uint32_t count = FolderCount(modded);
     // A folder that does not stand in Data has no folders below it there.
@@ -134,7 +120,7 @@ bool DataHoldsInputFolder() {
         FolderId id;
         if (Sys.examine(path, &kind, &id) != 0 || kind != ENTRY_FOLDER) continue;
         present[folder] = 1;
-        if (!IsInputFolder(id)) continue;
+        if (!IsInputFolder(guard, id)) continue;
         holds = true;
         Job.Result->refused = true;
         RecordProblem(Job.Result, PROBLEM_REFUSED, true, ENGINE_DATA_HOLDS_INPUT, path);
@@ -143,9 +129,10 @@ bool DataHoldsInputFolder() {
     return holds;
 }
 
-bool GuardMet(const FolderId& id) {
-    RememberInputFolder(id);
-    if (!IsGuardedFolder(id)) return false;
+bool GuardMet(FolderGuard* guard, const FolderId& id) {
+    if (!guard) return false;
+    RememberInputFolder(guard, id);
+    if (!IsGuardedFolder(guard, id)) return false;
     if (!Job.Result->refused) {
         Job.Result->refused = true;
         RecordProblem(Job.Result, PROBLEM_REFUSED, true, ENGINE_DATA_IN_INPUT, Job.DataRoot);
@@ -153,9 +140,9 @@ bool GuardMet(const FolderId& id) {
     return true;
 }
 
-void ForgetGuardedFolders() {
-    GuardedCount = 0;
-    free(InputFolders);
-    InputFolders = nullptr;
-    InputMask = InputCount = 0;
+void ForgetGuardedFolders(FolderGuard* guard) {
+    guard->guardedCount = 0;
+    free(guard->inputFolders);
+    guard->inputFolders = nullptr;
+    guard->inputMask = guard->inputCount = 0;
 }

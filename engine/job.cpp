@@ -69,7 +69,8 @@ uint32_t ExtractionJob(void* parameters) {
         }
     }
     // Met while indexing an input, the Data folder or one above it refuses the job (GuardMet).
-    if (rootsUsable) GuardDataFolder(Job.DataRoot);
+    FolderGuard guard = {};
+    if (rootsUsable) GuardDataFolder(&guard, Job.DataRoot);
     StartHoldBudget();
 
     SetJobRunning(1);
@@ -91,13 +92,13 @@ uint32_t ExtractionJob(void* parameters) {
     rootsUsable &= !StopRequested();
     PrefetchWalk* walk = nullptr;
     if (rootsUsable && comparers > 1) walk = StartTreePrefetch(Job.OriginalRoot, Job.ModdedRoot, 2 * comparers);
-    if (rootsUsable) IndexTree(Job.OriginalRoot, &Job.OriginalTree, TREE_ORIGINAL, walk);
+    if (rootsUsable) IndexTree(Job.OriginalRoot, &Job.OriginalTree, TREE_ORIGINAL, walk, &guard);
     SetProgressPosition(0);
 
     InitFileTree(&Job.ModdedTree, true);  // the copies check the stamps
     ReportStatus(STATUS_MODDED_INDEX);
     rootsUsable &= !Job.Result->refused;
-    if (rootsUsable && !StopRequested()) IndexTree(Job.ModdedRoot, &Job.ModdedTree, TREE_MODDED, walk);
+    if (rootsUsable && !StopRequested()) IndexTree(Job.ModdedRoot, &Job.ModdedTree, TREE_MODDED, walk, &guard);
     StopTreePrefetch(walk);
     Job.ModdedCount = FileCount(&Job.ModdedTree);
 
@@ -106,8 +107,8 @@ uint32_t ExtractionJob(void* parameters) {
     ReportStatus(STATUS_DEEP_SCAN);
     // Refused while indexing, or for an input folder standing in Data:
     // nothing may be written, so nothing is compared either.
-    rootsUsable &= !Job.Result->refused && !(rootsUsable && DataHoldsInputFolder());
-    ForgetGuardedFolders();
+    rootsUsable &= !Job.Result->refused && !(rootsUsable && DataHoldsInputFolder(&guard));
+    ForgetGuardedFolders(&guard);
     CopyQueue copies;
     StartCopies(&copies, Job.DryRun ? 0 : DefaultCopierCount());
     if (rootsUsable) ScanAndQueueCopies(&copies);

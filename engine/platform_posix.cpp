@@ -1,6 +1,5 @@
 // The engine's platform calls on POSIX systems.
 #include "platform.h"
-#include "rootpath.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -254,6 +253,26 @@ bool IsTemporaryName(const char* name) {
 }
 
 enum { MAX_NAME_ATTEMPTS = 1000 };
+
+// Sys.probeFolder: a file under the copies' own temporary names, so that a
+// run after a crash here removes what is left.
+static SysError ProbeFolder(const char* folder) {
+    char base[PATH_BUFFER_SIZE];
+    size_t length = strlen(folder);
+    if (length + 1 >= sizeof base) return ENGINE_PATH_TOO_LONG;
+    memcpy(base, folder, length);
+    if (length == 0 || base[length - 1] != '/') base[length++] = '/';
+    char probe[PATH_BUFFER_SIZE];
+    for (int attempt = 0; attempt < MAX_NAME_ATTEMPTS; ++attempt) {
+        if (!TemporaryName(base, length, probe)) return ENGINE_PATH_TOO_LONG;
+        int fd = open(probe, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) return LastError();
+        close(fd);
+        return unlink(probe) == 0 ? 0 : LastError();
+    }
+    return EEXIST;
+}
 
 // False once the file system or a missing /proc refused an unnamed file.
 static std::atomic<bool> UnnamedUsable{true};

@@ -5,7 +5,6 @@
 // the way.
 #include "platform.h"
 #include "platform_win32_paths.h"
-#include "rootpath.h"
 #include "textconvert_win32.h"
 
 #include <windows.h>

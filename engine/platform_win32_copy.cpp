@@ -148,6 +148,29 @@ static bool TemporaryName(const WidePath& target, WidePath* out) {
     return false;
 }
 
+SysError ProbeFolder(const char* folder) {
+    WidePath target;
+    SysError error = ToWide(folder, &target);
+    if (error) return error;
+    // A name below the folder, for TemporaryName to find the folder by.
+    if ((!EndsWithSeparator(target) && !Append(&target, L"\\", 1)) || !Append(&target, L"x", 1))
+        return ENGINE_PATH_TOO_LONG;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        WidePath probe;
+        if (!TemporaryName(target, &probe)) return ENGINE_PATH_TOO_LONG;
+        HANDLE file = CreateFileW(probe.text, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            error = LastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+            return error;
+        }
+        CloseHandle(file);  // removes it
+        return 0;
+    }
+    return ERROR_FILE_EXISTS;
+}
+
 // Only the long pattern: "~<hex>" is too plain a name to remove on sight.
 bool IsTemporaryName(const char* name) {
     return HasTemporaryPattern(name, "~mx", '_');

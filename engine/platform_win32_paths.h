@@ -60,3 +60,8 @@ HANDLE OpenForInformation(const wchar_t* path);
 
 // Platform.h's copyFile on Win32 (platform_win32_copy.cpp).
 SysError CopyOneFile(const CopyRequest* request, uint64_t* copied);
+
+// Platform.h's probeFolder on Win32 (platform_win32_copy.cpp), under the
+// copies' own temporary names, so that a run after a crash here removes
+// what is left.
+SysError ProbeFolder(const char* folder);

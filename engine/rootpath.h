@@ -29,7 +29,3 @@ SysError AbsolutePath(const char* path, char* out, size_t outSize);
 // stands for; the rest of `path` is names below it. `*taken` is the whole
 // path for a form kept as written ("\\?\...").
 SysError PathBase(const char* path, char* base, size_t baseSize, size_t* taken);
-
-// This platform's Sys.probeFolder: creates a file of the program's
-// temporary pattern in `folder` and removes it again.
-SysError ProbeFolder(const char* folder);

@@ -1,15 +1,12 @@
 // The Win32 part of taking a root: where a drive-relative, root-relative or
 // relative path starts, as the system's own GetFullPathNameW has it (which
-// keeps a current folder per drive), and the probe of a folder that copies
-// will be written into.
+// keeps a current folder per drive).
 #include "rootpath.h"
 #include "textconvert_win32.h"
 
 #include <windows.h>
-#include <stdio.h>
 #include <string.h>
 
-#include <atomic>
 
 static bool IsSeparator(char c) {
     return c == '\\' || c == '/';
@@ -71,41 +68,4 @@ SysError PathBase(const char* path, char* base, size_t baseSize, size_t* taken) 
     }
     *taken = 0;
     return FullPathOf(L".", base, baseSize);
-}
-
-static std::atomic<unsigned> ProbeCounter{0x70000000u};
-
-SysError ProbeFolder(const char* folder) {
-    size_t length = strlen(folder);
-    bool separator = length > 0 && !IsSeparator(folder[length - 1]);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        // The copies' own pattern ("~mx<pid>_<n>.tmp"), so a run after a
-        // crash here removes what is left.
-        char probe[PATH_BUFFER_SIZE];
-        int written = snprintf(probe, sizeof probe, "%s%s~mx%lu_%u.tmp", folder, separator ? "\\" : "",
-                               (unsigned long)GetCurrentProcessId(), ProbeCounter.fetch_add(1));
-        if (written < 0 || (size_t)written > PathLimit()) return ENGINE_PATH_TOO_LONG;
-        // The long form, so that no length or name rewriting stands between.
-        wchar_t wide[PATH_BUFFER_SIZE + 8] = L"\\\\?\\";
-        size_t prefix = 4;
-        const char* rest = probe;
-        if (IsSeparator(probe[0]) && IsSeparator(probe[1])) {
-            wcscpy(wide, L"\\\\?\\UNC");
-            prefix = 7;
-            rest = probe + 1;
-        }
-        if (!WideFromUtf8(rest, wide + prefix, PATH_BUFFER_SIZE)) return GetLastError();
-        for (wchar_t* at = wide + prefix; *at; ++at)
-            if (*at == L'/') *at = L'\\';
-        HANDLE file = CreateFileW(wide, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            DWORD error = GetLastError();
-            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-            return error;
-        }
-        CloseHandle(file);  // removes it
-        return 0;
-    }
-    return ERROR_FILE_EXISTS;
 }

@@ -28,7 +28,7 @@ struct IndexRun {
         InitFileTree(&tree, !original);
         Job.Result = &result;
         Job.OriginalCount = 0;
-        IndexTree(root.c_str(), &tree, original ? TREE_ORIGINAL : TREE_MODDED, walk);
+        IndexTree(root.c_str(), &tree, original ? TREE_ORIGINAL : TREE_MODDED, walk, nullptr);
         counted = Job.OriginalCount;
         paths = RelativePaths(&tree, relativeTo.empty() ? root : relativeTo);
         ReleaseFileTree(&tree);
@@ -99,7 +99,7 @@ TEST(IndexTree, RecordsSizesAndStampsFromTheListing) {
     FileTree tree;
     InitFileTree(&tree, true);
     Job.Result = &result;
-    IndexTree(dir.path.c_str(), &tree, TREE_MODDED, nullptr);
+    IndexTree(dir.path.c_str(), &tree, TREE_MODDED, nullptr, nullptr);
     ASSERT_EQ(2u, FileCount(&tree));
     for (uint32_t file = 0; file < FileCount(&tree); ++file) {
         const char* name = NameAt(&tree, FileAt(&tree, file)->name);

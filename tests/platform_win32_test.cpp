@@ -40,7 +40,7 @@ static Paths IndexPaths(const std::string& root, JobResult* result) {
     Job.Result = result;
     FileTree tree;
     InitFileTree(&tree, false);
-    IndexTree(root.c_str(), &tree, TREE_MODDED, nullptr);
+    IndexTree(root.c_str(), &tree, TREE_MODDED, nullptr, nullptr);
     Paths paths;
     char path[PATH_BUFFER_SIZE];
     for (uint32_t file = FileCount(&tree); file-- > 0;) paths.push_back(std::string(path, FilePath(&tree, file, path)));
