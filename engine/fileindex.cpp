@@ -121,7 +121,13 @@ static void IndexFolder(IndexWalk* ix, size_t folderLength, uint32_t folder) {
             RecordProblem(Job.Result, PROBLEM_PASSED_OVER, false, ENGINE_NOT_REGULAR, ix->path);
             break;
         case ENTRY_BROKEN:
-            Report(ix, PROBLEM_EXAMINE, record->error, ix->path);
+            // A name just listed that is not found is a link that leads
+            // nowhere (or an entry gone since): no file to lose, so it is
+            // passed over as a FIFO or a device is, in either tree.
+            if (IsNotFound(record->error))
+                RecordProblem(Job.Result, PROBLEM_PASSED_OVER, false, ENGINE_LEADS_NOWHERE, ix->path);
+            else
+                Report(ix, PROBLEM_EXAMINE, record->error, ix->path);
             break;
         }
         ix->path[folderLength] = '\0';

@@ -240,6 +240,7 @@ enum : SysError {
     ENGINE_ABANDONED = 0x20000008u,
     ENGINE_DATA_IN_INPUT = 0x20000009u,
     ENGINE_DATA_HOLDS_INPUT = 0x2000000Au,
+    ENGINE_LEADS_NOWHERE = 0x2000000Bu,
 };
 
 // The text of an engine error number, or null for a platform one.

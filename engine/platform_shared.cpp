@@ -60,6 +60,7 @@ const char* EngineErrorText(SysError error) {
     case ENGINE_DATA_IN_INPUT:
         return "the Data folder is, or lies inside, a folder of an input (reached through a link, a mount or a "
                "junction); nothing was written";
+    case ENGINE_LEADS_NOWHERE: return "a link that leads nowhere; skipped";
     case ENGINE_DATA_HOLDS_INPUT:
         return "this folder of the Data folder is a folder of an input (reached through a link, a mount or a "
                "junction); nothing was written";
