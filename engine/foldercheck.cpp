@@ -125,19 +125,27 @@ static void Name(FolderRefusal* refusal, FolderRefusalKind kind, int role, SysEr
     refusal->error = error;
 }
 
+// Refuses for `error` met on `path`: "<path>: <what>: <the error's text>".
+static bool RefuseFor(SysError error, FolderRefusal* refusal, FolderRefusalKind kind, int role, const char* what,
+                      const char* path, char* reason, size_t reasonSize) {
+    Name(refusal, kind, role, error);
+    char why[256];
+    DescribeError(error, why, sizeof why);
+    char text[400];
+    snprintf(text, sizeof text, "%s: %s", what, why);
+    return Refuse(reason, reasonSize, text, path);
+}
+
 static bool CheckInput(const char* role, const char* path, char* resolved, FolderId* id, char* reason,
                        size_t reasonSize, FolderRefusal* refusal, int roleIndex) {
-    char text[320];
     EntryKind kind;
     SysError error = Sys.examine(path, &kind, id);
     if (!error && kind != ENTRY_FOLDER) error = ENGINE_NOT_A_FOLDER;
     if (!error) error = Sys.resolvePath(path, resolved, PATH_BUFFER_SIZE);
     if (!error) return true;
-    Name(refusal, REFUSAL_UNUSABLE, roleIndex, error);
-    char why[256];
-    DescribeError(error, why, sizeof why);
-    snprintf(text, sizeof text, "the %s folder cannot be used: %s", role, why);
-    return Refuse(reason, reasonSize, text, path);
+    char what[64];
+    snprintf(what, sizeof what, "the %s folder cannot be used", role);
+    return RefuseFor(error, refusal, REFUSAL_UNUSABLE, roleIndex, what, path, reason, reasonSize);
 }
 
 // Whether the Data folder `data` (as given) can hold the mod, `resolved`
@@ -160,12 +168,8 @@ static bool CheckDataWritable(const char* data, const char* resolved, bool willW
         if (strlen(existing) >= length) break;  // the root itself is missing
     }
     if (!error) return true;
-    Name(refusal, REFUSAL_DATA_UNWRITABLE, 2, error);
-    char why[256];
-    DescribeError(error, why, sizeof why);
-    char text[320];
-    snprintf(text, sizeof text, "the destination cannot hold the mod: %s", why);
-    return Refuse(reason, reasonSize, text, data);
+    return RefuseFor(error, refusal, REFUSAL_DATA_UNWRITABLE, 2, "the destination cannot hold the mod", data, reason,
+                     reasonSize);
 }
 
 bool CheckJobFolders(const char* original, const char* modded, const char* destination, char* reason,
@@ -206,14 +210,9 @@ bool CheckJobFolders(const char* original, const char* modded, const char* desti
     char separator[2] = {PathSeparator(), '\0'};
     snprintf(data, sizeof data, "%s%sData", destination,
              EndsWithSeparator(destination, strlen(destination)) ? "" : separator);
-    if (!ResolveLeniently(data, resolvedData, &error)) {
-        Name(refusal, REFUSAL_UNUSABLE, 2, error);
-        char why[256];
-        DescribeError(error, why, sizeof why);
-        char text[320];
-        snprintf(text, sizeof text, "the destination cannot be used: %s", why);
-        return Refuse(reason, reasonSize, text, destination);
-    }
+    if (!ResolveLeniently(data, resolvedData, &error))
+        return RefuseFor(error, refusal, REFUSAL_UNUSABLE, 2, "the destination cannot be used", destination, reason,
+                         reasonSize);
 
     if (strcmp(resolvedOriginal, resolvedModded) == 0 || SameFolder(ids[0], ids[1])) {
         Name(refusal, REFUSAL_SAME_FOLDER, 1);

@@ -270,22 +270,6 @@ TEST(Cli, FoldersInEveryWrittenFormAreTakenAbsoluteBeforeTheChecksAndTheJob) {
     std::filesystem::current_path(before);
 }
 
-// A listing that shows in the folder `JunctionParent` one folder more,
-// "junction", with the identity `JunctionId`: what a junction, a folder
-// link or a volume mounted in a folder shows, whatever its path says.
-static std::string JunctionParent;
-static FolderId JunctionId;
-static SysError ListWithJunction(const char* folder, EntrySink sink, void* context) {
-    SysError error = PlatformCalls.listFolder(folder, sink, context);
-    if (error || JunctionParent != folder) return error;
-    FolderEntry entry = {};
-    entry.name = "junction";
-    entry.nameLength = 8;
-    entry.kind = ENTRY_FOLDER;
-    entry.id = JunctionId;
-    return sink(context, &entry) ? (SysError)0 : ENGINE_ABANDONED;
-}
-
 TEST(Cli, DataFolderReachedInsideAnInputHoweverItIsReachedIsRefusedBeforeAnythingIsWritten) {
     Cli c;
     WriteFile(c.original + Native("/a"), "a");
@@ -325,14 +309,10 @@ TEST(Cli, DataFolderReachedInsideAnInputHoweverItIsReachedIsRefusedBeforeAnythin
     // itself, and then one above it; a dry run is refused alike.
     std::filesystem::create_directories(c.destination + Native("/Data"));
     for (const std::string& guarded : {c.destination + Native("/Data"), c.dir.path}) {
-        EntryKind kind;
-        ASSERT_EQ(0u, Sys.examine(guarded.c_str(), &kind, &JunctionId));
-        JunctionParent = c.modded;
-        Sys.listFolder = ListWithJunction;
+        FakeJunction junction(c.modded, guarded);
         OneRefusal(c.Run());
         OneRefusal(c.Run({"-n", c.original, c.modded, c.destination}));
         EXPECT_TRUE(c.out.empty());
-        Sys.listFolder = PlatformCalls.listFolder;
     }
     // The same folders without it make the mod.
     EXPECT_EQ(0, c.Run()) << c.err;

@@ -376,21 +376,6 @@ TEST_F(Shell, CreateModRefusesUnusableFoldersWithOneBox) {
     EXPECT_EQ(Boxes[0].text.substr(0, 12), "s\xE9lectionnez");
 }
 
-// A listing that shows in the folder `JunctionParent` one folder more with
-// the identity `JunctionId`, as a junction there would.
-static std::string JunctionParent;
-static FolderId JunctionId;
-static SysError ListWithJunction(const char* folder, EntrySink sink, void* context) {
-    SysError error = PlatformCalls.listFolder(folder, sink, context);
-    if (error || JunctionParent != folder) return error;
-    FolderEntry entry = {};
-    entry.name = "junction";
-    entry.nameLength = 8;
-    entry.kind = ENTRY_FOLDER;
-    entry.id = JunctionId;
-    return sink(context, &entry) ? (SysError)0 : ENGINE_ABANDONED;
-}
-
 TEST_F(Shell, OneJobAtATimeAndItsFailuresInOneBox) {
     JobTrees trees;
     WriteFile(trees.original + "\\same.txt", "same");
@@ -442,13 +427,11 @@ TEST_F(Shell, OneJobAtATimeAndItsFailuresInOneBox) {
     // one box, as the refusals before a job, and nothing written.
     Boxes.clear();
     std::filesystem::remove_all(trees.destination + "\\Data");
-    EntryKind kind;
-    ASSERT_EQ(0u, Sys.examine(trees.destination.c_str(), &kind, &JunctionId));
-    JunctionParent = trees.modded;
-    Sys.listFolder = ListWithJunction;
-    Press(CreateModButton);
-    ASSERT_TRUE(AwaitJob());
-    Sys.listFolder = PlatformCalls.listFolder;
+    {
+        FakeJunction junction(trees.modded, trees.destination);
+        Press(CreateModButton);
+        ASSERT_TRUE(AwaitJob());
+    }
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0].text, "le repertoire Data de la cible touche un repertoire lu\n"
                              "the target's Data folder is, holds or lies inside a folder that is only read\n" +

@@ -228,6 +228,27 @@ FaultInjector::FaultInjector() {
     Sys.copyFile = FaultyCopy;
 }
 
+static std::string JunctionParent;
+static FolderId JunctionId;
+
+static SysError ListWithJunction(const char* folder, EntrySink sink, void* context) {
+    SysError error = PlatformCalls.listFolder(folder, sink, context);
+    if (error || JunctionParent != folder) return error;
+    FolderEntry entry = {};
+    entry.name = "junction";
+    entry.nameLength = 8;
+    entry.kind = ENTRY_FOLDER;
+    entry.id = JunctionId;
+    return sink(context, &entry) ? (SysError)0 : ENGINE_ABANDONED;
+}
+
+FakeJunction::FakeJunction(const std::string& parent, const std::string& target) {
+    EntryKind kind;
+    EXPECT_EQ(0u, Sys.examine(target.c_str(), &kind, &JunctionId));
+    JunctionParent = parent;
+    Sys.listFolder = ListWithJunction;
+}
+
 FaultInjector::~FaultInjector() {
     Sys = PlatformCalls;
 }

@@ -70,6 +70,14 @@ struct SysSwap {
     ~SysSwap() { Sys = saved; }
 };
 
+// While it lives, listings show in the folder `parent` one folder more,
+// "junction", with the identity of the folder `target`: what a junction, a
+// folder link or a volume mounted in a folder shows, whatever its path says.
+struct FakeJunction {
+    SysSwap restore;
+    FakeJunction(const std::string& parent, const std::string& target);
+};
+
 // Fails the Nth call (1-based) of one platform operation with `error`, or
 // every call from the Nth on when `sticky`. Puts the real calls back when it
 // goes out of scope.
