@@ -52,7 +52,14 @@ struct PairOutcome {
     SysError error;       // when FILES_NOT_COMPARED
     bool originalFailed;  // the error came from the original (else the modded file)
     uint64_t bytesRead;   // both files together
+    uint64_t readNanoseconds;  // spent in the reads
+    FileHandle kept;      // a modded file that differs, left open for its copy (see keptSources), or INVALID_FILE
 };
+
+// Modded files that differ which are left open for their copies at most at
+// once, counted in the pool's `keptSources`: far below any descriptor
+// limit, while a queue of thousands of copies reopens the rest.
+enum { MAX_KEPT_SOURCES = 64 };
 
 enum SlotState : uint8_t { SLOT_WAITING, SLOT_RUNNING, SLOT_DONE };
 
@@ -92,6 +99,10 @@ struct ComparePool {
     unsigned probes, probesWaited;
     uint64_t waiting;     // waiting pairs handed over while reads waited
     const std::atomic<bool>* stop;
+    // Null: nothing is kept open (a dry run). Else a changed file's handle
+    // is kept while fewer than MAX_KEPT_SOURCES are; whoever closes a
+    // kept handle counts it down. Set by the caller after StartComparePool.
+    std::atomic<unsigned>* keptSources;
     // For the big pair of the moment, made when the first one comes (a tree
     // of small files never pays for it) by the one comparer that may read a
     // big pair; null after a failed try: big pairs use the comparer's chunks.
@@ -114,6 +125,10 @@ void StartComparePool(ComparePool* pool, unsigned comparers, const std::atomic<b
 // window has room for it, or nothing is waiting at all.
 bool RoomForPair(const ComparePool* pool, uint64_t size);
 
+// True while reads are seen to wait for the disk, when a read asked ahead
+// (Sys.adviseWillNeed) pays; from memory it is two calls per file for nothing.
+bool ReadsWait(ComparePool* pool);
+
 // Hands over the next pair: the full paths of the original and the modded
 // file (copied; the caller's strings may go) and the modded file as listed,
 // whose size both files have. Call only after RoomForPair said yes. A path
@@ -124,7 +139,11 @@ void SubmitPair(ComparePool* pool, const char* original, const char* modded, Lis
 // and takes it. There must be one.
 void TakeOutcome(ComparePool* pool, PairOutcome* outcome);
 
+// Closes a handle an outcome kept, and counts it down.
+void CloseKept(std::atomic<unsigned>* keptSources, FileHandle kept);
+
 // Joins the comparers. Pairs not yet started are dropped unread (the scan
 // stops early only when the job was abandoned); a comparison under way ends
-// first, within a chunk when stopped. Frees everything the pool holds.
+// first, within a chunk when stopped. Frees everything the pool holds,
+// handles kept for outcomes not taken included.
 void StopComparePool(ComparePool* pool);

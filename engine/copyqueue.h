@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -31,6 +32,7 @@ struct CopyOutcome {
 // One copy in the queue: which file, and once `done`, how it ended.
 struct QueuedCopy {
     uint32_t file;  // in the job's ModdedTree
+    FileHandle source;  // its comparison's handle, kept for the copy, or INVALID_FILE
     CopyOutcome outcome;
     bool done;
 };
@@ -67,6 +69,9 @@ struct CopyQueue {
     uint32_t knownMask;
     uint32_t knownCount;
     std::mutex checkLock;  // held while a copier checks the folders on its way
+    // Sources the comparisons left open for their copies (comparepool.h's
+    // MAX_KEPT_SOURCES); a copy closes its own once made.
+    std::atomic<unsigned> keptSources;
 };
 
 // Copiers a job starts: one per core, at least two so that a copy always
@@ -85,8 +90,10 @@ unsigned DefaultCopierCount();
 void StartCopies(CopyQueue* queue, unsigned threads);
 
 // Queues the copy of a changed file of the job's ModdedTree and sets its
-// slot. The tree must not change until StopCopies.
-void QueueCopy(CopyQueue* queue, ChangedFile* changed);
+// slot. The tree must not change until StopCopies. `source`: the file
+// already open (its comparison's handle, counted in keptSources), which the
+// queue closes; INVALID_FILE: the copy opens it.
+void QueueCopy(CopyQueue* queue, ChangedFile* changed, FileHandle source = INVALID_FILE);
 
 // Waits until the copy of `changed` (queued before) has ended; copies it
 // here when it could not be queued.

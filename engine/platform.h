@@ -64,6 +64,10 @@ struct HoldWait {
 // `ownName`: the operation renames or removes a file of ours.
 typedef bool (*HoldPolicy)(HoldWait* wait, SysError error, bool ownName, const std::atomic<bool>* stop);
 
+// An open file; INVALID_FILE when none.
+typedef intptr_t FileHandle;
+const FileHandle INVALID_FILE = -1;
+
 // One copy as the engine asks for it.
 struct CopyRequest {
     const char* source;
@@ -74,11 +78,12 @@ struct CopyRequest {
     size_t chunkSize;
     const std::atomic<bool>* stop; // looked at before every chunk
     HoldPolicy waitOutHold;        // null: a hold fails the copy at once
+    // The source already open for reading (its comparison's handle, at any
+    // position), which the copy reads from its start and leaves open for
+    // the caller to close; false: the copy opens `source` itself.
+    bool sourceOpen;
+    FileHandle sourceFile;
 };
-
-// An open file; INVALID_FILE when none.
-typedef intptr_t FileHandle;
-const FileHandle INVALID_FILE = -1;
 
 struct SysCalls {
     // Lists `folder` entry by entry into `sink`. Returns 0 when the whole
@@ -140,6 +145,7 @@ struct SysCalls {
 
     // The size and stamp of the open file `file`, as a listing gives them:
     // whoever read it can tell whether it moved since it was listed.
+    // ENGINE_NOT_REGULAR when it is no regular file (see openListed).
     SysError (*examineOpenFile)(FileHandle file, uint64_t* size, uint64_t* stamp);
 
     // Starts `body(context)` on a new thread, in `*thread`. False when the
@@ -162,6 +168,13 @@ struct SysCalls {
     // can be written there at all (a read-only or special file system, no
     // right to write), asked before the first copy.
     SysError (*probeFolder)(const char* folder);
+
+    // Sys.openForReading for a file that a listing found regular, without
+    // asking again what it is where that costs a call (POSIX): whatever
+    // took its place since is still opened without blocking, but a caller
+    // reads at most the listed size from it and then asks examineOpenFile,
+    // which refuses what is no regular file.
+    SysError (*openListed)(const char* path, FileHandle* file);
 };
 
 // The calls in force. Tests may swap entries; nothing else writes it.

@@ -316,6 +316,7 @@ const SysCalls PlatformCalls = {
     ListFolder, Examine, OpenForReading, ReadChunk, CloseFile, CreateFolders, MakeOneFolder, CopyOneFile, RemoveFile,
     ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread,
     IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds, ProbeFolder,
+    OpenForReading,  // the open asks GetFileType, which no file-system filter sees
 };
 
 SysCalls Sys = PlatformCalls;

@@ -327,6 +327,7 @@ struct ReadHooks {
         OpenPaths.clear();
         Closed.clear();
         Sys.openForReading = HookedOpen;
+        Sys.openListed = HookedOpen;
         Sys.readFile = HookedRead;
         Sys.closeFile = HookedClose;
     }
