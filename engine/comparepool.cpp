@@ -14,8 +14,9 @@
 // `cores` comparers run and nothing is hinted. Whether they wait, pairs read
 // without a hint tell: those handed to a free comparer, all of them while
 // reads do not wait, and every PROBE_EVERY-th waiting pair while they do.
-// Of PROBE_ROUND such pairs, a quarter or more that waited say that reads
-// wait. A pair waited when it took longer than a read from memory could:
+// Of PROBE_ROUND such pairs, half or more that waited say that reads
+// wait: from a disk nearly all of them do, while from memory a few are
+// slowed by a switch of threads (or by a tracer counting calls). A pair waited when it took longer than a read from memory could:
 // WAIT_NS and a nanosecond a byte (a gigabyte a second). The counts are
 // kept under the workers' lock.
 enum { PROBE_EVERY = 16, PROBE_ROUND = 32 };
@@ -83,7 +84,7 @@ static void CountProbe(ComparePool* pool, bool waited) {
     pool->probesWaited += waited;
     if (++pool->probes < PROBE_ROUND) return;
     bool before = pool->readsWait;
-    pool->readsWait = 4 * pool->probesWaited >= pool->probes;
+    pool->readsWait = 2 * pool->probesWaited >= pool->probes;
     pool->probes = pool->probesWaited = 0;
     if (pool->readsWait && !before) pool->workers.wake.notify_all();  // comparers beyond the cores may start
 }
