@@ -44,7 +44,7 @@ static void ComparePair(ComparePool* pool, PairSlot* slot, unsigned char* origin
         chunkSize = BIG_CHUNK_SIZE;
     }
     const char* failedPath = nullptr;
-    bool keep = pool->keptSources && pool->keptSources->fetch_add(1, std::memory_order_relaxed) < MAX_KEPT_SOURCES;
+    bool keep = pool->keptSources && pool->keptSources->fetch_add(1, std::memory_order_relaxed) < pool->keepAtMost;
     CompareCost cost = {0, 0};
     outcome->comparison = CompareFiles(slot->original, slot->modded, slot->listed, originalChunk, moddedChunk,
                                        chunkSize, pool->stop, &outcome->error, &failedPath, &cost,
@@ -152,6 +152,7 @@ void StartComparePool(ComparePool* pool, unsigned comparers, const std::atomic<b
     pool->bigTried = false;
     pool->bigOriginal = pool->inlineOriginal = pool->inlineModded = nullptr;
     pool->keptSources = nullptr;
+    pool->keepAtMost = OpenFilesToKeep();
     pool->slots = comparers > 1 ? (PairSlot*)calloc(WINDOW_PAIRS, sizeof(PairSlot)) : nullptr;
     if (!pool->slots) {
         StartInline(pool);  // as asked, or as memory allows

@@ -56,10 +56,10 @@ struct PairOutcome {
     FileHandle kept;      // a modded file that differs, left open for its copy (see keptSources), or INVALID_FILE
 };
 
-// Modded files that differ which are left open for their copies at most at
-// once, counted in the pool's `keptSources`: far below any descriptor
-// limit, while a queue of thousands of copies reopens the rest.
-enum { MAX_KEPT_SOURCES = 64 };
+// Modded files that differ are left open for their copies while fewer
+// than OpenFilesToKeep() are (platform.h), counted in the pool's
+// `keptSources`: well below the descriptor limit, while a queue of
+// thousands of copies reopens the rest.
 
 enum SlotState : uint8_t { SLOT_WAITING, SLOT_RUNNING, SLOT_DONE };
 
@@ -100,9 +100,10 @@ struct ComparePool {
     uint64_t waiting;     // waiting pairs handed over while reads waited
     const std::atomic<bool>* stop;
     // Null: nothing is kept open (a dry run). Else a changed file's handle
-    // is kept while fewer than MAX_KEPT_SOURCES are; whoever closes a
+    // is kept while fewer than OpenFilesToKeep() are; whoever closes a
     // kept handle counts it down. Set by the caller after StartComparePool.
     std::atomic<unsigned>* keptSources;
+    unsigned keepAtMost;
     // For the big pair of the moment, made when the first one comes (a tree
     // of small files never pays for it) by the one comparer that may read a
     // big pair; null after a failed try: big pairs use the comparer's chunks.

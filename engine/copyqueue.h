@@ -69,8 +69,8 @@ struct CopyQueue {
     uint32_t knownMask;
     uint32_t knownCount;
     std::mutex checkLock;  // held while a copier checks the folders on its way
-    // Sources the comparisons left open for their copies (comparepool.h's
-    // MAX_KEPT_SOURCES); a copy closes its own once made.
+    // Sources the comparisons left open for their copies (at most
+    // OpenFilesToKeep()); a copy closes its own once made.
     std::atomic<unsigned> keptSources;
 };
 

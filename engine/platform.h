@@ -212,6 +212,13 @@ bool HasTemporaryPattern(const char* name, const char* prefix, char between);
 unsigned char* AllocateChunk(size_t size);
 void FreeChunk(unsigned char* chunk);
 
+// How many files the engine may keep open for later beside those it reads
+// at the moment: a quarter of the process's descriptor limit on POSIX
+// (asked once), at most MAX_OPEN_KEPT; MAX_OPEN_KEPT on Win32, which has
+// no such limit worth the name.
+enum { MAX_OPEN_KEPT = 1024 };
+unsigned OpenFilesToKeep();
+
 // The separator that joins a folder and a name: '\\' on Win32, '/' on POSIX.
 char PathSeparator();
 

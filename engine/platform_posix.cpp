@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -505,6 +506,16 @@ SysCalls Sys = PlatformCalls;
 size_t PathLimit() {
     size_t limit = PATH_MAX - 1;
     return limit < PATH_BUFFER_SIZE - 1 ? limit : PATH_BUFFER_SIZE - 1;
+}
+
+unsigned OpenFilesToKeep() {
+    static const unsigned keep = [] {
+        struct rlimit limit;
+        if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return (unsigned)MAX_OPEN_KEPT;
+        rlim_t quarter = limit.rlim_cur / 4;
+        return quarter < MAX_OPEN_KEPT ? (unsigned)quarter : (unsigned)MAX_OPEN_KEPT;
+    }();
+    return keep;
 }
 
 char PathSeparator() {

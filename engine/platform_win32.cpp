@@ -325,6 +325,10 @@ const SysCalls PlatformCalls = {
     OpenForReading,  // the open asks GetFileType, which no file-system filter sees
 };
 
+unsigned OpenFilesToKeep() {
+    return MAX_OPEN_KEPT;
+}
+
 SysCalls Sys = PlatformCalls;
 
 // The invariant locale's upper case, as the file systems' own tables have
