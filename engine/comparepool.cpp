@@ -138,8 +138,10 @@ static void StartInline(ComparePool* pool) {
 }
 
 void StartComparePool(ComparePool* pool, unsigned comparers, const std::atomic<bool>* stop) {
+    bool lazy = comparers == 0;
     if (comparers == 0) comparers = DEFAULT_COMPARERS;
     if (comparers > MAX_COMPARERS) comparers = MAX_COMPARERS;
+    pool->lazyComparers = pool->lazyProbes = pool->lazyWaited = 0;
     pool->stop = stop;
     pool->submitted = pool->started = pool->taken = pool->ended = pool->hintedBytes = 0;
     pool->running = 0;
@@ -159,6 +161,14 @@ void StartComparePool(ComparePool* pool, unsigned comparers, const std::atomic<b
         return;
     }
     pool->window = WINDOW_PAIRS;
+    if (lazy) {
+        pool->lazyComparers = comparers;
+        pool->lazyBytes = pool->lazyDiskBytes = 0;
+        pool->lazyCounted = ThreadDiskReadBytes(&pool->lazyDiskBytes);
+        pool->inlineOriginal = AllocateChunk(CHUNK_SIZE);
+        pool->inlineModded = AllocateChunk(CHUNK_SIZE);
+        return;
+    }
     if (StartWorkers(&pool->workers, comparers, ComparerLoop, pool) == 0) {
         free(pool->slots);
         StartInline(pool);
@@ -231,6 +241,31 @@ bool ReadsWait(ComparePool* pool) {
     return pool->readsWait;
 }
 
+// A pair read on the scan's thread before the comparers started: once half
+// of a round waited in their reads, they start, and take the pairs handed
+// over and not yet read (the scan's thread alone touches the pool till then).
+// Counting the disk's bytes is exact where timing is not: a switch of
+// threads, or a tracer counting calls, makes a read from memory slow.
+static void CountLazyProbe(ComparePool* pool, const PairOutcome* outcome) {
+    pool->lazyWaited += outcome->readNanoseconds > WAIT_NS + outcome->bytesRead;
+    pool->lazyBytes += outcome->bytesRead;
+    if (++pool->lazyProbes < LAZY_PROBE_ROUND) return;
+    bool wait = 2 * pool->lazyWaited >= pool->lazyProbes;
+    uint64_t diskBytes = 0;
+    if (pool->lazyCounted && ThreadDiskReadBytes(&diskBytes)) {
+        wait = 2 * (diskBytes - pool->lazyDiskBytes) >= pool->lazyBytes && pool->lazyBytes > 0;
+        pool->lazyDiskBytes = diskBytes;
+    }
+    pool->lazyProbes = pool->lazyWaited = 0;
+    pool->lazyBytes = 0;
+    if (!wait) return;
+    pool->started = pool->ended = pool->taken;
+    pool->readsWait = true;
+    unsigned comparers = pool->lazyComparers;
+    pool->lazyComparers = 0;  // started now, or never: the pairs stay on this thread
+    StartWorkers(&pool->workers, comparers, ComparerLoop, pool);
+}
+
 void TakeOutcome(ComparePool* pool, PairOutcome* outcome) {
     PairSlot* slot = &pool->slots[pool->taken % pool->window];
     if (pool->workers.count == 0) {
@@ -247,6 +282,7 @@ void TakeOutcome(ComparePool* pool, PairOutcome* outcome) {
     *outcome = slot->outcome;
     pool->hintedBytes -= slot->hinted;
     ++pool->taken;
+    if (pool->lazyComparers) CountLazyProbe(pool, outcome);
 }
 
 void StopComparePool(ComparePool* pool) {

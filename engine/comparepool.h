@@ -40,6 +40,8 @@ enum { DEFAULT_COMPARERS = 4, MAX_COMPARERS = 8 };
 const uint64_t BIG_PAIR_SIZE = 8u << 20;
 const size_t BIG_CHUNK_SIZE = 4u << 20;
 
+enum { LAZY_PROBE_ROUND = 8 };
+
 // The read-ahead window: pairs handed over and not yet taken back, and the
 // bytes asked ahead for them.
 enum { WINDOW_PAIRS = 48 };
@@ -98,6 +100,13 @@ struct ComparePool {
     unsigned cores;
     unsigned probes, probesWaited;
     uint64_t waiting;     // waiting pairs handed over while reads waited
+    // Comparers not started yet (0: none to start). Until reads are seen to
+    // wait, each pair is read on the scan's thread when its outcome is
+    // taken: from memory, handing pairs to threads costs more than it gains.
+    unsigned lazyComparers;
+    unsigned lazyProbes, lazyWaited;
+    bool lazyCounted;                   // the platform counts this thread's disk reads (ThreadDiskReadBytes)
+    uint64_t lazyDiskBytes, lazyBytes;  // read from a disk so far; read in this round
     const std::atomic<bool>* stop;
     // Null: nothing is kept open (a dry run). Else a changed file's handle
     // is kept while fewer than OpenFilesToKeep() are; whoever closes a
@@ -115,8 +124,13 @@ struct ComparePool {
 };
 
 // Starts `pool` (its fields need no setting up) with `comparers` threads
-// (0: DEFAULT_COMPARERS; more than MAX_COMPARERS: that many). With 1 there is no thread: each pair is read
+// (more than MAX_COMPARERS: that many). With 1 there is no thread: each pair is read
 // on the scan's thread when its outcome is taken, and nothing is read ahead.
+// With 0, DEFAULT_COMPARERS are started once reads are seen to wait, and
+// the pairs are read on the scan's thread until then: in a round of
+// LAZY_PROBE_ROUND pairs, half their bytes came from a disk where the
+// platform counts that, else half of them took longer in their reads than
+// memory could.
 // Threads that cannot be started leave fewer comparers; with none started
 // the pool reads as with 1. Once `stop` (may be null) is raised, a pair
 // under way ends before its next chunk, failing with ENGINE_ABANDONED.

@@ -212,6 +212,11 @@ bool HasTemporaryPattern(const char* name, const char* prefix, char between);
 unsigned char* AllocateChunk(size_t size);
 void FreeChunk(unsigned char* chunk);
 
+// Bytes the calling thread has had read from a disk so far, in `*bytes`,
+// where the platform counts them (Linux): reads served from memory add
+// nothing. False where it does not (the engine then times its reads).
+bool ThreadDiskReadBytes(uint64_t* bytes);
+
 // How many files the engine may keep open for later beside those it reads
 // at the moment: a quarter of the process's descriptor limit on POSIX
 // (asked once), at most MAX_OPEN_KEPT; MAX_OPEN_KEPT on Win32, which has

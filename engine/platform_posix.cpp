@@ -508,6 +508,18 @@ size_t PathLimit() {
     return limit < PATH_BUFFER_SIZE - 1 ? limit : PATH_BUFFER_SIZE - 1;
 }
 
+bool ThreadDiskReadBytes(uint64_t* bytes) {
+#if defined(RUSAGE_THREAD)
+    struct rusage usage;
+    if (getrusage(RUSAGE_THREAD, &usage) != 0) return false;
+    *bytes = (uint64_t)usage.ru_inblock * 512u;  // counted in blocks of 512 bytes
+    return true;
+#else
+    (void)bytes;
+    return false;
+#endif
+}
+
 unsigned OpenFilesToKeep() {
     static const unsigned keep = [] {
         struct rlimit limit;

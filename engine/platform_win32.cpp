@@ -325,6 +325,10 @@ const SysCalls PlatformCalls = {
     OpenForReading,  // the open asks GetFileType, which no file-system filter sees
 };
 
+bool ThreadDiskReadBytes(uint64_t*) {
+    return false;
+}
+
 unsigned OpenFilesToKeep() {
     return MAX_OPEN_KEPT;
 }

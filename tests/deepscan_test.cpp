@@ -407,7 +407,7 @@ TEST(ComparisonPool, PairsThatFinishOutOfOrderGiveTheSameListPositionsProblemsAn
         }
         return 0;
     };
-    RunRecord pooled = RunInto(t, t.dir / "dest-pool", 0);
+    RunRecord pooled = RunInto(t, t.dir / "dest-pool", DEFAULT_COMPARERS);
     EXPECT_LT(ReadHooks::FirstClosed("fast"), ReadHooks::FirstClosed("slow"));
 
     EXPECT_EQ(one.events, pooled.events);
@@ -423,7 +423,7 @@ TEST(ComparisonPool, PairsThatFinishOutOfOrderGiveTheSameListPositionsProblemsAn
 }
 
 TEST(ComparisonPool, InterruptionMidScanStartsNoCopyAndLeavesNoTemporaryFile) {
-    for (unsigned comparers : {1u, 0u}) {
+    for (unsigned comparers : {1u, 4u, 0u}) {
         JobTrees t;
         std::vector<std::string> order;
         for (int i = 0; i < 40; ++i) {
@@ -484,7 +484,7 @@ static bool Overwrite(const std::string& path, size_t at, const std::string& byt
 TEST(ChangeDetection, ModdedFileWrittenSinceItsListingOrWhileItIsReadIsChangedAndCopiedAsItIsThen) {
     static std::string path, flipped, restored;
     static int moddedReads;
-    for (unsigned comparers : {1u, 0u})
+    for (unsigned comparers : {1u, 4u, 0u})
         for (bool whileRead : {false, true}) {
             JobTrees t;
             std::string original = Bytes(3 * CHUNK_SIZE);
@@ -593,7 +593,7 @@ TEST(ChangeDetection, EachKindOfFileCostsItsFewCallsAndAChangedOneIsCopiedThroug
         {"new", 0, 0, 0, 1, 0},    // the copy opens it, below Sys
         {"resized", 0, 0, 0, 1, 0},
     };
-    for (unsigned comparers : {1u, 0u})
+    for (unsigned comparers : {1u, 4u, 0u})
         for (const Case& c : cases) {
             JobTrees t;
             std::string kind = c.name;
@@ -618,7 +618,7 @@ TEST(ChangeDetection, EachKindOfFileCostsItsFewCallsAndAChangedOneIsCopiedThroug
     // Written after its comparison found it changed and before its copy:
     // the copy through the comparison's handle still sees it move, and
     // copies it once more as it is now.
-    for (unsigned comparers : {1u, 0u}) {
+    for (unsigned comparers : {1u, 4u, 0u}) {
         JobTrees t;
         t.Both("f", "abcd", "abce");
         CountedCalls counted;
@@ -652,14 +652,14 @@ TEST(ComparisonPool, ThreadsThatCannotBeStartedLeaveFewerAndTheSameMod) {
         WriteFile(t.modded + Native(name), i % 3 ? Bytes(3000 + i) : Bytes(2999 + i) + "!");
         if (i % 5 == 0) WriteFile(t.modded + Native(name + ".new"), "n");
     }
-    RunRecord all = RunInto(t, t.dir / "dest-all", 0);
+    RunRecord all = RunInto(t, t.dir / "dest-all", DEFAULT_COMPARERS);
     ASSERT_EQ(16u, all.changed.size());
     for (int allowed : {0, 1, 5}) {
         Allowed = allowed;
         Refused = 0;
         SysSwap restore;  // the real calls come back at the end of the scope
         Sys.startThread = SomeThreads;
-        RunRecord few = RunInto(t, t.dir / ("dest-" + std::to_string(allowed)), 0);
+        RunRecord few = RunInto(t, t.dir / ("dest-" + std::to_string(allowed)), DEFAULT_COMPARERS);
         EXPECT_GT(Refused.load(), 0) << allowed;
         EXPECT_EQ(all.events, few.events) << allowed;
         EXPECT_EQ(all.changed, few.changed) << allowed;
@@ -715,10 +715,15 @@ TEST(ComparisonPool, ThousandsOfFilesWithSlowListingsReadsAndCopiesGiveWhatOneRe
     };
     RunRecord one = RunInto(t, t.dir / "dest-one", 1);
     RunRecord pooled = RunInto(t, t.dir / "dest-pool", MAX_COMPARERS);
+    // The default: pairs read on the scan's thread until reads are seen to
+    // wait, then by comparers that take over the pairs handed over.
+    RunRecord lazy = RunInto(t, t.dir / "dest-lazy", 0);
     EXPECT_EQ("", one.problems);
     EXPECT_EQ(kinds[0] + kinds[1] + kinds[2], one.changed.size());
-    EXPECT_EQ(one.events, pooled.events);
-    EXPECT_EQ(one.changed, pooled.changed);
-    EXPECT_EQ(one.problems, pooled.problems);
-    EXPECT_EQ(one.mod, pooled.mod);
+    for (const RunRecord* other : {&pooled, &lazy}) {
+        EXPECT_EQ(one.events, other->events);
+        EXPECT_EQ(one.changed, other->changed);
+        EXPECT_EQ(one.problems, other->problems);
+        EXPECT_EQ(one.mod, other->mod);
+    }
 }
