@@ -234,7 +234,7 @@ static void CopierLoop(void* context) {
         hold.lock();
         queue->copies[index].outcome = outcome;
         queue->copies[index].done = true;
-        queue->finished.notify_all();
+        if (index == queue->awaitFirst || index == queue->awaitLast) queue->finished.notify_all();
     }
     hold.unlock();
     if (state) FreeChunk(state->chunk);
@@ -250,6 +250,7 @@ unsigned DefaultCopierCount() {
 void StartCopies(CopyQueue* queue, unsigned threads) {
     queue->copies = nullptr;
     queue->count = queue->capacity = queue->nextToStart = 0;
+    queue->awaitFirst = queue->awaitLast = NOT_QUEUED;
     queue->knownFolders = nullptr;
     queue->knownMask = queue->knownCount = 0;
     queue->keptSources.store(0, std::memory_order_relaxed);
@@ -258,6 +259,8 @@ void StartCopies(CopyQueue* queue, unsigned threads) {
     if (threads > MAX_COPIERS) threads = MAX_COPIERS;
     StartWorkers(&queue->workers, threads, CopierLoop, queue);
 }
+
+enum { COPY_WAKE_BACKLOG = 8, AWAIT_BATCH = 8 };
 
 void QueueCopy(CopyQueue* queue, ChangedFile* changed, FileHandle source) {
     std::lock_guard<std::mutex> hold(queue->workers.lock);
@@ -275,7 +278,10 @@ void QueueCopy(CopyQueue* queue, ChangedFile* changed, FileHandle source) {
     changed->slot = queue->count;
     queue->copies[queue->count] = QueuedCopy{changed->file, source, CopyOutcome{0, PROBLEM_COPY, 0, false}, false};
     ++queue->count;
-    queue->workers.wake.notify_one();
+    // Waking a copier for each copy costs two switches of threads per file;
+    // a few copies wait for it instead, and AwaitCopy and StopCopies wake
+    // them all.
+    if (queue->count - queue->nextToStart >= COPY_WAKE_BACKLOG) queue->workers.wake.notify_one();
 }
 
 void AwaitCopy(CopyQueue* queue, const ChangedFile* changed, CopyOutcome* outcome) {
@@ -297,7 +303,14 @@ void AwaitCopy(CopyQueue* queue, const ChangedFile* changed, CopyOutcome* outcom
     }
     std::unique_lock<std::mutex> hold(queue->workers.lock);
     uint32_t index = changed->slot;
-    queue->finished.wait(hold, [queue, index] { return queue->copies[index].done; });
+    if (!queue->copies[index].done && queue->nextToStart < queue->count) queue->workers.wake.notify_all();
+    // Woken once a few copies in a row are done, not for each: the one
+    // awaited and the last of the batch, whichever ends second, wakes it.
+    uint32_t last = queue->count - index > AWAIT_BATCH ? index + AWAIT_BATCH - 1 : queue->count - 1;
+    queue->awaitFirst = index;
+    queue->awaitLast = last;
+    queue->finished.wait(hold, [queue, index, last] { return queue->copies[index].done && queue->copies[last].done; });
+    queue->awaitFirst = queue->awaitLast = NOT_QUEUED;
     *outcome = queue->copies[index].outcome;
 }
 

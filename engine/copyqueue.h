@@ -60,6 +60,7 @@ struct CopyQueue {
     uint32_t count;        // queued so far
     uint32_t capacity;
     uint32_t nextToStart;
+    uint32_t awaitFirst, awaitLast;  // AwaitCopy waits for both to be done (NOT_QUEUED: nobody waits)
     CopierState inlineState;  // for copies made on the awaiting thread
     // Folders below the destination's Data folder that were made or checked
     // by this job, shared by the copiers: each folder is checked once. Open

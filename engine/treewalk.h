@@ -25,8 +25,13 @@ struct PrefetchWalk;
 // records no problem: the index records whatever a listing it takes failed
 // with, as it would have. Returns the walk, for IndexTree and
 // StopTreePrefetch; null when no thread or no memory was to be had: the
-// index then lists every folder itself.
-PrefetchWalk* StartTreePrefetch(const char* first, const char* second, unsigned walkers);
+// index then lists every folder itself. `lazy`: the threads start only once
+// the index's own listings are seen to read from a disk (ThreadDiskReadBytes,
+// every LAZY_WALK_ROUND folders); a tree in memory then costs no switch of
+// threads per folder. Where the platform does not count those reads, they
+// start at once.
+enum { LAZY_WALK_ROUND = 8 };
+PrefetchWalk* StartTreePrefetch(const char* first, const char* second, unsigned walkers, bool lazy = false);
 
 // The same walk of `folder` on the calling thread, to its end; its listings
 // are dropped.
