@@ -164,6 +164,7 @@ void StartComparePool(ComparePool* pool, unsigned comparers, const std::atomic<b
     if (lazy) {
         pool->lazyComparers = comparers;
         pool->lazyBytes = pool->lazyDiskBytes = 0;
+        pool->lazyRound = LAZY_PROBE_ROUND;
         pool->lazyCounted = ThreadDiskReadBytes(&pool->lazyDiskBytes);
         pool->inlineOriginal = AllocateChunk(CHUNK_SIZE);
         pool->inlineModded = AllocateChunk(CHUNK_SIZE);
@@ -249,7 +250,7 @@ bool ReadsWait(ComparePool* pool) {
 static void CountLazyProbe(ComparePool* pool, const PairOutcome* outcome) {
     pool->lazyWaited += outcome->readNanoseconds > WAIT_NS + outcome->bytesRead;
     pool->lazyBytes += outcome->bytesRead;
-    if (++pool->lazyProbes < LAZY_PROBE_ROUND) return;
+    if (++pool->lazyProbes < pool->lazyRound) return;
     bool wait = 2 * pool->lazyWaited >= pool->lazyProbes;
     uint64_t diskBytes = 0;
     if (pool->lazyCounted && ThreadDiskReadBytes(&diskBytes)) {
@@ -258,7 +259,11 @@ static void CountLazyProbe(ComparePool* pool, const PairOutcome* outcome) {
     }
     pool->lazyProbes = pool->lazyWaited = 0;
     pool->lazyBytes = 0;
-    if (!wait) return;
+    if (!wait) {
+        // Each quiet round makes the next one longer: asking costs a call.
+        if (pool->lazyRound < LAZY_LONGEST_ROUND) pool->lazyRound *= 2;
+        return;
+    }
     pool->started = pool->ended = pool->taken;
     pool->readsWait = true;
     unsigned comparers = pool->lazyComparers;

@@ -40,7 +40,7 @@ enum { DEFAULT_COMPARERS = 4, MAX_COMPARERS = 8 };
 const uint64_t BIG_PAIR_SIZE = 8u << 20;
 const size_t BIG_CHUNK_SIZE = 4u << 20;
 
-enum { LAZY_PROBE_ROUND = 8 };
+enum { LAZY_PROBE_ROUND = 8, LAZY_LONGEST_ROUND = 64 };
 
 // The read-ahead window: pairs handed over and not yet taken back, and the
 // bytes asked ahead for them.
@@ -104,7 +104,7 @@ struct ComparePool {
     // wait, each pair is read on the scan's thread when its outcome is
     // taken: from memory, handing pairs to threads costs more than it gains.
     unsigned lazyComparers;
-    unsigned lazyProbes, lazyWaited;
+    unsigned lazyProbes, lazyWaited, lazyRound;
     bool lazyCounted;                   // the platform counts this thread's disk reads (ThreadDiskReadBytes)
     uint64_t lazyDiskBytes, lazyBytes;  // read from a disk so far; read in this round
     const std::atomic<bool>* stop;
@@ -128,7 +128,8 @@ struct ComparePool {
 // on the scan's thread when its outcome is taken, and nothing is read ahead.
 // With 0, DEFAULT_COMPARERS are started once reads are seen to wait, and
 // the pairs are read on the scan's thread until then: in a round of
-// LAZY_PROBE_ROUND pairs, half their bytes came from a disk where the
+// LAZY_PROBE_ROUND pairs (twice as many after each round that did not
+// wait, up to LAZY_LONGEST_ROUND), half their bytes came from a disk where the
 // platform counts that, else half of them took longer in their reads than
 // memory could.
 // Threads that cannot be started leave fewer comparers; with none started

@@ -57,6 +57,7 @@ struct PrefetchWalk {
     // folders and of its disk's bytes, on the index's thread alone.
     unsigned lazyWalkers = 0;
     unsigned lazyFolders = 0;
+    unsigned lazyRound = LAZY_WALK_ROUND;
     uint64_t lazyDiskBytes = 0;
 };
 
@@ -206,13 +207,20 @@ static void WalkerThread(void* walk) {
 // blocks per folder (its entries, their inodes). Less is the program's
 // own code read in as it first runs.
 const uint64_t DISK_BYTES_PER_FOLDER = 16u << 10;
+// Each quiet round makes the next one longer (up to LAZY_LONGEST_WALK_ROUND):
+// asking costs a call.
 static void StartIfListingsWait(PrefetchWalk* walk) {
-    if (++walk->lazyFolders % LAZY_WALK_ROUND != 0) return;
+    if (++walk->lazyFolders < walk->lazyRound) return;
     uint64_t diskBytes = 0;
     bool counted = ThreadDiskReadBytes(&diskBytes);
     uint64_t read = diskBytes - walk->lazyDiskBytes;
     walk->lazyDiskBytes = diskBytes;
-    if (counted && read < LAZY_WALK_ROUND * DISK_BYTES_PER_FOLDER) return;
+    uint64_t folders = walk->lazyFolders;
+    walk->lazyFolders = 0;
+    if (counted && read < folders * DISK_BYTES_PER_FOLDER) {
+        if (walk->lazyRound < LAZY_LONGEST_WALK_ROUND) walk->lazyRound *= 2;
+        return;
+    }
     unsigned walkers = walk->lazyWalkers;
     walk->lazyWalkers = 0;  // started now, or never
     StartWorkers(&walk->workers, walkers, WalkerThread, walk);

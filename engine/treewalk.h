@@ -27,10 +27,11 @@ struct PrefetchWalk;
 // StopTreePrefetch; null when no thread or no memory was to be had: the
 // index then lists every folder itself. `lazy`: the threads start only once
 // the index's own listings are seen to read from a disk (ThreadDiskReadBytes,
-// every LAZY_WALK_ROUND folders); a tree in memory then costs no switch of
+// after LAZY_WALK_ROUND folders, then after twice as many each time, up to
+// LAZY_LONGEST_WALK_ROUND); a tree in memory then costs no switch of
 // threads per folder. Where the platform does not count those reads, they
 // start at once.
-enum { LAZY_WALK_ROUND = 8 };
+enum { LAZY_WALK_ROUND = 8, LAZY_LONGEST_WALK_ROUND = 64 };
 PrefetchWalk* StartTreePrefetch(const char* first, const char* second, unsigned walkers, bool lazy = false);
 
 // The same walk of `folder` on the calling thread, to its end; its listings
