@@ -165,6 +165,7 @@ void StartComparePool(ComparePool* pool, unsigned comparers, const std::atomic<b
         pool->lazyComparers = comparers;
         pool->lazyBytes = pool->lazyDiskBytes = 0;
         pool->lazyRound = LAZY_PROBE_ROUND;
+        pool->lazyEqual = pool->lazyEqualBytes = pool->lazyFiles = 0;
         pool->lazyCounted = ThreadDiskReadBytes(&pool->lazyDiskBytes);
         pool->inlineOriginal = AllocateChunk(CHUNK_SIZE);
         pool->inlineModded = AllocateChunk(CHUNK_SIZE);
@@ -247,9 +248,14 @@ bool ReadsWait(ComparePool* pool) {
 // over and not yet read (the scan's thread alone touches the pool till then).
 // Counting the disk's bytes is exact where timing is not: a switch of
 // threads, or a tracer counting calls, makes a read from memory slow.
+// From memory, comparers pay only where comparing is nearly all the scan
+// does: when three quarters of the files so far were equal pairs, of some
+// size, there are few copies to keep the other cores busy meanwhile.
 static void CountLazyProbe(ComparePool* pool, const PairOutcome* outcome) {
     pool->lazyWaited += outcome->readNanoseconds > WAIT_NS + outcome->bytesRead;
     pool->lazyBytes += outcome->bytesRead;
+    pool->lazyEqualBytes += outcome->comparison == FILES_EQUAL ? outcome->bytesRead : 0;
+    pool->lazyEqual += outcome->comparison == FILES_EQUAL;
     if (++pool->lazyProbes < pool->lazyRound) return;
     bool wait = 2 * pool->lazyWaited >= pool->lazyProbes;
     uint64_t diskBytes = 0;
@@ -257,15 +263,17 @@ static void CountLazyProbe(ComparePool* pool, const PairOutcome* outcome) {
         wait = 2 * (diskBytes - pool->lazyDiskBytes) >= pool->lazyBytes && pool->lazyBytes > 0;
         pool->lazyDiskBytes = diskBytes;
     }
+    bool comparing = pool->lazyFiles >= LAZY_LONGEST_ROUND && 4 * pool->lazyEqual >= 3 * pool->lazyFiles &&
+                     pool->lazyEqualBytes >= pool->lazyEqual * LAZY_PAIR_BYTES;
     pool->lazyProbes = pool->lazyWaited = 0;
     pool->lazyBytes = 0;
-    if (!wait) {
+    if (!wait && !comparing) {
         // Each quiet round makes the next one longer: asking costs a call.
         if (pool->lazyRound < LAZY_LONGEST_ROUND) pool->lazyRound *= 2;
         return;
     }
     pool->started = pool->ended = pool->taken;
-    pool->readsWait = true;
+    pool->readsWait = wait;
     unsigned comparers = pool->lazyComparers;
     pool->lazyComparers = 0;  // started now, or never: the pairs stay on this thread
     StartWorkers(&pool->workers, comparers, ComparerLoop, pool);

@@ -41,6 +41,7 @@ const uint64_t BIG_PAIR_SIZE = 8u << 20;
 const size_t BIG_CHUNK_SIZE = 4u << 20;
 
 enum { LAZY_PROBE_ROUND = 8, LAZY_LONGEST_ROUND = 64 };
+const uint64_t LAZY_PAIR_BYTES = 16u << 10;
 
 // The read-ahead window: pairs handed over and not yet taken back, and the
 // bytes asked ahead for them.
@@ -105,6 +106,8 @@ struct ComparePool {
     // taken: from memory, handing pairs to threads costs more than it gains.
     unsigned lazyComparers;
     unsigned lazyProbes, lazyWaited, lazyRound;
+    uint64_t lazyEqual, lazyEqualBytes;  // equal pairs so far, and their bytes
+    uint64_t lazyFiles;                  // modded files the scan decided so far (NoteFileDecided)
     bool lazyCounted;                   // the platform counts this thread's disk reads (ThreadDiskReadBytes)
     uint64_t lazyDiskBytes, lazyBytes;  // read from a disk so far; read in this round
     const std::atomic<bool>* stop;
@@ -126,8 +129,11 @@ struct ComparePool {
 // Starts `pool` (its fields need no setting up) with `comparers` threads
 // (more than MAX_COMPARERS: that many). With 1 there is no thread: each pair is read
 // on the scan's thread when its outcome is taken, and nothing is read ahead.
-// With 0, DEFAULT_COMPARERS are started once reads are seen to wait, and
-// the pairs are read on the scan's thread until then: in a round of
+// With 0, DEFAULT_COMPARERS are started once reads are seen to wait, or
+// once comparing is nearly all the scan does (of the LAZY_LONGEST_ROUND or
+// more files decided so far, three quarters equal pairs of LAZY_PAIR_BYTES
+// or more on average), and the pairs are read on the scan's thread until
+// then. Reads wait when, in a round of
 // LAZY_PROBE_ROUND pairs (twice as many after each round that did not
 // wait, up to LAZY_LONGEST_ROUND), half their bytes came from a disk where the
 // platform counts that, else half of them took longer in their reads than
@@ -140,6 +146,12 @@ void StartComparePool(ComparePool* pool, unsigned comparers, const std::atomic<b
 // True when a pair of `size` bytes per file may be handed over now: the
 // window has room for it, or nothing is waiting at all.
 bool RoomForPair(const ComparePool* pool, uint64_t size);
+
+// The scan decided one more modded file, compared or not: what the pool
+// weighs its equal pairs against before its comparers start.
+inline void NoteFileDecided(ComparePool* pool) {
+    ++pool->lazyFiles;
+}
 
 // True while reads are seen to wait for the disk, when a read asked ahead
 // (Sys.adviseWillNeed) pays; from memory it is two calls per file for nothing.

@@ -420,6 +420,7 @@ void ScanAndQueueCopies(CopyQueue* copies) {
             }
             if (outcome.comparison != FILES_EQUAL) PushChanged(&scan, at, false, outcome.kept);
         }
+        NoteFileDecided(&scan.pool);
         ++Job.ScanPosition;
         SetProgressPosition(Job.ScanPosition);
     }
