@@ -10,6 +10,7 @@
 #include "foldercheck.h"
 #include "holdwait.h"
 #include "jobstate.h"
+#include "jobstop.h"
 
 static const char DATA_FOLDER[] = "Data";
 
@@ -79,8 +80,11 @@ struct Leftovers {
 };
 
 // A temporary file of a killed run is junk of ours: it goes. One that
-// cannot be removed is left; it harms nothing but the space it takes.
+// cannot be removed is left; it harms nothing but the space it takes. A
+// stop ends the listing at the next entry: the copy that asked for it ends
+// before its first chunk anyway.
 static bool RemoveLeftover(void* context, const FolderEntry* entry) {
+    if (StopRequested()) return false;
     Leftovers* found = (Leftovers*)context;
     if (entry->kind != ENTRY_FILE || !IsTemporaryName(entry->name)) return true;
     if (found->length + 1 + entry->nameLength > PathLimit()) return true;
