@@ -58,6 +58,7 @@ struct PrefetchWalk {
     unsigned lazyWalkers = 0;
     unsigned lazyFolders = 0;
     unsigned lazyRound = LAZY_WALK_ROUND;
+    uint64_t lazyFoldersInAll = 0;
     uint64_t lazyDiskBytes = 0;
 };
 
@@ -217,7 +218,9 @@ static void StartIfListingsWait(PrefetchWalk* walk) {
     walk->lazyDiskBytes = diskBytes;
     uint64_t folders = walk->lazyFolders;
     walk->lazyFolders = 0;
-    if (counted && read < folders * DISK_BYTES_PER_FOLDER) {
+    walk->lazyFoldersInAll += folders;
+    bool big = walk->lazyFoldersInAll >= LAZY_WALK_BIG_TREE;  // listing is then work enough to share out
+    if (counted && read < folders * DISK_BYTES_PER_FOLDER && !big) {
         if (walk->lazyRound < LAZY_LONGEST_WALK_ROUND) walk->lazyRound *= 2;
         return;
     }
