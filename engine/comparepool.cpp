@@ -16,9 +16,10 @@
 // reads do not wait, and every PROBE_EVERY-th waiting pair while they do.
 // Of PROBE_ROUND such pairs, half or more that waited say that reads
 // wait: from a disk nearly all of them do, while from memory a few are
-// slowed by a switch of threads (or by a tracer counting calls). A pair waited when it took longer than a read from memory could:
-// WAIT_NS and a nanosecond a byte (a gigabyte a second). The counts are
-// kept under the workers' lock.
+// slowed by a switch of threads (or by a tracer counting calls). A pair
+// waited when its reads took longer than reads from memory could: WAIT_NS
+// and a nanosecond a byte (a gigabyte a second). The counts are kept under
+// the workers' lock.
 enum { PROBE_EVERY = 16, PROBE_ROUND = 32 };
 const uint64_t WAIT_NS = 250000;
 
@@ -243,14 +244,16 @@ bool ReadsWait(ComparePool* pool) {
     return pool->readsWait;
 }
 
-// A pair read on the scan's thread before the comparers started: once half
-// of a round waited in their reads, they start, and take the pairs handed
-// over and not yet read (the scan's thread alone touches the pool till then).
-// Counting the disk's bytes is exact where timing is not: a switch of
-// threads, or a tracer counting calls, makes a read from memory slow.
-// From memory, comparers pay only where comparing is nearly all the scan
-// does: when three quarters of the files so far were equal pairs, of some
-// size, there are few copies to keep the other cores busy meanwhile.
+// Counts a pair read on the scan's thread before the comparers started
+// (the scan's thread alone touches the pool till then). At the end of a
+// round they start, and take over the pairs handed over and not yet read,
+// when reads waited: half the round's bytes came from a disk, where the
+// platform counts them (exact where timing is not: a switch of threads, or
+// a tracer counting calls, makes a read from memory slow), else half its
+// pairs took long in their reads. From memory they start only where
+// comparing is nearly all the scan does: when three quarters of the files
+// so far were equal pairs of some size, there are few copies to keep the
+// other cores busy meanwhile.
 static void CountLazyProbe(ComparePool* pool, const PairOutcome* outcome) {
     pool->lazyWaited += outcome->readNanoseconds > WAIT_NS + outcome->bytesRead;
     pool->lazyBytes += outcome->bytesRead;
