@@ -14,10 +14,12 @@
 // `cores` comparers run and nothing is hinted. Whether they wait, pairs read
 // without a hint tell: those handed to a free comparer, all of them while
 // reads do not wait, and every PROBE_EVERY-th waiting pair while they do.
-// Of PROBE_ROUND such pairs, a quarter or more that waited say that reads
-// wait. A pair waited when it took longer than a read from memory could:
-// WAIT_NS and a nanosecond a byte (a gigabyte a second). The counts are
-// kept under the workers' lock.
+// Of PROBE_ROUND such pairs, half or more that waited say that reads
+// wait: from a disk nearly all of them do, while from memory a few are
+// slowed by a switch of threads (or by a tracer counting calls). A pair
+// waited when its reads took longer than reads from memory could: WAIT_NS
+// and a nanosecond a byte (a gigabyte a second). The counts are kept under
+// the workers' lock.
 enum { PROBE_EVERY = 16, PROBE_ROUND = 32 };
 const uint64_t WAIT_NS = 250000;
 
@@ -27,7 +29,7 @@ static bool IsBig(const PairSlot* slot) {
 
 static void ComparePair(ComparePool* pool, PairSlot* slot, unsigned char* originalChunk, unsigned char* moddedChunk) {
     PairOutcome* outcome = &slot->outcome;
-    *outcome = PairOutcome{FILES_NOT_COMPARED, 0, false, 0};
+    *outcome = PairOutcome{FILES_NOT_COMPARED, 0, false, 0, 0, INVALID_FILE};
     if (slot->tooLong) {
         outcome->error = ENGINE_PATH_TOO_LONG;
         outcome->originalFailed = slot->original[0] == '\0';
@@ -43,9 +45,21 @@ static void ComparePair(ComparePool* pool, PairSlot* slot, unsigned char* origin
         chunkSize = BIG_CHUNK_SIZE;
     }
     const char* failedPath = nullptr;
+    bool keep = pool->keptSources && pool->keptSources->fetch_add(1, std::memory_order_relaxed) < pool->keepAtMost;
+    CompareCost cost = {0, 0};
     outcome->comparison = CompareFiles(slot->original, slot->modded, slot->listed, originalChunk, moddedChunk,
-                                       chunkSize, pool->stop, &outcome->error, &failedPath, &outcome->bytesRead);
+                                       chunkSize, pool->stop, &outcome->error, &failedPath, &cost,
+                                       keep ? &outcome->kept : nullptr);
+    if (pool->keptSources && outcome->kept == INVALID_FILE) pool->keptSources->fetch_sub(1, std::memory_order_relaxed);
+    outcome->bytesRead = cost.bytesRead;
+    outcome->readNanoseconds = cost.readNanoseconds;
     outcome->originalFailed = failedPath == slot->original;
+}
+
+void CloseKept(std::atomic<unsigned>* keptSources, FileHandle kept) {
+    if (kept == INVALID_FILE) return;
+    Sys.closeFile(kept);
+    keptSources->fetch_sub(1, std::memory_order_relaxed);
 }
 
 // The oldest waiting pair may start: pairs start in the order they came,
@@ -71,7 +85,7 @@ static void CountProbe(ComparePool* pool, bool waited) {
     pool->probesWaited += waited;
     if (++pool->probes < PROBE_ROUND) return;
     bool before = pool->readsWait;
-    pool->readsWait = 4 * pool->probesWaited >= pool->probes;
+    pool->readsWait = 2 * pool->probesWaited >= pool->probes;
     pool->probes = pool->probesWaited = 0;
     if (pool->readsWait && !before) pool->workers.wake.notify_all();  // comparers beyond the cores may start
 }
@@ -94,12 +108,11 @@ static void ComparerLoop(void* context) {
         // Null chunks fail this pair alone (ENGINE_OUT_OF_MEMORY). A stop
         // ends the comparison at its next chunk; the scan then takes no more
         // outcomes and StopComparePool starts nothing more.
-        auto begun = std::chrono::steady_clock::now();
         ComparePair(pool, slot, originalChunk, moddedChunk);
-        uint64_t took = (uint64_t)std::chrono::duration_cast<std::chrono::nanoseconds>(
-                            std::chrono::steady_clock::now() - begun).count();
         hold.lock();
-        if (slot->probe) CountProbe(pool, took > WAIT_NS + slot->outcome.bytesRead);
+        // Only the reads' time: opens and closes cost what they cost
+        // whether the bytes are in memory or not (and a tracer slows them).
+        if (slot->probe) CountProbe(pool, slot->outcome.readNanoseconds > WAIT_NS + slot->outcome.bytesRead);
         slot->state = SLOT_DONE;
         ++pool->ended;
         --pool->running;
@@ -126,8 +139,10 @@ static void StartInline(ComparePool* pool) {
 }
 
 void StartComparePool(ComparePool* pool, unsigned comparers, const std::atomic<bool>* stop) {
+    bool lazy = comparers == 0;
     if (comparers == 0) comparers = DEFAULT_COMPARERS;
     if (comparers > MAX_COMPARERS) comparers = MAX_COMPARERS;
+    pool->lazyComparers = pool->lazyProbes = pool->lazyWaited = 0;
     pool->stop = stop;
     pool->submitted = pool->started = pool->taken = pool->ended = pool->hintedBytes = 0;
     pool->running = 0;
@@ -139,12 +154,24 @@ void StartComparePool(ComparePool* pool, unsigned comparers, const std::atomic<b
     pool->workers.count = 0;
     pool->bigTried = false;
     pool->bigOriginal = pool->inlineOriginal = pool->inlineModded = nullptr;
+    pool->keptSources = nullptr;
+    pool->keepAtMost = OpenFilesToKeep();
     pool->slots = comparers > 1 ? (PairSlot*)calloc(WINDOW_PAIRS, sizeof(PairSlot)) : nullptr;
     if (!pool->slots) {
         StartInline(pool);  // as asked, or as memory allows
         return;
     }
     pool->window = WINDOW_PAIRS;
+    if (lazy) {
+        pool->lazyComparers = comparers;
+        pool->lazyBytes = pool->lazyDiskBytes = 0;
+        pool->lazyRound = LAZY_PROBE_ROUND;
+        pool->lazyEqual = pool->lazyEqualBytes = pool->lazyFiles = 0;
+        pool->lazyCounted = ThreadDiskReadBytes(&pool->lazyDiskBytes);
+        pool->inlineOriginal = AllocateChunk(CHUNK_SIZE);
+        pool->inlineModded = AllocateChunk(CHUNK_SIZE);
+        return;
+    }
     if (StartWorkers(&pool->workers, comparers, ComparerLoop, pool) == 0) {
         free(pool->slots);
         StartInline(pool);
@@ -211,6 +238,50 @@ void SubmitPair(ComparePool* pool, const char* original, const char* modded, Lis
     WakeIfBehind(pool);
 }
 
+bool ReadsWait(ComparePool* pool) {
+    if (pool->workers.count == 0) return false;
+    std::lock_guard<std::mutex> hold(pool->workers.lock);
+    return pool->readsWait;
+}
+
+// Counts a pair read on the scan's thread before the comparers started
+// (the scan's thread alone touches the pool till then). At the end of a
+// round they start, and take over the pairs handed over and not yet read,
+// when reads waited: half the round's bytes came from a disk, where the
+// platform counts them (exact where timing is not: a switch of threads, or
+// a tracer counting calls, makes a read from memory slow), else half its
+// pairs took long in their reads. From memory they start only where
+// comparing is nearly all the scan does: when three quarters of the files
+// so far were equal pairs of some size, there are few copies to keep the
+// other cores busy meanwhile.
+static void CountLazyProbe(ComparePool* pool, const PairOutcome* outcome) {
+    pool->lazyWaited += outcome->readNanoseconds > WAIT_NS + outcome->bytesRead;
+    pool->lazyBytes += outcome->bytesRead;
+    pool->lazyEqualBytes += outcome->comparison == FILES_EQUAL ? outcome->bytesRead : 0;
+    pool->lazyEqual += outcome->comparison == FILES_EQUAL;
+    if (++pool->lazyProbes < pool->lazyRound) return;
+    bool wait = 2 * pool->lazyWaited >= pool->lazyProbes;
+    uint64_t diskBytes = 0;
+    if (pool->lazyCounted && ThreadDiskReadBytes(&diskBytes)) {
+        wait = 2 * (diskBytes - pool->lazyDiskBytes) >= pool->lazyBytes && pool->lazyBytes > 0;
+        pool->lazyDiskBytes = diskBytes;
+    }
+    bool comparing = pool->lazyFiles >= LAZY_LONGEST_ROUND && 4 * pool->lazyEqual >= 3 * pool->lazyFiles &&
+                     pool->lazyEqualBytes >= pool->lazyEqual * LAZY_PAIR_BYTES;
+    pool->lazyProbes = pool->lazyWaited = 0;
+    pool->lazyBytes = 0;
+    if (!wait && !comparing) {
+        // Each quiet round makes the next one longer: asking costs a call.
+        if (pool->lazyRound < LAZY_LONGEST_ROUND) pool->lazyRound *= 2;
+        return;
+    }
+    pool->started = pool->ended = pool->taken;
+    pool->readsWait = wait;
+    unsigned comparers = pool->lazyComparers;
+    pool->lazyComparers = 0;  // started now, or never: the pairs stay on this thread
+    StartWorkers(&pool->workers, comparers, ComparerLoop, pool);
+}
+
 void TakeOutcome(ComparePool* pool, PairOutcome* outcome) {
     PairSlot* slot = &pool->slots[pool->taken % pool->window];
     if (pool->workers.count == 0) {
@@ -227,10 +298,18 @@ void TakeOutcome(ComparePool* pool, PairOutcome* outcome) {
     *outcome = slot->outcome;
     pool->hintedBytes -= slot->hinted;
     ++pool->taken;
+    if (pool->lazyComparers) CountLazyProbe(pool, outcome);
 }
 
 void StopComparePool(ComparePool* pool) {
     StopWorkers(&pool->workers);
+    for (uint64_t k = pool->taken; pool->slots && k < pool->submitted; ++k) {
+        PairOutcome* left = &pool->slots[k % pool->window].outcome;
+        if (pool->slots[k % pool->window].state == SLOT_DONE && left->kept != INVALID_FILE) {
+            CloseKept(pool->keptSources, left->kept);
+            left->kept = INVALID_FILE;
+        }
+    }
     if (pool->slots != &pool->inlineSlot) free(pool->slots);
     pool->slots = nullptr;
     FreeChunk(pool->bigOriginal);

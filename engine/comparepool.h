@@ -40,6 +40,9 @@ enum { DEFAULT_COMPARERS = 4, MAX_COMPARERS = 8 };
 const uint64_t BIG_PAIR_SIZE = 8u << 20;
 const size_t BIG_CHUNK_SIZE = 4u << 20;
 
+enum { LAZY_PROBE_ROUND = 8, LAZY_LONGEST_ROUND = 64 };
+const uint64_t LAZY_PAIR_BYTES = 16u << 10;
+
 // The read-ahead window: pairs handed over and not yet taken back, and the
 // bytes asked ahead for them.
 enum { WINDOW_PAIRS = 48 };
@@ -52,7 +55,14 @@ struct PairOutcome {
     SysError error;       // when FILES_NOT_COMPARED
     bool originalFailed;  // the error came from the original (else the modded file)
     uint64_t bytesRead;   // both files together
+    uint64_t readNanoseconds;  // spent in the reads
+    FileHandle kept;      // a modded file that differs, left open for its copy (see keptSources), or INVALID_FILE
 };
+
+// Modded files that differ are left open for their copies while fewer
+// than OpenFilesToKeep() are (platform.h), counted in the pool's
+// `keptSources`: well below the descriptor limit, while a queue of
+// thousands of copies reopens the rest.
 
 enum SlotState : uint8_t { SLOT_WAITING, SLOT_RUNNING, SLOT_DONE };
 
@@ -91,7 +101,21 @@ struct ComparePool {
     unsigned cores;
     unsigned probes, probesWaited;
     uint64_t waiting;     // waiting pairs handed over while reads waited
+    // Comparers not started yet (0: none to start). Until reads are seen to
+    // wait, each pair is read on the scan's thread when its outcome is
+    // taken: from memory, handing pairs to threads costs more than it gains.
+    unsigned lazyComparers;
+    unsigned lazyProbes, lazyWaited, lazyRound;
+    uint64_t lazyEqual, lazyEqualBytes;  // equal pairs so far, and their bytes
+    uint64_t lazyFiles;                  // modded files the scan decided so far (NoteFileDecided)
+    bool lazyCounted;                   // the platform counts this thread's disk reads (ThreadDiskReadBytes)
+    uint64_t lazyDiskBytes, lazyBytes;  // read from a disk so far; read in this round
     const std::atomic<bool>* stop;
+    // Null: nothing is kept open (a dry run). Else a changed file's handle
+    // is kept while fewer than OpenFilesToKeep() are; whoever closes a
+    // kept handle counts it down. Set by the caller after StartComparePool.
+    std::atomic<unsigned>* keptSources;
+    unsigned keepAtMost;
     // For the big pair of the moment, made when the first one comes (a tree
     // of small files never pays for it) by the one comparer that may read a
     // big pair; null after a failed try: big pairs use the comparer's chunks.
@@ -103,8 +127,17 @@ struct ComparePool {
 };
 
 // Starts `pool` (its fields need no setting up) with `comparers` threads
-// (0: DEFAULT_COMPARERS; more than MAX_COMPARERS: that many). With 1 there is no thread: each pair is read
+// (more than MAX_COMPARERS: that many). With 1 there is no thread: each pair is read
 // on the scan's thread when its outcome is taken, and nothing is read ahead.
+// With 0, DEFAULT_COMPARERS are started once reads are seen to wait, or
+// once comparing is nearly all the scan does (of the LAZY_LONGEST_ROUND or
+// more files decided so far, three quarters equal pairs of LAZY_PAIR_BYTES
+// or more on average), and the pairs are read on the scan's thread until
+// then. Reads wait when, in a round of
+// LAZY_PROBE_ROUND pairs (twice as many after each round that did not
+// wait, up to LAZY_LONGEST_ROUND), half their bytes came from a disk where the
+// platform counts that, else half of them took longer in their reads than
+// memory could.
 // Threads that cannot be started leave fewer comparers; with none started
 // the pool reads as with 1. Once `stop` (may be null) is raised, a pair
 // under way ends before its next chunk, failing with ENGINE_ABANDONED.
@@ -113,6 +146,16 @@ void StartComparePool(ComparePool* pool, unsigned comparers, const std::atomic<b
 // True when a pair of `size` bytes per file may be handed over now: the
 // window has room for it, or nothing is waiting at all.
 bool RoomForPair(const ComparePool* pool, uint64_t size);
+
+// The scan decided one more modded file, compared or not: what the pool
+// weighs its equal pairs against before its comparers start.
+inline void NoteFileDecided(ComparePool* pool) {
+    ++pool->lazyFiles;
+}
+
+// True while reads are seen to wait for the disk, when a read asked ahead
+// (Sys.adviseWillNeed) pays; from memory it is two calls per file for nothing.
+bool ReadsWait(ComparePool* pool);
 
 // Hands over the next pair: the full paths of the original and the modded
 // file (copied; the caller's strings may go) and the modded file as listed,
@@ -124,7 +167,11 @@ void SubmitPair(ComparePool* pool, const char* original, const char* modded, Lis
 // and takes it. There must be one.
 void TakeOutcome(ComparePool* pool, PairOutcome* outcome);
 
+// Closes a handle an outcome kept, and counts it down.
+void CloseKept(std::atomic<unsigned>* keptSources, FileHandle kept);
+
 // Joins the comparers. Pairs not yet started are dropped unread (the scan
 // stops early only when the job was abandoned); a comparison under way ends
-// first, within a chunk when stopped. Frees everything the pool holds.
+// first, within a chunk when stopped. Frees everything the pool holds,
+// handles kept for outcomes not taken included.
 void StopComparePool(ComparePool* pool);

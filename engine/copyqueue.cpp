@@ -10,6 +10,7 @@
 #include "foldercheck.h"
 #include "holdwait.h"
 #include "jobstate.h"
+#include "jobstop.h"
 
 static const char DATA_FOLDER[] = "Data";
 
@@ -79,8 +80,11 @@ struct Leftovers {
 };
 
 // A temporary file of a killed run is junk of ours: it goes. One that
-// cannot be removed is left; it harms nothing but the space it takes.
+// cannot be removed is left; it harms nothing but the space it takes. A
+// stop ends the listing at the next entry: the copy that asked for it ends
+// before its first chunk anyway.
 static bool RemoveLeftover(void* context, const FolderEntry* entry) {
+    if (StopRequested()) return false;
     Leftovers* found = (Leftovers*)context;
     if (entry->kind != ENTRY_FILE || !IsTemporaryName(entry->name)) return true;
     if (found->length + 1 + entry->nameLength > PathLimit()) return true;
@@ -144,7 +148,14 @@ static bool TargetFailed(const char* source, SysError error) {
     return true;
 }
 
-static void Copy(CopyQueue* queue, uint32_t file, CopierState* state, CopyOutcome* outcome) {
+static void CloseSource(CopyQueue* queue, FileHandle* source) {
+    if (*source == INVALID_FILE) return;
+    Sys.closeFile(*source);
+    *source = INVALID_FILE;
+    queue->keptSources.fetch_sub(1, std::memory_order_relaxed);
+}
+
+static void Copy(CopyQueue* queue, uint32_t file, FileHandle* source, CopierState* state, CopyOutcome* outcome) {
     outcome->error = 0;
     outcome->copied = 0;
     outcome->kind = PROBLEM_COPY;
@@ -173,8 +184,14 @@ static void Copy(CopyQueue* queue, uint32_t file, CopierState* state, CopyOutcom
         memcpy(state->lastFolderMade, state->folder, folderLength + 1);
     }
     CopyRequest request = {state->source, state->target, FileSize(&Job.ModdedTree, file),
-                           StampOf(&Job.ModdedTree, file), state->chunk, state->chunk ? CHUNK_SIZE : 0, JobStopFlag(), WaitOutHold};
+                           StampOf(&Job.ModdedTree, file), state->chunk, state->chunk ? CHUNK_SIZE : 0, JobStopFlag(), WaitOutHold,
+                           false, INVALID_FILE};
+    // The comparison's handle is held to the listed size and stamp: without a stamp the copy opens anew.
+    request.sourceOpen = *source != INVALID_FILE && request.stamp != 0;
+    request.sourceFile = *source;
     outcome->error = Sys.copyFile(&request, &outcome->copied);
+    CloseSource(queue, source);
+    request.sourceOpen = false;
     if (outcome->error == ENGINE_SOURCE_CHANGED) {
         // Being written right now, or since it was compared: the new
         // version is the one the mod wants, if it holds still this time.
@@ -186,12 +203,15 @@ static void Copy(CopyQueue* queue, uint32_t file, CopierState* state, CopyOutcom
 
 // One copy, counted in flight so that AbandonJob can wait for it; none
 // starts once the job was abandoned.
-static void CopyOne(CopyQueue* queue, uint32_t file, CopierState* state, CopyOutcome* outcome) {
+// `*source` is closed whatever happens.
+static void CopyOne(CopyQueue* queue, uint32_t file, FileHandle* source, CopierState* state, CopyOutcome* outcome) {
     if (!BeginCopy()) {
+        CloseSource(queue, source);
         *outcome = CopyOutcome{ENGINE_ABANDONED, PROBLEM_COPY, 0, false};
         return;
     }
-    Copy(queue, file, state, outcome);
+    Copy(queue, file, source, state, outcome);
+    CloseSource(queue, source);  // a copy that failed before it began
     EndCopy();
 }
 
@@ -205,17 +225,20 @@ static void CopierLoop(void* context) {
         if (queue->nextToStart == queue->count) break;  // stopping, and nothing left
         uint32_t index = queue->nextToStart++;
         uint32_t file = queue->copies[index].file;
+        FileHandle source = queue->copies[index].source;
+        queue->copies[index].source = INVALID_FILE;
         hold.unlock();
         CopyOutcome outcome;
         if (state) {
-            CopyOne(queue, file, state, &outcome);
+            CopyOne(queue, file, &source, state, &outcome);
         } else {
+            CloseSource(queue, &source);
             outcome = CopyOutcome{ENGINE_OUT_OF_MEMORY, PROBLEM_COPY, 0, false};
         }
         hold.lock();
         queue->copies[index].outcome = outcome;
         queue->copies[index].done = true;
-        queue->finished.notify_all();
+        if (index == queue->awaitFirst || index == queue->awaitLast) queue->finished.notify_all();
     }
     hold.unlock();
     if (state) FreeChunk(state->chunk);
@@ -231,20 +254,25 @@ unsigned DefaultCopierCount() {
 void StartCopies(CopyQueue* queue, unsigned threads) {
     queue->copies = nullptr;
     queue->count = queue->capacity = queue->nextToStart = 0;
+    queue->awaitFirst = queue->awaitLast = NOT_QUEUED;
     queue->knownFolders = nullptr;
     queue->knownMask = queue->knownCount = 0;
+    queue->keptSources.store(0, std::memory_order_relaxed);
     queue->inlineState.lastFolderMade[0] = '\0';
     queue->inlineState.chunk = AllocateChunk(CHUNK_SIZE);
     if (threads > MAX_COPIERS) threads = MAX_COPIERS;
     StartWorkers(&queue->workers, threads, CopierLoop, queue);
 }
 
-void QueueCopy(CopyQueue* queue, ChangedFile* changed) {
+enum { COPY_WAKE_BACKLOG = 8, AWAIT_BATCH = 8 };
+
+void QueueCopy(CopyQueue* queue, ChangedFile* changed, FileHandle source) {
     std::lock_guard<std::mutex> hold(queue->workers.lock);
     if (queue->count == queue->capacity) {
         uint32_t grown = queue->capacity ? queue->capacity * 2 : 256;
         QueuedCopy* bigger = (QueuedCopy*)realloc(queue->copies, grown * sizeof(QueuedCopy));
         if (!bigger) {
+            CloseSource(queue, &source);
             changed->slot = NOT_QUEUED;  // AwaitCopy copies it itself
             return;
         }
@@ -252,24 +280,47 @@ void QueueCopy(CopyQueue* queue, ChangedFile* changed) {
         queue->capacity = grown;
     }
     changed->slot = queue->count;
-    queue->copies[queue->count] = QueuedCopy{changed->file, CopyOutcome{0, PROBLEM_COPY, 0, false}, false};
+    queue->copies[queue->count] = QueuedCopy{changed->file, source, CopyOutcome{0, PROBLEM_COPY, 0, false}, false};
     ++queue->count;
-    queue->workers.wake.notify_one();
+    // Waking a copier for each copy costs two switches of threads per file;
+    // a few copies wait for it instead, and AwaitCopy and StopCopies wake
+    // them all.
+    if (queue->count - queue->nextToStart >= COPY_WAKE_BACKLOG) queue->workers.wake.notify_one();
 }
 
 void AwaitCopy(CopyQueue* queue, const ChangedFile* changed, CopyOutcome* outcome) {
-    if (queue->workers.count == 0 || changed->slot == NOT_QUEUED) {
-        CopyOne(queue, changed->file, &queue->inlineState, outcome);
+    if (changed->slot == NOT_QUEUED) {
+        FileHandle none = INVALID_FILE;
+        CopyOne(queue, changed->file, &none, &queue->inlineState, outcome);
+        return;
+    }
+    if (queue->workers.count == 0) {
+        // Copied here; the queue's record keeps its handle until now.
+        FileHandle source;
+        {
+            std::lock_guard<std::mutex> hold(queue->workers.lock);
+            source = queue->copies[changed->slot].source;
+            queue->copies[changed->slot].source = INVALID_FILE;
+        }
+        CopyOne(queue, changed->file, &source, &queue->inlineState, outcome);
         return;
     }
     std::unique_lock<std::mutex> hold(queue->workers.lock);
     uint32_t index = changed->slot;
-    queue->finished.wait(hold, [queue, index] { return queue->copies[index].done; });
+    if (!queue->copies[index].done && queue->nextToStart < queue->count) queue->workers.wake.notify_all();
+    // Woken once a few copies in a row are done, not for each: the one
+    // awaited and the last of the batch, whichever ends second, wakes it.
+    uint32_t last = queue->count - index > AWAIT_BATCH ? index + AWAIT_BATCH - 1 : queue->count - 1;
+    queue->awaitFirst = index;
+    queue->awaitLast = last;
+    queue->finished.wait(hold, [queue, index, last] { return queue->copies[index].done && queue->copies[last].done; });
+    queue->awaitFirst = queue->awaitLast = NOT_QUEUED;
     *outcome = queue->copies[index].outcome;
 }
 
 void StopCopies(CopyQueue* queue) {
     StopWorkers(&queue->workers);
+    for (uint32_t i = 0; i < queue->count; ++i) CloseSource(queue, &queue->copies[i].source);  // copies never awaited
     free(queue->copies);
     queue->copies = nullptr;
     queue->count = queue->capacity = queue->nextToStart = 0;

@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -31,6 +32,7 @@ struct CopyOutcome {
 // One copy in the queue: which file, and once `done`, how it ended.
 struct QueuedCopy {
     uint32_t file;  // in the job's ModdedTree
+    FileHandle source;  // its comparison's handle, kept for the copy, or INVALID_FILE
     CopyOutcome outcome;
     bool done;
 };
@@ -58,6 +60,7 @@ struct CopyQueue {
     uint32_t count;        // queued so far
     uint32_t capacity;
     uint32_t nextToStart;
+    uint32_t awaitFirst, awaitLast;  // AwaitCopy waits for both to be done (NOT_QUEUED: nobody waits)
     CopierState inlineState;  // for copies made on the awaiting thread
     // Folders below the destination's Data folder that were made or checked
     // by this job, shared by the copiers: each folder is checked once. Open
@@ -67,6 +70,9 @@ struct CopyQueue {
     uint32_t knownMask;
     uint32_t knownCount;
     std::mutex checkLock;  // held while a copier checks the folders on its way
+    // Sources the comparisons left open for their copies (at most
+    // OpenFilesToKeep()); a copy closes its own once made.
+    std::atomic<unsigned> keptSources;
 };
 
 // Copiers a job starts: one per core, at least two so that a copy always
@@ -85,8 +91,10 @@ unsigned DefaultCopierCount();
 void StartCopies(CopyQueue* queue, unsigned threads);
 
 // Queues the copy of a changed file of the job's ModdedTree and sets its
-// slot. The tree must not change until StopCopies.
-void QueueCopy(CopyQueue* queue, ChangedFile* changed);
+// slot. The tree must not change until StopCopies. `source`: the file
+// already open (its comparison's handle, counted in keptSources), which the
+// queue closes; INVALID_FILE: the copy opens it.
+void QueueCopy(CopyQueue* queue, ChangedFile* changed, FileHandle source = INVALID_FILE);
 
 // Waits until the copy of `changed` (queued before) has ended; copies it
 // here when it could not be queued.

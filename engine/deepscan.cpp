@@ -220,9 +220,12 @@ struct ScanState {
     char moddedPath[PATH_BUFFER_SIZE];
 };
 
-static void PushChanged(ScanState* scan, uint32_t file, bool isNew) {
+// `kept`: the file's handle, left open by its comparison for the copy, or
+// INVALID_FILE.
+static void PushChanged(ScanState* scan, uint32_t file, bool isNew, FileHandle kept = INVALID_FILE) {
     JobResult* result = Job.Result;
     ChangedFile* changed = (ChangedFile*)AppendItem(&Job.ChangedList);
+    if (!changed || Job.DryRun) CloseKept(scan->pool.keptSources, kept);
     if (!changed) {
         FilePath(&Job.ModdedTree, file, scan->moddedPath);
         RecordProblem(result, PROBLEM_COPY, true, ENGINE_OUT_OF_MEMORY, scan->moddedPath);
@@ -237,14 +240,17 @@ static void PushChanged(ScanState* scan, uint32_t file, bool isNew) {
         ++result->changedFiles;
     }
     ++Job.ChangedCount;
-    if (!Job.DryRun) QueueCopy(scan->copies, changed);
+    if (!Job.DryRun) QueueCopy(scan->copies, changed, kept);
 }
 
 // A new or resized file is copied without being compared, so its copy is
 // the first read of it, perhaps from a disk that does not hold it in
 // memory. Asking for its first bytes now lets that read overlap the copies
-// queued before it. Only a hint: the copy records whatever fails.
+// queued before it, but only while reads are seen to wait: from memory
+// the hint is an open and a close for nothing. Only a hint: the copy
+// records whatever fails.
 static void HintCopySource(ScanState* scan, uint32_t file) {
+    if (!ReadsWait(&scan->pool)) return;
     uint64_t size = FileSize(&Job.ModdedTree, file);
     if (FilePath(&Job.ModdedTree, file, scan->moddedPath) == 0) return;
     Sys.adviseWillNeed(scan->moddedPath, size < HINT_PER_FILE ? size : HINT_PER_FILE);
@@ -365,6 +371,7 @@ void ScanAndQueueCopies(CopyQueue* copies) {
     ScanState scan;
     scan.copies = copies;
     StartComparePool(&scan.pool, Job.Comparers, JobStopFlag());
+    if (!Job.DryRun) scan.pool.keptSources = &copies->keptSources;
 
     // List order is the newest file first. Files below `ahead` are not yet
     // looked at; every pair above it that needs reading is in the pool's
@@ -384,7 +391,7 @@ void ScanAndQueueCopies(CopyQueue* copies) {
             if (!RoomForPair(&scan.pool, size)) break;
             FilePath(originals, original, scan.originalPath);
             FilePath(modded, file, scan.moddedPath);
-            SubmitPair(&scan.pool, scan.originalPath, scan.moddedPath, ListedFile{size, StampOf(modded, file)});
+            SubmitPair(&scan.pool, scan.originalPath, scan.moddedPath, ListedFile{size, StampOf(modded, file), StampOf(originals, original)});
         }
 
         // Phase B: this file's verdict, in list order: changed list, copy
@@ -411,8 +418,9 @@ void ScanAndQueueCopies(CopyQueue* copies) {
                 RecordProblem(Job.Result, PROBLEM_COMPARE, outcome.originalFailed, outcome.error, failedPath);
                 if (outcome.originalFailed) ++Job.Result->uncompared;
             }
-            if (outcome.comparison != FILES_EQUAL) PushChanged(&scan, at, false);
+            if (outcome.comparison != FILES_EQUAL) PushChanged(&scan, at, false, outcome.kept);
         }
+        NoteFileDecided(&scan.pool);
         ++Job.ScanPosition;
         SetProgressPosition(Job.ScanPosition);
     }

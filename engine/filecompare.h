@@ -15,26 +15,41 @@ bool ChunksEqual(const unsigned char* original, const unsigned char* modded, siz
 
 enum Comparison { FILES_EQUAL, FILES_DIFFER, FILES_NOT_COMPARED };
 
-// The modded file as the listing saw it, which the comparison holds it to.
+// Both files as the listing saw them: the "before" of the check that
+// neither moved while it was compared. Both have `size` bytes (a pair whose
+// sizes differ is not read).
 struct ListedFile {
     uint64_t size;
-    uint64_t stamp;  // 0: unknown, only the size counts
+    uint64_t stamp;          // the modded file's; 0: unknown, only the size counts
+    uint64_t originalStamp;  // the same for the original
 };
 
-// Compares two files whole: equal only when both lengths and all bytes are
-// equal, and neither file moved while it was read. Opens the original, then
-// the modded file, and reads them in chunks of `chunkSize` bytes, one chunk
-// of the original into `originalChunk` (that long) then one of the modded
-// file, in reads of at most CHUNK_SIZE into `moddedChunk` (that long),
-// stopping at the first read that differs. A modded file
-// whose size or stamp is no longer `listed`, or either file written while
-// it was read, makes the pair differ: the bytes compared may be a mix of
-// two versions, and the copy, which checks again, takes the file as it
-// is. FILES_NOT_COMPARED when either cannot be opened or read, with
-// `*error` and `*failedPath` (one of the two paths) set, and with
-// ENGINE_ABANDONED when `stop` (looked at before every chunk; may be null)
-// was raised. Adds the bytes read to `*bytesRead`. Safe on several threads
-// at once.
+// What one comparison asked of the system beside its outcome.
+struct CompareCost {
+    uint64_t bytesRead;      // both files together, added to
+    uint64_t readNanoseconds;  // spent in reads, added to: what tells whether reads wait for the disk
+};
+
+// Compares two files whole: equal only when both hold the listed number of
+// bytes, all equal, and neither moved since it was listed. Opens the
+// original, then the modded file (Sys.openListed: the listing said both are
+// regular files), and reads at most the listed size of each, in chunks of
+// `chunkSize` bytes, one chunk of the original into `originalChunk` (that
+// long) then one of the modded file, in reads of at most CHUNK_SIZE into
+// `moddedChunk` (that long), stopping at the first read that differs. Only
+// a pair found equal is asked for its state, once per file after its last
+// read: a size or stamp that is not the listed one (a file that grew,
+// shrank or was written meanwhile, or is no regular file after all) makes
+// the pair differ, since the bytes compared may be a mix of two versions;
+// the copy, which checks again, takes the file as it is. A pair that
+// differs is not asked: the copy checks it. FILES_NOT_COMPARED when either
+// cannot be opened or read, with `*error` and `*failedPath` (one of the two
+// paths) set, and with ENGINE_ABANDONED when `stop` (looked at before every
+// chunk; may be null) was raised. When the pair differs and `keepModded`
+// is not null, the modded file stays open in `*keepModded` for its copy
+// (whose reads do not depend on where this one stopped); else, and in
+// every other outcome, both are closed and `*keepModded` is INVALID_FILE.
+// Safe on several threads at once.
 Comparison CompareFiles(const char* original, const char* modded, ListedFile listed, unsigned char* originalChunk,
                         unsigned char* moddedChunk, size_t chunkSize, const std::atomic<bool>* stop,
-                        SysError* error, const char** failedPath, uint64_t* bytesRead);
+                        SysError* error, const char** failedPath, CompareCost* cost, FileHandle* keepModded);

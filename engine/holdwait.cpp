@@ -34,10 +34,10 @@ bool WaitOutHold(HoldWait* wait, SysError error, bool ownName, const std::atomic
     return true;
 }
 
-SysError OpenWaitingOutHolds(const char* path, FileHandle* file, const std::atomic<bool>* stop) {
+SysError OpenWaitingOutHolds(const char* path, FileHandle* file, const std::atomic<bool>* stop, bool listed) {
     HoldWait wait = {};
     SysError error;
-    while ((error = Sys.openForReading(path, file)) != 0 && WaitOutHold(&wait, error, false, stop)) {
+    while ((error = (listed ? Sys.openListed : Sys.openForReading)(path, file)) != 0 && WaitOutHold(&wait, error, false, stop)) {
     }
     if (error && stop && stop->load(std::memory_order_relaxed) && Sys.isHeldByOther(error, false))
         return ENGINE_ABANDONED;

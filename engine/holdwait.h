@@ -35,7 +35,8 @@ void StartHoldBudget();
 // (platform.h): copies are handed it.
 bool WaitOutHold(HoldWait* wait, SysError error, bool ownName, const std::atomic<bool>* stop);
 
-// Sys.openForReading, with holds waited out as above. A raised `stop` (may
-// be null) ends the waiting, and a hold it cut short is ENGINE_ABANDONED:
-// the file was not found unreadable, the run was stopped.
-SysError OpenWaitingOutHolds(const char* path, FileHandle* file, const std::atomic<bool>* stop);
+// Sys.openForReading (Sys.openListed when `listed`: a listing found the
+// file regular), with holds waited out as above. A raised `stop` (may be
+// null) ends the waiting, and a hold it cut short is ENGINE_ABANDONED: the
+// file was not found unreadable, the run was stopped.
+SysError OpenWaitingOutHolds(const char* path, FileHandle* file, const std::atomic<bool>* stop, bool listed = false);

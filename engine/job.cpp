@@ -91,7 +91,8 @@ uint32_t ExtractionJob(void* parameters) {
     // A stop asked for before the job, or while it resolved its folders, is kept: nothing is read then.
     rootsUsable &= !StopRequested();
     PrefetchWalk* walk = nullptr;
-    if (rootsUsable && comparers > 1) walk = StartTreePrefetch(Job.OriginalRoot, Job.ModdedRoot, 2 * comparers);
+    if (rootsUsable && comparers > 1)
+        walk = StartTreePrefetch(Job.OriginalRoot, Job.ModdedRoot, 2 * comparers, Job.Comparers == 0);
     if (rootsUsable) IndexTree(Job.OriginalRoot, &Job.OriginalTree, TREE_ORIGINAL, walk, &guard);
     SetProgressPosition(0);
 

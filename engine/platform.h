@@ -64,6 +64,10 @@ struct HoldWait {
 // `ownName`: the operation renames or removes a file of ours.
 typedef bool (*HoldPolicy)(HoldWait* wait, SysError error, bool ownName, const std::atomic<bool>* stop);
 
+// An open file; INVALID_FILE when none.
+typedef intptr_t FileHandle;
+const FileHandle INVALID_FILE = -1;
+
 // One copy as the engine asks for it.
 struct CopyRequest {
     const char* source;
@@ -74,11 +78,12 @@ struct CopyRequest {
     size_t chunkSize;
     const std::atomic<bool>* stop; // looked at before every chunk
     HoldPolicy waitOutHold;        // null: a hold fails the copy at once
+    // The source already open for reading (its comparison's handle, at any
+    // position), which the copy reads from its start and leaves open for
+    // the caller to close; false: the copy opens `source` itself.
+    bool sourceOpen;
+    FileHandle sourceFile;
 };
-
-// An open file; INVALID_FILE when none.
-typedef intptr_t FileHandle;
-const FileHandle INVALID_FILE = -1;
 
 struct SysCalls {
     // Lists `folder` entry by entry into `sink`. Returns 0 when the whole
@@ -140,6 +145,7 @@ struct SysCalls {
 
     // The size and stamp of the open file `file`, as a listing gives them:
     // whoever read it can tell whether it moved since it was listed.
+    // ENGINE_NOT_REGULAR when it is no regular file (see openListed).
     SysError (*examineOpenFile)(FileHandle file, uint64_t* size, uint64_t* stamp);
 
     // Starts `body(context)` on a new thread, in `*thread`. False when the
@@ -162,6 +168,13 @@ struct SysCalls {
     // can be written there at all (a read-only or special file system, no
     // right to write), asked before the first copy.
     SysError (*probeFolder)(const char* folder);
+
+    // Sys.openForReading for a file that a listing found regular, without
+    // asking again what it is where that costs a call (POSIX): whatever
+    // took its place since is still opened without blocking, but a caller
+    // reads at most the listed size from it and then asks examineOpenFile,
+    // which refuses what is no regular file.
+    SysError (*openListed)(const char* path, FileHandle* file);
 };
 
 // The calls in force. Tests may swap entries; nothing else writes it.
@@ -198,6 +211,18 @@ bool HasTemporaryPattern(const char* name, const char* prefix, char between);
 // small. Free with FreeChunk, which accepts null.
 unsigned char* AllocateChunk(size_t size);
 void FreeChunk(unsigned char* chunk);
+
+// Bytes the calling thread has had read from a disk so far, in `*bytes`,
+// where the platform counts them (Linux): reads served from memory add
+// nothing. False where it does not (the engine then times its reads).
+bool ThreadDiskReadBytes(uint64_t* bytes);
+
+// How many files the engine may keep open for later beside those it reads
+// at the moment: a quarter of the process's descriptor limit on POSIX
+// (asked once), at most MAX_OPEN_KEPT; MAX_OPEN_KEPT on Win32, which has
+// no such limit worth the name.
+enum { MAX_OPEN_KEPT = 1024 };
+unsigned OpenFilesToKeep();
 
 // The separator that joins a folder and a name: '\\' on Win32, '/' on POSIX.
 char PathSeparator();

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,6 +41,50 @@ static void Classify(const struct stat& st, FolderEntry* entry) {
     }
 }
 
+// One entry of a listing, examined (links followed) relative to the open
+// folder `fd`. False: the sink ended the listing.
+static bool PassEntry(int fd, const char* name, EntrySink sink, void* context) {
+    FolderEntry entry = {};
+    entry.name = name;
+    entry.nameLength = strlen(name);
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
+        entry.kind = ENTRY_FOLDER;  // the caller skips these; no need to examine them
+    } else {
+        struct stat st;
+        if (fstatat(fd, name, &st, 0) == 0) Classify(st, &entry);
+        else {
+            entry.kind = ENTRY_BROKEN;
+            entry.error = LastError();
+        }
+    }
+    return sink(context, &entry);
+}
+
+#if defined(__linux__)
+// The folder's entries straight from the kernel: opendir would ask the
+// folder's status once more, a call per folder that nobody needs.
+static SysError ListFolder(const char* folder, EntrySink sink, void* context) {
+    int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return LastError();
+    alignas(struct dirent64) char buffer[32768];
+    SysError error = 0;
+    for (;;) {
+        ssize_t got = getdents64(fd, buffer, sizeof buffer);
+        if (got <= 0) {
+            if (got < 0) error = LastError();
+            break;
+        }
+        for (ssize_t at = 0; at < got && !error;) {
+            const struct dirent64* found = (const struct dirent64*)(buffer + at);
+            at += found->d_reclen;
+            if (!PassEntry(fd, found->d_name, sink, context)) error = ENGINE_ABANDONED;
+        }
+        if (error) break;
+    }
+    close(fd);
+    return error;
+}
+#else
 static SysError ListFolder(const char* folder, EntrySink sink, void* context) {
     DIR* dir = opendir(folder);
     if (!dir) return LastError();
@@ -52,21 +97,7 @@ static SysError ListFolder(const char* folder, EntrySink sink, void* context) {
             error = errno;
             break;
         }
-        FolderEntry entry = {};
-        entry.name = found->d_name;
-        entry.nameLength = strlen(found->d_name);
-        const char* n = found->d_name;
-        if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'))) {
-            entry.kind = ENTRY_FOLDER;  // the caller skips these; no need to examine them
-        } else {
-            struct stat st;
-            if (fstatat(fd, n, &st, 0) == 0) Classify(st, &entry);
-            else {
-                entry.kind = ENTRY_BROKEN;
-                entry.error = LastError();
-            }
-        }
-        if (!sink(context, &entry)) {
+        if (!PassEntry(fd, found->d_name, sink, context)) {
             error = ENGINE_ABANDONED;
             break;
         }
@@ -74,6 +105,7 @@ static SysError ListFolder(const char* folder, EntrySink sink, void* context) {
     closedir(dir);
     return error;
 }
+#endif
 
 static SysError Examine(const char* path, EntryKind* kind, FolderId* id) {
     struct stat st;
@@ -110,8 +142,17 @@ static SysError OpenForReading(const char* path, FileHandle* file) {
     SysError error;
     int fd = OpenRegular(path, &st, &error);
     *file = fd < 0 ? INVALID_FILE : (FileHandle)fd;
-    if (fd >= 0) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return error;
+}
+
+// A file the listing found regular is opened as it is: the one status
+// query comes after its last read (examineOpenFile), which also refuses
+// whatever took its place. O_NONBLOCK keeps a FIFO from blocking the open
+// and its reads; a folder's reads fail (ENGINE_NOT_REGULAR, see ReadFile).
+static SysError OpenListed(const char* path, FileHandle* file) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    *file = fd < 0 ? INVALID_FILE : (FileHandle)fd;
+    return fd < 0 ? LastError() : 0;
 }
 
 static SysError ReadFile(FileHandle file, void* buffer, size_t size, size_t* got) {
@@ -121,6 +162,7 @@ static SysError ReadFile(FileHandle file, void* buffer, size_t size, size_t* got
         ssize_t n = read((int)file, at + *got, size - *got);
         if (n < 0) {
             if (errno == EINTR) continue;
+            if (errno == EISDIR) return ENGINE_NOT_REGULAR;  // opened by OpenListed
             return LastError();
         }
         if (n == 0) break;
@@ -136,6 +178,7 @@ static void CloseFile(FileHandle file) {
 static SysError ExamineOpenFile(FileHandle file, uint64_t* size, uint64_t* stamp) {
     struct stat st;
     if (fstat((int)file, &st) != 0) return LastError();
+    if (!S_ISREG(st.st_mode)) return ENGINE_NOT_REGULAR;
     *size = (uint64_t)st.st_size;
     *stamp = StampOf(st);
     return 0;
@@ -197,7 +240,9 @@ static SysError WriteAll(int fd, const unsigned char* data, size_t size) {
 // Steps of the in-kernel copy: short enough that a stop is noticed soon.
 static const size_t COPY_STEP = 8u << 20;
 
-// Copies `size` bytes, in the kernel where it can, else through the chunk.
+// Copies the first `size` bytes, in the kernel where it can, else through
+// the chunk; from the start of `from` wherever its position stands (a
+// comparison may have read it).
 static SysError CopyContents(int from, int to, uint64_t size, const CopyRequest* request, uint64_t* copied) {
     bool inKernel = true;
     while (*copied < size) {
@@ -206,7 +251,8 @@ static SysError CopyContents(int from, int to, uint64_t size, const CopyRequest*
         ssize_t n;
         if (inKernel) {
 #if defined(__linux__)
-            n = copy_file_range(from, nullptr, to, nullptr, left < COPY_STEP ? (size_t)left : COPY_STEP, 0);
+            loff_t at = (loff_t)*copied;
+            n = copy_file_range(from, &at, to, nullptr, left < COPY_STEP ? (size_t)left : COPY_STEP, 0);
             if (n < 0 && *copied == 0 &&
                 (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP)) {
                 inKernel = false;  // not here: copy through the chunk instead
@@ -217,7 +263,8 @@ static SysError CopyContents(int from, int to, uint64_t size, const CopyRequest*
             continue;
 #endif
         } else {
-            n = read(from, request->chunk, left < request->chunkSize ? (size_t)left : request->chunkSize);
+            n = pread(from, request->chunk, left < request->chunkSize ? (size_t)left : request->chunkSize,
+                      (off_t)*copied);
             if (n > 0) {
                 SysError error = WriteAll(to, request->chunk, (size_t)n);
                 if (error) return error;
@@ -287,7 +334,9 @@ static int OpenCopy(const char* target, size_t folderLength, char* temporary, Sy
         char folder[PATH_BUFFER_SIZE];
         memcpy(folder, target, folderLength);
         folder[folderLength] = '\0';
-        int fd = open(folderLength ? folder : ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        // Unnamed, nobody can read it unfinished: it is made with the mode
+        // most copies end with.
+        int fd = open(folderLength ? folder : ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (fd >= 0) return fd;
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
             *error = LastError();
@@ -325,8 +374,38 @@ static SysError NameCopy(int fd, const char* target, size_t folderLength, char* 
     return error;
 }
 
-static bool SameFile(const struct stat& a, const struct stat& b) {
-    return a.st_size == b.st_size && StampOf(a) == StampOf(b);
+// The mode the process's umask leaves of 0666, which an unnamed copy is
+// created with: the mode most sources have, so that most copies need no
+// fchmod. Read once; where /proc does not say, the copies are given their
+// mode by fchmod, as a mode never matches ~0.
+static mode_t CreatedMode() {
+    static const mode_t mode = [] {
+        mode_t created = (mode_t)~0u;
+        if (FILE* status = fopen("/proc/self/status", "re")) {
+            char line[128];
+            unsigned mask;
+            while (fgets(line, sizeof line, status))
+                if (sscanf(line, "Umask: %o", &mask) == 1) created = 0666 & ~(mode_t)mask;
+            fclose(status);
+        }
+        return created;
+    }();
+    return mode;
+}
+
+// Gives the finished unnamed file `fd` the target's name straight away
+// where no file has it yet; `*named` tells whether it did. Otherwise the
+// temporary name, then a rename over the target, see NameCopy.
+static SysError LinkToTarget(int fd, const char* target, bool* named) {
+    char self[64];
+    snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    *named = linkat(AT_FDCWD, self, AT_FDCWD, target, AT_SYMLINK_FOLLOW) == 0;
+    if (*named || errno == EEXIST) return 0;
+    SysError error = LastError();
+    if (error == ENOENT) {  // no /proc, or the target's folder went: NameCopy tells which
+        return 0;
+    }
+    return error;
 }
 
 static SysError CopyFile(const CopyRequest* request, uint64_t* copied) {
@@ -336,40 +415,53 @@ static SysError CopyFile(const CopyRequest* request, uint64_t* copied) {
     const char* slash = strrchr(target, '/');
     size_t folderLength = slash ? (size_t)(slash - target) + 1 : 0;
 
+    // With the listed size and stamp, or the comparison's handle, the one
+    // status query of the source comes after its last read, which tells
+    // whether it is what was listed; without, it is asked before as well.
     struct stat before;
-    SysError error;
-    int from = OpenRegular(request->source, &before, &error);
+    bool asked = !request->sourceOpen && !request->stamp;
+    SysError error = 0;
+    int from;
+    FileHandle opened = INVALID_FILE;
+    if (request->sourceOpen) from = (int)request->sourceFile;
+    else if (asked) from = OpenRegular(request->source, &before, &error);
+    else from = (error = OpenListed(request->source, &opened)) ? -1 : (int)opened;
     if (from < 0) return error;
-    if (request->stamp && (request->size != (uint64_t)before.st_size || request->stamp != StampOf(before))) {
-        close(from);
-        return ENGINE_SOURCE_CHANGED;
-    }
+    uint64_t size = asked ? (uint64_t)before.st_size : request->size;
+    uint64_t stamp = asked ? StampOf(before) : request->stamp;
     char temporary[PATH_BUFFER_SIZE];
     int to = OpenCopy(target, folderLength, temporary, &error);
-    if (to < 0) {
-        close(from);
-        return error;
-    }
-    error = CopyContents(from, to, (uint64_t)before.st_size, request, copied);
+    if (!error) error = CopyContents(from, to, size, request, copied);
     struct stat after;
-    if (!error && (fstat(from, &after) != 0 || !SameFile(before, after))) error = ENGINE_SOURCE_CHANGED;
-    if (!error && fchmod(to, before.st_mode & 07777) != 0) error = LastError();
+    if (fstat(from, &after) != 0) {
+        if (!error) error = LastError();
+    } else if (!S_ISREG(after.st_mode)) {
+        error = ENGINE_NOT_REGULAR;
+    } else if (!error && ((uint64_t)after.st_size != size || StampOf(after) != stamp)) {
+        error = ENGINE_SOURCE_CHANGED;
+    }
+    if (!request->sourceOpen) close(from);
+    if (to < 0) return error;
+    bool unnamed = !temporary[0];
+    if (!error && (!unnamed || (after.st_mode & 07777) != CreatedMode()) && fchmod(to, after.st_mode & 07777) != 0)
+        error = LastError();
     if (!error) {
-        struct timespec times[2] = {before.st_atim, before.st_mtim};
+        struct timespec times[2] = {after.st_atim, after.st_mtim};
         futimens(to, times);  // the times are a courtesy; the contents are what counts
     }
-    if (!error && !temporary[0]) {
+    bool named = false;
+    if (!error && unnamed) error = LinkToTarget(to, target, &named);
+    if (!error && unnamed && !named) {
         error = NameCopy(to, target, folderLength, temporary);
         if (error == ENOENT) {  // no /proc to name it by: once more the named way
             close(to);
-            close(from);
             return CopyFile(request, copied);
         }
     }
     if (close(to) != 0 && !error) error = LastError();
-    close(from);
-    if (!error && rename(temporary, target) != 0) error = LastError();
+    if (!error && !named && rename(temporary, target) != 0) error = LastError();
     if (error && temporary[0]) unlink(temporary);
+    if (error && named) unlink(target);  // a copy that failed after naming: none of it stays
     return error;
 }
 
@@ -425,7 +517,7 @@ static SysError AdviseWillNeed(const char* path, uint64_t bytes) {
 const SysCalls PlatformCalls = {
     ListFolder, Examine, OpenForReading, ReadFile, CloseFile, CreateFolders, MakeOneFolder, CopyFile, RemoveFile,
     ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread,
-    IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds, ProbeFolder,
+    IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds, ProbeFolder, OpenListed,
 };
 
 SysCalls Sys = PlatformCalls;
@@ -433,6 +525,28 @@ SysCalls Sys = PlatformCalls;
 size_t PathLimit() {
     size_t limit = PATH_MAX - 1;
     return limit < PATH_BUFFER_SIZE - 1 ? limit : PATH_BUFFER_SIZE - 1;
+}
+
+bool ThreadDiskReadBytes(uint64_t* bytes) {
+#if defined(RUSAGE_THREAD)
+    struct rusage usage;
+    if (getrusage(RUSAGE_THREAD, &usage) != 0) return false;
+    *bytes = (uint64_t)usage.ru_inblock * 512u;  // counted in blocks of 512 bytes
+    return true;
+#else
+    (void)bytes;
+    return false;
+#endif
+}
+
+unsigned OpenFilesToKeep() {
+    static const unsigned keep = [] {
+        struct rlimit limit;
+        if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return (unsigned)MAX_OPEN_KEPT;
+        rlim_t quarter = limit.rlim_cur / 4;
+        return quarter < MAX_OPEN_KEPT ? (unsigned)quarter : (unsigned)MAX_OPEN_KEPT;
+    }();
+    return keep;
 }
 
 char PathSeparator() {

@@ -181,16 +181,20 @@ static bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_I
            StampOf(a.ftLastWriteTime) == StampOf(b.ftLastWriteTime);
 }
 
-// Copies through the chunk, looking at `stop` before each one. The copy's
-// handle is this thread's alone: only the copy itself can remove its file,
-// which it does when it stops.
+// Copies through the chunk, looking at `stop` before each one, from the
+// start of `from` wherever its position stands (a comparison may have read
+// it): each read says where. The copy's handle is this thread's alone:
+// only the copy itself can remove its file, which it does when it stops.
 static SysError CopyContents(HANDLE from, HANDLE to, const CopyRequest* request, uint64_t* copied) {
     if (!request->chunk) return ENGINE_OUT_OF_MEMORY;
     DWORD ask = request->chunkSize > 0x40000000u ? 0x40000000u : (DWORD)request->chunkSize;
     for (;;) {
         if (request->stop && request->stop->load(std::memory_order_relaxed)) return ENGINE_ABANDONED;
         DWORD got = 0;
-        if (!ReadFile(from, request->chunk, ask, &got, nullptr)) {
+        OVERLAPPED at = {};
+        at.Offset = (DWORD)*copied;
+        at.OffsetHigh = (DWORD)(*copied >> 32);
+        if (!ReadFile(from, request->chunk, ask, &got, &at)) {
             SysError error = LastError();
             if (error == ERROR_HANDLE_EOF) return 0;
             return error;
@@ -228,10 +232,12 @@ SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
     // Writers are kept out while the copy reads; readers may stay. Someone
     // writing it, or holding it as a game does, may let go in a moment.
     // (Wine may refuse to describe a file just let go of, once.)
-    HANDLE from;
-    BY_HANDLE_FILE_INFORMATION before;
+    // The comparison's handle, kept for the copy, is exclusive and was
+    // asked nothing yet: the one query follows the last read.
+    HANDLE from = (HANDLE)request->sourceFile;
+    BY_HANDLE_FILE_INFORMATION before = {};
     HoldWait wait = {};
-    for (;;) {
+    for (; !request->sourceOpen;) {
         from = CreateFileW(paths.source.text, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (from == INVALID_HANDLE_VALUE) error = LastError();
@@ -241,8 +247,9 @@ SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
         if (from != INVALID_HANDLE_VALUE) CloseHandle(from);
         if (!WaitedOutHold(request, &wait, error, false)) return HeldOrAbandoned(request, error);
     }
-    if (request->stamp && (request->size != (((uint64_t)before.nFileSizeHigh << 32) | before.nFileSizeLow) ||
-                           request->stamp != StampOf(before.ftLastWriteTime))) {
+    if (!request->sourceOpen && request->stamp &&
+        (request->size != (((uint64_t)before.nFileSizeHigh << 32) | before.nFileSizeLow) ||
+         request->stamp != StampOf(before.ftLastWriteTime))) {
         CloseHandle(from);
         return ENGINE_SOURCE_CHANGED;
     }
@@ -254,7 +261,7 @@ SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
     HANDLE to = INVALID_HANDLE_VALUE;
     for (int attempt = 0; to == INVALID_HANDLE_VALUE; ++attempt) {
         if (!TemporaryName(paths.target, &paths.temporary)) {
-            CloseHandle(from);
+            if (!request->sourceOpen) CloseHandle(from);
             return ENGINE_PATH_TOO_LONG;
         }
         to = CreateFileW(temporary, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
@@ -262,15 +269,22 @@ SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
         if (to != INVALID_HANDLE_VALUE) break;
         error = LastError();
         if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt >= 1000) {
-            CloseHandle(from);
+            if (!request->sourceOpen) CloseHandle(from);
             return error;
         }
     }
     error = CopyContents(from, to, request, copied);
     BY_HANDLE_FILE_INFORMATION after;
-    if (!error && (!GetFileInformationByHandle(from, &after) || !SameFile(before, after)))
+    if (!error && !GetFileInformationByHandle(from, &after)) error = ENGINE_SOURCE_CHANGED;
+    if (!error && request->sourceOpen) {
+        before = after;  // the times and attributes the copy takes
+        if (request->size != (((uint64_t)after.nFileSizeHigh << 32) | after.nFileSizeLow) ||
+            request->stamp != StampOf(after.ftLastWriteTime) || *copied != request->size)
+            error = ENGINE_SOURCE_CHANGED;
+    } else if (!error && !SameFile(before, after)) {
         error = ENGINE_SOURCE_CHANGED;
-    CloseHandle(from);
+    }
+    if (!request->sourceOpen) CloseHandle(from);
     if (!error) SetFileTime(to, &before.ftCreationTime, &before.ftLastAccessTime, &before.ftLastWriteTime);
     bool closed = false;
     if (!error && !SetInformation()) {

@@ -53,6 +53,13 @@ struct PrefetchWalk {
     unsigned listing = 0;            // walkers listing a folder now
     size_t rootLength[2] = {0, 0};
     const ExclusionList* exclusions = nullptr;  // the job's, whose folders the index does not walk
+    // Threads not started yet (0: none to start), and the index's count of
+    // folders and of its disk's bytes, on the index's thread alone.
+    unsigned lazyWalkers = 0;
+    unsigned lazyFolders = 0;
+    unsigned lazyRound = LAZY_WALK_ROUND;
+    uint64_t lazyFoldersInAll = 0;
+    uint64_t lazyDiskBytes = 0;
 };
 
 // The walk never waits for the index: while the index is busy with the
@@ -193,9 +200,39 @@ static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
     walk->workers.wake.notify_all();
 }
 
+static void WalkerThread(void* walk) {
+    WalkerLoop((PrefetchWalk*)walk, false);
+}
+
+// Starts the walkers once the index's listings read from a disk: a few
+// blocks per folder (its entries, their inodes). Less is the program's
+// own code read in as it first runs.
+const uint64_t DISK_BYTES_PER_FOLDER = 16u << 10;
+// Each quiet round makes the next one longer (up to LAZY_LONGEST_WALK_ROUND):
+// asking costs a call.
+static void StartIfListingsWait(PrefetchWalk* walk) {
+    if (++walk->lazyFolders < walk->lazyRound) return;
+    uint64_t diskBytes = 0;
+    bool counted = ThreadDiskReadBytes(&diskBytes);
+    uint64_t read = diskBytes - walk->lazyDiskBytes;
+    walk->lazyDiskBytes = diskBytes;
+    uint64_t folders = walk->lazyFolders;
+    walk->lazyFolders = 0;
+    walk->lazyFoldersInAll += folders;
+    bool big = walk->lazyFoldersInAll >= LAZY_WALK_BIG_TREE;  // listing is then work enough to share out
+    if (counted && read < folders * DISK_BYTES_PER_FOLDER && !big) {
+        if (walk->lazyRound < LAZY_LONGEST_WALK_ROUND) walk->lazyRound *= 2;
+        return;
+    }
+    unsigned walkers = walk->lazyWalkers;
+    walk->lazyWalkers = 0;  // started now, or never
+    StartWorkers(&walk->workers, walkers, WalkerThread, walk);
+}
+
 bool TakeListing(PrefetchWalk* walk, const char* folder, RecordBuffer* arena, SysError* error, int* share) {
     *share = -1;
     if (!walk) return false;
+    if (walk->lazyWalkers) StartIfListingsWait(walk);
     std::string key;
     try {
         key = folder;
@@ -264,13 +301,13 @@ void PrefetchTree(const char* folder) {
     DeleteWalk(walk);
 }
 
-static void WalkerThread(void* walk) {
-    WalkerLoop((PrefetchWalk*)walk, false);
-}
-
-PrefetchWalk* StartTreePrefetch(const char* first, const char* second, unsigned walkers) {
+PrefetchWalk* StartTreePrefetch(const char* first, const char* second, unsigned walkers, bool lazy) {
     PrefetchWalk* walk = NewWalk(first, second);
     if (!walk) return nullptr;
+    if (lazy && ThreadDiskReadBytes(&walk->lazyDiskBytes)) {
+        walk->lazyWalkers = walkers;
+        return walk;
+    }
     if (StartWorkers(&walk->workers, walkers, WalkerThread, walk) == 0) {
         DeleteWalk(walk);  // no thread to be had: the index lists every folder itself
         return nullptr;

@@ -25,8 +25,15 @@ struct PrefetchWalk;
 // records no problem: the index records whatever a listing it takes failed
 // with, as it would have. Returns the walk, for IndexTree and
 // StopTreePrefetch; null when no thread or no memory was to be had: the
-// index then lists every folder itself.
-PrefetchWalk* StartTreePrefetch(const char* first, const char* second, unsigned walkers);
+// index then lists every folder itself. `lazy`: the threads start only once
+// the index's own listings are seen to read from a disk (ThreadDiskReadBytes,
+// after LAZY_WALK_ROUND folders, then after twice as many each time, up to
+// LAZY_LONGEST_WALK_ROUND), or once the index has listed LAZY_WALK_BIG_TREE
+// folders itself, where listing is work enough to share out over the
+// cores; a small tree in memory then costs no switch of threads per folder. Where the platform does not count those reads, they
+// start at once.
+enum { LAZY_WALK_ROUND = 8, LAZY_LONGEST_WALK_ROUND = 64, LAZY_WALK_BIG_TREE = 2048 };
+PrefetchWalk* StartTreePrefetch(const char* first, const char* second, unsigned walkers, bool lazy = false);
 
 // The same walk of `folder` on the calling thread, to its end; its listings
 // are dropped.

@@ -327,6 +327,7 @@ struct ReadHooks {
         OpenPaths.clear();
         Closed.clear();
         Sys.openForReading = HookedOpen;
+        Sys.openListed = HookedOpen;
         Sys.readFile = HookedRead;
         Sys.closeFile = HookedClose;
     }
@@ -406,7 +407,7 @@ TEST(ComparisonPool, PairsThatFinishOutOfOrderGiveTheSameListPositionsProblemsAn
         }
         return 0;
     };
-    RunRecord pooled = RunInto(t, t.dir / "dest-pool", 0);
+    RunRecord pooled = RunInto(t, t.dir / "dest-pool", DEFAULT_COMPARERS);
     EXPECT_LT(ReadHooks::FirstClosed("fast"), ReadHooks::FirstClosed("slow"));
 
     EXPECT_EQ(one.events, pooled.events);
@@ -422,7 +423,7 @@ TEST(ComparisonPool, PairsThatFinishOutOfOrderGiveTheSameListPositionsProblemsAn
 }
 
 TEST(ComparisonPool, InterruptionMidScanStartsNoCopyAndLeavesNoTemporaryFile) {
-    for (unsigned comparers : {1u, 0u}) {
+    for (unsigned comparers : {1u, 4u, 0u}) {
         JobTrees t;
         std::vector<std::string> order;
         for (int i = 0; i < 40; ++i) {
@@ -483,7 +484,7 @@ static bool Overwrite(const std::string& path, size_t at, const std::string& byt
 TEST(ChangeDetection, ModdedFileWrittenSinceItsListingOrWhileItIsReadIsChangedAndCopiedAsItIsThen) {
     static std::string path, flipped, restored;
     static int moddedReads;
-    for (unsigned comparers : {1u, 0u})
+    for (unsigned comparers : {1u, 4u, 0u})
         for (bool whileRead : {false, true}) {
             JobTrees t;
             std::string original = Bytes(3 * CHUNK_SIZE);
@@ -525,6 +526,114 @@ TEST(ChangeDetection, ModdedFileWrittenSinceItsListingOrWhileItIsReadIsChangedAn
         }
 }
 
+// The calls a job asks of Sys per modded file, by kind: on a player's
+// machine each open, query and read passes the file-system filters, so a
+// change that adds one per file shows here.
+struct CallCounts {
+    std::atomic<int> opens, queries, reads, hints, copies, copiesThroughHandle, closes;
+};
+static CallCounts Calls;
+static std::string MovedPath;  // written once between its comparison and its copy
+static bool MovedWritten;      // Windows refuses: the comparison's handle keeps writers out
+struct CountedCalls {
+    SysSwap restore;
+    CountedCalls() {
+        for (std::atomic<int>* n : {&Calls.opens, &Calls.queries, &Calls.reads, &Calls.hints, &Calls.copies,
+                                    &Calls.copiesThroughHandle, &Calls.closes})
+            *n = 0;
+        Sys.openForReading = [](const char* path, FileHandle* file) {
+            ++Calls.opens;
+            return PlatformCalls.openForReading(path, file);
+        };
+        Sys.openListed = [](const char* path, FileHandle* file) {
+            ++Calls.opens;
+            return PlatformCalls.openListed(path, file);
+        };
+        Sys.examineOpenFile = [](FileHandle file, uint64_t* size, uint64_t* stamp) {
+            ++Calls.queries;
+            return PlatformCalls.examineOpenFile(file, size, stamp);
+        };
+        Sys.readFile = [](FileHandle file, void* buffer, size_t size, size_t* got) {
+            ++Calls.reads;
+            return PlatformCalls.readFile(file, buffer, size, got);
+        };
+        Sys.closeFile = [](FileHandle file) {
+            ++Calls.closes;
+            PlatformCalls.closeFile(file);
+        };
+        Sys.adviseWillNeed = [](const char* path, uint64_t bytes) {
+            ++Calls.hints;
+            return PlatformCalls.adviseWillNeed(path, bytes);
+        };
+        Sys.copyFile = [](const CopyRequest* request, uint64_t* copied) {
+            ++Calls.copies;
+            Calls.copiesThroughHandle += request->sourceOpen;
+            if (request->sourceOpen && !MovedPath.empty()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));  // past the stamp's grain
+                MovedWritten = Overwrite(MovedPath, 0, "W");
+                MovedPath.clear();
+            }
+            return PlatformCalls.copyFile(request, copied);
+        };
+    }
+};
+
+TEST(ChangeDetection, EachKindOfFileCostsItsFewCallsAndAChangedOneIsCopiedThroughItsComparisonsHandle) {
+    std::string big = Bytes(2 * CHUNK_SIZE + 1);
+    struct Case {
+        const char* name;
+        int opens, queries, reads, copies, throughHandle;
+    } cases[] = {
+        // Open both, one read each (the listed size says where the file
+        // ends), one query each after the last read, no hint from memory.
+        {"equal", 2, 2, 2, 0, 0},
+        {"equal big", 2, 2, 6, 0, 0},  // 1 MiB, 1 MiB, 1 byte: no read to see the end
+        // A pair that differs is not queried; its copy reads from the same handle.
+        {"changed", 2, 0, 2, 1, 1},
+        {"new", 0, 0, 0, 1, 0},    // the copy opens it, below Sys
+        {"resized", 0, 0, 0, 1, 0},
+    };
+    for (unsigned comparers : {1u, 4u, 0u})
+        for (const Case& c : cases) {
+            JobTrees t;
+            std::string kind = c.name;
+            if (kind == "equal") t.Both("f", "same", "same");
+            if (kind == "equal big") t.Both("f", big, big);
+            if (kind == "changed") t.Both("f", "abcd", "abce");
+            if (kind == "new") WriteFile(t.modded + Native("/f"), "new");
+            if (kind == "resized") t.Both("f", "abcd", "abcde");
+            CountedCalls counted;
+            RunRecord run = RunInto(t, t.destination, comparers);
+            std::string at = kind + "/" + std::to_string(comparers);
+            EXPECT_EQ("", run.problems) << at;
+            EXPECT_EQ(c.opens, Calls.opens.load()) << at;
+            EXPECT_EQ(c.queries, Calls.queries.load()) << at;
+            EXPECT_EQ(c.reads, Calls.reads.load()) << at;
+            EXPECT_EQ(0, Calls.hints.load()) << at;
+            EXPECT_EQ(c.copies, Calls.copies.load()) << at;
+            EXPECT_EQ(c.throughHandle, Calls.copiesThroughHandle.load()) << at;
+            EXPECT_EQ(Calls.opens.load(), Calls.closes.load()) << at;  // the kept handle too, once copied
+        }
+
+    // Written after its comparison found it changed and before its copy:
+    // the copy through the comparison's handle still sees it move, and
+    // copies it once more as it is now.
+    for (unsigned comparers : {1u, 4u, 0u}) {
+        JobTrees t;
+        t.Both("f", "abcd", "abce");
+        CountedCalls counted;
+        MovedPath = t.modded + Native("/f");
+        MovedWritten = false;
+        RunRecord run = RunInto(t, t.destination, comparers);  // checks the mod against the files as they are now
+        EXPECT_EQ("", run.problems) << comparers;
+        EXPECT_EQ(std::vector<std::string>{"Data/f"}, run.mod) << comparers;
+        EXPECT_EQ(MovedWritten ? "Wbce" : "abce", ReadFile(t.destination + Native("/Data/f"))) << comparers;
+        EXPECT_EQ(MovedWritten ? 2 : 1, Calls.copies.load()) << comparers;
+        EXPECT_EQ(1, Calls.copiesThroughHandle.load()) << comparers;
+        EXPECT_EQ(Calls.opens.load(), Calls.closes.load()) << comparers;
+    }
+}
+
 // Starts the first `Allowed` threads asked for and refuses the rest.
 static std::atomic<int> Allowed, Refused;
 static bool SomeThreads(std::thread* thread, void (*body)(void*), void* context) {
@@ -543,14 +652,14 @@ TEST(ComparisonPool, ThreadsThatCannotBeStartedLeaveFewerAndTheSameMod) {
         WriteFile(t.modded + Native(name), i % 3 ? Bytes(3000 + i) : Bytes(2999 + i) + "!");
         if (i % 5 == 0) WriteFile(t.modded + Native(name + ".new"), "n");
     }
-    RunRecord all = RunInto(t, t.dir / "dest-all", 0);
+    RunRecord all = RunInto(t, t.dir / "dest-all", DEFAULT_COMPARERS);
     ASSERT_EQ(16u, all.changed.size());
     for (int allowed : {0, 1, 5}) {
         Allowed = allowed;
         Refused = 0;
         SysSwap restore;  // the real calls come back at the end of the scope
         Sys.startThread = SomeThreads;
-        RunRecord few = RunInto(t, t.dir / ("dest-" + std::to_string(allowed)), 0);
+        RunRecord few = RunInto(t, t.dir / ("dest-" + std::to_string(allowed)), DEFAULT_COMPARERS);
         EXPECT_GT(Refused.load(), 0) << allowed;
         EXPECT_EQ(all.events, few.events) << allowed;
         EXPECT_EQ(all.changed, few.changed) << allowed;
@@ -606,10 +715,15 @@ TEST(ComparisonPool, ThousandsOfFilesWithSlowListingsReadsAndCopiesGiveWhatOneRe
     };
     RunRecord one = RunInto(t, t.dir / "dest-one", 1);
     RunRecord pooled = RunInto(t, t.dir / "dest-pool", MAX_COMPARERS);
+    // The default: pairs read on the scan's thread until reads are seen to
+    // wait, then by comparers that take over the pairs handed over.
+    RunRecord lazy = RunInto(t, t.dir / "dest-lazy", 0);
     EXPECT_EQ("", one.problems);
     EXPECT_EQ(kinds[0] + kinds[1] + kinds[2], one.changed.size());
-    EXPECT_EQ(one.events, pooled.events);
-    EXPECT_EQ(one.changed, pooled.changed);
-    EXPECT_EQ(one.problems, pooled.problems);
-    EXPECT_EQ(one.mod, pooled.mod);
+    for (const RunRecord* other : {&pooled, &lazy}) {
+        EXPECT_EQ(one.events, other->events);
+        EXPECT_EQ(one.changed, other->changed);
+        EXPECT_EQ(one.problems, other->problems);
+        EXPECT_EQ(one.mod, other->mod);
+    }
 }

@@ -239,7 +239,7 @@ static SysError CountingCopy(const CopyRequest* request, uint64_t* copied) {
 
 TEST(ExtractionJob, StopAskedForAtAnyMomentEndsTheJobSoonAndLeavesNothingBehind) {
     for (StopMoment moment : {BEFORE_THE_JOB, DURING_THE_INDEX, MID_PAIR, DURING_THE_COPIES}) {
-        for (unsigned comparers : {1u, 0u}) {
+        for (unsigned comparers : {1u, 4u, 0u}) {
             JobTrees t;
             for (int i = 0; i < 100; ++i) WriteFile(t.original + Native("/gone/f") + std::to_string(i), "o");
             std::string big(3 * (1 << 20) + 5, 'b');  // three chunks and a bit: the only pair read

@@ -142,7 +142,8 @@ TEST(Platform, CopyOfASourceThatMovedSinceTheListingOrWhenStoppedLeavesNothing) 
     EXPECT_EQ(0u, (uintptr_t)chunk % 4096);
     std::string source = dir / "src/f", target = dir / "dst/f";
     std::filesystem::create_directories(dir / "dst");
-    CopyRequest request = {source.c_str(), target.c_str(), seen.size, seen.stamp, chunk, 1 << 20, nullptr, nullptr};
+    CopyRequest request = {source.c_str(), target.c_str(), seen.size, seen.stamp, chunk, 1 << 20, nullptr, nullptr,
+                           false, INVALID_FILE};
     uint64_t copied = 0;
     EXPECT_EQ(0u, Sys.copyFile(&request, &copied));
     EXPECT_EQ("listed", ReadFile(target));
@@ -193,6 +194,7 @@ struct InventedHolds {
         RefusalsLeft = refusals;  // -1: for good
         OpenTries = 0;
         Sys.openForReading = RefusedOpen;
+        Sys.openListed = RefusedOpen;
         Sys.isHeldByOther = [](SysError error, bool) { return error == HELD; };
         Sys.clockMilliseconds = [] { return FakeClock.load(); };
         Sys.sleepMilliseconds = [](uint32_t milliseconds) { FakeClock += milliseconds; };

@@ -830,9 +830,11 @@ struct RefusedOpens {
         Refusals = times;
         OpenCalls = 0;
         Sys.openForReading = RefusedOpen;
+        Sys.openListed = RefusedOpen;
     }
     ~RefusedOpens() {
         Sys.openForReading = PlatformCalls.openForReading;
+        Sys.openListed = PlatformCalls.openListed;
     }
 };
 
@@ -843,9 +845,9 @@ static double SecondsSince(DWORD start) {
 static Comparison CompareRefused(const std::string& a, const std::string& b, SysError* error) {
     unsigned char one[64], two[64];
     const char* failed = nullptr;
-    uint64_t bytes = 0;
-    ListedFile listed = {4, 0};  // "same", as listed
-    return CompareFiles(a.c_str(), b.c_str(), listed, one, two, sizeof one, nullptr, error, &failed, &bytes);
+    ListedFile listed = {4, 0, 0};  // "same", as listed
+    CompareCost cost = {0, 0};
+    return CompareFiles(a.c_str(), b.c_str(), listed, one, two, sizeof one, nullptr, error, &failed, &cost, nullptr);
 }
 
 // The waits and the budget themselves are tested natively (HoldPolicy); here

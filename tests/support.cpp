@@ -214,7 +214,7 @@ static SysError FaultyCopy(const CopyRequest* request, uint64_t* copied) {
 
 SysError CopyPlain(const char* source, const char* target, uint64_t* copied) {
     static unsigned char* chunk = AllocateChunk(1 << 20);
-    CopyRequest request = {source, target, 0, 0, chunk, 1 << 20, nullptr, nullptr};
+    CopyRequest request = {source, target, 0, 0, chunk, 1 << 20, nullptr, nullptr, false, INVALID_FILE};
     return Sys.copyFile(&request, copied);
 }
 
@@ -222,6 +222,7 @@ FaultInjector::FaultInjector() {
     for (FaultRow& row : Faults) row = FaultRow{0, false, 0, 0, ""};
     Sys.listFolder = FaultyList;
     Sys.openForReading = FaultyOpen;
+    Sys.openListed = FaultyOpen;
     Sys.readFile = FaultyRead;
     Sys.createFolders = FaultyCreateFolders;
     Sys.makeFolder = FaultyMakeFolder;
