@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The modextract benchmark. See bench/README.md.
 #
-#   bench/run.sh BUILD_DIR [WORK_DIR] [--files N] [--scale F] [--runs N] [--seed N] [--keep]
+#   bench/run.sh BUILD_DIR [WORK_DIR] [--files N] [--scale F] [--mix C,N] [--runs N] [--seed N] [--keep]
 #   bench/run.sh BUILD_DIR [WORK_DIR] --memory [--sizes "N ..."] [--baseline BUILD_DIR] [--runs N] [--seed N] [--keep]
 #   bench/run.sh BUILD_DIR [WORK_DIR] --cold [--baseline BUILD2] [--jobs N] [--runs N] [--files N] ...
 #   bench/run.sh BUILD_DIR [WORK_DIR] --compare BUILD2 [--dry-run] [--jobs N] [--runs N] [--files N] ...
@@ -15,11 +15,13 @@
 # only) empties the page cache before every run; --jobs N is passed to
 # BUILD_DIR's modextract. --compare times BUILD_DIR's modextract against
 # BUILD2's, warm, alternating, in pairs (with --dry-run: both with -n).
+# --mix C,N gives the trees a real game's share of changed and new files
+# (gentrees' --mix; `--files 3434 --mix 350,116` is two real releases).
 set -euo pipefail
 export LC_ALL=C
 
 usage() {  # usage [STATUS]
-    sed -n '4,18p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '4,19p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit "${1:-2}"
 }
 
@@ -39,11 +41,13 @@ KEEP=0
 MEM_SIZES=(100000 250000 500000 1000000)
 RSS_TARGET_KIB=$((160 * 1024))
 FLAT=0
+MIX=""
 
 while (($#)); do
     case "$1" in
     --files) FILES=${2:?}; shift 2 ;;
     --scale) SCALE=${2:?}; shift 2 ;;
+    --mix) MIX=${2:?}; shift 2 ;;
     --runs) RUNS=${2:?}; shift 2 ;;
     --seed) SEED=${2:?}; shift 2 ;;
     --memory) MEMORY=1; FLAT=1; shift ;;
@@ -122,6 +126,7 @@ trees_for() {
     local files=$1 scale=$2
     local dir="$WORK/trees-seed$SEED-files$files-scale$scale" shape=()
     if ((FLAT)); then dir+=-flat; shape=(--flat); fi
+    if [[ -n $MIX ]]; then dir+=-mix${MIX/,/-}; shape+=(--mix "$MIX"); fi
     local want
     want=$("$GENTREES" --seed "$SEED" --files "$files" --scale "$scale" "${shape[@]}" --print-params)
     if [[ -f $dir/params.txt && $(cat "$dir/params.txt") == "$want" ]]; then

@@ -60,13 +60,18 @@ struct PrefetchWalk {
     unsigned lazyRound = LAZY_WALK_ROUND;
     uint64_t lazyFoldersInAll = 0;
     uint64_t lazyDiskBytes = 0;
+    // Beside the index, walkers wait past the held bound for the index to
+    // take listings: a listing dropped there is one the index makes again,
+    // every entry's status query included, which doubled the listing work
+    // of a big tree in memory.
+    bool waitForIndex = false;
 };
 
-// The walk never waits for the index: while the index is busy with the
-// original tree, the walk reads the modded one. Beyond these bounds it
-// stacks no more folders, or keeps no more listings and only reads ahead
-// (the index then lists those folders again, from memory), so no tree can
-// make it grow without bound. They are small because what the walkers
+// While the index is busy with the original tree, the walk reads the
+// modded one. Beyond these bounds it stacks no more folders, or lists no
+// more until the index takes listings (a walk without an index keeps none
+// past them and only reads ahead), so no tree can make it grow without
+// bound. They are small because what the walkers
 // allocate is not all reused once they end.
 const size_t PREFETCH_WAITING_BYTES = 1u << 20;
 const size_t PREFETCH_HELD_BYTES = 2u << 20;
@@ -148,7 +153,8 @@ static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
     std::unique_lock<std::mutex> hold(walk->workers.lock);
     for (;;) {
         walk->workers.wake.wait(hold, [walk, toTheEnd] {
-            return walk->workers.stopping || !walk->waiting[0].empty() || !walk->waiting[1].empty() ||
+            bool room = !walk->waitForIndex || walk->heldBytes < PREFETCH_HELD_BYTES;
+            return walk->workers.stopping || (room && (!walk->waiting[0].empty() || !walk->waiting[1].empty())) ||
                    (toTheEnd && walk->listing == 0);
         });
         int tree = walk->waiting[0].empty() ? 1 : 0;
@@ -178,7 +184,10 @@ static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
         listing->error = error;
         // A listing the index waits for is kept whatever the total: it would
         // only list the folder again.
-        bool kept = !records.full && (listing->awaited || walk->heldBytes + records.used <= PREFETCH_HELD_BYTES);
+        // Walkers that wait for the index may each pass the bound by the
+        // listing they had under way.
+        size_t bound = walk->waitForIndex ? 2 * PREFETCH_HELD_BYTES : PREFETCH_HELD_BYTES;
+        bool kept = !records.full && (listing->awaited || walk->heldBytes + records.used <= bound);
         if (!kept && !listing->awaited) {
             walk->listings.erase(folder.path);  // the index finds none and lists the folder itself
         } else if (kept) {
@@ -255,8 +264,11 @@ bool TakeListing(PrefetchWalk* walk, const char* folder, RecordBuffer* arena, Sy
     *error = listing->error;
     walk->listings.erase(key);  // by its key: the map may have grown meanwhile
     if (records.full) return false;
+    bool room = walk->heldBytes >= PREFETCH_HELD_BYTES;
     walk->heldBytes -= records.used;
+    room = room && walk->heldBytes < PREFETCH_HELD_BYTES;
     hold.unlock();
+    if (room && walk->waitForIndex) walk->workers.wake.notify_all();
 
     if (records.used)
         if (unsigned char* at = MakeRoom(arena, records.used)) memcpy(at, records.data, records.used);
@@ -304,6 +316,7 @@ void PrefetchTree(const char* folder) {
 PrefetchWalk* StartTreePrefetch(const char* first, const char* second, unsigned walkers, bool lazy) {
     PrefetchWalk* walk = NewWalk(first, second);
     if (!walk) return nullptr;
+    walk->waitForIndex = true;
     if (lazy && ThreadDiskReadBytes(&walk->lazyDiskBytes)) {
         walk->lazyWalkers = walkers;
         return walk;

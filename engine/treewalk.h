@@ -20,8 +20,9 @@ struct PrefetchWalk;
 // further (not into a folder on the way down). Of a folder's subfolders it
 // stacks the first ones in listing order, as many as fit 1 MiB, and none
 // once memory runs out; at most 2 MiB of listings wait for the index (the
-// one it waits for is kept whatever its size); beyond that the walk only
-// reads ahead. A listing under way ends once the job was stopped. It
+// one it waits for is kept whatever its size, and the walkers' listings
+// under way as the bound is reached too); beyond that the walkers wait for
+// the index to take some. A listing under way ends once the job was stopped. It
 // records no problem: the index records whatever a listing it takes failed
 // with, as it would have. Returns the walk, for IndexTree and
 // StopTreePrefetch; null when no thread or no memory was to be had: the
@@ -36,7 +37,7 @@ enum { LAZY_WALK_ROUND = 8, LAZY_LONGEST_WALK_ROUND = 64, LAZY_WALK_BIG_TREE = 2
 PrefetchWalk* StartTreePrefetch(const char* first, const char* second, unsigned walkers, bool lazy = false);
 
 // The same walk of `folder` on the calling thread, to its end; its listings
-// are dropped.
+// are dropped, and past the held bound it only reads ahead.
 void PrefetchTree(const char* folder);
 
 // Stops `walk`, waiting for the listings under way, and frees it. Does

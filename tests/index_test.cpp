@@ -1,6 +1,7 @@
 #include <string.h>
 
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -247,10 +248,12 @@ TEST(IndexTree, TheWalksListingsGiveTheSameIndexAsListingAlone) {
     }
 }
 
-// A folder of 30,000 subfolders, invented: its listing is over the walk's
-// 2 MiB of held listings, its subfolders over its 1 MiB of waiting
-// folders. Each listing is noted with whether a walker made it; the wide
-// folder's listing by a walker is slow, so that the index waits for it.
+// A folder of 30,000 subfolders of a few files each, invented: its listing
+// is over the walk's 2 MiB of held listings, its subfolders over its 1 MiB
+// of waiting folders, and the listings of those the walk stacks are over
+// the 2 MiB together. Each listing is noted with whether a walker made it;
+// the wide folder's listing by a walker is slow, so that the index waits
+// for it.
 static std::string WideRoot;
 static std::mutex ListedLock;
 static std::vector<std::pair<std::string, bool>> WideListed;
@@ -268,7 +271,14 @@ static SysError WideListing(const char* folder, EntrySink sink, void* context) {
         std::lock_guard<std::mutex> hold(ListedLock);
         WideListed.push_back({folder, walker});
     }
-    if (folder != WideRoot) return 0;  // the subfolders are empty
+    if (folder != WideRoot) {
+        for (int i = 0; i < 4; ++i) {
+            std::string name = WideName(i) + ".file";
+            FolderEntry entry = Entry(name.c_str(), ENTRY_FILE);
+            if (!sink(context, &entry)) return ENGINE_ABANDONED;
+        }
+        return 0;
+    }
     if (walker) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     for (int i = 0; i < WIDE; ++i) {
         std::string name = WideName(i);
@@ -297,7 +307,9 @@ TEST(IndexTree, TheWalkListsTheFirstSubfoldersOfAWideFolderAndKeepsTheListingThe
         last.insert(WideRoot + PathSeparator() + WideName(WIDE - 1 - i));
     }
     int rootListings = 0, firstByWalkers = 0, lastByWalkers = 0;
+    std::map<std::string, int> times;
     for (const auto& listed : WideListed) {
+        if (++times[listed.first] == 2) ADD_FAILURE() << listed.first << " listed twice";
         rootListings += listed.first == WideRoot;
         firstByWalkers += listed.second && first.count(listed.first);
         lastByWalkers += listed.second && last.count(listed.first);
