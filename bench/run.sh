@@ -266,10 +266,12 @@ verdict() {  # verdict RATIO LIMIT
 # ---- the speed benchmark ---------------------------------------------------
 
 # Reads both trees of $1 into the page cache, then checks the dry run's
-# list against the expected one; false when it differs.
+# list against the expected one; false when it differs. Sets WARM_BYTES.
+WARM_BYTES=0
 warm_and_check() {
     local bytes
     bytes=$(warm "$1")
+    WARM_BYTES=$bytes
     echo "page cache warmed: both trees read once ($(awk -v b="$bytes" 'BEGIN { printf "%.2f GiB", b / 2^30 }'))"
     echo "correctness:"
     check_dry_run "$1"
@@ -319,7 +321,7 @@ speed_bench() {
     rm -rf "$WORK"/dest-*
     sync
 
-    local m_mod m_rs m_lim m_ovl
+    local m_mod m_rs m_lim m_ovl bytes=$WARM_BYTES
     m_mod=$(median ${times[modextract]})
     m_rs=$(median ${times[rsync]})
     m_lim=$(median ${times[limit]})

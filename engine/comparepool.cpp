@@ -166,7 +166,7 @@ void StartComparePool(ComparePool* pool, unsigned comparers, const std::atomic<b
         pool->lazyComparers = comparers;
         pool->lazyBytes = pool->lazyDiskBytes = 0;
         pool->lazyRound = LAZY_PROBE_ROUND;
-        pool->lazyEqual = pool->lazyEqualBytes = pool->lazyFiles = 0;
+        pool->lazyEqual = pool->lazyFiles = 0;
         pool->lazyCounted = ThreadDiskReadBytes(&pool->lazyDiskBytes);
         pool->inlineOriginal = AllocateChunk(CHUNK_SIZE);
         pool->inlineModded = AllocateChunk(CHUNK_SIZE);
@@ -252,12 +252,11 @@ bool ReadsWait(ComparePool* pool) {
 // a tracer counting calls, makes a read from memory slow), else half its
 // pairs took long in their reads. From memory they start only where
 // comparing is nearly all the scan does: when three quarters of the files
-// so far were equal pairs of some size, there are few copies to keep the
+// so far were equal pairs, there are few copies to keep the
 // other cores busy meanwhile.
 static void CountLazyProbe(ComparePool* pool, const PairOutcome* outcome) {
     pool->lazyWaited += outcome->readNanoseconds > WAIT_NS + outcome->bytesRead;
     pool->lazyBytes += outcome->bytesRead;
-    pool->lazyEqualBytes += outcome->comparison == FILES_EQUAL ? outcome->bytesRead : 0;
     pool->lazyEqual += outcome->comparison == FILES_EQUAL;
     if (++pool->lazyProbes < pool->lazyRound) return;
     bool wait = 2 * pool->lazyWaited >= pool->lazyProbes;
@@ -266,8 +265,7 @@ static void CountLazyProbe(ComparePool* pool, const PairOutcome* outcome) {
         wait = 2 * (diskBytes - pool->lazyDiskBytes) >= pool->lazyBytes && pool->lazyBytes > 0;
         pool->lazyDiskBytes = diskBytes;
     }
-    bool comparing = pool->lazyFiles >= LAZY_LONGEST_ROUND && 4 * pool->lazyEqual >= 3 * pool->lazyFiles &&
-                     pool->lazyEqualBytes >= pool->lazyEqual * LAZY_PAIR_BYTES;
+    bool comparing = pool->lazyFiles >= LAZY_LONGEST_ROUND && 4 * pool->lazyEqual >= 3 * pool->lazyFiles;
     pool->lazyProbes = pool->lazyWaited = 0;
     pool->lazyBytes = 0;
     if (!wait && !comparing) {
@@ -278,6 +276,10 @@ static void CountLazyProbe(ComparePool* pool, const PairOutcome* outcome) {
     pool->started = pool->ended = pool->taken;
     pool->readsWait = wait;
     unsigned comparers = pool->lazyComparers;
+    // From memory a comparer per core: more only take turns on the cores
+    // (and with small files the calls of two threads already meet in the
+    // kernel); reads that wait want several in flight.
+    if (!wait && comparers > pool->cores) comparers = pool->cores;
     pool->lazyComparers = 0;  // started now, or never: the pairs stay on this thread
     StartWorkers(&pool->workers, comparers, ComparerLoop, pool);
 }

@@ -41,7 +41,6 @@ const uint64_t BIG_PAIR_SIZE = 8u << 20;
 const size_t BIG_CHUNK_SIZE = 4u << 20;
 
 enum { LAZY_PROBE_ROUND = 8, LAZY_LONGEST_ROUND = 64 };
-const uint64_t LAZY_PAIR_BYTES = 16u << 10;
 
 // The read-ahead window: pairs handed over and not yet taken back, and the
 // bytes asked ahead for them.
@@ -106,7 +105,7 @@ struct ComparePool {
     // taken: from memory, handing pairs to threads costs more than it gains.
     unsigned lazyComparers;
     unsigned lazyProbes, lazyWaited, lazyRound;
-    uint64_t lazyEqual, lazyEqualBytes;  // equal pairs so far, and their bytes
+    uint64_t lazyEqual;  // equal pairs so far
     uint64_t lazyFiles;                  // modded files the scan decided so far (NoteFileDecided)
     bool lazyCounted;                   // the platform counts this thread's disk reads (ThreadDiskReadBytes)
     uint64_t lazyDiskBytes, lazyBytes;  // read from a disk so far; read in this round
@@ -130,9 +129,9 @@ struct ComparePool {
 // (more than MAX_COMPARERS: that many). With 1 there is no thread: each pair is read
 // on the scan's thread when its outcome is taken, and nothing is read ahead.
 // With 0, DEFAULT_COMPARERS are started once reads are seen to wait, or
-// once comparing is nearly all the scan does (of the LAZY_LONGEST_ROUND or
-// more files decided so far, three quarters equal pairs of LAZY_PAIR_BYTES
-// or more on average), and the pairs are read on the scan's thread until
+// one per core (at most DEFAULT_COMPARERS) once comparing is nearly all the
+// scan does (of the LAZY_LONGEST_ROUND or more files decided so far, three
+// quarters equal pairs), and the pairs are read on the scan's thread until
 // then. Reads wait when, in a round of
 // LAZY_PROBE_ROUND pairs (twice as many after each round that did not
 // wait, up to LAZY_LONGEST_ROUND), half their bytes came from a disk where the
