@@ -368,10 +368,14 @@ speed_bench() {
 
 # ---- the memory and scaling benchmark --------------------------------------
 
-# measured NAME: runs one tool under /usr/bin/time into a fresh destination;
-# sets SECONDS_TAKEN and PEAK_KIB.
+# measured NAME RUN: runs one tool under /usr/bin/time into a fresh
+# destination; sets SECONDS_TAKEN and PEAK_KIB. The destinations all go once
+# a size's runs are done: on ext4 the run right after a deletion pays for
+# the freed inodes it passes over as it creates files (ext4 without a
+# journal looks at each one's deletion time), so a tool would pay for the
+# one before it.
 measured() {
-    local name=$1 dest=$WORK/mem-dest report status=0
+    local name=$1 dest=$WORK/mem-dest-$1-$2 report status=0
     local -a command
     case "$name" in
     modextract) command=("$MODEXTRACT" -q "$ORIG" "$MOD" "$dest") ;;
@@ -384,7 +388,6 @@ measured() {
     mkdir -p "$dest"
     sync
     report=$(/usr/bin/time -f 'time %e %M' "${command[@]}" 2>&1 >/dev/null) || status=$?
-    rm -rf "$dest"
     sync
     if ((status)); then
         echo "run.sh: $name failed (exit status $status): $report" >&2
@@ -428,11 +431,13 @@ memory_bench() {
         local -A secs=() peaks=()
         for ((r = 0; r < RUNS; ++r)); do
             for name in "${tools[@]}"; do
-                measured "$name"
+                measured "$name" "$r"
                 secs[$name]+="$SECONDS_TAKEN "
                 peaks[$name]+="$PEAK_KIB "
             done
         done
+        rm -rf "$WORK"/mem-dest-*
+        sync
         local values=()
         for name in "${tools[@]}"; do
             local s p
