@@ -668,6 +668,31 @@ TEST(ComparisonPool, ThreadsThatCannotBeStartedLeaveFewerAndTheSameMod) {
     }
 }
 
+// Without --jobs, a tree of many equal pairs starts comparers even when
+// its files are small (comparing is then nearly all the scan does), and a
+// handful of pairs starts none: each run starts the same walkers and
+// copiers, so the difference is the comparers.
+static std::atomic<int> Started;
+static bool CountedStart(std::thread* thread, void (*body)(void*), void* context) {
+    ++Started;
+    return PlatformCalls.startThread(thread, body, context);
+}
+
+TEST(ComparisonPool, ManySmallEqualPairsStartComparersAndAFewDoNot) {
+    JobTrees many, few;
+    for (int i = 0; i < 200; ++i) many.Both("d" + std::to_string(i % 5) + "/f" + std::to_string(i), Bytes(300), Bytes(300));
+    for (int i = 0; i < 4; ++i) few.Both("d" + std::to_string(i % 5) + "/f" + std::to_string(i), Bytes(300), Bytes(300));
+    SysSwap restore;  // the real calls come back at the end of the scope
+    Sys.startThread = CountedStart;
+    Started = 0;
+    RunRecord manyRun = RunInto(many, many.destination, 0);
+    int manyStarted = Started.exchange(0);
+    RunRecord fewRun = RunInto(few, few.destination, 0);
+    EXPECT_EQ("", manyRun.problems + fewRun.problems);
+    EXPECT_TRUE(manyRun.mod.empty() && fewRun.mod.empty());
+    EXPECT_GT(manyStarted, Started.load());
+}
+
 // The pool, the walk ahead and the copiers all busy at once on a tree of a
 // few thousand files, with chosen listings, reads and copies slowed so that
 // the threads interleave differently from run to run (and the sanitizer
