@@ -65,6 +65,10 @@ struct PrefetchWalk {
     // every entry's status query included, which doubled the listing work
     // of a big tree in memory.
     bool waitForIndex = false;
+    // Set once the held listings reach the bound, cleared once the index has
+    // taken them down to half of it: the walkers then list a batch, instead
+    // of all waking for each listing the index takes.
+    bool full = false;
 };
 
 // While the index is busy with the original tree, the walk reads the
@@ -143,7 +147,7 @@ static void StackSubfolders(PrefetchWalk* walk, int tree, const char* path, size
         if (!Stack(walk, tree, path, pathLength, name, way, depth, record->id)) break;
     }
     std::reverse(stack.begin() + (std::ptrdiff_t)before, stack.end());  // the first on top
-    walk->workers.wake.notify_all();
+    if (!walk->full) walk->workers.wake.notify_all();  // else the index wakes them
 }
 
 // Lists folder after folder until the walk is stopped or, when `toTheEnd`,
@@ -153,8 +157,8 @@ static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
     std::unique_lock<std::mutex> hold(walk->workers.lock);
     for (;;) {
         walk->workers.wake.wait(hold, [walk, toTheEnd] {
-            bool room = !walk->waitForIndex || walk->heldBytes < PREFETCH_HELD_BYTES;
-            return walk->workers.stopping || (room && (!walk->waiting[0].empty() || !walk->waiting[1].empty())) ||
+            return walk->workers.stopping ||
+                   (!walk->full && (!walk->waiting[0].empty() || !walk->waiting[1].empty())) ||
                    (toTheEnd && walk->listing == 0);
         });
         int tree = walk->waiting[0].empty() ? 1 : 0;
@@ -198,6 +202,7 @@ static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
             }
             listing->records = records;
             walk->heldBytes += records.used;
+            if (walk->waitForIndex && walk->heldBytes >= PREFETCH_HELD_BYTES) walk->full = true;
         } else {
             listing->records.full = true;  // the index lists it again
         }
@@ -264,11 +269,11 @@ bool TakeListing(PrefetchWalk* walk, const char* folder, RecordBuffer* arena, Sy
     *error = listing->error;
     walk->listings.erase(key);  // by its key: the map may have grown meanwhile
     if (records.full) return false;
-    bool room = walk->heldBytes >= PREFETCH_HELD_BYTES;
     walk->heldBytes -= records.used;
-    room = room && walk->heldBytes < PREFETCH_HELD_BYTES;
+    bool room = walk->full && walk->heldBytes < PREFETCH_HELD_BYTES / 2;
+    if (room) walk->full = false;
     hold.unlock();
-    if (room && walk->waitForIndex) walk->workers.wake.notify_all();
+    if (room) walk->workers.wake.notify_all();
 
     if (records.used)
         if (unsigned char* at = MakeRoom(arena, records.used)) memcpy(at, records.data, records.used);
