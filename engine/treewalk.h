@@ -21,8 +21,8 @@ struct PrefetchWalk;
 // stacks the first ones in listing order, as many as fit 1 MiB, and none
 // once memory runs out; at most 2 MiB of listings wait for the index (the
 // one it waits for is kept whatever its size, and the walkers' listings
-// under way as the bound is reached too); beyond that the walkers wait for
-// the index to take some. A listing under way ends once the job was stopped. It
+// under way as the bound is reached too); beyond that the walkers wait till
+// the index has taken them down to half the bound. A listing under way ends once the job was stopped. It
 // records no problem: the index records whatever a listing it takes failed
 // with, as it would have. Returns the walk, for IndexTree and
 // StopTreePrefetch; null when no thread or no memory was to be had: the
