@@ -252,8 +252,8 @@ bool ReadsWait(ComparePool* pool) {
 // a tracer counting calls, makes a read from memory slow), else half its
 // pairs took long in their reads. From memory they start only where
 // comparing is nearly all the scan does: when three quarters of the files
-// so far were equal pairs, there are few copies to keep the
-// other cores busy meanwhile.
+// so far were equal pairs, there are few copies to keep the other cores
+// busy meanwhile.
 static void CountLazyProbe(ComparePool* pool, const PairOutcome* outcome) {
     pool->lazyWaited += outcome->readNanoseconds > WAIT_NS + outcome->bytesRead;
     pool->lazyBytes += outcome->bytesRead;

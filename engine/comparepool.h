@@ -105,7 +105,7 @@ struct ComparePool {
     // taken: from memory, handing pairs to threads costs more than it gains.
     unsigned lazyComparers;
     unsigned lazyProbes, lazyWaited, lazyRound;
-    uint64_t lazyEqual;  // equal pairs so far
+    uint64_t lazyEqual;                  // equal pairs so far
     uint64_t lazyFiles;                  // modded files the scan decided so far (NoteFileDecided)
     bool lazyCounted;                   // the platform counts this thread's disk reads (ThreadDiskReadBytes)
     uint64_t lazyDiskBytes, lazyBytes;  // read from a disk so far; read in this round

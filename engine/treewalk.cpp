@@ -75,8 +75,8 @@ struct PrefetchWalk {
 // modded one. Beyond these bounds it stacks no more folders, or lists no
 // more until the index takes listings (a walk without an index keeps none
 // past them and only reads ahead), so no tree can make it grow without
-// bound. They are small because what the walkers
-// allocate is not all reused once they end.
+// bound. They are small because what the walkers allocate is not all
+// reused once they end.
 const size_t PREFETCH_WAITING_BYTES = 1u << 20;
 const size_t PREFETCH_HELD_BYTES = 2u << 20;
 
@@ -187,9 +187,8 @@ static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
         listing->state = LISTING_DONE;
         listing->error = error;
         // A listing the index waits for is kept whatever the total: it would
-        // only list the folder again.
-        // Walkers that wait for the index may each pass the bound by the
-        // listing they had under way.
+        // only list the folder again. Walkers that wait for the index may
+        // each pass the bound by the listing they had under way.
         size_t bound = walk->waitForIndex ? 2 * PREFETCH_HELD_BYTES : PREFETCH_HELD_BYTES;
         bool kept = !records.full && (listing->awaited || walk->heldBytes + records.used <= bound);
         if (!kept && !listing->awaited) {

@@ -22,9 +22,9 @@ struct PrefetchWalk;
 // once memory runs out; at most 2 MiB of listings wait for the index (the
 // one it waits for is kept whatever its size, and the walkers' listings
 // under way as the bound is reached too); beyond that the walkers wait till
-// the index has taken them down to half the bound. A listing under way ends once the job was stopped. It
-// records no problem: the index records whatever a listing it takes failed
-// with, as it would have. Returns the walk, for IndexTree and
+// the index has taken them down to half the bound. A listing under way
+// ends once the job was stopped. It records no problem: the index records
+// whatever a listing it takes failed with, as it would have. Returns the walk, for IndexTree and
 // StopTreePrefetch; null when no thread or no memory was to be had: the
 // index then lists every folder itself. `lazy`: the threads start only once
 // the index's own listings are seen to read from a disk (ThreadDiskReadBytes,
