@@ -90,6 +90,27 @@ static void CountProbe(ComparePool* pool, bool waited) {
     if (pool->readsWait && !before) pool->workers.wake.notify_all();  // comparers beyond the cores may start
 }
 
+// Small pairs from memory are claimed a few at a time: each claim and each
+// hand-back takes the workers' lock, which the scan and the other comparers
+// want for every pair too, and on a tree of small files that contention
+// cost more switches of threads than the comparing. A claim stops at a
+// chunk's worth of bytes, so that one comparer does not end up with the
+// long pairs while the others wait, and leaves the other comparers their
+// share of the waiting pairs. While reads wait for a disk each comparer is
+// one read in flight: one pair at a time.
+enum { CLAIM_BATCH = 8 };
+static unsigned PairsToClaim(const ComparePool* pool) {
+    if (pool->readsWait) return 1;
+    uint64_t share = (pool->submitted - pool->started) / pool->cores;  // from memory no more run at once
+    uint64_t bytes = pool->slots[pool->started % pool->window].listed.size;
+    unsigned claim = 1;
+    for (; claim < CLAIM_BATCH && claim < share; ++claim) {
+        bytes += pool->slots[(pool->started + claim) % pool->window].listed.size;
+        if (bytes > CHUNK_SIZE) break;
+    }
+    return claim;
+}
+
 static void ComparerLoop(void* context) {
     ComparePool* pool = (ComparePool*)context;
     unsigned char* originalChunk = AllocateChunk(CHUNK_SIZE);
@@ -98,23 +119,28 @@ static void ComparerLoop(void* context) {
     for (;;) {
         pool->workers.wake.wait(hold, [pool] { return pool->workers.stopping || NextMayStart(pool); });
         if (pool->workers.stopping) break;
-        PairSlot* slot = &pool->slots[pool->started++ % pool->window];
-        bool big = IsBig(slot);
-        slot->state = SLOT_RUNNING;
+        uint64_t first = pool->started;
+        unsigned claimed = PairsToClaim(pool);
+        bool big = IsBig(&pool->slots[first % pool->window]);
+        for (unsigned k = 0; k < claimed; ++k) pool->slots[(first + k) % pool->window].state.store(SLOT_RUNNING, std::memory_order_relaxed);
+        pool->started += claimed;
         ++pool->running;
         pool->bigRunning = big;
         if (pool->scanWaits && ScanMayGo(pool)) pool->scanWakes.notify_one();
         hold.unlock();
-        // Null chunks fail this pair alone (ENGINE_OUT_OF_MEMORY). A stop
-        // ends the comparison at its next chunk; the scan then takes no more
+        // Null chunks fail these pairs alone (ENGINE_OUT_OF_MEMORY). A stop
+        // ends a comparison at its next chunk; the scan then takes no more
         // outcomes and StopComparePool starts nothing more.
-        ComparePair(pool, slot, originalChunk, moddedChunk);
+        for (unsigned k = 0; k < claimed; ++k) ComparePair(pool, &pool->slots[(first + k) % pool->window], originalChunk, moddedChunk);
         hold.lock();
-        // Only the reads' time: opens and closes cost what they cost
-        // whether the bytes are in memory or not (and a tracer slows them).
-        if (slot->probe) CountProbe(pool, slot->outcome.readNanoseconds > WAIT_NS + slot->outcome.bytesRead);
-        slot->state = SLOT_DONE;
-        ++pool->ended;
+        for (unsigned k = 0; k < claimed; ++k) {
+            PairSlot* slot = &pool->slots[(first + k) % pool->window];
+            // Only the reads' time: opens and closes cost what they cost
+            // whether the bytes are in memory or not (and a tracer slows them).
+            if (slot->probe) CountProbe(pool, slot->outcome.readNanoseconds > WAIT_NS + slot->outcome.bytesRead);
+            slot->state.store(SLOT_DONE, std::memory_order_release);
+        }
+        pool->ended += claimed;
         --pool->running;
         if (pool->scanWaits && ScanMayGo(pool)) pool->scanWakes.notify_one();
         // The pairs behind a big one wait for it to end; otherwise this
@@ -209,7 +235,7 @@ void SubmitPair(ComparePool* pool, const char* original, const char* modded, Lis
     slot->tooLong |= !CopyPath(modded, slot->modded);
     slot->listed = listed;
     slot->hinted = 0;
-    slot->state = SLOT_WAITING;
+    slot->state.store(SLOT_WAITING, std::memory_order_relaxed);  // published under the lock below
     if (pool->workers.count == 0) {
         ++pool->submitted;
         return;
@@ -288,9 +314,9 @@ void TakeOutcome(ComparePool* pool, PairOutcome* outcome) {
     PairSlot* slot = &pool->slots[pool->taken % pool->window];
     if (pool->workers.count == 0) {
         ComparePair(pool, slot, pool->inlineOriginal, pool->inlineModded);
-    } else {
+    } else if (slot->state.load(std::memory_order_acquire) != SLOT_DONE) {
         std::unique_lock<std::mutex> hold(pool->workers.lock);
-        if (slot->state != SLOT_DONE) {
+        if (slot->state.load(std::memory_order_relaxed) != SLOT_DONE) {
             if (pool->started < pool->submitted) pool->workers.wake.notify_all();
             pool->scanWaits = true;
             pool->scanWakes.wait(hold, [pool] { return ScanMayGo(pool); });

@@ -74,7 +74,9 @@ struct PairSlot {
     uint64_t hinted;  // bytes asked ahead for both files, counted in the pool's hintedBytes
     bool tooLong;     // a path did not fit: the pair fails unread
     bool probe;       // read without a hint: its time tells whether reads wait
-    SlotState state;
+    // Set to SLOT_DONE under the workers' lock once the outcome is written
+    // (release), so the scan may take a finished outcome without the lock.
+    std::atomic<SlotState> state;
     PairOutcome outcome;
 };
 
