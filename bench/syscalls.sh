@@ -3,25 +3,29 @@
 # with the mix of two releases of a real game's data (about 58% equal pairs,
 # 31% changed files, 10% new ones). See bench/README.md.
 #
-#   bench/syscalls.sh BUILD_DIR [WORK_DIR] [--baseline BUILD2] [--files N] [--dry-run]
+#   bench/syscalls.sh BUILD_DIR [WORK_DIR] [--baseline BUILD2] [--files N] [--dry-run] [--perf]
 #
 # BUILD_DIR holds modextract and gentrees; BUILD2 another build's modextract,
-# counted the same way beside it. Needs strace. On a player's Windows
-# machine each of these calls passes the file-system filters (scanner,
-# indexer, sync client), so their count is the job's cost there.
+# counted the same way beside it. Needs strace; --perf counts with
+# `perf trace -s` instead, which does not stop each thread at each call, so
+# the threads' locks do not contend more than they would untraced. On a
+# player's Windows machine each of these calls passes the file-system
+# filters (scanner, indexer, sync client), so their count is the job's cost
+# there.
 set -euo pipefail
 
 usage() {
-    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit "${1:-2}"
 }
 
-BUILD="" WORK="" BASELINE="" FILES=3434 DRY=()
+BUILD="" WORK="" BASELINE="" FILES=3434 DRY=() TRACER=strace
 while (($#)); do
     case $1 in
     --baseline) BASELINE=${2:?}; shift 2 ;;
     --files) FILES=${2:?}; shift 2 ;;
     --dry-run) DRY=(-n); shift ;;
+    --perf) TRACER=perf; shift ;;
     -h | --help) usage 0 ;;
     -*) echo "syscalls.sh: unknown option $1" >&2; usage ;;
     *)
@@ -33,7 +37,9 @@ while (($#)); do
     esac
 done
 [[ -n $BUILD ]] || usage
-command -v strace >/dev/null || { echo "syscalls.sh: needs strace (apt-get install strace)" >&2; exit 2; }
+package=strace
+[[ $TRACER == perf ]] && package=linux-perf
+command -v "$TRACER" >/dev/null || { echo "syscalls.sh: needs $TRACER (apt-get install $package)" >&2; exit 2; }
 
 OWN_WORK=0
 if [[ -z $WORK ]]; then
@@ -56,16 +62,22 @@ modded=$(find "$trees/modded" -type f | wc -l)
 # Warm: every byte of both trees in the page cache, every folder listed once.
 find "$trees/original" "$trees/modded" -type f -exec cat {} + >/dev/null
 
-# count NAME MODEXTRACT: one warm run under strace -f -c; prints a row.
+# count NAME MODEXTRACT: one warm run under the tracer; prints a row.
 count() {
     local name=$1 tool=$2 raw="$WORK/calls-$1.txt"
+    local -a run=("$tool" -q "${DRY[@]}" "$trees/original" "$trees/modded" "$WORK/calls-dest")
     rm -rf "$WORK/calls-dest"
-    strace -f -c -o "$raw" "$tool" -q "${DRY[@]}" "$trees/original" "$trees/modded" "$WORK/calls-dest" >/dev/null ||
-        { echo "syscalls.sh: $name failed" >&2; exit 1; }
-    awk -v name="$name" -v files="$modded" '
-        # % time, seconds, usecs/call, calls, [errors], syscall
-        $1 ~ /^[0-9.]+$/ && NF >= 5 && $NF != "total" {
-            call = $NF; n = $4
+    if [[ $TRACER == perf ]]; then
+        perf trace -s -o "$raw" -- "${run[@]}" >/dev/null
+    else
+        strace -f -c -o "$raw" "${run[@]}" >/dev/null
+    fi || { echo "syscalls.sh: $name failed" >&2; exit 1; }
+    awk -v name="$name" -v files="$modded" -v tracer="$TRACER" '
+        # strace: % time, seconds, usecs/call, calls, [errors], syscall.
+        # perf: a table per thread of syscall, calls, errors, times.
+        tracer == "strace" && $1 ~ /^[0-9.]+$/ && NF >= 5 && $NF != "total" { call = $NF; n = $4 }
+        tracer == "perf" && $1 ~ /^[a-z_0-9]+$/ && $2 ~ /^[0-9]+$/ && $3 ~ /^[0-9]+$/ && NF >= 8 { call = $1; n = $2 }
+        call != "" {
             if (call ~ /^(open|openat|openat2|creat)$/) k = "opens"
             else if (call ~ /stat/) k = "status"
             else if (call == "close") k = "closes"
@@ -78,7 +90,7 @@ count() {
             else if (call ~ /^(fchmod|fchmodat|utimensat|futimens|fchown)$/) k = "attrs"
             else if (call == "futex") k = "futex"
             else k = "other"
-            c[k] += n; total += n
+            c[k] += n; total += n; call = ""
         }
         END {
             split("opens status closes reads hints listings writes names folders attrs futex other", order, " ")
