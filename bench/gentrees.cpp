@@ -1,7 +1,7 @@
 // gentrees: makes a game-like pair of DATA trees for the benchmark.
 //
-//   gentrees [--seed N] [--files N] [--scale F] [--flat] [--mix C,N] OUT_DIR
-//   gentrees [--seed N] [--files N] [--scale F] [--flat] [--mix C,N] --print-params
+//   gentrees [--seed N] [--files N] [--scale F] [--flat] [--mix C,N] [--folder-files N] OUT_DIR
+//   gentrees [--seed N] [--files N] [--scale F] [--flat] [--mix C,N] [--folder-files N] --print-params
 //
 // Creates OUT_DIR/original and OUT_DIR/modded. The modded tree is a
 // byte-identical copy of the original (real copies, no links) except for
@@ -21,6 +21,11 @@
 // thousand of the original tree, instead: `--mix 350,116` is the mix of two
 // releases of a real game's data (3,434 original files, 1,202 of them
 // changed, 400 new), where equal pairs are only about 58% of the work.
+//
+// --folder-files N sets how many files the deepest folders hold on average
+// (default 14; the folders on the way to them come on top): fewer folders
+// for the same files, where the listing's share of a job's calls is
+// smaller.
 //
 // Everything follows from the seed: the generator uses its own PRNG and
 // integer arithmetic only (no std distributions, no libm), so the same
@@ -204,6 +209,7 @@ struct Options {
     bool flat = false;
     uint64_t changedPerMille = 0;  // 0 with newPerMille 0: the shape's own mix
     uint64_t newPerMille = 0;
+    uint64_t folderFiles = 14;
     const char* out = nullptr;
 };
 
@@ -365,8 +371,8 @@ bool WritePair(Writer& writer, const FilePlan& plan, const std::string& original
 
 int Usage(const char* why) {
     if (why) fprintf(stderr, "gentrees: %s\n", why);
-    fprintf(stderr, "usage: gentrees [--seed N] [--files N] [--scale F] [--flat] [--mix C,N] OUT_DIR\n"
-                    "       gentrees [--seed N] [--files N] [--scale F] [--flat] [--mix C,N] --print-params\n");
+    fprintf(stderr, "usage: gentrees [--seed N] [--files N] [--scale F] [--flat] [--mix C,N] [--folder-files N] OUT_DIR\n"
+                    "       gentrees [--seed N] [--files N] [--scale F] [--flat] [--mix C,N] [--folder-files N] --print-params\n");
     return 2;
 }
 
@@ -408,6 +414,9 @@ int main(int argc, char** argv) {
                 options.changedPerMille < 1 || options.changedPerMille > 1000 || options.newPerMille < 1 ||
                 options.newPerMille > 1000)
                 return Usage("--mix wants CHANGED,NEW per mille, each 1 .. 1000");
+        } else if (strcmp(arg, "--folder-files") == 0 && hasValue) {
+            if (!ParseUnsigned(argv[++i], &options.folderFiles) || options.folderFiles < 1 || options.folderFiles > 100000)
+                return Usage("--folder-files must be 1 .. 100000");
         } else if (strcmp(arg, "--print-params") == 0) {
             options.printParams = true;
         } else if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) {
@@ -425,10 +434,13 @@ int main(int argc, char** argv) {
     if (options.changedPerMille)
         snprintf(mix, sizeof mix, " mix=%llu,%llu", (unsigned long long)options.changedPerMille,
                  (unsigned long long)options.newPerMille);
-    char paramsLine[200];
-    snprintf(paramsLine, sizeof paramsLine, "generator=%d seed=%llu files=%llu scale=%.6g%s%s", GENERATOR_VERSION,
+    char shape[40] = "";
+    if (options.folderFiles != 14 && !options.flat)
+        snprintf(shape, sizeof shape, " folder-files=%llu", (unsigned long long)options.folderFiles);
+    char paramsLine[240];
+    snprintf(paramsLine, sizeof paramsLine, "generator=%d seed=%llu files=%llu scale=%.6g%s%s%s", GENERATOR_VERSION,
              (unsigned long long)options.seed, (unsigned long long)options.files, options.scale,
-             options.flat ? " shape=flat" : "", mix);
+             options.flat ? " shape=flat" : "", mix, shape);
     if (options.printParams) {
         printf("%s\n", paramsLine);
         return 0;
@@ -448,7 +460,8 @@ int main(int argc, char** argv) {
     Rng rng(options.seed);
     const uint64_t files = options.files;
 
-    // Folders: 2 to 6 deep, below a weighted category; about 14 files each.
+    // Folders: 2 to 6 deep, below a weighted category; about 14 files each
+    // (--folder-files).
     // Flat: 3 deep, 40 files each.
     std::vector<std::string> folders;
     std::vector<const Category*> folderCategory;
@@ -465,7 +478,7 @@ int main(int argc, char** argv) {
         }
     } else {
         std::unordered_set<std::string> seen;
-        uint64_t wanted = std::max<uint64_t>(4, files / 14);
+        uint64_t wanted = std::max<uint64_t>(4, files / options.folderFiles);
         for (uint64_t attempts = 0; folders.size() < wanted && attempts < wanted * 20; ++attempts) {
             const Category& category = PickCategory(rng);
             int depth = (int)rng.Between(2, 6);

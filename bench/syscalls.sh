@@ -3,7 +3,7 @@
 # with the mix of two releases of a real game's data (about 58% equal pairs,
 # 31% changed files, 10% new ones). See bench/README.md.
 #
-#   bench/syscalls.sh BUILD_DIR [WORK_DIR] [--baseline BUILD2] [--files N] [--dry-run] [--perf]
+#   bench/syscalls.sh BUILD_DIR [WORK_DIR] [--baseline BUILD2] [--files N] [--folder-files N] [--dry-run] [--perf]
 #
 # BUILD_DIR holds modextract and gentrees; BUILD2 another build's modextract,
 # counted the same way beside it. Needs strace; --perf counts with
@@ -19,11 +19,12 @@ usage() {
     exit "${1:-2}"
 }
 
-BUILD="" WORK="" BASELINE="" FILES=3434 DRY=() TRACER=strace
+BUILD="" WORK="" BASELINE="" FILES=3434 FOLDER_FILES=14 DRY=() TRACER=strace
 while (($#)); do
     case $1 in
     --baseline) BASELINE=${2:?}; shift 2 ;;
     --files) FILES=${2:?}; shift 2 ;;
+    --folder-files) FOLDER_FILES=${2:?}; shift 2 ;;
     --dry-run) DRY=(-n); shift ;;
     --perf) TRACER=perf; shift ;;
     -h | --help) usage 0 ;;
@@ -51,11 +52,13 @@ WORK=$(cd "$WORK" && pwd -P)
 trap 'rm -rf "$WORK"/calls-dest "$WORK"/calls-*.txt; ((OWN_WORK)) && rm -rf "$WORK"' EXIT
 
 trees="$WORK/trees-real-mix-$FILES"
-want=$("$BUILD/gentrees" --files "$FILES" --mix 350,116 --print-params)
+shape=(--files "$FILES" --mix 350,116 --folder-files "$FOLDER_FILES")
+[[ $FOLDER_FILES == 14 ]] || trees+="-folder-files-$FOLDER_FILES"
+want=$("$BUILD/gentrees" "${shape[@]}" --print-params)
 if [[ ! -f $trees/params.txt || $(cat "$trees/params.txt") != "$want" ]]; then
     rm -rf "$trees"
     mkdir -p "$trees"
-    "$BUILD/gentrees" --files "$FILES" --mix 350,116 "$trees" >&2
+    "$BUILD/gentrees" "${shape[@]}" "$trees" >&2
     sync
 fi
 modded=$(find "$trees/modded" -type f | wc -l)
@@ -100,7 +103,7 @@ count() {
         }' "$raw"
 }
 
-echo "trees: $trees ($modded modded files; $(grep -c '^M' "$trees/expected.txt") changed, $(grep -c '^A' "$trees/expected.txt") new)"
+echo "trees: $trees ($modded modded files; $(grep -c '^M' "$trees/expected.txt") changed, $(grep -c '^A' "$trees/expected.txt") new; $(find "$trees/original" "$trees/modded" -type d | wc -l) folders)"
 echo "calls per modded file, warm${DRY:+, dry run}:"
 printf '%-10s %8s %8s %8s %8s %8s %8s %8s %8s %8s %8s %8s %8s %8s\n' build opens status closes reads hints \
     listings writes names folders attrs futex other total
