@@ -100,6 +100,7 @@ struct ComparePool {
     bool bigRunning;
     bool readsWait;       // reads wait for the disk: every comparer runs, pairs are hinted
     unsigned cores;
+    unsigned sharers;     // under the lock, once the comparers run: the fewer of them and of the cores
     unsigned probes, probesWaited;
     uint64_t waiting;     // waiting pairs handed over while reads waited
     // Comparers not started yet (0: none to start). Until reads are seen to
