@@ -5,7 +5,7 @@
 # reach, and where on a player's machine each open, status query and
 # listing call passes the file-system filters. See bench/README.md.
 #
-#   bench/callcount.sh NATIVE_BUILD [WINDOWS_BUILD] [--work DIR] [--files N]
+#   bench/callcount.sh NATIVE_BUILD [WINDOWS_BUILD] [--work DIR] [--files N] [--folder-files N]
 #
 # NATIVE_BUILD holds callcount and gentrees; WINDOWS_BUILD callcount.exe
 # (scripts/test-windows.sh builds it), run with cmake/wine-run.sh.
@@ -16,11 +16,12 @@ usage() {
     exit "${1:-2}"
 }
 
-NATIVE="" WINDOWS="" WORK="" FILES=3434
+NATIVE="" WINDOWS="" WORK="" FILES=3434 FOLDER_FILES=14
 while (($#)); do
     case $1 in
     --work) WORK=${2:?}; shift 2 ;;
     --files) FILES=${2:?}; shift 2 ;;
+    --folder-files) FOLDER_FILES=${2:?}; shift 2 ;;
     -h | --help) usage 0 ;;
     -*) echo "callcount.sh: unknown option $1" >&2; usage ;;
     *)
@@ -48,12 +49,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The same trees as syscalls.sh makes in the same folder.
 trees="$WORK/trees-real-mix-$FILES"
-want=$("$NATIVE/gentrees" --files "$FILES" --mix 350,116 --print-params)
+shape=(--files "$FILES" --mix 350,116 --folder-files "$FOLDER_FILES")
+[[ $FOLDER_FILES == 14 ]] || trees+="-folder-files-$FOLDER_FILES"
+want=$("$NATIVE/gentrees" "${shape[@]}" --print-params)
 if [[ ! -f $trees/params.txt || $(cat "$trees/params.txt") != "$want" ]]; then
     rm -rf "$trees"
     mkdir -p "$trees"
-    "$NATIVE/gentrees" --files "$FILES" --mix 350,116 "$trees" >&2
+    "$NATIVE/gentrees" "${shape[@]}" "$trees" >&2
     sync
 fi
 # Warm: every byte of both trees in the page cache.
