@@ -83,10 +83,10 @@ struct PairSlot {
 
 // The pool of one scan, which owns it and hands it to every call below.
 // Pair k lives in slots[k % window]. `submitted`, `scanWaits` and
-// `sharers` are written by the scan's thread under the workers' lock; `started`, `ended`,
-// `running` and `bigRunning` by the comparers under it; `taken` and
-// `hintedBytes` only by the scan's thread. The probe counts (see
-// comparepool.cpp) are kept under the lock.
+// `sharers` are written by the scan's thread under the workers' lock;
+// `started`, `ended`, `running` and `bigRunning` by the comparers under
+// it; `taken` and `hintedBytes` only by the scan's thread. The probe
+// counts (see comparepool.cpp) are kept under the lock.
 struct ComparePool {
     WorkerPool workers;                   // the comparers; `wake`: pairs wait, a big one ended, or the pool stops
     std::condition_variable scanWakes;    // the scan, waiting for an outcome, may go on
