@@ -101,7 +101,7 @@ static void CountProbe(ComparePool* pool, bool waited) {
 enum { CLAIM_BATCH = 8 };
 static unsigned PairsToClaim(const ComparePool* pool) {
     if (pool->readsWait) return 1;
-    uint64_t share = (pool->submitted - pool->started) / (pool->sharers ? pool->sharers : pool->cores);
+    uint64_t share = (pool->submitted - pool->started) / pool->sharers;
     uint64_t bytes = pool->slots[pool->started % pool->window].listed.size;
     unsigned claim = 1;
     for (; claim < CLAIM_BATCH && claim < share; ++claim) {
@@ -156,12 +156,6 @@ static void ComparerLoop(void* context) {
     FreeChunk(moddedChunk);
 }
 
-// Once the comparers run: how many share the waiting pairs from memory.
-static void NoteSharers(ComparePool* pool) {
-    std::lock_guard<std::mutex> hold(pool->workers.lock);
-    pool->sharers = pool->workers.count < pool->cores ? pool->workers.count : pool->cores;
-}
-
 // One read in flight, on the scan's thread.
 static void StartInline(ComparePool* pool) {
     pool->slots = &pool->inlineSlot;
@@ -181,7 +175,6 @@ void StartComparePool(ComparePool* pool, unsigned comparers, const std::atomic<b
     pool->bigRunning = pool->workers.stopping = pool->scanWaits = pool->readsWait = false;
     pool->cores = std::thread::hardware_concurrency();
     if (pool->cores == 0) pool->cores = 1;
-    pool->sharers = 0;
     pool->probes = pool->probesWaited = 0;
     pool->waiting = 0;
     pool->workers.count = 0;
@@ -205,12 +198,11 @@ void StartComparePool(ComparePool* pool, unsigned comparers, const std::atomic<b
         pool->inlineModded = AllocateChunk(CHUNK_SIZE);
         return;
     }
+    pool->sharers = comparers < pool->cores ? comparers : pool->cores;
     if (StartWorkers(&pool->workers, comparers, ComparerLoop, pool) == 0) {
         free(pool->slots);
         StartInline(pool);
-        return;
     }
-    NoteSharers(pool);
 }
 
 bool RoomForPair(const ComparePool* pool, uint64_t size) {
@@ -316,8 +308,8 @@ static void CountLazyProbe(ComparePool* pool, const PairOutcome* outcome) {
     // kernel); reads that wait want several in flight.
     if (!wait && comparers > pool->cores) comparers = pool->cores;
     pool->lazyComparers = 0;  // started now, or never: the pairs stay on this thread
+    pool->sharers = comparers < pool->cores ? comparers : pool->cores;
     StartWorkers(&pool->workers, comparers, ComparerLoop, pool);
-    NoteSharers(pool);
 }
 
 void TakeOutcome(ComparePool* pool, PairOutcome* outcome) {

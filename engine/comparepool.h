@@ -82,11 +82,11 @@ struct PairSlot {
 
 
 // The pool of one scan, which owns it and hands it to every call below.
-// Pair k lives in slots[k % window]. `submitted`, `scanWaits` and
-// `sharers` are written by the scan's thread under the workers' lock;
-// `started`, `ended`, `running` and `bigRunning` by the comparers under
-// it; `taken` and `hintedBytes` only by the scan's thread. The probe
-// counts (see comparepool.cpp) are kept under the lock.
+// Pair k lives in slots[k % window]. `submitted` and `scanWaits` are
+// written by the scan's thread under the workers' lock; `started`, `ended`,
+// `running` and `bigRunning` by the comparers under it; `taken` and
+// `hintedBytes` only by the scan's thread. The probe counts (see
+// comparepool.cpp) are kept under the lock.
 struct ComparePool {
     WorkerPool workers;                   // the comparers; `wake`: pairs wait, a big one ended, or the pool stops
     std::condition_variable scanWakes;    // the scan, waiting for an outcome, may go on
@@ -100,7 +100,7 @@ struct ComparePool {
     bool bigRunning;
     bool readsWait;       // reads wait for the disk: every comparer runs, pairs are hinted
     unsigned cores;
-    unsigned sharers;     // under the lock, once the comparers run: the fewer of them and of the cores
+    unsigned sharers;     // set before the comparers start: the fewer of them and of the cores
     unsigned probes, probesWaited;
     uint64_t waiting;     // waiting pairs handed over while reads waited
     // Comparers not started yet (0: none to start). Until reads are seen to

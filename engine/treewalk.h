@@ -10,29 +10,30 @@
 
 struct PrefetchWalk;
 
-// Starts `walkers` threads (at most MAX_WORKERS; fewer when the system gives fewer,
-// and no walk at all when it gives none) that list every folder below
-// `first`, then below `second` (null: none), in about the order the index
-// will, so that the folders and entries of trees that are not in memory
-// are read from the disk several at a time. IndexTree then takes those
-// listings instead of listing the folders again (a folder it comes to
-// first, it lists itself). The walk goes every way the index goes and no
-// further (not into a folder on the way down). Of a folder's subfolders it
-// stacks the first ones in listing order, as many as fit 1 MiB, and none
-// once memory runs out; at most 2 MiB of listings wait for the index (the
-// one it waits for is kept whatever its size, and the walkers' listings
-// under way as the bound is reached too); beyond that the walkers wait till
-// the index has taken them down to half the bound. A listing under way
-// ends once the job was stopped. It records no problem: the index records
-// whatever a listing it takes failed with, as it would have. Returns the walk, for IndexTree and
-// StopTreePrefetch; null when no thread or no memory was to be had: the
-// index then lists every folder itself. `lazy`: the threads start only once
-// the index's own listings are seen to read from a disk (ThreadDiskReadBytes,
-// after LAZY_WALK_ROUND folders, then after twice as many each time, up to
+// Starts `walkers` threads (at most MAX_WORKERS; fewer when the system
+// gives fewer, and no walk at all when it gives none) that list every
+// folder below `first`, then below `second` (null: none), in about the
+// order the index will, so that the folders and entries of trees that are
+// not in memory are read from the disk several at a time. IndexTree then
+// takes those listings instead of listing the folders again (a folder it
+// comes to first, it lists itself). The walk goes every way the index goes
+// and no further (not into a folder on the way down). Of a folder's
+// subfolders it stacks the first ones in listing order, as many as fit
+// 1 MiB, and none once memory runs out; at most 2 MiB of listings wait for
+// the index (the one it waits for is kept whatever its size, and the
+// walkers' listings under way as the bound is reached too); beyond that the
+// walkers wait till the index has taken them down to half the bound. A
+// listing under way ends once the job was stopped. It records no problem:
+// the index records whatever a listing it takes failed with, as it would
+// have. Returns the walk, for IndexTree and StopTreePrefetch; null when no
+// thread or no memory was to be had: the index then lists every folder
+// itself. `lazy`: the threads start only once the index's own listings are
+// seen to read from a disk (ThreadDiskReadBytes, after LAZY_WALK_ROUND
+// folders, then after twice as many each time, up to
 // LAZY_LONGEST_WALK_ROUND), or once the index has listed LAZY_WALK_BIG_TREE
-// folders itself, where listing is work enough to share out over the
-// cores; a small tree in memory then costs no switch of threads per folder. Where the platform does not count those reads, they
-// start at once.
+// folders itself, where listing is work enough to share out over the cores;
+// a small tree in memory then costs no switch of threads per folder. Where
+// the platform does not count those reads, they start at once.
 enum { LAZY_WALK_ROUND = 8, LAZY_LONGEST_WALK_ROUND = 64, LAZY_WALK_BIG_TREE = 2048 };
 PrefetchWalk* StartTreePrefetch(const char* first, const char* second, unsigned walkers, bool lazy = false);
 
