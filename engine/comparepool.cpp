@@ -278,9 +278,9 @@ bool ReadsWait(ComparePool* pool) {
 // platform counts them (exact where timing is not: a switch of threads, or
 // a tracer counting calls, makes a read from memory slow), else half its
 // pairs took long in their reads. From memory they start only where
-// comparing is nearly all the scan does: when three quarters of the files
-// so far were equal pairs, there are few copies to keep the other cores
-// busy meanwhile.
+// comparing is nearly all the job does: in a dry run, which copies
+// nothing, or when three quarters of the files so far were equal pairs,
+// as there are then too few copies to keep the other cores busy.
 static void CountLazyProbe(ComparePool* pool, const PairOutcome* outcome) {
     pool->lazyWaited += outcome->readNanoseconds > WAIT_NS + outcome->bytesRead;
     pool->lazyBytes += outcome->bytesRead;
@@ -292,7 +292,8 @@ static void CountLazyProbe(ComparePool* pool, const PairOutcome* outcome) {
         wait = 2 * (diskBytes - pool->lazyDiskBytes) >= pool->lazyBytes && pool->lazyBytes > 0;
         pool->lazyDiskBytes = diskBytes;
     }
-    bool comparing = pool->lazyFiles >= LAZY_LONGEST_ROUND && 4 * pool->lazyEqual >= 3 * pool->lazyFiles;
+    bool copying = pool->keptSources != nullptr;
+    bool comparing = pool->lazyFiles >= LAZY_LONGEST_ROUND && (!copying || 4 * pool->lazyEqual >= 3 * pool->lazyFiles);
     pool->lazyProbes = pool->lazyWaited = 0;
     pool->lazyBytes = 0;
     if (!wait && !comparing) {

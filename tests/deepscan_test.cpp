@@ -671,7 +671,8 @@ TEST(ComparisonPool, ThreadsThatCannotBeStartedLeaveFewerAndTheSameMod) {
 // Without --jobs, a tree of many equal pairs starts comparers even when
 // its files are small (comparing is then nearly all the scan does), and a
 // handful of pairs starts none: each run starts the same walkers and
-// copiers, so the difference is the comparers.
+// copiers, so the difference is the comparers. A dry run copies nothing,
+// so it starts them even where half the pairs changed.
 static std::atomic<int> Started;
 static bool CountedStart(std::thread* thread, void (*body)(void*), void* context) {
     ++Started;
@@ -691,6 +692,27 @@ TEST(ComparisonPool, ManySmallEqualPairsStartComparersAndAFewDoNot) {
     EXPECT_EQ("", manyRun.problems + fewRun.problems);
     EXPECT_TRUE(manyRun.mod.empty() && fewRun.mod.empty());
     EXPECT_GT(manyStarted, Started.load());
+
+    JobTrees mixed;
+    for (int i = 0; i < 200; ++i)
+        mixed.Both("d" + std::to_string(i % 5) + "/f" + std::to_string(i), Bytes(300), i % 2 ? Bytes(299) + "!" : Bytes(300));
+    RunRecord copied = RunInto(mixed, mixed.destination, 0);
+    auto dryRun = [&](JobTrees& t, std::vector<std::string>* changed) {
+        Recorder recorder;
+        JobResult result = {};
+        result.keepChangedList = true;
+        Started = 0;
+        RunJob(t.original, t.modded, t.destination + "-dry", &recorder, &result, true, 0);
+        *changed = ChangedPaths(result, t.modded);
+        ReleaseJobResult(&result);
+        return Started.load();
+    };
+    std::vector<std::string> mixedChanged, fewChanged;
+    int mixedDryStarted = dryRun(mixed, &mixedChanged);
+    EXPECT_GT(mixedDryStarted, dryRun(few, &fewChanged));
+    EXPECT_EQ(100u, copied.changed.size());
+    EXPECT_EQ(copied.changed, mixedChanged);
+    EXPECT_TRUE(fewChanged.empty());
 }
 
 // The pool, the walk ahead and the copiers all busy at once on a tree of a
