@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The modextract benchmark. See bench/README.md.
 #
-#   bench/run.sh BUILD_DIR [WORK_DIR] [--files N] [--scale F] [--mix C,N] [--runs N] [--seed N] [--keep]
+#   bench/run.sh BUILD_DIR [WORK_DIR] [--files N] [--scale F] [--mix C,N] [--baseline BUILD2] [--runs N] [--seed N] [--keep]
 #   bench/run.sh BUILD_DIR [WORK_DIR] --memory [--sizes "N ..."] [--baseline BUILD_DIR] [--runs N] [--seed N] [--keep]
 #   bench/run.sh BUILD_DIR [WORK_DIR] --cold [--baseline BUILD2] [--jobs N] [--runs N] [--files N] ...
 #   bench/run.sh BUILD_DIR [WORK_DIR] --compare BUILD2 [--dry-run] [--jobs N] [--runs N] [--files N] ...
@@ -11,7 +11,7 @@
 # folder is made under /var/tmp and removed at the end (unless --keep).
 # Trees in a given WORK_DIR are kept and reused while seed, files and scale
 # are the same. --baseline adds a second modextract (another build, BUILD2)
-# beside the first, in the memory and the cold benchmarks. --cold (root
+# beside the first, in the speed, memory and cold benchmarks. --cold (root
 # only) empties the page cache before every run; --jobs N is passed to
 # BUILD_DIR's modextract. --compare times BUILD_DIR's modextract against
 # BUILD2's, warm, alternating, in pairs (with --dry-run: both with -n).
@@ -288,6 +288,7 @@ speed_bench() {
 
     local -A times=()
     local tools=(modextract rsync limit overlap) r k name dest
+    [[ -z $MODEXTRACT_BASE ]] || tools=(modextract baseline rsync limit overlap)
     # One untimed round first: it checks each tool's output and brings the
     # destination side's file system metadata into memory as well, so that
     # the timed runs all start from the same warm state.
@@ -340,6 +341,11 @@ speed_bench() {
     echo "  modextract / rsync = $r_rs   target <= 0.60   $(verdict "$r_rs" 0.60)"
     echo "  modextract / limit = $r_lim   target <= 1.20   $(verdict "$r_lim" 1.20)"
     echo "  modextract / overlap = $(awk -v a="$m_mod" -v b="$m_ovl" 'BEGIN { printf "%.3f", a / b }')   (no target: the floor when writing overlaps reading)"
+    if [[ -n $MODEXTRACT_BASE ]]; then
+        local m_base
+        m_base=$(median ${times[baseline]})
+        echo "  baseline ($MODEXTRACT_BASE): $(secs "$m_base") s; baseline / rsync = $(awk -v a="$m_base" -v b="$m_rs" 'BEGIN { printf "%.3f", a / b }'), modextract / baseline = $(awk -v a="$m_mod" -v b="$m_base" 'BEGIN { printf "%.3f", a / b }')"
+    fi
 
     # Where the time goes: the same work without any writing.
     local -A reads=()
