@@ -133,10 +133,10 @@ struct ComparePool {
 // on the scan's thread when its outcome is taken, and nothing is read ahead.
 // With 0, DEFAULT_COMPARERS are started once reads are seen to wait, or
 // one per core (at most DEFAULT_COMPARERS) once comparing is nearly all the
-// job does (LAZY_LONGEST_ROUND or more files decided so far, in a dry run
-// (keptSources null) or three quarters of them equal pairs), and the
-// pairs are read on the scan's thread until then. Reads wait when, in a round of
-// LAZY_PROBE_ROUND pairs (twice as many after each round that did not
+// job does: LAZY_LONGEST_ROUND or more files decided so far, and either a
+// dry run (keptSources null) or three quarters of them equal pairs. The
+// pairs are read on the scan's thread until then. Reads wait when, in a
+// round of LAZY_PROBE_ROUND pairs (twice as many after each round that did not
 // wait, up to LAZY_LONGEST_ROUND), half their bytes came from a disk where the
 // platform counts that, else half of them took longer in their reads than
 // memory could.

@@ -353,11 +353,11 @@ struct RunRecord {
     std::string problems;
 };
 
-static RunRecord RunInto(JobTrees& t, const std::string& destination, unsigned comparers) {
+static RunRecord RunInto(JobTrees& t, const std::string& destination, unsigned comparers, bool dryRun = false) {
     Recorder recorder;
     JobResult result = {};
     result.keepChangedList = true;
-    RunJob(t.original, t.modded, destination, &recorder, &result, false, comparers);
+    RunJob(t.original, t.modded, destination, &recorder, &result, dryRun, comparers);
     RunRecord record{recorder.events, {}, ListTree(destination), ProblemText(result)};
     record.changed = ChangedPaths(result, t.modded);
     for (const std::string& file : record.mod)
@@ -697,22 +697,14 @@ TEST(ComparisonPool, ManySmallEqualPairsStartComparersAndAFewDoNot) {
     for (int i = 0; i < 200; ++i)
         mixed.Both("d" + std::to_string(i % 5) + "/f" + std::to_string(i), Bytes(300), i % 2 ? Bytes(299) + "!" : Bytes(300));
     RunRecord copied = RunInto(mixed, mixed.destination, 0);
-    auto dryRun = [&](JobTrees& t, std::vector<std::string>* changed) {
-        Recorder recorder;
-        JobResult result = {};
-        result.keepChangedList = true;
-        Started = 0;
-        RunJob(t.original, t.modded, t.destination + "-dry", &recorder, &result, true, 0);
-        *changed = ChangedPaths(result, t.modded);
-        ReleaseJobResult(&result);
-        return Started.load();
-    };
-    std::vector<std::string> mixedChanged, fewChanged;
-    int mixedDryStarted = dryRun(mixed, &mixedChanged);
-    EXPECT_GT(mixedDryStarted, dryRun(few, &fewChanged));
+    Started = 0;
+    RunRecord mixedDry = RunInto(mixed, mixed.destination + "-dry", 0, true);
+    int mixedDryStarted = Started.exchange(0);
+    RunRecord fewDry = RunInto(few, few.destination + "-dry", 0, true);
+    EXPECT_GT(mixedDryStarted, Started.load());
     EXPECT_EQ(100u, copied.changed.size());
-    EXPECT_EQ(copied.changed, mixedChanged);
-    EXPECT_TRUE(fewChanged.empty());
+    EXPECT_EQ(copied.changed, mixedDry.changed);
+    EXPECT_TRUE(fewDry.changed.empty());
 }
 
 // The pool, the walk ahead and the copiers all busy at once on a tree of a
