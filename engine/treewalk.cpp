@@ -18,10 +18,15 @@
 // the index, so that several of a cold tree's small metadata reads are in
 // flight where the index alone has one. It goes every way the index goes
 // and no further: into each subfolder unless it leads back to a folder on
-// the way down. Folders wait on one stack per tree, the first tree's served
-// first; a folder's subfolders go on in reverse, so the walk goes down in
-// about the order the index does. Each listing is kept, keyed by its path,
-// until the index takes it instead of listing the folder again.
+// the way down. Folders wait in one heap per tree, the first tree's served
+// first, and the walkers take the one the index comes to first. With a
+// plain stack the subfolders of whichever folder a walker finished last
+// went on top: the walkers went down a later branch while the index,
+// coming to the earlier ones, listed their folders itself, and the
+// listings the walkers held for the later branch stopped them at the
+// bound (on a big tree in memory the index listed 42 % of the folders
+// itself, one core busy). Each listing is kept, keyed by its path, until
+// the index takes it instead of listing the folder again.
 enum ListingState : uint8_t {
     LISTING_WAITING,   // stacked
     LISTING_UNDER_WAY,
@@ -29,19 +34,33 @@ enum ListingState : uint8_t {
     LISTING_CLAIMED,   // the index came first and lists it itself
 };
 
+// Where the index comes to a folder: the place of each folder on the way
+// down among its parent's entries, the root's first and empty. The index
+// walks depth first in listing order, so it comes to folders in the
+// lexicographic order of these.
+typedef std::vector<uint32_t> WalkOrder;
+
 struct Listing {
     ListingState state;
     bool awaited;  // the index waits for it
     int tree;
     SysError error;
     RecordBuffer records;
+    WalkOrder order;
 };
 
-// A folder on a stack, with the folders on the way down to it, itself last.
+// A waiting folder, with the folders on the way down to it, itself last.
+// `order` is its listing's, which stays in the map until a walker takes it.
 struct WaitingFolder {
     std::string path;
     std::vector<FolderId> way;
+    const WalkOrder* order;
 };
+
+// The heaps' order: the folder the index comes to first on top.
+static bool ComesLater(const WaitingFolder& a, const WaitingFolder& b) {
+    return *b.order < *a.order;
+}
 
 struct PrefetchWalk {
     WorkerPool workers;                   // `wake`: folders were stacked or taken, or the walk stops
@@ -65,6 +84,9 @@ struct PrefetchWalk {
     // every entry's status query included, which doubled the listing work
     // of a big tree in memory.
     bool waitForIndex = false;
+    // The order of the folder the index claimed last, for its subfolders
+    // (ShareSubfolders); on the index's thread alone.
+    WalkOrder claimedOrder;
     // Set once the held listings reach the bound, cleared once the index has
     // taken them down to half of it: the walkers then list a batch, instead
     // of all waking for each listing the index takes.
@@ -81,30 +103,35 @@ const size_t PREFETCH_WAITING_BYTES = 1u << 20;
 const size_t PREFETCH_HELD_BYTES = 2u << 20;
 
 static size_t WaitingSize(const WaitingFolder& folder) {
-    return folder.path.size() + folder.way.size() * sizeof(FolderId);
+    return folder.path.size() + folder.way.size() * (sizeof(FolderId) + sizeof(uint32_t));
 }
 
 // Stacks for tree `tree` the folder `name` in `parent` (the folder `parent`
 // itself when `name` is null), reached by the `depth` folders of `way` and
-// then `id`. False when memory ran out: the walk stacks no more then, and
-// the index lists what the walk did not. Under the walk's lock.
+// then `id`, the index coming to it at `order` and then `place`. False when
+// memory ran out: the walk stacks no more then, and the index lists what
+// the walk did not. Under the walk's lock.
 static bool Stack(PrefetchWalk* walk, int tree, const char* parent, size_t parentLength, const char* name,
-                  const FolderId* way, size_t depth, FolderId id) {
+                  const FolderId* way, size_t depth, FolderId id, const WalkOrder& order, uint32_t place) {
     // The standard containers throw when memory runs out; it ends here.
     try {
-        WaitingFolder folder{std::string(parent, parentLength), std::vector<FolderId>(way, way + depth)};
+        WaitingFolder folder{std::string(parent, parentLength), std::vector<FolderId>(way, way + depth), nullptr};
         if (name) {
             folder.path += PathSeparator();
             folder.path += name;
         }
         folder.way.push_back(id);
-        std::vector<WaitingFolder>& stack = walk->waiting[tree];
-        if (stack.size() == stack.capacity())  // so that nothing can fail once the listing is placed
-            stack.reserve(stack.empty() ? 64 : 2 * stack.capacity());
-        Listing listing{LISTING_WAITING, false, tree, 0, RecordBuffer()};
-        if (!walk->listings.emplace(folder.path, listing).second) return true;
+        std::vector<WaitingFolder>& heap = walk->waiting[tree];
+        if (heap.size() == heap.capacity())  // so that nothing can fail once the listing is placed
+            heap.reserve(heap.empty() ? 64 : 2 * heap.capacity());
+        Listing listing{LISTING_WAITING, false, tree, 0, RecordBuffer(), order};
+        if (name) listing.order.push_back(place);
+        auto placed = walk->listings.emplace(folder.path, std::move(listing));
+        if (!placed.second) return true;
+        folder.order = &placed.first->second.order;
         walk->waitingBytes += WaitingSize(folder);
-        stack.push_back(std::move(folder));
+        heap.push_back(std::move(folder));
+        std::push_heap(heap.begin(), heap.end(), ComesLater);
         return true;
     } catch (const std::bad_alloc&) {
         return false;
@@ -126,14 +153,13 @@ static bool LeftOutOfWalk(const PrefetchWalk* walk, int tree, const char* path, 
 }
 
 // Stacks the subfolders among the `bytes` of records listed from the folder
-// `path`, reached by `way` (itself last), so that the first is listed
-// next. When not all fit the bound, the first ones in listing order do:
+// `path`, reached by `way` (itself last), which the index comes to at
+// `order`. When not all fit the bound, the first ones in listing order do:
 // those are the ones the index comes to first. Under the walk's lock.
 static void StackSubfolders(PrefetchWalk* walk, int tree, const char* path, size_t pathLength, const FolderId* way,
-                            size_t depth, const unsigned char* records, size_t bytes) {
-    std::vector<WaitingFolder>& stack = walk->waiting[tree];
-    size_t before = stack.size();
-    for (size_t at = 0; at < bytes;) {
+                            size_t depth, const WalkOrder& order, const unsigned char* records, size_t bytes) {
+    uint32_t place = 0;
+    for (size_t at = 0; at < bytes; ++place) {
         const EntryRecord* record = (const EntryRecord*)(records + at);
         at += RecordSize(record->nameLength);
         const char* name = (const char*)(record + 1);
@@ -143,10 +169,10 @@ static void StackSubfolders(PrefetchWalk* walk, int tree, const char* path, size
             loop |= way[d].volume == record->id.volume && way[d].index == record->id.index;
         size_t length = pathLength + 1 + record->nameLength;
         if (loop || length > PathLimit() || LeftOutOfWalk(walk, tree, path, pathLength, name)) continue;
-        if (walk->waitingBytes + length + (depth + 1) * sizeof(FolderId) > PREFETCH_WAITING_BYTES) break;
-        if (!Stack(walk, tree, path, pathLength, name, way, depth, record->id)) break;
+        if (walk->waitingBytes + length + (depth + 1) * (sizeof(FolderId) + sizeof(uint32_t)) > PREFETCH_WAITING_BYTES)
+            break;
+        if (!Stack(walk, tree, path, pathLength, name, way, depth, record->id, order, place)) break;
     }
-    std::reverse(stack.begin() + (std::ptrdiff_t)before, stack.end());  // the first on top
     if (!walk->full) walk->workers.wake.notify_all();  // else the index wakes them
 }
 
@@ -163,14 +189,19 @@ static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
         });
         int tree = walk->waiting[0].empty() ? 1 : 0;
         if (walk->workers.stopping || walk->waiting[tree].empty()) break;
-        WaitingFolder folder = std::move(walk->waiting[tree].back());
-        walk->waiting[tree].pop_back();
+        std::vector<WaitingFolder>& heap = walk->waiting[tree];
+        std::pop_heap(heap.begin(), heap.end(), ComesLater);
+        WaitingFolder folder = std::move(heap.back());
+        heap.pop_back();
         walk->waitingBytes -= WaitingSize(folder);
         auto entry = walk->listings.find(folder.path);
         if (entry->second.state == LISTING_CLAIMED) {
             walk->listings.erase(entry);
             continue;
         }
+        // Its own: the listing may be gone by the time its subfolders are
+        // stacked, and once under way it is claimed no more.
+        WalkOrder order = std::move(entry->second.order);
         // The map never moves its elements (its iterators may go stale),
         // and only this walker and the index, which waits for it, touch
         // this one until it is done.
@@ -206,7 +237,7 @@ static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
             listing->records.full = true;  // the index lists it again
         }
         walk->listingDone.notify_all();
-        StackSubfolders(walk, tree, folder.path.c_str(), folder.path.size(), folder.way.data(), folder.way.size(),
+        StackSubfolders(walk, tree, folder.path.c_str(), folder.path.size(), folder.way.data(), folder.way.size(), order,
                         records.data, records.used);
         if (!kept) free(records.data);
     }
@@ -258,7 +289,12 @@ bool TakeListing(PrefetchWalk* walk, const char* folder, RecordBuffer* arena, Sy
     Listing* listing = &entry->second;
     if (listing->state == LISTING_WAITING) {
         listing->state = LISTING_CLAIMED;
-        *share = listing->tree;
+        try {
+            walk->claimedOrder = listing->order;
+            *share = listing->tree;
+        } catch (const std::bad_alloc&) {
+            // Not shared: the walk goes no further below.
+        }
         return false;
     }
     if (listing->state == LISTING_CLAIMED) return false;
@@ -283,7 +319,7 @@ bool TakeListing(PrefetchWalk* walk, const char* folder, RecordBuffer* arena, Sy
 void ShareSubfolders(PrefetchWalk* walk, int tree, const char* folder, const FolderId* way, size_t depth,
                             const unsigned char* records, size_t bytes) {
     std::lock_guard<std::mutex> hold(walk->workers.lock);
-    StackSubfolders(walk, tree, folder, strlen(folder), way, depth, records, bytes);
+    StackSubfolders(walk, tree, folder, strlen(folder), way, depth, walk->claimedOrder, records, bytes);
 }
 
 // Stacks the root `folder` for tree `tree`, unless it is no folder.
@@ -293,7 +329,7 @@ static void StackRoot(PrefetchWalk* walk, int tree, const char* folder) {
     if (!folder || strlen(folder) > PathLimit() || Sys.examine(folder, &kind, &id) != 0 || kind != ENTRY_FOLDER)
         return;
     walk->rootLength[tree] = strlen(folder);
-    Stack(walk, tree, folder, strlen(folder), nullptr, nullptr, 0, id);
+    Stack(walk, tree, folder, strlen(folder), nullptr, nullptr, 0, id, WalkOrder(), 0);
 }
 
 static PrefetchWalk* NewWalk(const char* first, const char* second) {

@@ -318,3 +318,63 @@ TEST(IndexTree, TheWalkListsTheFirstSubfoldersOfAWideFolderAndKeepsTheListingThe
     EXPECT_GT(firstByWalkers, 0);
     EXPECT_EQ(0, lastByWalkers);  // the walk's room goes to the subfolders the index needs next
 }
+
+// An invented tree: the root holds folders A and B, each of them 20
+// folders of one file. A walker lists B slowly, so that its subfolders are
+// stacked once the walk is well into A's: the walkers must still list
+// every folder of A first, as the index comes to them, and not go down B
+// while the index lists the rest of A itself.
+static std::vector<std::string> OrderListed;
+
+static SysError BranchListing(const char* folder, EntrySink sink, void* context) {
+    std::string path = folder;
+    std::string name = path.substr(path.find_last_of(PathSeparator()) + 1);
+    bool walker = std::this_thread::get_id() != IndexThread;
+    if (walker) {
+        std::lock_guard<std::mutex> hold(ListedLock);
+        OrderListed.push_back(name);
+    }
+    std::vector<std::string> folders;
+    if (path == WideRoot) folders = {"A", "B"};
+    else if (name == "A" || name == "B")
+        for (int i = 0; i < 20; ++i) folders.push_back(name + std::to_string(10 + i));
+    int delay = name == "B" ? 30 : name == "A" ? 5 : folders.empty() ? 2 : 0;  // B is taken while A is listed
+    if (walker) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    for (const std::string& child : folders) {
+        FolderEntry entry = Entry(child.c_str(), ENTRY_FOLDER);
+        entry.id = FolderId{7, std::hash<std::string>()(path + PathSeparator() + child)};
+        if (!sink(context, &entry)) return ENGINE_ABANDONED;
+    }
+    if (folders.empty()) {
+        FolderEntry entry = Entry("file", ENTRY_FILE);
+        if (!sink(context, &entry)) return ENGINE_ABANDONED;
+    }
+    return 0;
+}
+
+TEST(IndexTree, TheWalkListsFoldersInTheOrderTheIndexComesToThem) {
+    TempDir dir;
+    WideRoot = dir.path;
+    OrderListed.clear();
+    IndexThread = std::this_thread::get_id();
+    SysSwap restore;  // the real calls come back at the end of the scope
+    Sys.listFolder = BranchListing;
+    PrefetchWalk* walk = StartTreePrefetch(dir.path.c_str(), nullptr, 2);
+    for (int waited = 0; waited < 1000; ++waited) {  // till the walkers have listed every folder, or 10 s
+        {
+            std::lock_guard<std::mutex> hold(ListedLock);
+            if (OrderListed.size() == 43) break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    IndexRun run(dir.path, false, "", walk);
+    StopTreePrefetch(walk);
+    EXPECT_EQ(40u, run.paths.size());
+    ASSERT_EQ(43u, OrderListed.size());  // the walkers listed every folder
+    size_t lastOfA = 0, firstOfB = OrderListed.size();
+    for (size_t i = 0; i < OrderListed.size(); ++i) {
+        if (OrderListed[i].size() == 3 && OrderListed[i][0] == 'A') lastOfA = i;
+        if (OrderListed[i].size() == 3 && OrderListed[i][0] == 'B' && firstOfB == OrderListed.size()) firstOfB = i;
+    }
+    EXPECT_LT(lastOfA, firstOfB);
+}
