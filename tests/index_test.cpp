@@ -257,6 +257,7 @@ TEST(IndexTree, TheWalksListingsGiveTheSameIndexAsListingAlone) {
 static std::string WideRoot;
 static std::mutex ListedLock;
 static std::vector<std::pair<std::string, bool>> WideListed;
+static int WideByIndex;  // subfolder listings the index made itself
 static const int WIDE = 30000;
 
 static std::string WideName(int i) {
@@ -272,6 +273,10 @@ static SysError WideListing(const char* folder, EntrySink sink, void* context) {
         WideListed.push_back({folder, walker});
     }
     if (folder != WideRoot) {
+        // The index's first listings of its own are slow too, so that the
+        // walkers, woken as it takes the wide listing, have their turn on a
+        // busy machine before it is past the first subfolders.
+        if (!walker && ++WideByIndex <= 20) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         for (int i = 0; i < 4; ++i) {
             std::string name = WideName(i) + ".file";
             FolderEntry entry = Entry(name.c_str(), ENTRY_FILE);
@@ -293,11 +298,15 @@ TEST(IndexTree, TheWalkListsTheFirstSubfoldersOfAWideFolderAndKeepsTheListingThe
     TempDir dir;
     WideRoot = dir.path;
     WideListed.clear();
+    WideByIndex = 0;
     IndexThread = std::this_thread::get_id();
     SysSwap restore;  // the real calls come back at the end of the scope
     Sys.listFolder = WideListing;
     PrefetchWalk* walk = StartTreePrefetch(dir.path.c_str(), nullptr, 4);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a walker is listing the root
+    for (bool started = false; !started; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+        std::lock_guard<std::mutex> hold(ListedLock);  // till a walker is listing the root
+        started = !WideListed.empty();
+    }
     IndexRun run(dir.path, false, "", walk);
     StopTreePrefetch(walk);
     EXPECT_EQ(0u, run.result.failures + run.result.warnings) << ProblemText(run.result);
