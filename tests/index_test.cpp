@@ -260,6 +260,19 @@ static std::vector<std::pair<std::string, bool>> WideListed;
 static int WideByIndex;  // subfolder listings the index made itself
 static const int WIDE = 30000;
 
+// Waits, for at most 10 s, till the walkers' fake listings have noted
+// `count` listings in `listed`.
+template <typename Listed>
+static void WaitTillListed(const Listed& listed, size_t count) {
+    for (int waited = 0; waited < 10000; ++waited) {
+        {
+            std::lock_guard<std::mutex> hold(ListedLock);
+            if (listed.size() >= count) return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 static std::string WideName(int i) {
     char name[64];
     snprintf(name, sizeof name, "a-subfolder-with-a-longer-name-%05d", i);
@@ -303,10 +316,7 @@ TEST(IndexTree, TheWalkListsTheFirstSubfoldersOfAWideFolderAndKeepsTheListingThe
     SysSwap restore;  // the real calls come back at the end of the scope
     Sys.listFolder = WideListing;
     PrefetchWalk* walk = StartTreePrefetch(dir.path.c_str(), nullptr, 4);
-    for (bool started = false; !started; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
-        std::lock_guard<std::mutex> hold(ListedLock);  // till a walker is listing the root
-        started = !WideListed.empty();
-    }
+    WaitTillListed(WideListed, 1);  // a walker is listing the root
     IndexRun run(dir.path, false, "", walk);
     StopTreePrefetch(walk);
     EXPECT_EQ(0u, run.result.failures + run.result.warnings) << ProblemText(run.result);
@@ -369,13 +379,7 @@ TEST(IndexTree, TheWalkListsFoldersInTheOrderTheIndexComesToThem) {
     SysSwap restore;  // the real calls come back at the end of the scope
     Sys.listFolder = BranchListing;
     PrefetchWalk* walk = StartTreePrefetch(dir.path.c_str(), nullptr, 2);
-    for (int waited = 0; waited < 1000; ++waited) {  // till the walkers have listed every folder, or 10 s
-        {
-            std::lock_guard<std::mutex> hold(ListedLock);
-            if (OrderListed.size() == 43) break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    WaitTillListed(OrderListed, 43);  // every folder
     IndexRun run(dir.path, false, "", walk);
     StopTreePrefetch(walk);
     EXPECT_EQ(40u, run.paths.size());
