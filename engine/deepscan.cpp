@@ -218,6 +218,12 @@ struct ScanState {
     CopyQueue* copies;
     char originalPath[PATH_BUFFER_SIZE];  // the full paths of the pair at hand
     char moddedPath[PATH_BUFFER_SIZE];
+    // The pairs in the pool's hands, by order of handing over (pair k at
+    // k % WINDOW_PAIRS; the pool never holds more): the modded file and
+    // its original, so that a pair's match is looked up once, not again
+    // when its outcome is taken.
+    uint32_t handedFile[WINDOW_PAIRS];
+    uint32_t handedOriginal[WINDOW_PAIRS];
 };
 
 // `kept`: the file's handle, left open by its comparison for the copy, or
@@ -391,13 +397,19 @@ void ScanAndQueueCopies(CopyQueue* copies) {
             if (!RoomForPair(&scan.pool, size)) break;
             FilePath(originals, original, scan.originalPath);
             FilePath(modded, file, scan.moddedPath);
+            scan.handedFile[scan.pool.submitted % WINDOW_PAIRS] = file;
+            scan.handedOriginal[scan.pool.submitted % WINDOW_PAIRS] = original;
             SubmitPair(&scan.pool, scan.originalPath, scan.moddedPath, ListedFile{size, StampOf(modded, file), StampOf(originals, original)});
         }
 
         // Phase B: this file's verdict, in list order: changed list, copy
-        // queue, problems and position as with one read at a time.
+        // queue, problems and position as with one read at a time. A pair
+        // to read was handed over first, so it is the oldest in the pool.
         uint32_t original;
-        PairKind kind = MatchPair(&index, folderMatches, at, &original);
+        PairKind kind = PAIR_TO_READ;
+        uint32_t oldest = (uint32_t)(scan.pool.taken % WINDOW_PAIRS);
+        if (scan.pool.taken < scan.pool.submitted && scan.handedFile[oldest] == at) original = scan.handedOriginal[oldest];
+        else kind = MatchPair(&index, folderMatches, at, &original);
         if (original != NO_INDEX && matched) SetBit(matched, original);
         if (kind != PAIR_TO_READ && !Job.DryRun) HintCopySource(&scan, at);
         if (kind == PAIR_NEW) {
