@@ -23,13 +23,19 @@
 enum { PROBE_EVERY = 16, PROBE_ROUND = 32 };
 const uint64_t WAIT_NS = 250000;
 
+// A pair of unknown size is not known to be big: it shares the disk.
 static bool IsBig(const PairSlot* slot) {
-    return slot->listed.size >= BIG_PAIR_SIZE;
+    return slot->listed.size >= BIG_PAIR_SIZE && slot->listed.size != SIZE_UNKNOWN;
+}
+
+// The bytes a pair is thought to hold per file, for sharing out work.
+static uint64_t ListedBytes(const PairSlot* slot) {
+    return slot->listed.size == SIZE_UNKNOWN ? 0 : slot->listed.size;
 }
 
 static void ComparePair(ComparePool* pool, PairSlot* slot, unsigned char* originalChunk, unsigned char* moddedChunk) {
     PairOutcome* outcome = &slot->outcome;
-    *outcome = PairOutcome{FILES_NOT_COMPARED, 0, false, 0, 0, INVALID_FILE};
+    *outcome = PairOutcome{FILES_NOT_COMPARED, 0, false, 0, 0, INVALID_FILE, 0, 0};
     if (slot->tooLong) {
         outcome->error = ENGINE_PATH_TOO_LONG;
         outcome->originalFailed = slot->original[0] == '\0';
@@ -47,10 +53,12 @@ static void ComparePair(ComparePool* pool, PairSlot* slot, unsigned char* origin
     const char* failedPath = nullptr;
     bool keep = pool->keptSources && pool->keptSources->fetch_add(1, std::memory_order_relaxed) < pool->keepAtMost;
     CompareCost cost = {0, 0};
-    outcome->comparison = CompareFiles(slot->original, slot->modded, slot->listed, originalChunk, moddedChunk,
+    outcome->comparison = CompareFiles(slot->original, slot->modded, &slot->listed, originalChunk, moddedChunk,
                                        chunkSize, pool->stop, &outcome->error, &failedPath, &cost,
                                        keep ? &outcome->kept : nullptr);
     if (pool->keptSources && outcome->kept == INVALID_FILE) pool->keptSources->fetch_sub(1, std::memory_order_relaxed);
+    outcome->keptSize = slot->listed.size;
+    outcome->keptStamp = slot->listed.stamp;
     outcome->bytesRead = cost.bytesRead;
     outcome->readNanoseconds = cost.readNanoseconds;
     outcome->originalFailed = failedPath == slot->original;
@@ -94,18 +102,19 @@ static void CountProbe(ComparePool* pool, bool waited) {
 // hand-back takes the workers' lock, which the scan and the other comparers
 // want for every pair too, and on a tree of small files that contention
 // cost more switches of threads than the comparing. A claim stops at a
-// chunk's worth of bytes, so that one comparer does not end up with the
-// long pairs while the others wait, and leaves the other comparers their
-// share of the waiting pairs. While reads wait for a disk each comparer is
+// chunk's worth of listed bytes (a size the listing did not tell counts
+// as small), so that one comparer does not end up with the long pairs
+// while the others wait, and leaves the other comparers their share of the
+// waiting pairs. While reads wait for a disk each comparer is
 // one read in flight: one pair at a time.
 enum { CLAIM_BATCH = 8 };
 static unsigned PairsToClaim(const ComparePool* pool) {
     if (pool->readsWait) return 1;
     uint64_t share = (pool->submitted - pool->started) / pool->sharers;
-    uint64_t bytes = pool->slots[pool->started % pool->window].listed.size;
+    uint64_t bytes = ListedBytes(&pool->slots[pool->started % pool->window]);
     unsigned claim = 1;
     for (; claim < CLAIM_BATCH && claim < share; ++claim) {
-        bytes += pool->slots[(pool->started + claim) % pool->window].listed.size;
+        bytes += ListedBytes(&pool->slots[(pool->started + claim) % pool->window]);
         if (bytes > CHUNK_SIZE) break;
     }
     return claim;

@@ -34,9 +34,10 @@
 // the copiers. 1 is one read in flight, for a spinning disk.
 enum { DEFAULT_COMPARERS = 4, MAX_COMPARERS = 8 };
 
-// Pairs of this size and more are read alone, with reads of
+// Pairs listed at this size and more are read alone, with reads of
 // BIG_CHUNK_SIZE: a spinning disk then streams them instead of seeking
-// between files.
+// between files. Where the listing tells no sizes (POSIX), every pair
+// shares the disk.
 const uint64_t BIG_PAIR_SIZE = 8u << 20;
 const size_t BIG_CHUNK_SIZE = 4u << 20;
 
@@ -56,6 +57,7 @@ struct PairOutcome {
     uint64_t bytesRead;   // both files together
     uint64_t readNanoseconds;  // spent in the reads
     FileHandle kept;      // a modded file that differs, left open for its copy (see keptSources), or INVALID_FILE
+    uint64_t keptSize, keptStamp;  // `kept` as the comparison saw it, which its copy holds it to
 };
 
 // Modded files that differ are left open for their copies while fewer
@@ -161,7 +163,7 @@ bool ReadsWait(ComparePool* pool);
 
 // Hands over the next pair: the full paths of the original and the modded
 // file (copied; the caller's strings may go) and the modded file as listed,
-// whose size both files have. Call only after RoomForPair said yes. A path
+// whose size both files have (SIZE_UNKNOWN: the comparison asks). Call only after RoomForPair said yes. A path
 // longer than PATH_BUFFER_SIZE - 1 is the pair's failure (ENGINE_PATH_TOO_LONG).
 void SubmitPair(ComparePool* pool, const char* original, const char* modded, ListedFile listed);
 

@@ -155,7 +155,9 @@ static void CloseSource(CopyQueue* queue, FileHandle* source) {
     queue->keptSources.fetch_sub(1, std::memory_order_relaxed);
 }
 
-static void Copy(CopyQueue* queue, uint32_t file, FileHandle* source, CopierState* state, CopyOutcome* outcome) {
+// `size` and `stamp`: what an open `*source` is held to.
+static void Copy(CopyQueue* queue, uint32_t file, FileHandle* source, uint64_t size, uint64_t stamp,
+                 CopierState* state, CopyOutcome* outcome) {
     outcome->error = 0;
     outcome->copied = 0;
     outcome->kind = PROBLEM_COPY;
@@ -183,8 +185,9 @@ static void Copy(CopyQueue* queue, uint32_t file, FileHandle* source, CopierStat
         }
         memcpy(state->lastFolderMade, state->folder, folderLength + 1);
     }
-    CopyRequest request = {state->source, state->target, FileSize(&Job.ModdedTree, file),
-                           StampOf(&Job.ModdedTree, file), state->chunk, state->chunk ? CHUNK_SIZE : 0, JobStopFlag(), WaitOutHold,
+    bool open = *source != INVALID_FILE;
+    CopyRequest request = {state->source, state->target, open ? size : FileSize(&Job.ModdedTree, file),
+                           open ? stamp : StampOf(&Job.ModdedTree, file), state->chunk, state->chunk ? CHUNK_SIZE : 0, JobStopFlag(), WaitOutHold,
                            false, INVALID_FILE};
     // The comparison's handle is held to the listed size and stamp: without a stamp the copy opens anew.
     request.sourceOpen = *source != INVALID_FILE && request.stamp != 0;
@@ -204,13 +207,14 @@ static void Copy(CopyQueue* queue, uint32_t file, FileHandle* source, CopierStat
 // One copy, counted in flight so that AbandonJob can wait for it; none
 // starts once the job was abandoned.
 // `*source` is closed whatever happens.
-static void CopyOne(CopyQueue* queue, uint32_t file, FileHandle* source, CopierState* state, CopyOutcome* outcome) {
+static void CopyOne(CopyQueue* queue, const QueuedCopy& queued, FileHandle* source, CopierState* state,
+                    CopyOutcome* outcome) {
     if (!BeginCopy()) {
         CloseSource(queue, source);
         *outcome = CopyOutcome{ENGINE_ABANDONED, PROBLEM_COPY, 0, false};
         return;
     }
-    Copy(queue, file, source, state, outcome);
+    Copy(queue, queued.file, source, queued.size, queued.stamp, state, outcome);
     CloseSource(queue, source);  // a copy that failed before it began
     EndCopy();
 }
@@ -224,13 +228,13 @@ static void CopierLoop(void* context) {
         queue->workers.wake.wait(hold, [queue] { return queue->nextToStart < queue->count || queue->workers.stopping; });
         if (queue->nextToStart == queue->count) break;  // stopping, and nothing left
         uint32_t index = queue->nextToStart++;
-        uint32_t file = queue->copies[index].file;
-        FileHandle source = queue->copies[index].source;
+        QueuedCopy queued = queue->copies[index];  // the array may move once the lock is let go
+        FileHandle source = queued.source;
         queue->copies[index].source = INVALID_FILE;
         hold.unlock();
         CopyOutcome outcome;
         if (state) {
-            CopyOne(queue, file, &source, state, &outcome);
+            CopyOne(queue, queued, &source, state, &outcome);
         } else {
             CloseSource(queue, &source);
             outcome = CopyOutcome{ENGINE_OUT_OF_MEMORY, PROBLEM_COPY, 0, false};
@@ -266,7 +270,7 @@ void StartCopies(CopyQueue* queue, unsigned threads) {
 
 enum { COPY_WAKE_BACKLOG = 8, AWAIT_BATCH = 8 };
 
-void QueueCopy(CopyQueue* queue, ChangedFile* changed, FileHandle source) {
+void QueueCopy(CopyQueue* queue, ChangedFile* changed, FileHandle source, uint64_t size, uint64_t stamp) {
     std::lock_guard<std::mutex> hold(queue->workers.lock);
     if (queue->count == queue->capacity) {
         uint32_t grown = queue->capacity ? queue->capacity * 2 : 256;
@@ -280,7 +284,7 @@ void QueueCopy(CopyQueue* queue, ChangedFile* changed, FileHandle source) {
         queue->capacity = grown;
     }
     changed->slot = queue->count;
-    queue->copies[queue->count] = QueuedCopy{changed->file, source, CopyOutcome{0, PROBLEM_COPY, 0, false}, false};
+    queue->copies[queue->count] = QueuedCopy{changed->file, source, size, stamp, CopyOutcome{0, PROBLEM_COPY, 0, false}, false};
     ++queue->count;
     // Waking a copier for each copy costs two switches of threads per file;
     // a few copies wait for it instead, and AwaitCopy and StopCopies wake
@@ -291,18 +295,19 @@ void QueueCopy(CopyQueue* queue, ChangedFile* changed, FileHandle source) {
 void AwaitCopy(CopyQueue* queue, const ChangedFile* changed, CopyOutcome* outcome) {
     if (changed->slot == NOT_QUEUED) {
         FileHandle none = INVALID_FILE;
-        CopyOne(queue, changed->file, &none, &queue->inlineState, outcome);
+        CopyOne(queue, QueuedCopy{changed->file, INVALID_FILE, 0, 0, {}, false}, &none, &queue->inlineState, outcome);
         return;
     }
     if (queue->workers.count == 0) {
         // Copied here; the queue's record keeps its handle until now.
-        FileHandle source;
+        QueuedCopy queued;
         {
             std::lock_guard<std::mutex> hold(queue->workers.lock);
-            source = queue->copies[changed->slot].source;
+            queued = queue->copies[changed->slot];
             queue->copies[changed->slot].source = INVALID_FILE;
         }
-        CopyOne(queue, changed->file, &source, &queue->inlineState, outcome);
+        FileHandle source = queued.source;
+        CopyOne(queue, queued, &source, &queue->inlineState, outcome);
         return;
     }
     std::unique_lock<std::mutex> hold(queue->workers.lock);

@@ -33,6 +33,7 @@ struct CopyOutcome {
 struct QueuedCopy {
     uint32_t file;  // in the job's ModdedTree
     FileHandle source;  // its comparison's handle, kept for the copy, or INVALID_FILE
+    uint64_t size, stamp;  // `source` as its comparison saw it
     CopyOutcome outcome;
     bool done;
 };
@@ -93,8 +94,10 @@ void StartCopies(CopyQueue* queue, unsigned threads);
 // Queues the copy of a changed file of the job's ModdedTree and sets its
 // slot. The tree must not change until StopCopies. `source`: the file
 // already open (its comparison's handle, counted in keptSources), which the
-// queue closes; INVALID_FILE: the copy opens it.
-void QueueCopy(CopyQueue* queue, ChangedFile* changed, FileHandle source = INVALID_FILE);
+// queue closes and the copy holds to `size` and `stamp` (as the comparison
+// saw it); INVALID_FILE: the copy opens it.
+void QueueCopy(CopyQueue* queue, ChangedFile* changed, FileHandle source = INVALID_FILE, uint64_t size = 0,
+               uint64_t stamp = 0);
 
 // Waits until the copy of `changed` (queued before) has ended; copies it
 // here when it could not be queued.

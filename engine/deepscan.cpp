@@ -226,9 +226,10 @@ struct ScanState {
     uint32_t handedOriginal[WINDOW_PAIRS];
 };
 
-// `kept`: the file's handle, left open by its comparison for the copy, or
-// INVALID_FILE.
-static void PushChanged(ScanState* scan, uint32_t file, bool isNew, FileHandle kept = INVALID_FILE) {
+// `outcome`: its comparison's, whose handle (`kept`, or INVALID_FILE) the
+// copy reads from; null for a file not compared.
+static void PushChanged(ScanState* scan, uint32_t file, bool isNew, const PairOutcome* outcome = nullptr) {
+    FileHandle kept = outcome ? outcome->kept : INVALID_FILE;
     JobResult* result = Job.Result;
     ChangedFile* changed = (ChangedFile*)AppendItem(&Job.ChangedList);
     if (!changed || Job.DryRun) CloseKept(scan->pool.keptSources, kept);
@@ -246,7 +247,10 @@ static void PushChanged(ScanState* scan, uint32_t file, bool isNew, FileHandle k
         ++result->changedFiles;
     }
     ++Job.ChangedCount;
-    if (!Job.DryRun) QueueCopy(scan->copies, changed, kept);
+    if (!Job.DryRun) {
+        if (kept != INVALID_FILE) QueueCopy(scan->copies, changed, kept, outcome->keptSize, outcome->keptStamp);
+        else QueueCopy(scan->copies, changed);
+    }
 }
 
 // A new or resized file is copied without being compared, so its copy is
@@ -274,7 +278,8 @@ static PairKind MatchPair(const OriginalIndex* index, const uint32_t* folderMatc
     uint32_t folder = folderMatches ? folderMatches[record->folder] : MatchFolder(index, modded, record->folder);
     *original = folder == NO_INDEX ? NO_INDEX : FindOriginal(index, folder, name, strlen(name));
     if (*original == NO_INDEX) return PAIR_NEW;
-    if (FileSize(&Job.OriginalTree, *original) != FileSize(modded, file)) return PAIR_RESIZED;  // no need to read a byte
+    uint64_t size = FileSize(modded, file), originalSize = FileSize(&Job.OriginalTree, *original);
+    if (size != originalSize && size != SIZE_UNKNOWN && originalSize != SIZE_UNKNOWN) return PAIR_RESIZED;  // no need to read a byte
     return PAIR_TO_READ;
 }
 
@@ -393,7 +398,9 @@ void ScanAndQueueCopies(CopyQueue* copies) {
             uint32_t file = ahead - 1;
             uint32_t original;
             if (MatchPair(&index, folderMatches, file, &original) != PAIR_TO_READ) continue;
+            // A size either listing did not tell is asked by the comparison.
             uint64_t size = FileSize(modded, file);
+            if (FileSize(originals, original) != size) size = SIZE_UNKNOWN;
             if (!RoomForPair(&scan.pool, size)) break;
             FilePath(originals, original, scan.originalPath);
             FilePath(modded, file, scan.moddedPath);
@@ -430,7 +437,7 @@ void ScanAndQueueCopies(CopyQueue* copies) {
                 RecordProblem(Job.Result, PROBLEM_COMPARE, outcome.originalFailed, outcome.error, failedPath);
                 if (outcome.originalFailed) ++Job.Result->uncompared;
             }
-            if (outcome.comparison != FILES_EQUAL) PushChanged(&scan, at, false, outcome.kept);
+            if (outcome.comparison != FILES_EQUAL) PushChanged(&scan, at, false, &outcome);
         }
         NoteFileDecided(&scan.pool);
         ++Job.ScanPosition;

@@ -30,7 +30,7 @@ static SysError TimedRead(FileHandle file, void* buffer, size_t size, size_t* go
     return error;
 }
 
-Comparison CompareFiles(const char* original, const char* modded, ListedFile listed, unsigned char* originalChunk,
+Comparison CompareFiles(const char* original, const char* modded, ListedFile* listed, unsigned char* originalChunk,
                         unsigned char* moddedChunk, size_t chunkSize, const std::atomic<bool>* stop,
                         SysError* error, const char** failedPath, CompareCost* cost, FileHandle* keepModded) {
     *error = 0;
@@ -46,10 +46,17 @@ Comparison CompareFiles(const char* original, const char* modded, ListedFile lis
     *error = OpenWaitingOutHolds(original, &originalFile, stop, true);
     if (*error) *failedPath = original;
     else *error = OpenWaitingOutHolds(modded, &moddedFile, stop, true);
+    if (!*error && listed->size == SIZE_UNKNOWN) {
+        uint64_t originalSize = 0;
+        *error = Sys.examineOpenFile(originalFile, &originalSize, &listed->originalStamp);
+        if (*error) *failedPath = original;
+        else *error = Sys.examineOpenFile(moddedFile, &listed->size, &listed->stamp);
+        if (!*error && listed->size != originalSize) outcome = FILES_DIFFER;  // resized: nothing to read
+    }
     // The listed size bounds every read: a file that reached it is read to
     // its end in one call, with no second read to see the end, and a file
     // that grew since shows in its state afterwards.
-    uint64_t left = listed.size;
+    uint64_t left = listed->size;
     while (!*error && outcome == FILES_NOT_COMPARED) {
         if (left == 0) {
             outcome = FILES_EQUAL;  // both held the listed size, all equal
@@ -94,9 +101,9 @@ Comparison CompareFiles(const char* original, const char* modded, ListedFile lis
         // before), nor about one that grew past its listed size: only a
         // file that held still since it was listed is equal.
         bool moved = false;
-        *error = MovedSinceListed(originalFile, listed.size, listed.originalStamp, &moved);
+        *error = MovedSinceListed(originalFile, listed->size, listed->originalStamp, &moved);
         if (*error) *failedPath = original;
-        else if (!moved) *error = MovedSinceListed(moddedFile, listed.size, listed.stamp, &moved);
+        else if (!moved) *error = MovedSinceListed(moddedFile, listed->size, listed->stamp, &moved);
         if (*error) outcome = FILES_NOT_COMPARED;
         else if (moved) outcome = FILES_DIFFER;
     }

@@ -17,7 +17,8 @@ enum Comparison { FILES_EQUAL, FILES_DIFFER, FILES_NOT_COMPARED };
 
 // Both files as the listing saw them: the "before" of the check that
 // neither moved while it was compared. Both have `size` bytes (a pair whose
-// sizes differ is not read).
+// listed sizes differ is not read), or `size` is SIZE_UNKNOWN and the
+// comparison asks the open files.
 struct ListedFile {
     uint64_t size;
     uint64_t stamp;          // the modded file's; 0: unknown, only the size counts
@@ -49,7 +50,11 @@ struct CompareCost {
 // is not null, the modded file stays open in `*keepModded` for its copy
 // (whose reads do not depend on where this one stopped); else, and in
 // every other outcome, both are closed and `*keepModded` is INVALID_FILE.
+// When `listed->size` is SIZE_UNKNOWN, each file is asked its size and
+// stamp once both are open, before any read: those are then the "before",
+// `*listed` receives the modded file's size and both stamps, and a pair
+// whose sizes differ differs unread.
 // Safe on several threads at once.
-Comparison CompareFiles(const char* original, const char* modded, ListedFile listed, unsigned char* originalChunk,
+Comparison CompareFiles(const char* original, const char* modded, ListedFile* listed, unsigned char* originalChunk,
                         unsigned char* moddedChunk, size_t chunkSize, const std::atomic<bool>* stop,
                         SysError* error, const char** failedPath, CompareCost* cost, FileHandle* keepModded);

@@ -120,9 +120,11 @@ uint32_t AddFile(FileTree* tree, uint32_t folder, const char* name, size_t lengt
         }
         *kept = stamp;
     }
+    bool known = size != SIZE_UNKNOWN;
+    bool elsewhere = known && size >= SIZE_UNLISTED;
     BigSize* big = nullptr;
-    if (size >= SIZE_ELSEWHERE) big = (BigSize*)AppendItem(&tree->bigSizes);
-    FileRecord* file = size >= SIZE_ELSEWHERE && !big ? nullptr : (FileRecord*)AppendItem(&tree->files);
+    if (elsewhere) big = (BigSize*)AppendItem(&tree->bigSizes);
+    FileRecord* file = elsewhere && !big ? nullptr : (FileRecord*)AppendItem(&tree->files);
     if (!file) {
         if (big) --tree->bigSizes.count;
         if (tree->keepStamps) --tree->stamps.count;
@@ -131,7 +133,7 @@ uint32_t AddFile(FileTree* tree, uint32_t folder, const char* name, size_t lengt
     }
     file->folder = folder;
     file->name = position;
-    file->size = size >= SIZE_ELSEWHERE ? SIZE_ELSEWHERE : (uint32_t)size;
+    file->size = !known ? SIZE_UNLISTED : elsewhere ? SIZE_ELSEWHERE : (uint32_t)size;
     if (big) {
         big->file = tree->files.count - 1;
         big->size = size;
@@ -141,6 +143,7 @@ uint32_t AddFile(FileTree* tree, uint32_t folder, const char* name, size_t lengt
 
 uint64_t FileSize(const FileTree* tree, uint32_t index) {
     uint32_t size = FileAt(tree, index)->size;
+    if (size == SIZE_UNLISTED) return SIZE_UNKNOWN;
     if (size != SIZE_ELSEWHERE) return size;
     // Appended in file order, so sorted by file.
     uint32_t low = 0, high = tree->bigSizes.count;

@@ -63,14 +63,16 @@ struct FolderRecord {
 // A regular file of a tree. Layout (12 bytes, 32-bit and 64-bit builds alike):
 //   0  folder  uint32  index of its folder in the tree's folder table
 //   4  name    uint32  arena position of its name (name bytes + NUL there)
-//   8  size    uint32  bytes, as the listing saw them; SIZE_ELSEWHERE for
-//                      4 GiB - 1 and more, whose size is in the tree's
+//   8  size    uint32  bytes, as the listing saw them; SIZE_UNLISTED when
+//                      the listing did not tell; SIZE_ELSEWHERE for
+//                      4 GiB - 2 and more, whose size is in the tree's
 //                      bigSizes list instead (read sizes with FileSize)
 // The modded tree keeps each file's stamp (8 bytes) in a list beside the
 // records, at the same index; the original tree needs none. So a file
 // costs 12 (original) or 20 (modded) bytes plus its name and NUL, plus
 // 6 bytes of hash table per original file while the scan runs.
 const uint32_t SIZE_ELSEWHERE = 0xFFFFFFFFu;
+const uint32_t SIZE_UNLISTED = 0xFFFFFFFEu;
 struct FileRecord {
     uint32_t folder;
     uint32_t name;
@@ -109,7 +111,8 @@ bool SetTreeRoot(FileTree* tree, const char* root, size_t length);
 // Returns its index, or NO_INDEX when memory ran out (nothing is added).
 uint32_t AddFolder(FileTree* tree, uint32_t parent, const char* name, size_t length);
 
-// Adds a file named `name` to folder `folder`. Returns its index, or
+// Adds a file named `name` to folder `folder`, with its size as listed
+// (SIZE_UNKNOWN: the listing did not tell). Returns its index, or
 // NO_INDEX when memory ran out (nothing is added).
 uint32_t AddFile(FileTree* tree, uint32_t folder, const char* name, size_t length, uint64_t size,
                  uint64_t stamp);
@@ -129,7 +132,7 @@ inline const FolderRecord* FolderAt(const FileTree* tree, uint32_t index) {
 inline const char* NameAt(const FileTree* tree, uint32_t position) {
     return tree->names.blocks[position >> NAME_BLOCK_SHIFT] + (position & (NAME_BLOCK_SIZE - 1));
 }
-// The file's size as the listing saw it.
+// The file's size as the listing saw it; SIZE_UNKNOWN when it did not.
 uint64_t FileSize(const FileTree* tree, uint32_t index);
 
 // The file's stamp as the listing saw it; 0 when the tree keeps none.

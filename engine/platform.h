@@ -34,12 +34,16 @@ struct FolderId {
     uint64_t index;
 };
 
+// The size of a file that its listing did not examine: its open handle
+// tells (Sys.examineOpenFile).
+const uint64_t SIZE_UNKNOWN = UINT64_MAX;
+
 // One entry of a folder listing, valid only during the sink call.
 struct FolderEntry {
     const char* name;  // the name alone, NUL-terminated
     size_t nameLength;
     EntryKind kind;
-    uint64_t size;     // bytes, for ENTRY_FILE
+    uint64_t size;     // bytes, for ENTRY_FILE; SIZE_UNKNOWN (see listFolder)
     FolderId id;       // for ENTRY_FOLDER
     SysError error;    // for ENTRY_BROKEN
     uint64_t stamp;    // for ENTRY_FILE: moves whenever the file is written; 0 unknown
@@ -89,6 +93,9 @@ struct SysCalls {
     // Lists `folder` entry by entry into `sink`. Returns 0 when the whole
     // folder was listed, ENGINE_ABANDONED when the sink ended it early;
     // otherwise the error, after passing on whatever entries came before it.
+    // Where the listing itself says an entry is a regular file but asking
+    // its size would cost a call per file (POSIX), the entry comes with
+    // SIZE_UNKNOWN and stamp 0; where it tells them (Win32), with both.
     SysError (*listFolder)(const char* folder, EntrySink sink, void* context);
 
     // The identity and kind of what `path` leads to, links followed.
@@ -172,8 +179,9 @@ struct SysCalls {
     // Sys.openForReading for a file that a listing found regular, without
     // asking again what it is where that costs a call (POSIX): whatever
     // took its place since is still opened without blocking, but a caller
-    // reads at most the listed size from it and then asks examineOpenFile,
-    // which refuses what is no regular file.
+    // asks examineOpenFile, which refuses what is no regular file, before
+    // its first read (the listing did not tell the size) or after reading
+    // at most the listed size.
     SysError (*openListed)(const char* path, FileHandle* file);
 };
 

@@ -42,13 +42,20 @@ static void Classify(const struct stat& st, FolderEntry* entry) {
 }
 
 // One entry of a listing, examined (links followed) relative to the open
-// folder `fd`. False: the sink ended the listing.
-static bool PassEntry(int fd, const char* name, EntrySink sink, void* context) {
+// folder `fd`, unless its type (`type`, DT_*) says it is a regular file:
+// asking each file's size here would look its name up once more, the
+// dearest part of a listing, and its open handle tells the same later.
+// Folders are examined for their identity, links for what they lead to.
+// False: the sink ended the listing.
+static bool PassEntry(int fd, const char* name, unsigned char type, EntrySink sink, void* context) {
     FolderEntry entry = {};
     entry.name = name;
     entry.nameLength = strlen(name);
     if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
         entry.kind = ENTRY_FOLDER;  // the caller skips these; no need to examine them
+    } else if (type == DT_REG) {
+        entry.kind = ENTRY_FILE;
+        entry.size = SIZE_UNKNOWN;
     } else {
         struct stat st;
         if (fstatat(fd, name, &st, 0) == 0) Classify(st, &entry);
@@ -77,7 +84,7 @@ static SysError ListFolder(const char* folder, EntrySink sink, void* context) {
         for (ssize_t at = 0; at < got && !error;) {
             const struct dirent64* found = (const struct dirent64*)(buffer + at);
             at += found->d_reclen;
-            if (!PassEntry(fd, found->d_name, sink, context)) error = ENGINE_ABANDONED;
+            if (!PassEntry(fd, found->d_name, found->d_type, sink, context)) error = ENGINE_ABANDONED;
         }
         if (error) break;
     }
@@ -97,7 +104,7 @@ static SysError ListFolder(const char* folder, EntrySink sink, void* context) {
             error = errno;
             break;
         }
-        if (!PassEntry(fd, found->d_name, sink, context)) {
+        if (!PassEntry(fd, found->d_name, found->d_type, sink, context)) {
             error = ENGINE_ABANDONED;
             break;
         }
@@ -145,8 +152,9 @@ static SysError OpenForReading(const char* path, FileHandle* file) {
     return error;
 }
 
-// A file the listing found regular is opened as it is: the one status
-// query comes after its last read (examineOpenFile), which also refuses
+// A file the listing found regular is opened as it is: its status query
+// (examineOpenFile) comes before its first read, since the listing left
+// the size to it, or with a listed size after its last read, and refuses
 // whatever took its place. O_NONBLOCK keeps a FIFO from blocking the open
 // and its reads; a folder's reads fail (ENGINE_NOT_REGULAR, see ReadFile).
 static SysError OpenListed(const char* path, FileHandle* file) {

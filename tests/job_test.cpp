@@ -372,6 +372,7 @@ TEST(ExtractionJob, SourceRewrittenBeforeOrDuringItsCopyIsCopiedOnceMoreThenFail
     EXPECT_EQ("steady", ReadFile(t.destination + Native("/Data/steady")));
     EXPECT_FALSE(Exists(t.destination + Native("/Data/always")));
     EXPECT_EQ(std::vector<std::string>{}, TemporaryNamesBelow(t.destination));
-    EXPECT_EQ(2, onceCalls);
+    // Without a listed stamp the copy's own first look sees the new version.
+    EXPECT_EQ(ListingTellsSizes() ? 2 : 1, onceCalls);
     EXPECT_EQ(2, alwaysCalls);
 }

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,6 +66,18 @@ TEST(PosixTree, LinksToFilesAndFoldersAreFollowedAndLoopsCut) {
     // Both ways into the loop are cut, each once.
     EXPECT_EQ(2u, t.result.failures) << ProblemText(t.result);
     EXPECT_NE(std::string::npos, ProblemText(t.result).find("leads back"));
+
+    // The listing leaves a regular file's size to its open handle, but a
+    // link, which may lead anywhere, is examined.
+    std::map<std::string, uint64_t> sizes;
+    EntrySink gather = [](void* context, const FolderEntry* entry) {
+        (*(std::map<std::string, uint64_t>*)context)[entry->name] = entry->size;
+        return true;
+    };
+    ASSERT_EQ(0u, PlatformCalls.listFolder((t.modded + "/real").c_str(), gather, &sizes));
+    ASSERT_EQ(0u, PlatformCalls.listFolder(t.modded.c_str(), gather, &sizes));
+    EXPECT_EQ(SIZE_UNKNOWN, sizes["file"]);
+    EXPECT_EQ(1u, sizes["file-link"]);
 
     // The read-ahead walk goes every way the index goes, and no further.
     Listed.clear();

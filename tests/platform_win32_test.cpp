@@ -847,7 +847,7 @@ static Comparison CompareRefused(const std::string& a, const std::string& b, Sys
     const char* failed = nullptr;
     ListedFile listed = {4, 0, 0};  // "same", as listed
     CompareCost cost = {0, 0};
-    return CompareFiles(a.c_str(), b.c_str(), listed, one, two, sizeof one, nullptr, error, &failed, &cost, nullptr);
+    return CompareFiles(a.c_str(), b.c_str(), &listed, one, two, sizeof one, nullptr, error, &failed, &cost, nullptr);
 }
 
 // The waits and the budget themselves are tested natively (HoldPolicy); here

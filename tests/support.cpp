@@ -285,6 +285,20 @@ std::string ProblemText(const JobResult& result) {
     return text;
 }
 
+bool ListingTellsSizes() {
+    static const bool tells = [] {
+        TempDir dir;
+        WriteFile(dir / "f", "f");
+        uint64_t size = SIZE_UNKNOWN;
+        PlatformCalls.listFolder(dir.path.c_str(), [](void* context, const FolderEntry* entry) {
+            if (entry->kind == ENTRY_FILE) *(uint64_t*)context = entry->size;
+            return true;
+        }, &size);
+        return size != SIZE_UNKNOWN;
+    }();
+    return tells;
+}
+
 static std::vector<std::string> ListingOrder;
 
 struct Collected {
@@ -311,6 +325,12 @@ static SysError OrderedList(const char* folder, EntrySink sink, void* context) {
     });
     for (Collected& c : entries) {
         c.entry.name = c.name.c_str();
+        FileHandle file;
+        std::string path = std::string(folder) + PathSeparator() + c.name;
+        if (c.entry.size == SIZE_UNKNOWN && PlatformCalls.openForReading(path.c_str(), &file) == 0) {
+            PlatformCalls.examineOpenFile(file, &c.entry.size, &c.entry.stamp);
+            PlatformCalls.closeFile(file);
+        }
         if (!sink(context, &c.entry)) return ENGINE_ABANDONED;
     }
     return error;

@@ -100,8 +100,14 @@ std::vector<std::string> FailedPaths(const JobResult& result);
 // Every problem as a line "failure|warning PATH: text", for messages and matching.
 std::string ProblemText(const JobResult& result);
 
+// Whether this platform's listing tells each file's size and stamp
+// (Win32), or leaves them to its open handle (POSIX): what a file costs
+// in calls depends on it.
+bool ListingTellsSizes();
+
 // Replaces the platform's listing with one that hands the real entries
-// over in the order of `names` (names not given come last, by name).
+// over in the order of `names` (names not given come last, by name), each
+// file with its size and stamp, as a listing that tells them does.
 struct OrderedListing {
     explicit OrderedListing(std::vector<std::string> names);
     ~OrderedListing();
