@@ -189,7 +189,7 @@ static void Copy(CopyQueue* queue, uint32_t file, FileHandle* source, uint64_t s
     CopyRequest request = {state->source, state->target, open ? size : FileSize(&Job.ModdedTree, file),
                            open ? stamp : StampOf(&Job.ModdedTree, file), state->chunk, state->chunk ? CHUNK_SIZE : 0, JobStopFlag(), WaitOutHold,
                            false, INVALID_FILE};
-    // The comparison's handle is held to the listed size and stamp: without a stamp the copy opens anew.
+    // The comparison's handle is held to the size and stamp it saw: without a stamp the copy opens anew.
     request.sourceOpen = *source != INVALID_FILE && request.stamp != 0;
     request.sourceFile = *source;
     outcome->error = Sys.copyFile(&request, &outcome->copied);

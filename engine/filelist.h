@@ -135,7 +135,8 @@ inline const char* NameAt(const FileTree* tree, uint32_t position) {
 // The file's size as the listing saw it; SIZE_UNKNOWN when it did not.
 uint64_t FileSize(const FileTree* tree, uint32_t index);
 
-// The file's stamp as the listing saw it; 0 when the tree keeps none.
+// The file's stamp as the listing saw it; 0 when the tree keeps none or
+// the listing did not tell.
 inline uint64_t StampOf(const FileTree* tree, uint32_t index) {
     return tree->keepStamps ? *(const uint64_t*)ItemAt(&tree->stamps, index) : 0;
 }

@@ -423,9 +423,10 @@ static SysError CopyFile(const CopyRequest* request, uint64_t* copied) {
     const char* slash = strrchr(target, '/');
     size_t folderLength = slash ? (size_t)(slash - target) + 1 : 0;
 
-    // With the listed size and stamp, or the comparison's handle, the one
-    // status query of the source comes after its last read, which tells
-    // whether it is what was listed; without, it is asked before as well.
+    // With a size and stamp expected (listed, or seen by the comparison
+    // whose handle this is), the one status query of the source comes
+    // after its last read, which tells whether it is still that file;
+    // without, it is asked before as well.
     struct stat before;
     bool asked = !request->sourceOpen && !request->stamp;
     SysError error = 0;
