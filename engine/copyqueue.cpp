@@ -155,9 +155,10 @@ static void CloseSource(CopyQueue* queue, FileHandle* source) {
     queue->keptSources.fetch_sub(1, std::memory_order_relaxed);
 }
 
-// `size` and `stamp`: what an open `*source` is held to.
-static void Copy(CopyQueue* queue, uint32_t file, FileHandle* source, uint64_t size, uint64_t stamp,
-                 CopierState* state, CopyOutcome* outcome) {
+// An open `*source` is held to the size and stamp in `queued`.
+static void Copy(CopyQueue* queue, const QueuedCopy& queued, FileHandle* source, CopierState* state,
+                 CopyOutcome* outcome) {
+    uint32_t file = queued.file;
     outcome->error = 0;
     outcome->copied = 0;
     outcome->kind = PROBLEM_COPY;
@@ -186,11 +187,11 @@ static void Copy(CopyQueue* queue, uint32_t file, FileHandle* source, uint64_t s
         memcpy(state->lastFolderMade, state->folder, folderLength + 1);
     }
     bool open = *source != INVALID_FILE;
-    CopyRequest request = {state->source, state->target, open ? size : FileSize(&Job.ModdedTree, file),
-                           open ? stamp : StampOf(&Job.ModdedTree, file), state->chunk, state->chunk ? CHUNK_SIZE : 0, JobStopFlag(), WaitOutHold,
+    CopyRequest request = {state->source, state->target, open ? queued.size : FileSize(&Job.ModdedTree, file),
+                           open ? queued.stamp : StampOf(&Job.ModdedTree, file), state->chunk, state->chunk ? CHUNK_SIZE : 0, JobStopFlag(), WaitOutHold,
                            false, INVALID_FILE};
     // The comparison's handle is held to the size and stamp it saw: without a stamp the copy opens anew.
-    request.sourceOpen = *source != INVALID_FILE && request.stamp != 0;
+    request.sourceOpen = open && request.stamp != 0;
     request.sourceFile = *source;
     outcome->error = Sys.copyFile(&request, &outcome->copied);
     CloseSource(queue, source);
@@ -214,7 +215,7 @@ static void CopyOne(CopyQueue* queue, const QueuedCopy& queued, FileHandle* sour
         *outcome = CopyOutcome{ENGINE_ABANDONED, PROBLEM_COPY, 0, false};
         return;
     }
-    Copy(queue, queued.file, source, queued.size, queued.stamp, state, outcome);
+    Copy(queue, queued, source, state, outcome);
     CloseSource(queue, source);  // a copy that failed before it began
     EndCopy();
 }

@@ -285,6 +285,14 @@ std::string ProblemText(const JobResult& result) {
     return text;
 }
 
+bool SizeAndStampOf(const std::string& path, uint64_t* size, uint64_t* stamp) {
+    FileHandle file;
+    if (PlatformCalls.openForReading(path.c_str(), &file) != 0) return false;
+    SysError error = PlatformCalls.examineOpenFile(file, size, stamp);
+    PlatformCalls.closeFile(file);
+    return error == 0;
+}
+
 bool ListingTellsSizes() {
     static const bool tells = [] {
         TempDir dir;
@@ -325,12 +333,8 @@ static SysError OrderedList(const char* folder, EntrySink sink, void* context) {
     });
     for (Collected& c : entries) {
         c.entry.name = c.name.c_str();
-        FileHandle file;
-        std::string path = std::string(folder) + PathSeparator() + c.name;
-        if (c.entry.size == SIZE_UNKNOWN && PlatformCalls.openForReading(path.c_str(), &file) == 0) {
-            PlatformCalls.examineOpenFile(file, &c.entry.size, &c.entry.stamp);
-            PlatformCalls.closeFile(file);
-        }
+        if (c.entry.size == SIZE_UNKNOWN)
+            SizeAndStampOf(std::string(folder) + PathSeparator() + c.name, &c.entry.size, &c.entry.stamp);
         if (!sink(context, &c.entry)) return ENGINE_ABANDONED;
     }
     return error;

@@ -100,6 +100,10 @@ std::vector<std::string> FailedPaths(const JobResult& result);
 // Every problem as a line "failure|warning PATH: text", for messages and matching.
 std::string ProblemText(const JobResult& result);
 
+// The size and stamp of the file `path` as its open handle tells them;
+// false when it cannot be opened.
+bool SizeAndStampOf(const std::string& path, uint64_t* size, uint64_t* stamp);
+
 // Whether this platform's listing tells each file's size and stamp
 // (Win32), or leaves them to its open handle (POSIX): what a file costs
 // in calls depends on it.
