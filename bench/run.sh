@@ -95,6 +95,7 @@ RUN_ARGS=(-q)  # both builds'
 ((!DRY)) || RUN_ARGS=(-q -n)
 GENTREES=$(find_tool gentrees)
 READLIMIT=$(find_tool readlimit)
+DROPCACHE=$(find_tool dropcache)
 if ! command -v rsync >/dev/null; then
     echo "run.sh: rsync is missing (apt-get install -y rsync)" >&2
     exit 2
@@ -299,6 +300,7 @@ speed_bench() {
         run_timed "$name" "$dest"
         check_output "$TREES" "$dest" "$name" || ok=0
         sync
+        "$DROPCACHE" "$dest"
     done
 
     echo "timing: $RUNS runs, tools alternating, each into a fresh destination in $WORK"
@@ -312,12 +314,15 @@ speed_bench() {
             times[$name]+="$ELAPSED "
             line+=" $name $(secs "$ELAPSED") s [$READS],"
             sync
+            "$DROPCACHE" "$dest"
         done
         echo "${line%,}"
     done
     # Deleting a destination right before the next run would charge that run
     # for it (ext4 scans recently freed inodes when it creates files): every
-    # run had a destination of its own, and they all go only now.
+    # run had a destination of its own, and they all go only now. Their pages
+    # left the page cache right after each run (dropcache), so that the cache
+    # does not grow by a mod per run.
     rm -rf "$WORK"/dest-*
     sync
 
@@ -587,10 +592,12 @@ compare_bench() {
         run_timed "$name" "$dest"
         ((DRY)) || check_output "$TREES" "$dest" "$name" || ok=0
         sync
+        "$DROPCACHE" "$dest"
     done
 
     # Pairs, the first build of each pair taking turns; every run has a
-    # destination of its own, all deleted at the end (see the speed benchmark).
+    # destination of its own, its pages dropped after the run and the folder
+    # deleted at the end (see the speed benchmark).
     local -A times=()
     local ratios=""
     echo "timing: $RUNS pairs, alternating, each run into a fresh destination; [n]: disk reads during the run"
@@ -606,6 +613,7 @@ compare_bench() {
             local label=${name/modextract/this}
             line+=" ${label/baseline/other} $(secs "$ELAPSED") s [$READS],"
             sync
+            "$DROPCACHE" "$dest"
         done
         local ratio
         ratio=$(awk -v a="${this[modextract]}" -v b="${this[baseline]}" 'BEGIN { printf "%.4f", a / b }')
