@@ -81,9 +81,9 @@ SysError CountedResolve(const char* path, char* out, size_t outSize) {
     Count(RESOLVES);
     return PlatformCalls.resolvePath(path, out, outSize);
 }
-SysError CountedHint(const char* path, uint64_t bytes) {
+SysError CountedHint(const char* path, uint64_t bytes, uint64_t* asked) {
     Count(HINTS);
-    return PlatformCalls.adviseWillNeed(path, bytes);
+    return PlatformCalls.adviseWillNeed(path, bytes, asked);
 }
 SysError CountedExamineOpen(FileHandle file, uint64_t* size, uint64_t* stamp) {
     Count(QUERIES);

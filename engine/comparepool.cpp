@@ -262,11 +262,17 @@ void SubmitPair(ComparePool* pool, const char* original, const char* modded, Lis
         }
     }
     // It waits behind the pairs in flight: its first bytes can come in meanwhile.
+    // A pair of unknown size counts for what its files hold, learnt by the
+    // hint itself: counted at HINT_PER_FILE, a window of small files would
+    // hold a dozen pairs, too few to keep a disk busy.
     if (!slot->tooLong) {
         uint64_t ahead = listed.size < HINT_PER_FILE ? listed.size : HINT_PER_FILE;
-        Sys.adviseWillNeed(slot->original, ahead);  // a failure shows again at the real open, and is recorded there
-        Sys.adviseWillNeed(slot->modded, ahead);
-        slot->hinted = 2 * ahead;
+        bool unknown = listed.size == SIZE_UNKNOWN;
+        uint64_t askedOriginal = ahead, askedModded = ahead;
+        // A failure shows again at the real open, and is recorded there.
+        Sys.adviseWillNeed(slot->original, ahead, unknown ? &askedOriginal : nullptr);
+        Sys.adviseWillNeed(slot->modded, ahead, unknown ? &askedModded : nullptr);
+        slot->hinted = askedOriginal + askedModded;
         pool->hintedBytes += slot->hinted;
     }
     std::lock_guard<std::mutex> hold(pool->workers.lock);

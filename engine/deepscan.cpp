@@ -263,7 +263,7 @@ static void HintCopySource(ScanState* scan, uint32_t file) {
     if (!ReadsWait(&scan->pool)) return;
     uint64_t size = FileSize(&Job.ModdedTree, file);
     if (FilePath(&Job.ModdedTree, file, scan->moddedPath) == 0) return;
-    Sys.adviseWillNeed(scan->moddedPath, size < HINT_PER_FILE ? size : HINT_PER_FILE);
+    Sys.adviseWillNeed(scan->moddedPath, size < HINT_PER_FILE ? size : HINT_PER_FILE, nullptr);
 }
 
 // What the scan does with one modded file, decided from the listing alone.

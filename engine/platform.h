@@ -148,7 +148,11 @@ struct SysCalls {
     // read soon. Only a hint: what fails here fails again, and is
     // recorded, when the file is opened for real. Holds the file open for
     // no longer than the call, so an exclusive open later is not refused.
-    SysError (*adviseWillNeed)(const char* path, uint64_t bytes);
+    // `*asked`, when not null, gets the bytes the system was asked to read
+    // ahead: no more than `bytes` nor than the file holds (learnt through
+    // the open handle, for a file whose listing told no size); 0 when
+    // nothing was asked.
+    SysError (*adviseWillNeed)(const char* path, uint64_t bytes, uint64_t* asked);
 
     // The size and stamp of the open file `file`, as a listing gives them:
     // whoever read it can tell whether it moved since it was listed.

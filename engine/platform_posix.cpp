@@ -515,11 +515,16 @@ static SysError ResolvePath(const char* path, char* out, size_t outSize) {
 
 // The pages are asked for and the file closed at once: the kernel reads on
 // by itself, and the comparison's own open finds them in memory.
-static SysError AdviseWillNeed(const char* path, uint64_t bytes) {
+static SysError AdviseWillNeed(const char* path, uint64_t bytes, uint64_t* asked) {
+    if (asked) *asked = 0;
     int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return LastError();
-    int error = posix_fadvise(fd, 0, (off_t)bytes, POSIX_FADV_WILLNEED);  // ESPIPE for a FIFO: nothing to read ahead
+    struct stat st;
+    if (asked && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (uint64_t)st.st_size < bytes) bytes = (uint64_t)st.st_size;
+    int error = 0;  // a length of 0 would ask for the whole file
+    if (bytes > 0) error = posix_fadvise(fd, 0, (off_t)bytes, POSIX_FADV_WILLNEED);  // ESPIPE for a FIFO
     close(fd);
+    if (asked && error == 0) *asked = bytes;
     return (SysError)error;
 }
 

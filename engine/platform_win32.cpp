@@ -313,7 +313,8 @@ static SysError ExamineOpenFile(FileHandle file, uint64_t* size, uint64_t* stamp
 
 // Win32 has no call that starts a file's reads without a reader waiting
 // for them; the comparers' own reads in flight give the disk its depth.
-static SysError AdviseWillNeed(const char*, uint64_t) {
+static SysError AdviseWillNeed(const char*, uint64_t, uint64_t* asked) {
+    if (asked) *asked = 0;
     return 0;
 }
 

@@ -562,9 +562,9 @@ struct CountedCalls {
             ++Calls.closes;
             PlatformCalls.closeFile(file);
         };
-        Sys.adviseWillNeed = [](const char* path, uint64_t bytes) {
+        Sys.adviseWillNeed = [](const char* path, uint64_t bytes, uint64_t* asked) {
             ++Calls.hints;
-            return PlatformCalls.adviseWillNeed(path, bytes);
+            return PlatformCalls.adviseWillNeed(path, bytes, asked);
         };
         Sys.copyFile = [](const CopyRequest* request, uint64_t* copied) {
             ++Calls.copies;

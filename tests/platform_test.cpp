@@ -31,6 +31,11 @@ TEST(Platform, ListingGivesEveryEntryWithKindAndSize) {
     else EXPECT_EQ(5u, entries["file.dat"].size);
     EXPECT_EQ(ENTRY_FILE, entries[".hidden"].kind);
     EXPECT_EQ(ENTRY_FOLDER, entries["folder"].kind);
+    // A hint counts a file for no more than it holds, so that a window of
+    // small files of unknown size is not taken for one of big files.
+    uint64_t asked = 1u << 30;
+    EXPECT_EQ(0u, Sys.adviseWillNeed((dir / "file.dat").c_str(), 2u << 20, &asked));
+    EXPECT_LE(asked, 5u);
     // The folder's identity is the one examining it gives.
     EntryKind kind;
     FolderId id;
@@ -51,6 +56,9 @@ TEST(Platform, MissingPathsSayNotFound) {
     EXPECT_TRUE(IsNotFound(Sys.openForReading((dir / "none").c_str(), &file)));
     char out[PATH_BUFFER_SIZE];
     EXPECT_TRUE(IsNotFound(Sys.resolvePath((dir / "none").c_str(), out, sizeof out)));
+    uint64_t asked = 1;
+    Sys.adviseWillNeed((dir / "none").c_str(), 1, &asked);  // only a hint: it may say nothing
+    EXPECT_EQ(0u, asked);
     char text[256];
     DescribeError(Sys.examine((dir / "none").c_str(), &kind, &id), text, sizeof text);
     EXPECT_GT(strlen(text), 3u);
