@@ -12,7 +12,8 @@
 // default 4 comparers that is at most 8 + 4 + 0.4 MiB; with 8, 20.4 MiB. While reads wait for the disk (as the times of pairs read without
 // a hint tell), all comparers run and waiting pairs are asked ahead into
 // the page cache (Sys.adviseWillNeed), at most HINT_PER_FILE bytes per file
-// and WINDOW_HINT_BYTES in all. While they do not, the files are in memory:
+// and WINDOW_HINT_BYTES in all (a file the listing told no size of counts
+// for what the hint found it holds). While they do not, the files are in memory:
 // no more comparers run than there are cores, and nothing is hinted.
 //
 // Threads are woken in batches, not for every pair: from memory a small
