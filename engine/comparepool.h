@@ -9,12 +9,13 @@
 // reads at a time (made when the first comes; the modded file is compared
 // in CHUNK_SIZE pieces), and at most WINDOW_PAIRS pairs are waiting or in
 // flight, their paths in slots of the pool's own (8 KiB each). With the
-// default 4 comparers that is at most 8 + 4 + 0.4 MiB; with 8, 20.4 MiB. While reads wait for the disk (as the times of pairs read without
-// a hint tell), all comparers run and waiting pairs are asked ahead into
-// the page cache (Sys.adviseWillNeed), at most HINT_PER_FILE bytes per file
-// and WINDOW_HINT_BYTES in all (a file the listing told no size of counts
-// for what the hint found it holds). While they do not, the files are in memory:
-// no more comparers run than there are cores, and nothing is hinted.
+// default 4 comparers that is at most 8 + 4 + 0.4 MiB; with 8, 20.4 MiB.
+// While reads wait for the disk (as the times of pairs read without a hint
+// tell), all comparers run and waiting pairs are asked ahead into the page
+// cache (Sys.adviseWillNeed), at most HINT_PER_FILE bytes per file and
+// WINDOW_HINT_BYTES in all (a file the listing told no size of counts for
+// what the hint found it holds). While they do not, the files are in
+// memory: no more comparers run than there are cores, and nothing is hinted.
 //
 // Threads are woken in batches, not for every pair: from memory a small
 // pair takes about as long to compare as a switch of threads.

@@ -520,7 +520,8 @@ static SysError AdviseWillNeed(const char* path, uint64_t bytes, uint64_t* asked
     int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return LastError();
     struct stat st;
-    if (asked && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (uint64_t)st.st_size < bytes) bytes = (uint64_t)st.st_size;
+    if (asked && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (uint64_t)st.st_size < bytes)
+        bytes = (uint64_t)st.st_size;
     int error = 0;  // a length of 0 would ask for the whole file
     if (bytes > 0) error = posix_fadvise(fd, 0, (off_t)bytes, POSIX_FADV_WILLNEED);  // ESPIPE for a FIFO
     close(fd);
