@@ -1,6 +1,5 @@
 #include "cli.h"
 
-#include <algorithm>
 #include <chrono>
 #include <errno.h>
 #include <stdarg.h>
@@ -9,12 +8,11 @@
 
 #include "console.h"
 #include "exclusions.h"
-#include "foldercheck.h"
 #include "interrupt.h"
 #include "job.h"
+#include "joblists.h"
 #include "listing.h"
 #include "options.h"
-#include "rootpath.h"
 
 typedef std::chrono::steady_clock Clock;
 
@@ -135,52 +133,17 @@ static int UsageError(FILE* err, const char* why) {
     return EXIT_REFUSED;
 }
 
-// One listed entry: its letter and the relative path of `file` of `tree`.
-static void ListEntry(FILE* out, char letter, const FileTree* tree, uint32_t file, bool null) {
+// The job's merged list of the kinds `kinds`, one entry a line (or NUL-ended).
+static void PrintList(FILE* out, const JobResult* result, unsigned kinds, bool null) {
+    ListCursor cursor = {};
+    ListedEntry entry;
     char path[PATH_BUFFER_SIZE];
-    FilePath(tree, file, path);
-    Print(out, "%c ", letter);
-    const char* relative = path + tree->rootLength;
-    while (IsPathSeparator(*relative)) ++relative;
-    if (null) Put(out, relative);
-    else PutQuoted(out, relative);
-    WriteText(out, null ? "" : "\n", 1);
-}
-
-// One of the sorted lists that make up standard output.
-struct Listed {
-    char letter;
-    const FileTree* tree;
-    uint32_t* files;  // sorted by path
-    uint32_t count;
-    uint32_t next;
-    const BlockList* changed;  // for 'A'/'M': `files` are places in it
-};
-
-static uint32_t ListedFile(const Listed* list, uint32_t at) {
-    return list->changed ? ChangedAt(list->changed, list->files[at])->file : list->files[at];
-}
-
-static char ListedLetter(const Listed* list, uint32_t at) {
-    if (!list->changed) return list->letter;
-    return (ChangedAt(list->changed, list->files[at])->flags & CHANGED_NEW) ? 'A' : 'M';
-}
-
-// The lists merged into one, by path; of equal paths (a removed file that
-// an earlier run left in the destination) the earlier list's goes first.
-static void ListMerged(FILE* out, Listed* lists, int count, bool null) {
-    for (;;) {
-        Listed* least = nullptr;
-        for (int i = 0; i < count; ++i) {
-            Listed* list = &lists[i];
-            if (list->next == list->count) continue;
-            if (!least || CompareFilePaths(list->tree, ListedFile(list, list->next), least->tree,
-                                           ListedFile(least, least->next), false) < 0)
-                least = list;
-        }
-        if (!least) return;
-        ListEntry(out, ListedLetter(least, least->next), least->tree, ListedFile(least, least->next), null);
-        ++least->next;
+    while (NextListed(result, kinds, &cursor, &entry)) {
+        const char* relative = ListedPath(&entry, path);
+        Print(out, "%c ", entry.letter);
+        if (null) Put(out, relative);
+        else PutQuoted(out, relative);
+        WriteText(out, null ? "" : "\n", 1);
     }
 }
 
@@ -218,12 +181,18 @@ static void PrintSummary(FILE* err, const CliOptions* options, const JobResult* 
         Print(err, "%s; nothing written\n", line);
         return;
     }
+    // The Data folder's path as the job built it, the destination's part quoted.
     const char* destination = options->folders[2];
+    const char* data = result->dataFolder;
     size_t length = strlen(destination);
-    const char* separator = length && IsPathSeparator(destination[length - 1]) ? "" : PathSeparator() == '/' ? "/" : "\\";
     Print(err, "%s; %s ", line, options->dryRun ? "would go to" : "mod in");
-    PutQuoted(err, destination);
-    Print(err, "%sData%s\n", separator, options->dryRun ? " (dry run: nothing written)" : "");
+    if (strncmp(data, destination, length) == 0) {
+        PutQuoted(err, destination);
+        Put(err, data + length);
+    } else {
+        PutQuoted(err, data);
+    }
+    Print(err, "%s\n", options->dryRun ? " (dry run: nothing written)" : "");
 }
 
 static void PrintProblems(FILE* err, const CliOptions* options, const JobResult* result) {
@@ -242,136 +211,28 @@ static void PrintProblems(FILE* err, const CliOptions* options, const JobResult*
               result->failures + result->warnings - listedProblems);
 }
 
-// DESTINATION/Data in `out`; false when that path is too long to be one.
-static bool DataFolder(const char* destination, char* out) {
-    size_t length = strlen(destination);
-    bool separated = length && IsPathSeparator(destination[length - 1]);
-    if (length + 5 > PathLimit()) return false;
-    snprintf(out, PATH_BUFFER_SIZE, "%s%s%s", destination, separated ? "" : (PathSeparator() == '/' ? "/" : "\\"),
-             "Data");
-    return true;
-}
-
-// The run's lists, each sorted by path.
-struct SortedLists {
-    uint32_t* changed;  // places in the changed list
-    uint32_t changedCount;
-    uint32_t* removed;  // files of the original tree
-    uint32_t removedCount;
-    StaleFiles stale;
-    bool staleKnown;
-};
-
-// Sorts the indices of the job's lists, never copies of their paths, so
-// that memory stays a few bytes per entry whatever the names; finds the
-// stale files below `data` (null: none can be, for it was not there). False
-// when memory ran out and a list is shorter than it should be.
-static bool SortLists(const JobResult* result, const char* data, SortedLists* sorted) {
-    bool complete = true;
-    sorted->changedCount = result->changedList.count;
-    sorted->changed = (uint32_t*)malloc(((size_t)sorted->changedCount + 1) * sizeof(uint32_t));
-    if (!sorted->changed) complete = false, sorted->changedCount = 0;
-    for (uint32_t at = 0; at < sorted->changedCount; ++at) sorted->changed[at] = at;
-    const FileTree* modded = &result->moddedTree;
-    const BlockList* changed = &result->changedList;
-    std::sort(sorted->changed, sorted->changed + sorted->changedCount, [modded, changed](uint32_t x, uint32_t y) {
-        return CompareFilePaths(modded, ChangedAt(changed, x)->file, modded, ChangedAt(changed, y)->file, false) < 0;
-    });
-
-    sorted->removedCount = result->removedList.count;  // empty when the job was stopped before it knew
-    sorted->removed = (uint32_t*)malloc(((size_t)sorted->removedCount + 1) * sizeof(uint32_t));
-    if (!sorted->removed) complete = false, sorted->removedCount = 0;
-    for (uint32_t at = 0; at < sorted->removedCount; ++at)
-        sorted->removed[at] = *(const uint32_t*)ItemAt(&result->removedList, at);
-    SortFiles(&result->originalTree, sorted->removed, sorted->removedCount, false);
-
-    sorted->staleKnown = data && !result->abandoned;
-    if (!sorted->staleKnown) return complete;
-    uint32_t* files = (uint32_t*)malloc(((size_t)sorted->changedCount + 1) * sizeof(uint32_t));
-    for (uint32_t at = 0; files && at < sorted->changedCount; ++at)
-        files[at] = ChangedAt(changed, sorted->changed[at])->file;
-    if (!files || !sorted->changed || !FindStaleFiles(data, modded, files, sorted->changedCount, &sorted->stale)) {
-        sorted->staleKnown = false;
-        complete = false;
-    }
-    free(files);
-    return complete;
-}
-
 // The patterns, held while a run lasts: too big for a stack.
 static ExclusionList Exclusions;
 
-// Runs the job the options describe and reports it. The folders are made
-// absolute once, here: the checks, the job and the summary see only that form.
-static int RunJob(CliOptions* options, FILE* out, FILE* err, bool errIsTerminal) {
-    static char absolute[3][PATH_BUFFER_SIZE];
-    for (int i = 0; i < 3; ++i) {
-        if (SysError error = AbsolutePath(options->folders[i], absolute[i], PATH_BUFFER_SIZE)) {
-            char why[256];
-            DescribeError(error, why, sizeof why);
-            Print(err, "modextract: ");
-            PutQuoted(err, options->folders[i]);
-            Print(err, ": the folder cannot be made absolute: %s\n", why);
-            return EXIT_REFUSED;
-        }
-        options->folders[i] = absolute[i];
-    }
-    char reason[1024];
-    if (!CheckJobFolders(options->folders[0], options->folders[1], options->folders[2], reason, sizeof reason,
-                         nullptr, !options->dryRun)) {
-        Print(err, "modextract: %s\n", reason);
-        return EXIT_REFUSED;
-    }
-    // Stale files are those of a folder that was there before this run.
-    char data[PATH_BUFFER_SIZE];
-    EntryKind kind = ENTRY_OTHER;
-    FolderId id;
-    bool dataExisted = DataFolder(options->folders[2], data) && Sys.examine(data, &kind, &id) == 0 &&
-                       kind == ENTRY_FOLDER;
-
-    WatchInterrupts();
-    if (int status = InterruptExitStatus()) return status;  // stopped before the job began
-
-    JobResult result = {};
-    result.keepChangedList = options->dryRun || dataExisted;
-    result.keepRemovedList = options->listRemoved;
-    Progress progress = {};
-    progress.err = err;
-    progress.live = errIsTerminal && !options->quiet;
-    progress.result = &result;
-    progress.start = Clock::now();
-
-    JobParameters* parameters = (JobParameters*)calloc(1, sizeof(JobParameters));
-    if (!parameters) {
-        Print(err, "modextract: out of memory\n");
+// The refusal of PrepareJob, as modextract words it.
+static int Refused(FILE* err, const CliOptions* options, const FolderRefusal& refusal, const char* reason) {
+    Print(err, "modextract: ");
+    if (refusal.kind == REFUSAL_NOT_ABSOLUTE) {
+        PutQuoted(err, options->folders[refusal.role]);
+        Print(err, ": ");
+    } else if (refusal.kind == REFUSAL_OUT_OF_MEMORY) {
+        Print(err, "%s\n", reason);
         return EXIT_SOME_FAILED;
     }
-    parameters->mainWindow = &progress;
-    parameters->createModButton = &progress;
-    parameters->progressBar = &progress;
-    parameters->originalPath = options->folders[0];
-    parameters->moddedPath = options->folders[1];
-    parameters->destinationPath = options->folders[2];
-    parameters->report = &CliReport;
-    parameters->result = &result;
-    parameters->dryRun = options->dryRun;
-    parameters->comparers = options->comparers;
-    parameters->exclusions = &Exclusions;
-    ExtractionJob(parameters);
+    Print(err, "%s\n", reason);
+    return EXIT_REFUSED;
+}
 
-    SortedLists sorted = {};
-    bool complete = SortLists(&result, dataExisted ? data : nullptr, &sorted);
-    StaleFiles& stale = sorted.stale;
-    bool staleKnown = sorted.staleKnown;
-    Listed lists[3] = {};
-    int listCount = 0;
-    if (options->dryRun)
-        lists[listCount++] = {'A', &result.moddedTree, sorted.changed, sorted.changedCount, 0, &result.changedList};
-    if (options->listRemoved)
-        lists[listCount++] = {'D', &result.originalTree, sorted.removed, sorted.removedCount, 0, nullptr};
-    if (options->listStale && staleKnown) lists[listCount++] = {'S', &stale.tree, stale.files, stale.count, 0, nullptr};
-    ListMerged(out, lists, listCount, options->null);
-
+// What the run found, on standard error, and the exit status it makes.
+static int Report(FILE* err, const CliOptions* options, const JobResult& result) {
+    const StaleFiles& stale = result.lists.stale;
+    bool staleKnown = result.lists.staleKnown;
+    bool complete = !result.lists.incomplete;
     PrintProblems(err, options, &result);
     if (!complete) Print(err, "modextract: out of memory: the lists and counts above may be incomplete\n");
     if (staleKnown && stale.unlisted && !options->quiet) {
@@ -382,7 +243,8 @@ static int RunJob(CliOptions* options, FILE* out, FILE* err, bool errIsTerminal)
         Print(err, ": cannot list: %s; stale files below it are not counted\n", text);
     }
     // A refusal found by the job is its problem, named above.
-    if (!options->quiet && !result.abandoned && !result.refused) PrintSummary(err, options, &result, staleKnown ? stale.count : 0);
+    if (!options->quiet && !result.abandoned && !result.refused)
+        PrintSummary(err, options, &result, staleKnown ? stale.count : 0);
 
     int status = result.refused               ? EXIT_REFUSED
                  : result.failures || !complete ? EXIT_SOME_FAILED
@@ -397,9 +259,53 @@ static int RunJob(CliOptions* options, FILE* out, FILE* err, bool errIsTerminal)
                   result.copiedFiles, result.notCopied, failed);
         if (InterruptExitStatus()) status = InterruptExitStatus();
     }
-    free(sorted.changed);
-    free(sorted.removed);
-    ReleaseStaleFiles(&stale);
+    return status;
+}
+
+// Runs the job the options describe and reports it. The folders are made
+// absolute once, by the job's preparation: the checks, the job and the
+// summary see only that form.
+static int RunJob(CliOptions* options, FILE* out, FILE* err, bool errIsTerminal) {
+    // Listening before the preparation, which may make a probe file in the
+    // destination: a signal then only asks the job to stop.
+    WatchInterrupts();
+    char reason[1024];
+    FolderRefusal refusal = {};
+    JobParameters* parameters = PrepareJob(options->folders, !options->dryRun, &refusal, reason, sizeof reason);
+    if (!parameters) return Refused(err, options, refusal, reason);
+    static char destination[PATH_BUFFER_SIZE];  // for the summary
+    snprintf(destination, sizeof destination, "%s", parameters->destinationPath);
+    options->folders[2] = destination;
+    if (int status = InterruptExitStatus()) {  // stopped before the job began
+        free(parameters);
+        return status;
+    }
+
+    JobResult result = {};
+    result.keepChangedList = options->dryRun;
+    result.keepRemovedList = options->listRemoved;
+    Progress progress = {};
+    progress.err = err;
+    progress.live = errIsTerminal && !options->quiet;
+    progress.result = &result;
+    progress.start = Clock::now();
+
+    parameters->mainWindow = &progress;
+    parameters->createModButton = &progress;
+    parameters->progressBar = &progress;
+    parameters->report = &CliReport;
+    parameters->result = &result;
+    parameters->dryRun = options->dryRun;
+    parameters->comparers = options->comparers;
+    parameters->exclusions = &Exclusions;
+    ExtractionJob(parameters);
+
+    unsigned kinds = 0;
+    if (options->dryRun) kinds |= LIST_CHANGED;
+    if (options->listRemoved) kinds |= LIST_REMOVED;
+    if (options->listStale) kinds |= LIST_STALE;
+    PrintList(out, &result, kinds, options->null);
+    int status = Report(err, options, result);
     ReleaseJobResult(&result);
     return status;
 }

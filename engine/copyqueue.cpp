@@ -11,22 +11,17 @@
 #include "holdwait.h"
 #include "jobstate.h"
 #include "jobstop.h"
-
-static const char DATA_FOLDER[] = "Data";
+#include "rootpath.h"
 
 size_t BuildTargetPath(const char* destinationRoot, const char* relativePath, char* out) {
-    size_t rootLength = strlen(destinationRoot);
+    size_t dataLength = DataFolderPath(destinationRoot, out, PATH_BUFFER_SIZE);
     size_t relativeLength = strlen(relativePath);
-    size_t length = rootLength + 1 + (sizeof DATA_FOLDER - 1) + relativeLength;
-    if (length > PathLimit()) return 0;
-    char* at = out;
-    memcpy(at, destinationRoot, rootLength);
-    at += rootLength;
-    *at++ = PathSeparator();
-    memcpy(at, DATA_FOLDER, sizeof DATA_FOLDER - 1);
-    at += sizeof DATA_FOLDER - 1;
-    memcpy(at, relativePath, relativeLength + 1);
-    return length;
+    if (dataLength == 0 || dataLength + relativeLength > PathLimit()) {
+        out[0] = '\0';
+        return 0;
+    }
+    memcpy(out + dataLength, relativePath, relativeLength + 1);
+    return dataLength + relativeLength;
 }
 
 static bool FolderKnown(CopyQueue* queue, const char* folder, size_t length) {
@@ -124,7 +119,7 @@ static SysError PrepareFolder(CopyQueue* queue, CopierState* state, size_t folde
     // leftovers are gone, and copies write into known folders alone, so a
     // clean-up never meets a temporary file of this run.
     std::lock_guard<std::mutex> checking(queue->checkLock);
-    size_t dataLength = Job.DestinationRootLength + 5;  // separator and "Data"
+    size_t dataLength = Job.DataPathLength;
     for (size_t end = dataLength; end <= folderLength; ++end) {
         if (end < folderLength && !IsPathSeparator(folder[end])) continue;
         char kept = folder[end];

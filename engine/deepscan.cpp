@@ -5,6 +5,7 @@
 
 #include "comparepool.h"
 #include "copyqueue.h"
+#include "joblists.h"
 #include "jobstate.h"
 #include "report.h"
 
@@ -224,7 +225,44 @@ struct ScanState {
     // when its outcome is taken.
     uint32_t handedFile[WINDOW_PAIRS];
     uint32_t handedOriginal[WINDOW_PAIRS];
+    // Where names are compared without letter case (Windows), a folder may
+    // still tell it apart (per-folder case sensitivity, a network share):
+    // the modded files taken so far, by their compared relative path, so
+    // that two of them that would land on one target are never merged.
+    // Open addressing over modded file indices; null until the first.
+    bool foldCase;
+    uint32_t* carried;
+    uint32_t carriedMask;
+    uint32_t carriedCount;
 };
+
+// True when a modded file taken before has the relative path of `file` as
+// the platform compares names; otherwise takes `file` in. When memory runs
+// out the file is taken unchecked: as without this check.
+static bool ClashesWithCarried(ScanState* scan, uint32_t file) {
+    const FileTree* modded = &Job.ModdedTree;
+    if (2 * (scan->carriedCount + 1) > scan->carriedMask + 1) {
+        uint32_t slots = scan->carried ? 2 * (scan->carriedMask + 1) : 1024;
+        uint32_t* grown = (uint32_t*)malloc(slots * sizeof(uint32_t));
+        if (!grown) return false;
+        memset(grown, 0xFF, slots * sizeof(uint32_t));  // every slot NO_INDEX
+        for (uint32_t i = 0; scan->carried && i <= scan->carriedMask; ++i) {
+            if (scan->carried[i] == NO_INDEX) continue;
+            uint32_t slot = HashComparedPath(modded, scan->carried[i]) & (slots - 1);
+            while (grown[slot] != NO_INDEX) slot = (slot + 1) & (slots - 1);
+            grown[slot] = scan->carried[i];
+        }
+        free(scan->carried);
+        scan->carried = grown;
+        scan->carriedMask = slots - 1;
+    }
+    uint32_t slot = HashComparedPath(modded, file) & scan->carriedMask;
+    for (; scan->carried[slot] != NO_INDEX; slot = (slot + 1) & scan->carriedMask)
+        if (CompareFilePaths(modded, scan->carried[slot], modded, file, true) == 0) return true;
+    scan->carried[slot] = file;
+    ++scan->carriedCount;
+    return false;
+}
 
 // `outcome`: its comparison's, whose handle (`kept`, or INVALID_FILE) the
 // copy reads from; null for a file not compared.
@@ -240,13 +278,15 @@ static void PushChanged(ScanState* scan, uint32_t file, bool isNew, const PairOu
     }
     changed->file = file;
     changed->slot = NOT_QUEUED;
-    if (isNew) {
-        changed->flags = CHANGED_NEW;
-        ++result->newFiles;
-    } else {
-        ++result->changedFiles;
-    }
+    changed->flags = isNew ? (uint32_t)CHANGED_NEW : 0u;
+    if (isNew) ++result->newFiles;
+    else ++result->changedFiles;
     ++Job.ChangedCount;
+    if (scan->foldCase && ClashesWithCarried(scan, file)) {
+        changed->flags |= CHANGED_CLASH;  // failed when its copy is awaited
+        if (!Job.DryRun) CloseKept(scan->pool.keptSources, kept);
+        return;
+    }
     if (!Job.DryRun) {
         if (kept != INVALID_FILE) QueueCopy(scan->copies, changed, kept, outcome->keptSize, outcome->keptStamp);
         else QueueCopy(scan->copies, changed);
@@ -381,6 +421,9 @@ void ScanAndQueueCopies(CopyQueue* copies) {
     uint32_t* unread = UnreadOriginalFolders(folderMatches);
     ScanState scan;
     scan.copies = copies;
+    scan.foldCase = index.foldCase;
+    scan.carried = nullptr;
+    scan.carriedMask = scan.carriedCount = 0;
     StartComparePool(&scan.pool, Job.Comparers, JobStopFlag());
     if (!Job.DryRun) scan.pool.keptSources = &copies->keptSources;
 
@@ -447,6 +490,7 @@ void ScanAndQueueCopies(CopyQueue* copies) {
     StopComparePool(&scan.pool);
     // A scan cut short leaves files unmatched that are not gone.
     if (matched && !StopRequested()) FindRemoved(&index, folderMatches, matched);
+    free(scan.carried);
     free(matched);
     free(unread);
     free(folderMatches);

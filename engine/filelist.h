@@ -153,9 +153,11 @@ void ReleaseFileTree(FileTree* tree);
 // Entry of the changed list: a modded file to copy. Layout (12 bytes):
 //   0  file   uint32  index of the file in the modded tree
 //   4  slot   uint32  place in the copy queue, or NOT_QUEUED
-//   8  flags  uint32  CHANGED_NEW
+//   8  flags  uint32  CHANGED_NEW, CHANGED_CLASH
 enum : uint32_t {
-    CHANGED_NEW = 1,  // no original at this relative path
+    CHANGED_NEW = 1,    // no original at this relative path
+    CHANGED_CLASH = 2,  // an earlier changed file has the same path as the platform compares
+                        // names: this one cannot be carried, and is never copied
 };
 struct ChangedFile {
     uint32_t file;

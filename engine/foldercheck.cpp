@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "platform.h"
+#include "rootpath.h"
 
 static bool EndsWithSeparator(const char* path, size_t length) {
     return length > 0 && IsPathSeparator(path[length - 1]);
@@ -148,11 +149,41 @@ static bool CheckInput(const char* role, const char* path, char* resolved, Folde
     return RefuseFor(error, refusal, REFUSAL_UNUSABLE, roleIndex, what, path, reason, reasonSize);
 }
 
+// Makes the folders of `path` (resolved) from the nearest one that exists
+// down, and probes the last: a destination that does not exist yet is
+// tried where it will be, so that nothing is ever made outside it. The
+// folders made are removed again, deepest first, so that a run with
+// nothing to copy leaves none. The probe itself leaves nothing (probeFolder).
+static SysError ProbeByMaking(const char* path, size_t existingLength) {
+    char folder[PATH_BUFFER_SIZE];
+    snprintf(folder, sizeof folder, "%s", path);
+    size_t length = strlen(folder);
+    size_t made[PATH_BUFFER_SIZE / 2];
+    size_t madeCount = 0;
+    SysError error = 0;
+    for (size_t end = existingLength + 1; end <= length && !error; ++end) {
+        if (end < length && !IsPathSeparator(folder[end])) continue;
+        char kept = folder[end];
+        folder[end] = '\0';
+        bool madeNow = false;
+        error = Sys.makeFolder(folder, &madeNow);
+        if (!error && madeNow && madeCount < PATH_BUFFER_SIZE / 2) made[madeCount++] = end;
+        folder[end] = kept;
+    }
+    if (!error) error = Sys.probeFolder(path);
+    while (madeCount > 0) {
+        folder[made[--madeCount]] = '\0';
+        Sys.removeFolder(folder);  // an empty folder of ours; one another program filled stays
+    }
+    return error;
+}
+
 // Whether the Data folder `data` (as given) can hold the mod, `resolved`
 // being its resolved form: it, or the nearest folder above it that exists,
-// must be a folder, and when `willWrite` one that takes a file.
-static bool CheckDataWritable(const char* data, const char* resolved, bool willWrite, char* reason,
-                              size_t reasonSize, FolderRefusal* refusal) {
+// must be a folder, and when `willWrite` one that takes a file, tried
+// inside the destination `destination` (resolved) alone.
+static bool CheckDataWritable(const char* data, const char* resolved, const char* destination, bool willWrite,
+                              char* reason, size_t reasonSize, FolderRefusal* refusal) {
     char existing[PATH_BUFFER_SIZE];
     snprintf(existing, sizeof existing, "%s", resolved);
     SysError error = 0;
@@ -161,11 +192,15 @@ static bool CheckDataWritable(const char* data, const char* resolved, bool willW
         FolderId id;
         error = Sys.examine(existing, &kind, &id);
         if (!error && kind != ENTRY_FOLDER) error = ENGINE_NOT_A_FOLDER;
-        if (!error && willWrite) error = Sys.probeFolder(existing);
         if (!IsNotFound(error)) break;
         size_t length = strlen(existing);
         StepUp(existing);
         if (strlen(existing) >= length) break;  // the root itself is missing
+    }
+    if (!error && willWrite) {
+        // Data, or the destination itself; else the destination is made for the probe.
+        if (strcmp(existing, destination) == 0 || PathInside(existing, destination)) error = Sys.probeFolder(existing);
+        else error = ProbeByMaking(destination, strlen(existing));
     }
     if (!error) return true;
     return RefuseFor(error, refusal, REFUSAL_DATA_UNWRITABLE, 2, "the destination cannot hold the mod", data, reason,
@@ -183,8 +218,9 @@ bool CheckJobFolders(const char* original, const char* modded, const char* desti
             snprintf(text, sizeof text, "no %s folder given", roles[i]);
             return Refuse(reason, reasonSize, text);
         }
-        // The destination also takes the separator and "Data".
-        if (strlen(paths[i]) + (i == 2 ? 5 : 0) > PathLimit()) {
+        char data[PATH_BUFFER_SIZE];
+        // The destination also takes its Data folder.
+        if (strlen(paths[i]) > PathLimit() || (i == 2 && DataFolderPath(paths[i], data, sizeof data) == 0)) {
             Name(refusal, REFUSAL_TOO_LONG, i);
             snprintf(text, sizeof text, "the %s folder's path is too long", roles[i]);
             return Refuse(reason, reasonSize, text);
@@ -207,9 +243,7 @@ bool CheckJobFolders(const char* original, const char* modded, const char* desti
     }
 
     char data[PATH_BUFFER_SIZE];
-    char separator[2] = {PathSeparator(), '\0'};
-    snprintf(data, sizeof data, "%s%sData", destination,
-             EndsWithSeparator(destination, strlen(destination)) ? "" : separator);
+    DataFolderPath(destination, data, sizeof data);
     if (!ResolveLeniently(data, resolvedData, &error))
         return RefuseFor(error, refusal, REFUSAL_UNUSABLE, 2, "the destination cannot be used", destination, reason,
                          reasonSize);
@@ -243,5 +277,9 @@ bool CheckJobFolders(const char* original, const char* modded, const char* desti
             return Refuse(reason, reasonSize, text);
         }
     }
-    return CheckDataWritable(data, resolvedData, willWrite, reason, reasonSize, refusal);
+    // The destination as Data's resolved parent: where Data will be made.
+    char resolvedDestination[PATH_BUFFER_SIZE];
+    snprintf(resolvedDestination, sizeof resolvedDestination, "%s", resolvedData);
+    StepUp(resolvedDestination);
+    return CheckDataWritable(data, resolvedData, resolvedDestination, willWrite, reason, reasonSize, refusal);
 }

@@ -16,6 +16,8 @@ enum FolderRefusalKind {
     REFUSAL_NESTED,              // one input lies inside the other; role is the inner one
     REFUSAL_DATA_OVERLAPS_INPUT, // the destination's Data folder is, holds or lies in an input
     REFUSAL_DATA_UNWRITABLE,     // the destination's Data folder cannot be made or written; see error
+    REFUSAL_NOT_ABSOLUTE,        // the path cannot be made absolute; see error
+    REFUSAL_OUT_OF_MEMORY,       // no memory for the job's parameters
 };
 
 struct FolderRefusal {

@@ -12,6 +12,7 @@
 #include "folderguard.h"
 #include "holdwait.h"
 #include "modassembly.h"
+#include "joblists.h"
 #include "rootpath.h"
 
 static void IgnoreStatus(void*, int) {}
@@ -32,6 +33,82 @@ static bool TakeRoot(const char* path, char* root, size_t* length) {
     return true;
 }
 
+// Takes the record into the job's state and frees it; the roots in their
+// absolute form, the Data folder's path and its resolved form. False, with
+// the refusal recorded, when a root or the Data folder cannot be used.
+static bool TakeParameters(JobParameters* record, JobResult* ownResult) {
+    Job.MainWindow = record->mainWindow;
+    Job.CreateModButton = record->createModButton;
+    Job.ProgressBar = record->progressBar;
+    Job.JobRunning = record->jobRunning;
+    Job.Report = record->report ? record->report : &NoReports;
+    Job.Result = record->result ? record->result : ownResult;
+    Job.DryRun = record->dryRun;
+    Job.Comparers = record->comparers;
+    Job.Exclusions = record->exclusions && record->exclusions->count ? record->exclusions : nullptr;
+    bool rootsUsable = TakeRoot(record->originalPath, Job.OriginalRoot, &Job.OriginalRootLength);
+    rootsUsable &= TakeRoot(record->moddedPath, Job.ModdedRoot, &Job.ModdedRootLength);
+    rootsUsable &= TakeRoot(record->destinationPath, Job.DestinationRoot, &Job.DestinationRootLength);
+    free(record);
+    JobResult* result = Job.Result;
+    result->dataFolder[0] = '\0';
+    result->refused = !rootsUsable;
+    if (!rootsUsable) {
+        RecordProblem(result, PROBLEM_REFUSED, true, ENGINE_PATH_TOO_LONG, "a folder path is empty or too long");
+        return false;
+    }
+    // The Data folder as it resolves now: a folder link met later inside it
+    // must not lead the copies elsewhere.
+    SysError error = ENGINE_PATH_TOO_LONG;
+    Job.DataPathLength = DataFolderPath(Job.DestinationRoot, result->dataFolder, sizeof result->dataFolder);
+    if (Job.DataPathLength == 0 || !ResolveLeniently(result->dataFolder, Job.DataRoot, &error)) {
+        RecordProblem(result, PROBLEM_REFUSED, true, error, Job.DestinationRoot);
+        result->refused = true;
+        return false;
+    }
+    return true;
+}
+
+// The stale files of a Data folder that was there before the job: what
+// it holds that this job neither copied nor would copy, into the result's
+// lists. Not for a job stopped before: what it would copy is not known.
+static void FindJobStaleFiles(JobResult* result) {
+    uint32_t count = Job.ChangedList.count;
+    uint32_t* files = (uint32_t*)malloc(((size_t)count + 1) * sizeof(uint32_t));
+    bool found = files != nullptr;
+    for (uint32_t at = 0; found && at < count; ++at) files[at] = ChangedAt(&Job.ChangedList, at)->file;
+    found = found && FindStaleFiles(Job.DataRoot, &Job.ModdedTree, files, count, &result->lists.stale);
+    free(files);
+    result->lists.staleKnown = found;
+    if (!found && !StopRequested()) result->lists.incomplete = true;  // memory ran out
+    if (!found) ReleaseStaleFiles(&result->lists.stale);
+}
+
+// Hands the trees and lists the caller asked for over to the result, or
+// releases them, and sorts what was handed over.
+static void HandOver(JobResult* result, bool own) {
+    if (result->keepRemovedList && !own) {
+        ReleaseFileTree(&result->originalTree);  // the removed list's entries refer to it
+        result->originalTree = Job.OriginalTree;
+        InitFileTree(&Job.OriginalTree, false);
+    } else {
+        ReleaseFileTree(&Job.OriginalTree);
+    }
+    if (result->keepChangedList && !own) {
+        // Handed over whole: the entries refer to the modded tree.
+        ReleaseFileTree(&result->moddedTree);
+        ReleaseBlockList(&result->changedList);
+        result->moddedTree = Job.ModdedTree;
+        result->changedList = Job.ChangedList;
+        InitFileTree(&Job.ModdedTree, false);
+        InitChangedList(&Job.ChangedList);
+    } else {
+        ReleaseFileTree(&Job.ModdedTree);
+        ReleaseBlockList(&Job.ChangedList);
+    }
+    if (!own) SortJobLists(result);
+}
+
 uint32_t ExtractionJob(void* parameters) {
     JobResult ownResult = {};
 
@@ -41,33 +118,14 @@ uint32_t ExtractionJob(void* parameters) {
     Job.ChangedCount = 0;
     Job.CopyPosition = 0;
 
-    JobParameters* record = (JobParameters*)parameters;
-    Job.MainWindow = record->mainWindow;
-    Job.CreateModButton = record->createModButton;
-    Job.ProgressBar = record->progressBar;
-    Job.JobRunning = record->jobRunning;
-    Job.Report = record->report ? record->report : &NoReports;
-    Job.Result = record->result ? record->result : &ownResult;
-    Job.DryRun = record->dryRun;
-    Job.Comparers = record->comparers;
-    Job.Exclusions = record->exclusions && record->exclusions->count ? record->exclusions : nullptr;
-    bool rootsUsable = TakeRoot(record->originalPath, Job.OriginalRoot, &Job.OriginalRootLength);
-    rootsUsable &= TakeRoot(record->moddedPath, Job.ModdedRoot, &Job.ModdedRootLength);
-    rootsUsable &= TakeRoot(record->destinationPath, Job.DestinationRoot, &Job.DestinationRootLength);
-    free(record);
-    Job.Result->refused = !rootsUsable;
-    if (!rootsUsable)
-        RecordProblem(Job.Result, PROBLEM_REFUSED, true, ENGINE_PATH_TOO_LONG, "a folder path is empty or too long");
-    if (rootsUsable) {
-        // Fixed now: a folder link met later inside it must not lead the copies elsewhere.
-        char data[PATH_BUFFER_SIZE];
-        SysError error = ENGINE_PATH_TOO_LONG;
-        if (BuildTargetPath(Job.DestinationRoot, "", data) == 0 || !ResolveLeniently(data, Job.DataRoot, &error)) {
-            RecordProblem(Job.Result, PROBLEM_REFUSED, true, error, Job.DestinationRoot);
-            rootsUsable = false;
-            Job.Result->refused = true;
-        }
-    }
+    bool rootsUsable = TakeParameters((JobParameters*)parameters, &ownResult);
+    JobResult* result = Job.Result;
+    bool own = result == &ownResult;
+    // Stale files are those of a Data folder that was there before the job.
+    EntryKind dataKind = ENTRY_OTHER;
+    FolderId dataId;
+    bool dataExisted = rootsUsable && !own && Sys.examine(Job.DataRoot, &dataKind, &dataId) == 0 &&
+                       dataKind == ENTRY_FOLDER;
     // Met while indexing an input, the Data folder or one above it refuses the job (GuardMet).
     FolderGuard guard = {};
     if (rootsUsable) GuardDataFolder(&guard, Job.DataRoot);
@@ -75,8 +133,8 @@ uint32_t ExtractionJob(void* parameters) {
 
     SetJobRunning(1);
     InitChangedList(&Job.ChangedList);  // allocates nothing yet
-    ReleaseBlockList(&Job.Result->removedList);
-    InitBlockList(&Job.Result->removedList, sizeof(uint32_t), 12);
+    ReleaseBlockList(&result->removedList);
+    InitBlockList(&result->removedList, sizeof(uint32_t), 12);
     EnableStartCommand(0);
 
     InitFileTree(&Job.OriginalTree, false);
@@ -84,8 +142,7 @@ uint32_t ExtractionJob(void* parameters) {
     // A tree not in memory costs a disk read per folder and per few entries,
     // one after another; walking both trees ahead of the index keeps several
     // in flight. Listing reads are small, so twice as many walkers as
-    // comparers (see bench/README.md, "Cold figures", for 4, 8 and 16). Not with
-    // one read at a time (a spinning disk).
+    // comparers. Not with one read at a time (a spinning disk).
     unsigned comparers = Job.Comparers ? Job.Comparers : (unsigned)DEFAULT_COMPARERS;
     if (comparers > MAX_COMPARERS) comparers = MAX_COMPARERS;
     // A stop asked for before the job, or while it resolved its folders, is kept: nothing is read then.
@@ -98,7 +155,7 @@ uint32_t ExtractionJob(void* parameters) {
 
     InitFileTree(&Job.ModdedTree, true);  // the copies check the stamps
     ReportStatus(STATUS_MODDED_INDEX);
-    rootsUsable &= !Job.Result->refused;
+    rootsUsable &= !result->refused;
     if (rootsUsable && !StopRequested()) IndexTree(Job.ModdedRoot, &Job.ModdedTree, TREE_MODDED, walk, &guard);
     StopTreePrefetch(walk);
     Job.ModdedCount = FileCount(&Job.ModdedTree);
@@ -108,42 +165,27 @@ uint32_t ExtractionJob(void* parameters) {
     ReportStatus(STATUS_DEEP_SCAN);
     // Refused while indexing, or for an input folder standing in Data:
     // nothing may be written, so nothing is compared either.
-    rootsUsable &= !Job.Result->refused && !(rootsUsable && DataHoldsInputFolder(&guard));
+    rootsUsable &= !result->refused && !(rootsUsable && DataHoldsInputFolder(&guard));
     ForgetGuardedFolders(&guard);
     CopyQueue copies;
     StartCopies(&copies, Job.DryRun ? 0 : DefaultCopierCount());
     if (rootsUsable) ScanAndQueueCopies(&copies);
+    // Once the scan knows what this job copies; while the copies run, whose
+    // own names (and temporary ones) are never stale.
+    if (rootsUsable && dataExisted && !StopRequested()) FindJobStaleFiles(result);
 
     ReportStatus(STATUS_CREATING_MOD);
     SetProgressRange(Job.ChangedCount);
-    AwaitCopies(&copies);
+    AwaitCopies(&copies, result->lists.staleKnown ? &result->lists.stale.tree : nullptr);
     StopCopies(&copies);
 
     ReportStatus(STATUS_IDLE);
-    JobResult* result = Job.Result;
     result->abandoned = StopRequested();
     result->originalFiles = Job.OriginalCount;
     result->moddedFiles = Job.ModdedCount;
-    if (result->keepRemovedList && result != &ownResult) {
-        ReleaseFileTree(&result->originalTree);  // the removed list's entries refer to it
-        result->originalTree = Job.OriginalTree;
-        InitFileTree(&Job.OriginalTree, false);
-    } else {
-        ReleaseFileTree(&Job.OriginalTree);
-    }
+    if (result->abandoned) ReleaseStaleFiles(&result->lists.stale), result->lists.staleKnown = false;
     Job.Exclusions = nullptr;
-    if (result->keepChangedList && result != &ownResult) {
-        // Handed over whole: the entries refer to the modded tree.
-        ReleaseFileTree(&result->moddedTree);
-        ReleaseBlockList(&result->changedList);
-        result->moddedTree = Job.ModdedTree;
-        result->changedList = Job.ChangedList;
-        InitFileTree(&Job.ModdedTree, false);
-        InitChangedList(&Job.ChangedList);
-    } else {
-        ReleaseFileTree(&Job.ModdedTree);
-        ReleaseBlockList(&Job.ChangedList);
-    }
+    HandOver(result, own);
     EnableStartCommand(1);
     SetProgressPosition(0);
     Job.Result = nullptr;

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "exclusions.h"
+#include "foldercheck.h"
 #include "jobstate.h"
 #include "problems.h"
 #include "report.h"
@@ -29,8 +30,20 @@ struct JobParameters {
                                       // caller keeps it unchanged until the job returns.
 };
 
+// The one preparation of a job, for every front end: takes the three
+// folders as the user gave them (`folders`: original, modded, destination),
+// makes each absolute (AbsolutePath) and checks them (CheckJobFolders, with
+// `willWrite` for a run that writes). Returns the job's parameters, made
+// with malloc, whose three paths are the absolute forms, held in the same
+// block; the caller fills in the rest and hands it to ExtractionJob.
+// Otherwise null, with `refusal` filled and a one-line reason in `reason`
+// (for REFUSAL_NOT_ABSOLUTE: "the folder cannot be made absolute: <why>",
+// to follow the path as given).
+JobParameters* PrepareJob(const char* const folders[3], bool willWrite, FolderRefusal* refusal, char* reason,
+                          size_t reasonSize);
+
 // Runs one whole extraction on the calling thread and returns 1. Takes over
 // `parameters` (a JobParameters made with malloc). Every phase runs to its
 // end whatever the file system answers; what failed is in the result.
-// Front ends check the folders with CheckJobFolders first.
+// Front ends prepare it with PrepareJob.
 uint32_t ExtractionJob(void* parameters);

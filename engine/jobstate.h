@@ -24,6 +24,7 @@ struct JobState {
     size_t OriginalRootLength;
     size_t ModdedRootLength;
     size_t DestinationRootLength;
+    size_t DataPathLength;  // of DataFolderPath(DestinationRoot), which every target path begins with
 
     void* MainWindow;
     void* CreateModButton;

@@ -3,40 +3,103 @@
 #include <string.h>
 
 #include "copyqueue.h"
+#include "deepscan.h"
 #include "jobstate.h"
 #include "report.h"
 
-void AwaitCopies(CopyQueue* copies) {
+// What stands in the way of the target of modded file `file` in the Data
+// folder's listing `data` (`index` over it): a file where one of its
+// folders is needed (ENGINE_NOT_A_FOLDER, as the folder's making fails),
+// or a folder where it goes; 0 when nothing does. A file standing for a
+// folder is asked once more what it leads to: a link to a folder is gone through.
+static SysError InTheWay(const OriginalIndex* index, const FileTree* data, uint32_t file, ProblemKind* kind) {
+    const FileTree* modded = &Job.ModdedTree;
+    uint32_t chain[PATH_BUFFER_SIZE / 2];
+    uint32_t depth = 0;
+    for (uint32_t at = FileAt(modded, file)->folder; at != ROOT_FOLDER && depth < PATH_BUFFER_SIZE / 2;
+         at = FolderAt(modded, at)->parent)
+        chain[depth++] = at;
+    uint32_t folder = ROOT_FOLDER;
+    while (depth > 0) {
+        const char* name = NameAt(modded, FolderAt(modded, chain[--depth])->name);
+        uint32_t found = FindOriginalFolder(index, folder, name, strlen(name));
+        if (found != NO_INDEX) {
+            folder = found;
+            continue;
+        }
+        uint32_t standing = FindOriginal(index, folder, name, strlen(name));
+        if (standing == NO_INDEX) return 0;  // the folders from here on are made
+        EntryKind what;
+        FolderId id;
+        char path[PATH_BUFFER_SIZE];
+        if (FilePath(data, standing, path) == 0 || (Sys.examine(path, &what, &id) == 0 && what == ENTRY_FOLDER))
+            return 0;
+        *kind = PROBLEM_CREATE_FOLDER;
+        return ENGINE_NOT_A_FOLDER;
+    }
+    const char* name = NameAt(modded, FileAt(modded, file)->name);
+    if (FindOriginalFolder(index, folder, name, strlen(name)) == NO_INDEX) return 0;
+    *kind = PROBLEM_COPY;
+    return ENGINE_FOLDER_IN_THE_WAY;
+}
+
+// The dry run's part: names what the real run would fail for certain.
+static void NameCertainFailures(const ChangedFile* changed, const OriginalIndex* index, const FileTree* data,
+                                char* source, char* target) {
     JobResult* result = Job.Result;
+    FilePath(&Job.ModdedTree, changed->file, source);
+    if (changed->flags & CHANGED_CLASH) {
+        RecordProblem(result, PROBLEM_COPY, true, ENGINE_NAME_CLASH, source);
+        return;
+    }
+    if (BuildTargetPath(Job.DestinationRoot, RelativePath(source, Job.ModdedRootLength), target) == 0) {
+        RecordProblem(result, PROBLEM_COPY, true, ENGINE_PATH_TOO_LONG, source);
+        return;
+    }
+    ProblemKind kind = PROBLEM_COPY;
+    if (SysError error = data ? InTheWay(index, data, changed->file, &kind) : 0)
+        RecordProblem(result, kind, true, error, target);  // named by the target, as the real run names it
+}
+
+// How one awaited copy ended, into the result.
+static void TakeCopyOutcome(const CopyOutcome& outcome, const ChangedFile* changed, char* source, char* target) {
+    JobResult* result = Job.Result;
+    if (outcome.error == ENGINE_ABANDONED) {
+        ++result->notCopied;  // not a failure: the user asked for it
+    } else if (outcome.error) {
+        FilePath(&Job.ModdedTree, changed->file, source);
+        // Named where it failed: a target that cannot be written is not the source's fault.
+        const char* named = source;
+        if (outcome.targetSide &&
+            BuildTargetPath(Job.DestinationRoot, RelativePath(source, Job.ModdedRootLength), target) != 0)
+            named = target;
+        RecordProblem(result, outcome.kind, true, outcome.error, named);
+    } else {
+        ++result->copiedFiles;
+        result->bytesCopied += outcome.copied;
+    }
+}
+
+void AwaitCopies(CopyQueue* copies, const FileTree* data) {
     char target[PATH_BUFFER_SIZE];
     char source[PATH_BUFFER_SIZE];
+    OriginalIndex index = {};
+    if (Job.DryRun && data) BuildOriginalIndex(data, &index);
     // Copy order: the changed list from its end, the order the index met the files.
     for (uint32_t at = Job.ChangedList.count; at-- > 0;) {
         const ChangedFile* changed = ChangedAt(&Job.ChangedList, at);
         if (Job.DryRun) {
-            // What the real run would fail for certain, the dry run names too.
+            NameCertainFailures(changed, &index, data, source, target);
+        } else if (changed->flags & CHANGED_CLASH) {
             FilePath(&Job.ModdedTree, changed->file, source);
-            if (BuildTargetPath(Job.DestinationRoot, RelativePath(source, Job.ModdedRootLength), target) == 0)
-                RecordProblem(result, PROBLEM_COPY, true, ENGINE_PATH_TOO_LONG, source);
+            RecordProblem(Job.Result, PROBLEM_COPY, true, ENGINE_NAME_CLASH, source);
         } else {
             CopyOutcome outcome;
             AwaitCopy(copies, changed, &outcome);
-            if (outcome.error == ENGINE_ABANDONED) {
-                ++result->notCopied;  // not a failure: the user asked for it
-            } else if (outcome.error) {
-                FilePath(&Job.ModdedTree, changed->file, source);
-                // Named where it failed: a target that cannot be written is not the source's fault.
-                const char* named = source;
-                if (outcome.targetSide &&
-                    BuildTargetPath(Job.DestinationRoot, RelativePath(source, Job.ModdedRootLength), target) != 0)
-                    named = target;
-                RecordProblem(result, outcome.kind, true, outcome.error, named);
-            } else {
-                ++result->copiedFiles;
-                result->bytesCopied += outcome.copied;
-            }
+            TakeCopyOutcome(outcome, changed, source, target);
         }
         ++Job.CopyPosition;
         SetProgressPosition(Job.CopyPosition);
     }
+    if (Job.DryRun && data) ReleaseOriginalIndex(&index);
 }

@@ -3,13 +3,19 @@
 #pragma once
 
 #include "copyqueue.h"
+#include "filelist.h"
 
 // Sees every file of the job's ChangedList copied, in list order: the
 // copies were queued on `copies` by the scan and are awaited here, each
 // creating the folders on its way and replacing an existing file; nothing
 // else in the destination is touched. Sends the progress position once per
-// file, whatever became of its copy. In a dry run nothing is written, and
-// a target path over the platform's limit is named as a failure as the
-// real run would. Files that could not be copied are recorded as failures;
-// those left out because the job was abandoned are counted in notCopied.
-void AwaitCopies(CopyQueue* copies);
+// file, whatever became of its copy. A file flagged CHANGED_CLASH is never
+// copied: it fails with ENGINE_NAME_CLASH. In a dry run nothing is
+// written, and what the real run would fail for certain is named as a
+// failure as the real run would: a target path over the platform's limit,
+// and, from `data` (the Data folder's entries as they were listed before
+// the copies, links as files; null when there was no Data folder), a file
+// standing where a folder is needed and a folder standing where the file
+// goes. Files that could not be copied are recorded as failures; those
+// left out because the job was abandoned are counted in notCopied.
+void AwaitCopies(CopyQueue* copies, const FileTree* data);

@@ -47,6 +47,9 @@ struct FolderEntry {
     FolderId id;       // for ENTRY_FOLDER
     SysError error;    // for ENTRY_BROKEN
     uint64_t stamp;    // for ENTRY_FILE: moves whenever the file is written; 0 unknown
+    bool link;         // the entry itself is a symbolic link, junction or mount point; `kind`
+                       // is what it leads to. A walk that must stay inside a folder never
+                       // follows one.
 };
 
 // Called once per entry of a listing, "." and ".." included when the
@@ -174,10 +177,13 @@ struct SysCalls {
     // Sleeps `milliseconds` (or a little longer).
     void (*sleepMilliseconds)(uint32_t milliseconds);
 
-    // Creates a file of this program's temporary pattern (IsTemporaryName)
-    // in the existing folder `folder` and removes it again: whether copies
-    // can be written there at all (a read-only or special file system, no
-    // right to write), asked before the first copy.
+    // Creates a file in the existing folder `folder` and removes it again:
+    // whether copies can be written there at all (a read-only or special
+    // file system, no right to write), asked before the first copy. The
+    // file has no name where the platform allows it (Linux), else the
+    // program's temporary pattern (IsTemporaryName) and, where the platform
+    // allows it (Win32), goes with its handle, so that nothing is left
+    // even when the process is killed meanwhile.
     SysError (*probeFolder)(const char* folder);
 
     // Sys.openForReading for a file that a listing found regular, without
@@ -187,6 +193,10 @@ struct SysCalls {
     // its first read (the listing did not tell the size) or after reading
     // at most the listed size.
     SysError (*openListed)(const char* path, FileHandle* file);
+
+    // Removes the empty folder `folder`; a folder that holds anything, or
+    // a file, is an error and stays.
+    SysError (*removeFolder)(const char* folder);
 };
 
 // The calls in force. Tests may swap entries; nothing else writes it.
@@ -278,6 +288,8 @@ enum : SysError {
     ENGINE_DATA_IN_INPUT = 0x20000009u,
     ENGINE_DATA_HOLDS_INPUT = 0x2000000Au,
     ENGINE_LEADS_NOWHERE = 0x2000000Bu,
+    ENGINE_NAME_CLASH = 0x2000000Cu,
+    ENGINE_FOLDER_IN_THE_WAY = 0x2000000Du,
 };
 
 // The text of an engine error number, or null for a platform one.

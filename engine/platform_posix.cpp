@@ -57,8 +57,17 @@ static bool PassEntry(int fd, const char* name, unsigned char type, EntrySink si
         entry.kind = ENTRY_FILE;
         entry.size = SIZE_UNKNOWN;
     } else {
+        // Where the listing does not tell the type, the entry itself is
+        // asked first: whether it is a link, and all of it when it is not.
         struct stat st;
-        if (fstatat(fd, name, &st, 0) == 0) Classify(st, &entry);
+        int looked = 1;
+        if (type == DT_UNKNOWN) {
+            looked = fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW);
+            entry.link = looked == 0 && S_ISLNK(st.st_mode);
+        } else {
+            entry.link = type == DT_LNK;
+        }
+        if ((looked == 0 && !entry.link) || fstatat(fd, name, &st, 0) == 0) Classify(st, &entry);
         else {
             entry.kind = ENTRY_BROKEN;
             entry.error = LastError();
@@ -309,14 +318,24 @@ bool IsTemporaryName(const char* name) {
 
 enum { MAX_NAME_ATTEMPTS = 1000 };
 
-// Sys.probeFolder: a file under the copies' own temporary names, so that a
-// run after a crash here removes what is left.
+// Sys.probeFolder: where the file system has no unnamed files, a file
+// under the copies' own temporary names, so that a run after a crash here
+// removes what is left.
 static SysError ProbeFolder(const char* folder) {
     char base[PATH_BUFFER_SIZE];
     size_t length = strlen(folder);
     if (length + 1 >= sizeof base) return ENGINE_PATH_TOO_LONG;
     memcpy(base, folder, length);
     if (length == 0 || base[length - 1] != '/') base[length++] = '/';
+#if defined(O_TMPFILE)
+    // Unnamed, the probe is gone with its descriptor, whatever ends the process.
+    int unnamed = open(folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (unnamed >= 0) {
+        close(unnamed);
+        return 0;
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return LastError();
+#endif
     char probe[PATH_BUFFER_SIZE];
     for (int attempt = 0; attempt < MAX_NAME_ATTEMPTS; ++attempt) {
         if (!TemporaryName(base, length, probe)) return ENGINE_PATH_TOO_LONG;
@@ -478,6 +497,10 @@ static SysError RemoveFile(const char* path) {
     return unlink(path) == 0 ? 0 : LastError();
 }
 
+static SysError RemoveFolder(const char* folder) {
+    return rmdir(folder) == 0 ? 0 : LastError();
+}
+
 static size_t PageSize() {
     long page = sysconf(_SC_PAGESIZE);
     return page > 0 ? (size_t)page : 4096;
@@ -532,7 +555,7 @@ static SysError AdviseWillNeed(const char* path, uint64_t bytes, uint64_t* asked
 const SysCalls PlatformCalls = {
     ListFolder, Examine, OpenForReading, ReadFile, CloseFile, CreateFolders, MakeOneFolder, CopyFile, RemoveFile,
     ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread,
-    IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds, ProbeFolder, OpenListed,
+    IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds, ProbeFolder, OpenListed, RemoveFolder,
 };
 
 SysCalls Sys = PlatformCalls;

@@ -98,6 +98,10 @@ static bool PassOn(WidePath* folder, const WIN32_FIND_DATAW& found, EntrySink si
             entry.error = error;
         }
     }
+    // Links and junctions lead elsewhere; other reparse points (a cloud
+    // file that is only online, a deduplicated file) are what they hold.
+    entry.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                 (found.dwReserved0 == IO_REPARSE_TAG_SYMLINK || found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT);
     entry.nameLength = strlen(name);
     return sink(context, &entry);
 }
@@ -266,6 +270,13 @@ static SysError RemoveFile(const char* path) {
     return DeleteFileW(wide.text) ? 0 : LastError();
 }
 
+static SysError RemoveFolder(const char* folder) {
+    WidePath wide;
+    SysError error = ToWide(folder, &wide);
+    if (error) return error;
+    return RemoveDirectoryW(wide.text) ? 0 : LastError();
+}
+
 unsigned char* AllocateChunk(size_t size) {
     return (unsigned char*)VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
 }
@@ -323,6 +334,7 @@ const SysCalls PlatformCalls = {
     ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread,
     IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds, ProbeFolder,
     OpenForReading,  // the open asks GetFileType, which no file-system filter sees
+    RemoveFolder,
 };
 
 bool ThreadDiskReadBytes(uint64_t*) {

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "filelist.h"
+#include "joblists.h"
 #include "platform.h"
 
 enum ProblemKind : uint8_t {
@@ -63,6 +64,12 @@ struct JobResult {
     bool keepRemovedList;
     BlockList removedList;
     FileTree originalTree;
+
+    // The lists above sorted by path, and the stale files, which the job
+    // finds itself whenever the Data folder was there before it (and it
+    // ran to its end): files there that it neither copied nor would copy.
+    JobLists lists;
+    char dataFolder[PATH_BUFFER_SIZE];  // DESTINATION/Data as the job used it; "" when refused early
 };
 
 // Appends a problem with the path `first`, joined with the platform's
@@ -74,5 +81,6 @@ void RecordProblem(JobResult* result, ProblemKind kind, bool failure, SysError e
 // "cannot copy: Permission denied" and the like, without the path.
 void DescribeProblem(const Problem* problem, char* out, size_t outSize);
 
-// Frees the problems and any handed-over list; the figures stay.
+// Frees the problems, any handed-over list and the sorted lists; the
+// figures stay.
 void ReleaseJobResult(JobResult* result);

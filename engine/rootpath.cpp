@@ -17,6 +17,21 @@ static size_t RootLength(const char* path) {
     return IsPathSeparator(path[0]) ? 1 : 0;
 }
 
+static const char DATA_FOLDER[] = "Data";
+
+size_t DataFolderPath(const char* destination, char* out, size_t outSize) {
+    size_t length = strlen(destination);
+    size_t separator = length > 0 && IsPathSeparator(destination[length - 1]) ? 0 : 1;
+    size_t total = length + separator + (sizeof DATA_FOLDER - 1);
+    if (outSize == 0) return 0;
+    out[0] = '\0';
+    if (total > PathLimit() || total >= outSize) return 0;
+    memcpy(out, destination, length);
+    if (separator) out[length] = PathSeparator();
+    memcpy(out + length + separator, DATA_FOLDER, sizeof DATA_FOLDER);
+    return total;
+}
+
 SysError AbsolutePath(const char* path, char* out, size_t outSize) {
     if (outSize == 0) return ENGINE_PATH_TOO_LONG;
     out[0] = '\0';

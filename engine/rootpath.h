@@ -23,6 +23,13 @@
 // platform's error when the current folder cannot be had.
 SysError AbsolutePath(const char* path, char* out, size_t outSize);
 
+// The path of the folder "Data" in `destination`, where the mod lands, in
+// `out` (`outSize` bytes): the destination, the platform's separator unless
+// it ends in one (a root such as "E:\\" or "/"), and "Data". Every front end
+// and every part of the engine spells it this way alone. Returns its
+// length, or 0 (and "" in `out`) when it would pass PathLimit() or `out`.
+size_t DataFolderPath(const char* destination, char* out, size_t outSize);
+
 // The platform's part (rootpath_posix.cpp, rootpath_win32.cpp): the
 // absolute folder that the start of `path` stands for, in `base`
 // (`baseSize` bytes), and in `*taken` how many characters of `path` it

@@ -322,9 +322,13 @@ TEST(Cli, DataFolderReachedInsideAnInputHoweverItIsReachedIsRefusedBeforeAnythin
 TEST(Cli, WhatTheRealRunWouldFailTheDryRunNamesAndAFailedStandardOutputIsSaid) {
     Cli c;
     WriteFile(c.modded + Native("/f"), "ok");
-    // destination + separator + "Data" + separator + "f" is one past the limit.
-    std::string destination = c.destination + PathSeparator();
-    destination += std::string(PathLimit() - 6 - destination.size(), 'd');
+    // destination + separator + "Data" + separator + "f" is one past the
+    // limit, in names that a file system takes.
+    std::string destination = c.destination;
+    while (destination.size() + 1 + 6 < PathLimit()) {
+        destination += PathSeparator();
+        destination += std::string(std::min<size_t>(200, PathLimit() - 6 - destination.size()), 'd');
+    }
     EXPECT_EQ(1, c.Run({"-n", c.original, c.modded, destination}));
     EXPECT_EQ("A f\n", c.out);
     EXPECT_NE(std::string::npos, c.err.find(c.modded + Native("/f") + ": cannot copy: path too long")) << c.err;

@@ -106,23 +106,28 @@ TEST(CheckJobFolders, RefusesADestinationThatCannotHoldTheModNamingItsDataFolder
     EXPECT_FALSE(f.Check(f.dir / "orig", f.dir / "mod", f.dir / Native("a-file/out")));
     EXPECT_EQ(0u, f.reason.find(f.dir / Native("a-file/out"))) << f.reason;
 
-    // A folder that cannot be written: asked in the nearest folder that
-    // exists, and only when the run will write.
+    // A folder that cannot be written: asked in Data, or in the destination
+    // itself, never outside it: a destination that is not there yet is
+    // made for the question and removed again. Only when the run will write.
     Probed.clear();
     Sys.probeFolder = ProbeReadOnly;
     std::filesystem::create_directories(f.dir / "ro/Data");
     EXPECT_TRUE(Refused(f.dir / "ro", true));
     EXPECT_TRUE(Refused(f.dir / "ro-new", true));
     EXPECT_TRUE(Refused(f.dir / Native("ro/deeper/dest"), true));
-    EXPECT_EQ((std::vector<std::string>{f.dir / Native("ro/Data"), f.dir.path, f.dir / "ro"}), Probed);
+    EXPECT_EQ((std::vector<std::string>{f.dir / Native("ro/Data"), f.dir / "ro-new", f.dir / Native("ro/deeper/dest")}),
+              Probed);
+    EXPECT_FALSE(Exists(f.dir / "ro-new"));
+    EXPECT_FALSE(Exists(f.dir / Native("ro/deeper")));
     EXPECT_TRUE(f.Check(f.dir / "orig", f.dir / "mod", f.dir / "ro")) << f.reason;  // a dry run asks nothing
     EXPECT_EQ(3u, Probed.size());
     Sys.probeFolder = PlatformCalls.probeFolder;
 
-    // The real probe leaves nothing behind.
+    // The real probe leaves nothing behind, in Data or in a new destination.
     EXPECT_FALSE(Refused(f.dir / "ro", true)) << f.reason;
     EXPECT_TRUE(std::filesystem::is_empty(f.dir / Native("ro/Data")));
-    EXPECT_TRUE(f.Check(f.dir / "orig", f.dir / "mod", f.dir / "fresh")) << f.reason;
+    EXPECT_FALSE(Refused(f.dir / Native("fresh/deeper"), true)) << f.reason;
+    EXPECT_FALSE(Exists(f.dir / "fresh"));
 }
 
 // What a volume that cannot resolve links answers (on Windows, RAM disks

@@ -1,0 +1,252 @@
+#include "joblists.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "jobstop.h"
+#include "problems.h"
+
+enum { MAX_DEPTH = PATH_BUFFER_SIZE / 2 };  // a name and a separator at least per folder
+
+// The folders from below the root down to `folder`, in `chain`; their count.
+static uint32_t FolderChain(const FileTree* tree, uint32_t folder, uint32_t* chain) {
+    uint32_t depth = 0;
+    for (uint32_t at = folder; at != ROOT_FOLDER && at != NO_INDEX; at = FolderAt(tree, at)->parent) ++depth;
+    if (depth > MAX_DEPTH) depth = MAX_DEPTH;  // never so for a path the index kept
+    uint32_t i = depth;
+    for (uint32_t at = folder; i > 0; at = FolderAt(tree, at)->parent) chain[--i] = at;
+    return depth;
+}
+
+// A name as it is compared: itself, or the platform's compared form.
+static const char* ComparedName(const char* name, bool asCompared, char* buffer) {
+    if (!asCompared) return name;
+    const char* compared = NameAsCompared(name, buffer, 2 * PATH_BUFFER_SIZE);
+    return compared ? compared : name;
+}
+
+// One name of each path, a folder's followed by '/', a file's by nothing:
+// so "a.b" comes before the folder "a", whose paths go on with "a/".
+static int CompareNames(const char* a, bool aFolder, const char* b, bool bFolder, bool asCompared) {
+    char foldedA[2 * PATH_BUFFER_SIZE], foldedB[2 * PATH_BUFFER_SIZE];
+    const unsigned char* x = (const unsigned char*)ComparedName(a, asCompared, foldedA);
+    const unsigned char* y = (const unsigned char*)ComparedName(b, asCompared, foldedB);
+    for (;; ++x, ++y) {
+        int cx = *x ? *x : aFolder ? '/' : -1;
+        int cy = *y ? *y : bFolder ? '/' : -1;
+        if (cx != cy) return cx < cy ? -1 : 1;
+        if (!*x) return 0;  // both ended alike
+    }
+}
+
+int CompareFilePaths(const FileTree* a, uint32_t fileA, const FileTree* b, uint32_t fileB, bool asCompared) {
+    const FileRecord* recordA = FileAt(a, fileA);
+    const FileRecord* recordB = FileAt(b, fileB);
+    if (a == b && recordA->folder == recordB->folder)
+        return CompareNames(NameAt(a, recordA->name), false, NameAt(b, recordB->name), false, asCompared);
+    uint32_t chainA[MAX_DEPTH], chainB[MAX_DEPTH];
+    uint32_t depthA = FolderChain(a, recordA->folder, chainA);
+    uint32_t depthB = FolderChain(b, recordB->folder, chainB);
+    for (uint32_t i = 0;; ++i) {
+        bool folderA = i < depthA, folderB = i < depthB;
+        if (folderA && folderB && a == b && chainA[i] == chainB[i]) continue;  // the same folder
+        const char* nameA = NameAt(a, folderA ? FolderAt(a, chainA[i])->name : recordA->name);
+        const char* nameB = NameAt(b, folderB ? FolderAt(b, chainB[i])->name : recordB->name);
+        int order = CompareNames(nameA, folderA, nameB, folderB, asCompared);
+        if (order || !folderA || !folderB) return order;
+    }
+}
+
+void SortFiles(const FileTree* tree, uint32_t* files, uint32_t count, bool asCompared) {
+    std::sort(files, files + count, [tree, asCompared](uint32_t x, uint32_t y) {
+        return CompareFilePaths(tree, x, tree, y, asCompared) < 0;
+    });
+}
+
+uint32_t HashComparedPath(const FileTree* tree, uint32_t file) {
+    uint32_t chain[MAX_DEPTH];
+    uint32_t depth = FolderChain(tree, FileAt(tree, file)->folder, chain);
+    uint32_t hash = 0;
+    char folded[2 * PATH_BUFFER_SIZE];
+    for (uint32_t i = 0; i <= depth; ++i) {
+        const char* name = NameAt(tree, i < depth ? FolderAt(tree, chain[i])->name : FileAt(tree, file)->name);
+        const char* compared = ComparedName(name, true, folded);
+        hash = (hash ^ HashPath(compared, strlen(compared))) * 16777619u;
+    }
+    return hash;
+}
+
+// The walk of the Data folder: the folder being listed and where its
+// entries go.
+struct StaleWalk {
+    StaleFiles* stale;
+    uint32_t folder;
+    bool outOfMemory;
+};
+
+static bool TakeEntry(void* context, const FolderEntry* entry) {
+    StaleWalk* walk = (StaleWalk*)context;
+    if (StopRequested()) return false;
+    const char* name = entry->name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) return true;
+    if (IsTemporaryName(name)) return true;  // a copy of this program in flight, or one a crash left
+    // A link is an entry of its own: what it leads to may be anywhere, even
+    // a folder above, and is never listed.
+    uint32_t added = entry->kind == ENTRY_FOLDER && !entry->link
+                         ? AddFolder(&walk->stale->tree, walk->folder, name, entry->nameLength)
+                         : AddFile(&walk->stale->tree, walk->folder, name, entry->nameLength, 0, 0);
+    if (added == NO_INDEX) walk->outOfMemory = true;
+    return added != NO_INDEX;
+}
+
+static void NoteUnlisted(StaleFiles* stale, const char* path, size_t length, SysError error) {
+    if (stale->unlisted++ != 0) return;
+    snprintf(stale->firstUnlisted, sizeof stale->firstUnlisted, "%.*s", (int)length, path);
+    stale->unlistedError = error;
+}
+
+// Lists the folder `folder` of the tree, whose path is `path` (`length`
+// bytes, room for PATH_BUFFER_SIZE), and then its subfolders. The depth is
+// bounded by the path limit, each level taking a name and a separator.
+static bool WalkFolder(StaleFiles* stale, uint32_t folder, char* path, size_t length) {
+    uint32_t firstChild = FolderCount(&stale->tree);
+    StaleWalk walk = {stale, folder, false};
+    SysError error = Sys.listFolder(path, TakeEntry, &walk);
+    if (walk.outOfMemory || StopRequested()) return false;
+    if (error) NoteUnlisted(stale, path, length, error);
+    uint32_t lastChild = FolderCount(&stale->tree);
+    for (uint32_t child = firstChild; child < lastChild; ++child) {
+        const char* name = NameAt(&stale->tree, FolderAt(&stale->tree, child)->name);
+        size_t nameLength = strlen(name);
+        if (length + 1 + nameLength > PathLimit()) {
+            NoteUnlisted(stale, path, length, ENGINE_PATH_TOO_LONG);
+            continue;
+        }
+        path[length] = PathSeparator();
+        memcpy(path + length + 1, name, nameLength + 1);
+        bool fine = WalkFolder(stale, child, path, length + 1 + nameLength);
+        path[length] = '\0';
+        if (!fine) return false;
+    }
+    return true;
+}
+
+bool FindStaleFiles(const char* dataFolder, const FileTree* modded, const uint32_t* keep, uint32_t count,
+                    StaleFiles* stale) {
+    memset(stale, 0, sizeof *stale);
+    InitFileTree(&stale->tree, false);
+    size_t length = strlen(dataFolder);
+    if (length > PathLimit() || !SetTreeRoot(&stale->tree, dataFolder, length)) return false;
+    char* path = (char*)malloc(PATH_BUFFER_SIZE);
+    if (!path) return false;
+    memcpy(path, dataFolder, length + 1);
+    bool fine = WalkFolder(stale, ROOT_FOLDER, path, length);
+    free(path);
+    if (!fine) return false;
+
+    uint32_t found = FileCount(&stale->tree);
+    uint32_t* wanted = (uint32_t*)malloc(((size_t)count + 1) * sizeof(uint32_t));
+    stale->files = (uint32_t*)malloc(((size_t)found + 1) * sizeof(uint32_t));
+    if (!wanted || !stale->files) {
+        free(wanted);
+        return false;
+    }
+    // Both sides in the platform's compared form: on Windows the copies went
+    // into the folders there whatever their letter case.
+    memcpy(wanted, keep, (size_t)count * sizeof(uint32_t));
+    SortFiles(modded, wanted, count, true);
+    for (uint32_t file = 0; file < found; ++file) stale->files[file] = file;
+    SortFiles(&stale->tree, stale->files, found, true);
+    uint32_t at = 0;
+    for (uint32_t i = 0; i < found; ++i) {
+        uint32_t file = stale->files[i];
+        int order = -1;
+        while (at < count && (order = CompareFilePaths(modded, wanted[at], &stale->tree, file, true)) < 0) ++at;
+        if (at == count || order != 0) stale->files[stale->count++] = file;
+    }
+    free(wanted);
+    SortFiles(&stale->tree, stale->files, stale->count, false);
+    return true;
+}
+
+void ReleaseStaleFiles(StaleFiles* stale) {
+    free(stale->files);
+    stale->files = nullptr;
+    stale->count = 0;
+    ReleaseFileTree(&stale->tree);
+}
+
+void SortJobLists(JobResult* result) {
+    JobLists* lists = &result->lists;
+    if (result->keepChangedList) {
+        uint32_t count = result->changedList.count;
+        lists->changed = (uint32_t*)malloc(((size_t)count + 1) * sizeof(uint32_t));
+        if (lists->changed) {
+            for (uint32_t at = 0; at < count; ++at) lists->changed[at] = at;
+            const FileTree* modded = &result->moddedTree;
+            const BlockList* changed = &result->changedList;
+            std::sort(lists->changed, lists->changed + count, [modded, changed](uint32_t x, uint32_t y) {
+                return CompareFilePaths(modded, ChangedAt(changed, x)->file, modded, ChangedAt(changed, y)->file,
+                                        false) < 0;
+            });
+            lists->changedCount = count;
+        } else {
+            lists->incomplete = true;
+        }
+    }
+    if (result->keepRemovedList) {
+        uint32_t count = result->removedList.count;  // empty when the job was stopped before it knew
+        lists->removed = (uint32_t*)malloc(((size_t)count + 1) * sizeof(uint32_t));
+        if (lists->removed) {
+            for (uint32_t at = 0; at < count; ++at) lists->removed[at] = *(const uint32_t*)ItemAt(&result->removedList, at);
+            SortFiles(&result->originalTree, lists->removed, count, false);
+            lists->removedCount = count;
+        } else {
+            lists->incomplete = true;
+        }
+    }
+}
+
+// The entry at `at` of list `list` (0 changed, 1 removed, 2 stale).
+static ListedEntry EntryAt(const JobResult* result, int list, uint32_t at) {
+    const JobLists* lists = &result->lists;
+    if (list == 0) {
+        const ChangedFile* changed = ChangedAt(&result->changedList, lists->changed[at]);
+        return {(changed->flags & CHANGED_NEW) ? 'A' : 'M', &result->moddedTree, changed->file};
+    }
+    if (list == 1) return {'D', &result->originalTree, lists->removed[at]};
+    return {'S', &lists->stale.tree, lists->stale.files[at]};
+}
+
+bool NextListed(const JobResult* result, unsigned kinds, ListCursor* cursor, ListedEntry* entry) {
+    const JobLists* lists = &result->lists;
+    uint32_t counts[3] = {lists->changedCount, lists->removedCount, lists->staleKnown ? lists->stale.count : 0};
+    int least = -1;
+    ListedEntry leastEntry = {};
+    for (int list = 0; list < 3; ++list) {
+        if (!(kinds & (1u << list)) || cursor->next[list] >= counts[list]) continue;
+        ListedEntry candidate = EntryAt(result, list, cursor->next[list]);
+        if (least < 0 ||
+            CompareFilePaths(candidate.tree, candidate.file, leastEntry.tree, leastEntry.file, false) < 0) {
+            least = list;
+            leastEntry = candidate;
+        }
+    }
+    if (least < 0) return false;
+    ++cursor->next[least];
+    *entry = leastEntry;
+    return true;
+}
+
+const char* ListedPath(const ListedEntry* entry, char* out) {
+    if (FilePath(entry->tree, entry->file, out) == 0) {
+        out[0] = '\0';
+        return out;
+    }
+    const char* relative = out + entry->tree->rootLength;
+    while (IsPathSeparator(*relative)) ++relative;
+    return relative;
+}
