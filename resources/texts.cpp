@@ -70,6 +70,16 @@ const char JOB_FAILURES_FORMAT[] =
     "%u path(s) failed, the mod is incomplete";
 const char JOB_WARNINGS_FORMAT[] = "%u avertissement(s)\n%u warning(s)";
 const char JOB_MORE_FAILURES_FORMAT[] = "... et %u autre(s)\n... and %u more";
+const char JOB_STALE_FORMAT[] =
+    "%u fichier(s) du repertoire Data ne viennent pas de cette extraction et restent dans le mod\n"
+    "%u file(s) in the Data folder did not come from this job and ride along in the mod";
+const char JOB_STALE_ADVICE[] =
+    "extrayez dans un repertoire vide, ou supprimez-les \xE0 la main (rien n'est supprim\xE9)\n"
+    "extract into an empty folder, or remove them by hand (nothing is deleted)";
+const char JOB_REMOVED_FORMAT[] =
+    "%u fichier(s) de la sauvegarde manquent au jeu modd\xE9 : un mod ne peut pas supprimer de fichier\n"
+    "%u file(s) of the backup are gone from the modded folder: a mod cannot carry a removal";
+const char NOTICE_CAPTION[] = "attention/notice";
 
 const char ORIGINAL_LABEL[] = "backup of the original DATA folder";
 const char MODDED_LABEL[] = "your modded game DATA folder";

@@ -56,6 +56,18 @@ extern const char JOB_MORE_FAILURES_FORMAT[];
 // How many failed paths the box names at most.
 enum { JOB_FAILURES_LISTED = 10 };
 
+// The same box, or one of its own after a job that lost nothing, for what
+// the mod folder holds that the job did not make. Formats: the number of
+// stale files (twice), then the Data folder's path follows on its own
+// line, then their paths relative to it; the advice; the number of files
+// of the backup gone from the modded folder (twice), then their paths.
+// The listed paths end with JOB_MORE_FAILURES_FORMAT when there are more.
+extern const char JOB_STALE_FORMAT[];
+extern const char JOB_STALE_ADVICE[];
+extern const char JOB_REMOVED_FORMAT[];
+// Caption of that box when nothing failed.
+extern const char NOTICE_CAPTION[];
+
 // The scene's texts, drawn with the label font's glyph lists: the labels
 // above the three path fields and the status line of each StatusCode 1 to 5.
 extern const char ORIGINAL_LABEL[];

@@ -8,8 +8,8 @@
 
 #include "appstate.h"
 #include "display.h"
-#include "foldercheck.h"
 #include "job.h"
+#include "joblists.h"
 #include "jobreports.h"
 #include "messages.h"
 #include "textconvert_win32.h"
@@ -131,38 +131,31 @@ static const char* RefusalText(FolderRefusalKind kind) {
     case REFUSAL_NESTED: return REFUSAL_NESTED_TEXT;
     case REFUSAL_DATA_OVERLAPS_INPUT: return REFUSAL_DATA_OVERLAPS_INPUT_TEXT;
     case REFUSAL_DATA_UNWRITABLE: return REFUSAL_DATA_UNWRITABLE_TEXT;
+    case REFUSAL_NOT_ABSOLUTE: return REFUSAL_UNUSABLE_TEXT;
+    case REFUSAL_OUT_OF_MEMORY: return JOB_NOT_STARTED_TEXT;
     }
     return REFUSAL_UNUSABLE_TEXT;
 }
 
-// The folder check every front end makes: the same folder written
-// differently, nested inputs, a mod that would land in an input, a folder
-// that has gone. One box names what is wrong and the path concerned.
-static bool FoldersUsable() {
+// The job's preparation, which every front end makes: the folders made
+// absolute and checked (the same folder written differently, nested
+// inputs, a mod that would land in an input, a folder that has gone). A
+// refusal is one box naming what is wrong and the path concerned.
+static JobParameters* PrepareWindowJob() {
     char reason[512];
     FolderRefusal refusal = {};
-    // Made absolute once, here, before the check and the job (a browser's
-    // choice is, but the job must never see another form).
-    char* jobPaths[3] = {OriginalJobPath, ModdedJobPath, DestinationJobPath};
-    SysError error = 0;
-    for (int i = 0; i < 3 && !error; ++i) {
-        char absolute[JOB_PATH_SIZE];
-        error = AbsolutePath(jobPaths[i], absolute, sizeof absolute);
-        if (error) refusal = FolderRefusal{REFUSAL_UNUSABLE, i, error};
-        else memcpy(jobPaths[i], absolute, sizeof absolute);
+    const char* jobPaths[3] = {OriginalJobPath, ModdedJobPath, DestinationJobPath};
+    JobParameters* record = PrepareJob(jobPaths, true, &refusal, reason, sizeof reason);
+    if (record) return record;
+    if (refusal.kind == REFUSAL_OUT_OF_MEMORY) {
+        Warn(JOB_NOT_STARTED_TEXT);
+        return nullptr;
     }
-    if (!error &&
-        CheckJobFolders(OriginalJobPath, ModdedJobPath, DestinationJobPath, reason, sizeof reason, &refusal, true))
-        return true;
+    if (refusal.kind == REFUSAL_NOT_ABSOLUTE) refusal.kind = REFUSAL_UNUSABLE;  // worded alike in the box
     const char* paths[3] = {OriginalPath, ModdedPath, DestinationPath};
     const char* path = refusal.role >= 0 && refusal.role < 3 ? paths[refusal.role] : "";
     char data[FOLDER_PATH_SIZE + 8];
-    if (refusal.kind == REFUSAL_DATA_UNWRITABLE) {
-        size_t length = strlen(DestinationPath);
-        snprintf(data, sizeof data, "%s%sData", DestinationPath,
-                 length && DestinationPath[length - 1] == '\\' ? "" : "\\");
-        path = data;
-    }
+    if (refusal.kind == REFUSAL_DATA_UNWRITABLE && DataFolderPath(DestinationPath, data, sizeof data)) path = data;
     char text[1024];
     if ((refusal.kind == REFUSAL_UNUSABLE || refusal.kind == REFUSAL_DATA_UNWRITABLE) && refusal.error) {
         // The system's text comes in UTF-8; this box shows the code page's.
@@ -176,7 +169,7 @@ static bool FoldersUsable() {
         snprintf(text, sizeof text, "%s\n%s", RefusalText(refusal.kind), path);
     }
     Warn(text);
-    return false;
+    return nullptr;
 }
 
 // The job's thread: the job, then word to the main window that it has
@@ -199,31 +192,22 @@ static void StartJob() {
         Warn(DIFFERENT_FOLDERS_TEXT);
         return;
     }
-    if (!FoldersUsable()) return;
-
+    JobParameters* record = PrepareWindowJob();
+    if (!record) return;
     // The record carries its own copies of the paths, so that a folder
     // chosen while the job starts up cannot change what it reads.
-    size_t pathsSize = 3 * JOB_PATH_SIZE;
-    JobParameters* record = (JobParameters*)calloc(1, sizeof(JobParameters) + pathsSize);
     JobResult* result = (JobResult*)calloc(1, sizeof(JobResult));
-    if (!record || !result) {
+    if (!result) {
         free(record);
-        free(result);
         Warn(JOB_NOT_STARTED_TEXT);
         return;
     }
-    char* paths = (char*)(record + 1);
-    memcpy(paths, OriginalJobPath, JOB_PATH_SIZE);
-    memcpy(paths + JOB_PATH_SIZE, ModdedJobPath, JOB_PATH_SIZE);
-    memcpy(paths + 2 * JOB_PATH_SIZE, DestinationJobPath, JOB_PATH_SIZE);
+    result->keepRemovedList = true;  // the box names the first of them
     record->mainWindow = MainWindow;
     record->createModButton = CreateModButton;
     record->progressBar = ProgressBar;
     record->jobRunning = &JobRunning;
     record->instance = Instance;
-    record->originalPath = paths;
-    record->moddedPath = paths + JOB_PATH_SIZE;
-    record->destinationPath = paths + 2 * JOB_PATH_SIZE;
     record->report = &WindowReports;
     record->result = result;
 
@@ -290,54 +274,98 @@ static void AppendPath(WCHAR* text, size_t size, size_t* used, const char* path)
         text[*used] = L'\0';
 }
 
-// A job that lost files says so once, after its last report; one that
-// lost none ends silently. The box names the paths as they are, whatever
-// the code page: it is the wide one.
+// Room for the box's paths: ten of each list and the Data folder, each of
+// up to PATH_BUFFER_SIZE - 1 units, and the texts.
+static WCHAR BoxText[34 * PATH_BUFFER_SIZE];
+
+// The first JOB_FAILURES_LISTED entries of the job's list `kind`, each on
+// a line of its own, indented, and how many more there are.
+static void AppendListed(const JobResult* result, ListKinds kind, uint32_t count, size_t* used) {
+    const size_t size = sizeof BoxText / sizeof BoxText[0];
+    ListCursor cursor = {};
+    ListedEntry entry;
+    char path[PATH_BUFFER_SIZE];
+    uint32_t listed = 0;
+    while (listed < JOB_FAILURES_LISTED && NextListed(result, kind, &cursor, &entry)) {
+        AppendText(BoxText, size, used, "\n    ");
+        AppendPath(BoxText, size, used, ListedPath(&entry, path));
+        ++listed;
+    }
+    if (count > listed) {
+        AppendText(BoxText, size, used, "\n");
+        AppendText(BoxText, size, used, JOB_MORE_FAILURES_FORMAT, count - listed, count - listed);
+    }
+}
+
+static void AppendFailures(const JobResult* result, size_t* used) {
+    const size_t size = sizeof BoxText / sizeof BoxText[0];
+    AppendText(BoxText, size, used, JOB_FAILURES_FORMAT, result->failures, result->failures);
+    if (result->warnings > 0) {
+        AppendText(BoxText, size, used, "\n");
+        AppendText(BoxText, size, used, JOB_WARNINGS_FORMAT, result->warnings, result->warnings);
+    }
+    AppendText(BoxText, size, used, "\n");
+    unsigned listed = 0;
+    for (const Problem* problem = result->problems; problem; problem = problem->next) {
+        if (!problem->failure) continue;
+        if (listed == JOB_FAILURES_LISTED) break;
+        char why[300];
+        DescribeProblem(problem, why, sizeof why);
+        AppendText(BoxText, size, used, "\n");
+        AppendPath(BoxText, size, used, problem->path);
+        AppendText(BoxText, size, used, "\n    ");
+        AppendPath(BoxText, size, used, why);  // system texts come in UTF-8 too
+        ++listed;
+    }
+    if (result->failures > listed) {
+        unsigned more = result->failures - listed;
+        AppendText(BoxText, size, used, "\n");
+        AppendText(BoxText, size, used, JOB_MORE_FAILURES_FORMAT, more, more);
+    }
+}
+
+// A job that lost files, or whose mod folder holds files it did not make,
+// or that met files the mod cannot take away, says all of it once, in one
+// box, after its last report; any other ends silently. The box names the
+// paths as they are, whatever the code page: it is the wide one. Nothing
+// is deleted.
 static void OnJobFinished(JobResult* result) {
     JobStarted = 0;
     if (!result) return;
     SysError refusal = result->refused && result->problems ? result->problems->error : 0;
+    uint32_t stale = result->lists.staleKnown ? result->lists.stale.count : 0;
+    const size_t size = sizeof BoxText / sizeof BoxText[0];
     if (refusal == ENGINE_DATA_IN_INPUT || refusal == ENGINE_DATA_HOLDS_INPUT) {
         // Refused before anything was written (the Data folder met inside
         // an input, or an input folder standing in it): one box, as a
         // refusal before the job.
         char text[FOLDER_PATH_SIZE + 256];
-        size_t length = strlen(DestinationPath);
-        snprintf(text, sizeof text, "%s\n%s%sData", REFUSAL_DATA_OVERLAPS_INPUT_TEXT, DestinationPath,
-                 length && DestinationPath[length - 1] == '\\' ? "" : "\\");
+        char data[FOLDER_PATH_SIZE + 8];
+        if (!DataFolderPath(DestinationPath, data, sizeof data)) data[0] = '\0';
+        snprintf(text, sizeof text, "%s\n%s", REFUSAL_DATA_OVERLAPS_INPUT_TEXT, data);
         Warn(text);
-    } else if (result->failures > 0) {
-        // Ten paths of up to PATH_BUFFER_SIZE - 1 units, and the texts.
-        static WCHAR text[12 * PATH_BUFFER_SIZE];
-        const size_t size = sizeof text / sizeof text[0];
+    } else if (result->failures > 0 || stale > 0 || result->removedFiles > 0) {
         size_t used = 0;
-        text[0] = L'\0';
-        AppendText(text, size, &used, JOB_FAILURES_FORMAT, result->failures, result->failures);
-        if (result->warnings > 0) {
-            AppendText(text, size, &used, "\n");
-            AppendText(text, size, &used, JOB_WARNINGS_FORMAT, result->warnings, result->warnings);
+        BoxText[0] = L'\0';
+        if (result->failures > 0) AppendFailures(result, &used);
+        if (stale > 0) {
+            if (used) AppendText(BoxText, size, &used, "\n\n");
+            AppendText(BoxText, size, &used, JOB_STALE_FORMAT, stale, stale);
+            AppendText(BoxText, size, &used, "\n");
+            AppendPath(BoxText, size, &used, result->dataFolder);
+            AppendListed(result, LIST_STALE, stale, &used);
+            AppendText(BoxText, size, &used, "\n");
+            AppendText(BoxText, size, &used, "%s", JOB_STALE_ADVICE);
         }
-        AppendText(text, size, &used, "\n");
-        unsigned listed = 0;
-        for (const Problem* problem = result->problems; problem; problem = problem->next) {
-            if (!problem->failure) continue;
-            if (listed == JOB_FAILURES_LISTED) break;
-            char why[300];
-            DescribeProblem(problem, why, sizeof why);
-            AppendText(text, size, &used, "\n");
-            AppendPath(text, size, &used, problem->path);
-            AppendText(text, size, &used, "\n    ");
-            AppendPath(text, size, &used, why);  // system texts come in UTF-8 too
-            ++listed;
-        }
-        if (result->failures > listed) {
-            unsigned more = result->failures - listed;
-            AppendText(text, size, &used, "\n");
-            AppendText(text, size, &used, JOB_MORE_FAILURES_FORMAT, more, more);
+        if (result->removedFiles > 0) {
+            if (used) AppendText(BoxText, size, &used, "\n\n");
+            AppendText(BoxText, size, &used, JOB_REMOVED_FORMAT, result->removedFiles, result->removedFiles);
+            AppendListed(result, LIST_REMOVED, result->removedFiles, &used);
         }
         WCHAR caption[64];
-        MultiByteToWideChar(1252, 0, ERROR_CAPTION, -1, caption, sizeof caption / sizeof caption[0]);
-        Services.messageBoxW(MainWindow, text, caption, MB_ICONWARNING);
+        MultiByteToWideChar(1252, 0, result->failures > 0 ? ERROR_CAPTION : NOTICE_CAPTION, -1, caption,
+                            sizeof caption / sizeof caption[0]);
+        Services.messageBoxW(MainWindow, BoxText, caption, MB_ICONWARNING);
     }
     ReleaseJobResult(result);
     free(result);
