@@ -439,6 +439,59 @@ TEST_F(Shell, OneJobAtATimeAndItsFailuresInOneBox) {
     EXPECT_FALSE(Exists(trees.destination + "\\Data"));
 }
 
+// The player's road: a combined mod extracted, one mod taken out of the
+// game, the mod extracted again into the same folder. What the second job
+// did not make rides along in the mod, so the box names it; so does what
+// a mod cannot carry (files gone from the game's folder). Nothing is
+// deleted, and a job with nothing to say shows no box.
+TEST_F(Shell, WhatTheModFolderHoldsThatTheJobDidNotMakeIsNamedInTheOneBox) {
+    JobTrees trees;
+    WriteFile(trees.original + "\\same.txt", "same");
+    WriteFile(trees.modded + "\\same.txt", "same");
+    WriteFile(trees.modded + "\\kept.esp", "kept mod");
+    const char* swordMod[] = {"scripts\\main.lua", "meshes\\weapons\\sword.nif", "textures\\sword.dds"};
+    for (const char* file : swordMod) WriteFile(trees.modded + "\\" + file, "sword mod");
+    Choose(trees.original.c_str(), trees.modded.c_str(), trees.destination.c_str());
+    Press(CreateModButton);
+    ASSERT_TRUE(AwaitJob());
+    EXPECT_TRUE(Boxes.empty()) << "an empty destination: " << Boxes.front().text;
+    Press(CreateModButton);
+    ASSERT_TRUE(AwaitJob());
+    EXPECT_TRUE(Boxes.empty()) << "only files the job rewrites: " << Boxes.front().text;
+
+    for (const char* file : swordMod) ASSERT_TRUE(DeleteFileA((trees.modded + "\\" + file).c_str()));
+    Press(CreateModButton);
+    ASSERT_TRUE(AwaitJob());
+    ASSERT_EQ(Boxes.size(), 1u);
+    std::string text = Boxes[0].text;
+    EXPECT_TRUE(Boxes[0].wide);
+    EXPECT_EQ(Boxes[0].caption, "attention/notice");
+    EXPECT_EQ(text, "3 fichier(s) du repertoire Data ne viennent pas de cette extraction et restent dans le mod\n"
+                    "3 file(s) in the Data folder did not come from this job and ride along in the mod\n" +
+                        trees.destination + "\\Data\n"
+                        "    meshes\\weapons\\sword.nif\n    scripts\\main.lua\n    textures\\sword.dds\n"
+                        "extrayez dans un repertoire vide, ou supprimez-les \xC3\xA0 la main (rien n'est supprim\xC3\xA9)\n"
+                        "extract into an empty folder, or remove them by hand (nothing is deleted)");
+    EXPECT_EQ(ListTree(trees.destination + "\\Data").size(), 4u) << "nothing is deleted";
+
+    // Files of the backup gone from the game, and a copy that fails: all in the one box.
+    WriteFile(trees.original + "\\gone.txt", "gone");
+    Boxes.clear();
+    {
+        FaultInjector faults;
+        faults.Fail(FAULT_COPY, 1, ERROR_ACCESS_DENIED, true);
+        Press(CreateModButton);
+        ASSERT_TRUE(AwaitJob());
+    }
+    ASSERT_EQ(Boxes.size(), 1u);
+    text = Boxes[0].text;
+    EXPECT_EQ(Boxes[0].caption, "erreur/error");
+    size_t failed = text.find("1 path(s) failed"), stale = text.find("\n\n3 fichier(s) du repertoire Data"),
+           removed = text.find("\n\n1 fichier(s) de la sauvegarde manquent");
+    EXPECT_TRUE(failed < stale && stale < removed && removed != std::string::npos) << text;
+    EXPECT_NE(text.find("a mod cannot carry a removal\n    gone.txt"), std::string::npos) << text;
+}
+
 TEST_F(Shell, TheJobReadsTheChosenFoldersNotTheirCodePageRendering) {
     // A Western code page renders "\xC5\x81\xC3\xB3" "d\xC5\xBA" as "L\xC3\xB3" "dz", and a folder of
     // that name stands beside it, holding other trees.
