@@ -51,6 +51,7 @@ static bool TakeParameters(JobParameters* record, JobResult* ownResult) {
     rootsUsable &= TakeRoot(record->destinationPath, Job.DestinationRoot, &Job.DestinationRootLength);
     free(record);
     JobResult* result = Job.Result;
+    ReleaseJobLists(&result->lists);  // an earlier job's, in a result used again
     result->dataFolder[0] = '\0';
     result->refused = !rootsUsable;
     if (!rootsUsable) {

@@ -179,6 +179,13 @@ void ReleaseStaleFiles(StaleFiles* stale) {
     ReleaseFileTree(&stale->tree);
 }
 
+void ReleaseJobLists(JobLists* lists) {
+    free(lists->changed);
+    free(lists->removed);
+    ReleaseStaleFiles(&lists->stale);
+    *lists = JobLists{};
+}
+
 void SortJobLists(JobResult* result) {
     JobLists* lists = &result->lists;
     if (result->keepChangedList) {

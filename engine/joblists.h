@@ -59,6 +59,9 @@ bool FindStaleFiles(const char* dataFolder, const FileTree* modded, const uint32
                     StaleFiles* stale);
 void ReleaseStaleFiles(StaleFiles* stale);
 
+// Frees the lists; they are empty afterwards.
+void ReleaseJobLists(JobLists* lists);
+
 // Sorts what the result kept (its changed list when keepChangedList, its
 // removed files when keepRemovedList) into result->lists. A list that
 // memory did not allow is left empty and `incomplete` set.

@@ -62,8 +62,5 @@ void ReleaseJobResult(JobResult* result) {
     ReleaseFileTree(&result->moddedTree);
     ReleaseBlockList(&result->removedList);
     ReleaseFileTree(&result->originalTree);
-    free(result->lists.changed);
-    free(result->lists.removed);
-    ReleaseStaleFiles(&result->lists.stale);
-    result->lists = JobLists{};
+    ReleaseJobLists(&result->lists);
 }

@@ -338,6 +338,23 @@ TEST(Cli, WhatTheRealRunWouldFailTheDryRunNamesAndAFailedStandardOutputIsSaid) {
     EXPECT_TRUE(status == 1 || (PathSeparator() == '\\' && status == 2)) << status << c.err;
     EXPECT_FALSE(Exists(c.destination));
 
+    // What stands in the destination decides too: a folder where a file
+    // goes, a file where a folder is needed. The dry run fails as the real
+    // run does, for the same paths.
+    WriteFile(c.modded + Native("/sub/x"), "x");
+    std::filesystem::create_directories(c.destination + Native("/Data/f"));
+    WriteFile(c.destination + Native("/Data/sub"), "a file");
+    std::string target = c.destination + Native("/Data/");
+    EXPECT_EQ(1, c.Run({"-n", c.original, c.modded, c.destination}));
+    EXPECT_NE(std::string::npos, c.err.find(target + "f: cannot copy: a folder stands where the file goes")) << c.err;
+    EXPECT_NE(std::string::npos, c.err.find(target + Native("sub/x: cannot create its destination folder: not a folder")))
+        << c.err;
+    EXPECT_NE(std::string::npos, c.err.find(", 2 failed")) << c.err;
+    EXPECT_EQ(1, c.Run({"-q", c.original, c.modded, c.destination}));
+    EXPECT_NE(std::string::npos, c.err.find(target + "f: cannot copy: ")) << c.err;
+    EXPECT_NE(std::string::npos, c.err.find(target + Native("sub/x: cannot create its destination folder: ")))
+        << c.err;
+
     // A stream that refuses every write, as a full disk does.
     std::string path = c.dir / "readonly";
     WriteFile(path, "");

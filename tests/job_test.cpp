@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "job.h"
+#include "joblists.h"
 #include "support.h"
 
 using Events = std::vector<std::string>;
@@ -375,4 +376,102 @@ TEST(ExtractionJob, SourceRewrittenBeforeOrDuringItsCopyIsCopiedOnceMoreThenFail
     // Without a listed stamp the copy's own first look sees the new version.
     EXPECT_EQ(ListingTellsSizes() ? 2 : 1, onceCalls);
     EXPECT_EQ(2, alwaysCalls);
+}
+
+// The stale files of a Data folder that was there before the job, by
+// relative path with '/' between names.
+static std::vector<std::string> StaleNames(const JobResult& result) {
+    std::vector<std::string> names;
+    ListCursor cursor = {};
+    ListedEntry entry;
+    char path[PATH_BUFFER_SIZE];
+    while (NextListed(&result, LIST_STALE, &cursor, &entry)) {
+        std::string name = ListedPath(&entry, path);
+        for (char& c : name)
+            if (c == PathSeparator()) c = '/';
+        names.push_back(name);
+    }
+    return names;
+}
+
+// Lists as the platform does, and stops the job at the first listing of a
+// folder named "old" below a Data folder: a stop while the destination is walked.
+static std::atomic<int> ListingsAfterStop;
+static SysError ListThenStopInData(const char* folder, EntrySink sink, void* context) {
+    std::string path = folder;
+    if (StopRequested()) ++ListingsAfterStop;
+    std::string old = Native("/Data/old");
+    if (path.size() >= old.size() && path.compare(path.size() - old.size(), old.size(), old) == 0) StopJob();
+    return PlatformCalls.listFolder(folder, sink, context);
+}
+
+// Links that the platform's listing shows as links, made in `data`:
+// "loop" and "up" lead back to the folder and above it, "out" to a folder
+// outside the destination. Where none can be made or shown, none stay.
+static bool MakeLinks(const std::string& data, const std::string& outside) {
+    std::error_code failed;
+    std::filesystem::create_directory_symlink(".", data + Native("/loop"), failed);
+    if (!failed) std::filesystem::create_directory_symlink("..", data + Native("/up"), failed);
+    if (!failed) std::filesystem::create_directory_symlink(outside, data + Native("/out"), failed);
+    bool shown = false;
+    if (!failed)
+        Sys.listFolder(data.c_str(), [](void* context, const FolderEntry* entry) {
+            if (strcmp(entry->name, "loop") == 0) *(bool*)context = entry->link;
+            return true;
+        }, &shown);
+    if (shown) return true;
+    for (const char* name : {"/loop", "/up", "/out"}) std::filesystem::remove(data + Native(name), failed);
+    return false;
+}
+
+// What the Data folder holds that the job did not make comes with the
+// job's result, found by the job itself: files of an earlier run in nested
+// folders, not the files it rewrites, and not its own temporary names;
+// links as entries of their own, never followed; in dry and real runs
+// alike, and not at all once a stop came while it walked the folder.
+TEST(ExtractionJob, StaleFilesOfTheDataFolderComeWithTheResultAndTheWalkStaysInsideIt) {
+    JobTrees t;
+    t.Both("same.txt", "same", "same");
+    t.Both("sub/changed.txt", "old", "new");
+    WriteFile(t.modded + Native("/new.txt"), "new");
+    std::string data = t.destination + Native("/Data");
+    WriteFile(data + Native("/new.txt"), "an earlier run's copy");
+    WriteFile(data + Native("/old/deep/a.txt"), "a");
+    WriteFile(data + Native("/old/b.txt"), "b");
+    WriteFile(data + Native("/top.txt"), "top");
+    std::string leftover = IsTemporaryName(".modextract-1-0.tmp") ? ".modextract-1-0.tmp" : "~mx1_0.tmp";
+    WriteFile(data + Native("/") + leftover, "a killed run's");
+    WriteFile(t.dir / "outside/cert.pem", "outside the destination");
+    std::vector<std::string> stale = {"old/b.txt", "old/deep/a.txt", "top.txt"};
+    if (MakeLinks(data, t.dir / "outside")) stale = {"loop", "old/b.txt", "old/deep/a.txt", "out", "top.txt", "up"};
+
+    t.Run(true);
+    EXPECT_TRUE(t.result.lists.staleKnown);
+    EXPECT_EQ(stale, StaleNames(t.result));
+    EXPECT_EQ(t.result.dataFolder, data);
+    EXPECT_EQ(0u, t.result.failures) << ProblemText(t.result);
+    EXPECT_EQ("an earlier run's copy", ReadFile(data + Native("/new.txt")));
+
+    t.Run();
+    EXPECT_EQ(stale, StaleNames(t.result));
+    EXPECT_EQ("new", ReadFile(data + Native("/new.txt")));
+    EXPECT_EQ("a", ReadFile(data + Native("/old/deep/a.txt")));  // nothing is deleted
+
+    {
+        SysSwap restore;
+        Sys.listFolder = ListThenStopInData;
+        ListingsAfterStop = 0;
+        t.Run(true);
+    }
+    EXPECT_TRUE(t.result.abandoned);
+    EXPECT_FALSE(t.result.lists.staleKnown);
+    EXPECT_EQ(0u, t.result.lists.stale.count);
+    EXPECT_EQ(0, ListingsAfterStop.load()) << "the walk went on after the stop";
+    ClearJobStop();
+
+    // A destination without a Data folder has nothing stale to walk.
+    JobTrees fresh;
+    WriteFile(fresh.modded + Native("/a"), "a");
+    fresh.Run();
+    EXPECT_FALSE(fresh.result.lists.staleKnown);
 }

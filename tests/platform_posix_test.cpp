@@ -391,3 +391,29 @@ TEST(PosixCli, SigintWhileTheJobSetsOutIsKeptAndNothingIsCopied) {
     EXPECT_EQ(Paths{}, ListTree(t.destination));
     EXPECT_NE(std::string::npos, err.find("modextract: interrupted: 0 files copied")) << err;
 }
+
+// A signal while the destination is probed: the program listens already,
+// so the probe ends as it began, and the run stops before the job.
+static SysError SignalWhileProbing(const char* folder) {
+    kill(getpid(), SIGINT);
+    for (int i = 0; i < 5000 && !StopRequested(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return PlatformCalls.probeFolder(folder);
+}
+
+TEST(PosixCli, SigintWhileTheDestinationIsProbedLeavesNothingAnywhere) {
+    for (bool existing : {true, false}) {
+        SCOPED_TRACE(existing ? "an existing destination" : "a destination not there yet");
+        JobTrees t;
+        WriteFile(t.modded + "/f", "x");
+        if (existing) WriteFile(t.destination + "/Data/kept.txt", "an earlier run's");
+        Paths before = ListTree(t.dir.path);
+        SysSwap restore;
+        Sys.probeFolder = SignalWhileProbing;
+        std::string out, err;
+        int status = RunCli({t.original, t.modded, t.destination}, &out, &err);
+        ClearJobStop();
+        EXPECT_EQ(130, status) << err;
+        EXPECT_EQ(before, ListTree(t.dir.path));
+        EXPECT_EQ(existing, Exists(t.destination));
+    }
+}

@@ -1007,3 +1007,54 @@ TEST(Win32Platform, BothProgramsRunAsInvokerOnWindows7To11) {
                 << Utf8(program) << " " << os;
     }
 }
+
+// A folder that tells letter case apart (per-folder case sensitivity, a
+// network share) lists each file of CaseTwinFolder a second time, its name
+// in upper case; under Wine both names open the one file.
+static std::string CaseTwinFolder;
+struct Twins {
+    EntrySink sink;
+    void* context;
+};
+static bool WithTwin(void* context, const FolderEntry* entry) {
+    Twins* twins = (Twins*)context;
+    if (!twins->sink(twins->context, entry)) return false;
+    std::string upper = entry->name;
+    for (char& c : upper) c = (char)toupper((unsigned char)c);
+    if (entry->kind != ENTRY_FILE || upper == entry->name) return true;
+    FolderEntry twin = *entry;
+    twin.name = upper.c_str();
+    return twins->sink(twins->context, &twin);
+}
+static SysError ListWithCaseTwins(const char* folder, EntrySink sink, void* context) {
+    if (CaseTwinFolder != folder) return PlatformCalls.listFolder(folder, sink, context);
+    Twins twins = {sink, context};
+    return PlatformCalls.listFolder(folder, WithTwin, &twins);
+}
+
+// Two modded files whose names differ only in letter case would land on
+// one target: one is carried, the other is a named failure, in the dry run
+// too; nothing is merged silently.
+TEST(Win32Platform, ModdedNamesEqualButForCaseAreNeverMergedIntoOneTarget) {
+    JobTrees t;
+    WriteFile(t.modded + "\\sub\\a.txt", "mine");
+    WriteFile(t.modded + "\\b.txt", "b");
+    SysSwap restore;
+    CaseTwinFolder = t.modded + "\\sub";
+    Sys.listFolder = ListWithCaseTwins;
+    for (bool dryRun : {true, false}) {
+        SCOPED_TRACE(dryRun ? "dry run" : "real run");
+        ReleaseJobResult(&t.result);
+        t.result = JobResult{};
+        t.Run(dryRun);
+        EXPECT_EQ(3u, t.result.newFiles);
+        ASSERT_EQ(1u, t.result.failures) << ProblemText(t.result);
+        EXPECT_EQ(ENGINE_NAME_CLASH, t.result.problems->error);
+        EXPECT_NE(std::string::npos, std::string(t.result.problems->path).find(t.modded + "\\sub\\")) << ProblemText(t.result);
+    }
+    EXPECT_EQ(2u, t.result.copiedFiles);
+    Paths copied = ListTree(t.destination);
+    ASSERT_EQ(2u, copied.size());
+    EXPECT_EQ("Data/b.txt", copied[0]);
+    EXPECT_EQ(0, _stricmp("Data/sub/a.txt", copied[1].c_str()));  // either name: one of them
+}
