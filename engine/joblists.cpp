@@ -172,20 +172,6 @@ bool FindStaleFiles(const char* dataFolder, const FileTree* modded, const uint32
     return true;
 }
 
-void ReleaseStaleFiles(StaleFiles* stale) {
-    free(stale->files);
-    stale->files = nullptr;
-    stale->count = 0;
-    ReleaseFileTree(&stale->tree);
-}
-
-void ReleaseJobLists(JobLists* lists) {
-    free(lists->changed);
-    free(lists->removed);
-    ReleaseStaleFiles(&lists->stale);
-    *lists = JobLists{};
-}
-
 void SortJobLists(JobResult* result) {
     JobLists* lists = &result->lists;
     if (result->keepChangedList) {

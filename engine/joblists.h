@@ -7,30 +7,7 @@
 
 #include "filelist.h"
 #include "platform.h"
-
-struct JobResult;
-
-// The files below a Data folder that an earlier run filled and that this
-// job neither copied nor would copy.
-struct StaleFiles {
-    FileTree tree;         // every entry found below the folder (its root), links as entries
-    uint32_t* files;       // the stale ones, indices of `tree`, sorted by path; null when none
-    uint32_t count;
-    uint32_t unlisted;     // folders that could not be listed whole
-    char firstUnlisted[PATH_BUFFER_SIZE];  // the first of them, for the warning
-    SysError unlistedError;
-};
-
-// The job's lists, filled at its end (SortJobLists).
-struct JobLists {
-    uint32_t* changed;      // places in the result's changedList, sorted by path; when kept
-    uint32_t changedCount;
-    uint32_t* removed;      // files of the result's originalTree, sorted by path; when kept
-    uint32_t removedCount;
-    StaleFiles stale;       // when staleKnown
-    bool staleKnown;        // the Data folder was there before the job, which walked it to its end
-    bool incomplete;        // memory ran out: a list is shorter than it should be
-};
+#include "problems.h"
 
 // Compares the relative paths of file `fileA` of `a` and `fileB` of `b`
 // byte by byte with '/' between names, whatever the platform's separator,
@@ -54,13 +31,9 @@ uint32_t HashComparedPath(const FileTree* tree, uint32_t file);
 // a link: a link is one entry of its own, and nothing behind it is listed,
 // so the walk stays inside the folder and ends. Ends early, false, at a
 // stop of the job (StopRequested). False too when memory ran out; what was
-// found so far stays in `stale`. Release with ReleaseStaleFiles.
+// found so far stays in `stale`. Release with ReleaseStaleFiles (problems.h).
 bool FindStaleFiles(const char* dataFolder, const FileTree* modded, const uint32_t* keep, uint32_t count,
                     StaleFiles* stale);
-void ReleaseStaleFiles(StaleFiles* stale);
-
-// Frees the lists; they are empty afterwards.
-void ReleaseJobLists(JobLists* lists);
 
 // Sorts what the result kept (its changed list when keepChangedList, its
 // removed files when keepRemovedList) into result->lists. A list that

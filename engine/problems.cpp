@@ -49,6 +49,20 @@ void DescribeProblem(const Problem* problem, char* out, size_t outSize) {
     snprintf(out, outSize, "%s: %s", KindText(problem->kind), reason);
 }
 
+void ReleaseStaleFiles(StaleFiles* stale) {
+    free(stale->files);
+    stale->files = nullptr;
+    stale->count = 0;
+    ReleaseFileTree(&stale->tree);
+}
+
+void ReleaseJobLists(JobLists* lists) {
+    free(lists->changed);
+    free(lists->removed);
+    ReleaseStaleFiles(&lists->stale);
+    *lists = JobLists{};
+}
+
 void ReleaseJobResult(JobResult* result) {
     Problem* problem = result->problems;
     while (problem) {

@@ -6,7 +6,6 @@
 #include <stdint.h>
 
 #include "filelist.h"
-#include "joblists.h"
 #include "platform.h"
 
 enum ProblemKind : uint8_t {
@@ -17,6 +16,28 @@ enum ProblemKind : uint8_t {
     PROBLEM_CREATE_FOLDER,  // a destination folder could not be made
     PROBLEM_COPY,           // a changed file could not be copied
     PROBLEM_REFUSED,        // the job's folders were unusable; nothing ran
+};
+
+// The files below a Data folder that an earlier run filled and that this
+// job neither copied nor would copy.
+struct StaleFiles {
+    FileTree tree;         // every entry found below the folder (its root), links as entries
+    uint32_t* files;       // the stale ones, indices of `tree`, sorted by path; null when none
+    uint32_t count;
+    uint32_t unlisted;     // folders that could not be listed whole
+    char firstUnlisted[PATH_BUFFER_SIZE];  // the first of them, for the warning
+    SysError unlistedError;
+};
+
+// The job's lists, filled at its end (SortJobLists).
+struct JobLists {
+    uint32_t* changed;      // places in the result's changedList, sorted by path; when kept
+    uint32_t changedCount;
+    uint32_t* removed;      // files of the result's originalTree, sorted by path; when kept
+    uint32_t removedCount;
+    StaleFiles stale;       // when staleKnown
+    bool staleKnown;        // the Data folder was there before the job, which walked it to its end
+    bool incomplete;        // memory ran out: a list is shorter than it should be
 };
 
 struct Problem {
@@ -80,6 +101,12 @@ void RecordProblem(JobResult* result, ProblemKind kind, bool failure, SysError e
 
 // "cannot copy: Permission denied" and the like, without the path.
 void DescribeProblem(const Problem* problem, char* out, size_t outSize);
+
+// Frees the stale files' tree and list; they are empty afterwards.
+void ReleaseStaleFiles(StaleFiles* stale);
+
+// Frees the sorted lists and the stale files; they are empty afterwards.
+void ReleaseJobLists(JobLists* lists);
 
 // Frees the problems, any handed-over list and the sorted lists; the
 // figures stay.
