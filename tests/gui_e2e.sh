@@ -48,6 +48,9 @@ cmp -s "$tree/orig/Meshes/rocks/big.nif" "$tree/mod/Meshes/rocks/big.nif" && pri
 echo same >"$tree/orig/same.txt"
 echo same >"$tree/mod/same.txt"
 echo "new texture" >"$tree/mod/Textures/new/wall.dds"
+# A mod the player takes out again after the first job.
+sword_mod=(Scripts/main.lua Meshes/weapons/sword.nif Textures/sword.dds)
+for file in "${sword_mod[@]}"; do mkdir -p "$(dirname "$tree/mod/$file")"; echo sword >"$tree/mod/$file"; done
 : >"$tree/mod/Textures/empty.dds"
 # Names that no code page holds, and a best-fit pair side by side: the
 # window reads and copies them by their own names.
@@ -56,7 +59,7 @@ echo "new" >"$tree/mod/Textures/Кириллица/日本語😀.dds"
 for side in orig mod; do echo same >"$tree/$side/Lódz.esp"; echo before >"$tree/$side/Łódź.esp"; done
 echo after >"$tree/mod/Łódź.esp"
 expected=$(printf '%s\n' Meshes/rocks/big.nif Textures/empty.dds Textures/new/wall.dds \
-    "Textures/Кириллица/日本語😀.dds" "Łódź.esp" | sort)
+    "Textures/Кириллица/日本語😀.dds" "Łódź.esp" "${sword_mod[@]}" | sort)
 
 # The prefix, with drive T: on the trees, linked before its services start
 # so that the folder browser lists it.
@@ -167,7 +170,7 @@ picture "$shots/window-ready.png"
 probe click "$TITLE" "Create MOD"
 for _ in $(seq 120); do
     if [ -d "$tree/dest/Data" ] && grep -q "enabled=1" <<<"$(control "Create MOD")" &&
-        [ "$(probe progress "$TITLE")" = "0 5" ]; then
+        [ "$(probe progress "$TITLE")" = "0 8" ]; then
         break
     fi
     sleep 0.5
@@ -178,6 +181,27 @@ while IFS= read -r file; do
     cmp "$tree/mod/$file" "$tree/dest/Data/$file" || fail "$file differs from the modded one"
 done <<<"$expected"
 ! probe wait "erreur/error" 500 || fail "a job without failures showed a box"
+! probe wait "attention/notice" 500 || fail "a job into an empty destination showed a box"
+
+# The player takes the sword mod out of the game and extracts again into
+# the same folder: its three files stay in the mod folder, and one box
+# names them. Nothing is deleted.
+for file in "${sword_mod[@]}"; do rm "$tree/mod/$file"; done
+probe click "$TITLE" "Create MOD"
+probe wait "attention/notice" 60000 || fail "stale files of an earlier job gave no box"
+box=$(probe list "attention/notice")
+for name in "3 file(s) in the Data folder did not come from this job" 'Scripts\\main.lua' \
+    'Meshes\\weapons\\sword.nif' 'Textures\\sword.dds' "extract into an empty folder, or remove them by hand"; do
+    grep -qF "$name" <<<"$box" || fail "the stale files' box lacks \"$name\": $box"
+done
+picture "$work/window.png"
+read -r bx by bw bh < <(sed -n 's/^window .* x=\([0-9-]*\) y=\([0-9-]*\) w=\([0-9]*\) h=\([0-9]*\)$/\1 \2 \3 \4/p' <<<"$box")
+convert -size 900x700 xc:black "$work/window.png" -geometry +0+0 -composite \
+    \( "$work/root.png" -crop "${bw}x${bh}+$bx+$by" +repage \) -geometry "+$bx+$by" -composite \
+    "$shots/stale-files.png"
+probe click "attention/notice" OK
+probe gone "attention/notice" 5000 || fail "the stale files' box stayed"
+for file in "${sword_mod[@]}"; do [ -f "$tree/dest/Data/$file" ] || fail "$file was deleted"; done
 
 # Three equal folders: the warning, and nothing starts.
 choose 2 orig
