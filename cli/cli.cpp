@@ -53,7 +53,11 @@ struct Progress {
     bool live;
     int status;
     uint32_t range;
+    bool rangeKnown;     // `range` is this phase's
+    uint32_t nextRange;  // given before its phase began
+    bool nextRangeKnown;
     uint32_t position;
+    uint32_t found;      // while indexing
     JobResult* result;
     Clock::time_point start;
     Clock::time_point lastDrawn;
@@ -79,9 +83,12 @@ static void Draw(Progress* progress, bool force) {
     double seconds = std::chrono::duration<double>(now - progress->start).count();
     double bytes = (double)(progress->result->bytesRead + progress->result->bytesCopied);
     double rate = seconds > 0 ? bytes / seconds / (1024.0 * 1024.0) : 0;
-    if (progress->status == STATUS_DEEP_SCAN || progress->status == STATUS_CREATING_MOD)
+    bool counted = progress->status == STATUS_DEEP_SCAN || progress->status == STATUS_CREATING_MOD;
+    if (counted && progress->rangeKnown)
         Print(progress->err, "\r%-18s %u/%u files  %.1f MiB/s      ", PhaseName(progress->status),
               progress->position, progress->range, rate);
+    else if (!counted && progress->found)
+        Print(progress->err, "\r%-18s %u files found %-26s", PhaseName(progress->status), progress->found, "");
     else
         Print(progress->err, "\r%-18s %-40s", PhaseName(progress->status), "");
     fflush(progress->err);
@@ -94,18 +101,31 @@ static void ClearLine(Progress* progress) {
     progress->drawn = false;
 }
 
+// A range given before its phase began (the comparison's, at the end of the
+// index) is that phase's; the copy phase's comes after it began, and until
+// then no count is shown rather than the comparison's.
 static void OnStatus(void* handle, int status) {
     Progress* progress = (Progress*)handle;
     progress->status = status;
     progress->position = 0;
+    progress->found = 0;
+    progress->range = progress->nextRange;
+    progress->rangeKnown = progress->nextRangeKnown;
+    progress->nextRangeKnown = false;
     if (status == STATUS_IDLE) ClearLine(progress);
     else Draw(progress, true);
 }
 
 static void OnRange(void* handle, uint32_t maximum) {
     Progress* progress = (Progress*)handle;
-    progress->range = maximum;
-    Draw(progress, true);
+    if (progress->status == STATUS_DEEP_SCAN || progress->status == STATUS_CREATING_MOD) {
+        progress->range = maximum;
+        progress->rangeKnown = true;
+        Draw(progress, true);
+    } else {
+        progress->nextRange = maximum;
+        progress->nextRangeKnown = true;
+    }
 }
 
 static void OnPosition(void* handle, uint32_t position) {
@@ -116,7 +136,13 @@ static void OnPosition(void* handle, uint32_t position) {
 
 static void OnStartCommand(void*, int) {}
 
-static const ReportOps CliReport = {OnStatus, OnRange, OnPosition, OnStartCommand};
+static void OnFound(void* handle, uint32_t found) {
+    Progress* progress = (Progress*)handle;
+    progress->found = found;
+    Draw(progress, false);
+}
+
+static const ReportOps CliReport = {OnStatus, OnRange, OnPosition, OnStartCommand, OnFound};
 
 // Everything for standard output is written: a failure to write it (a full
 // disk, a closed pipe) is the run's failure, named once.
@@ -195,35 +221,55 @@ static void AddToLine(char* line, size_t size, const char* format, ...) {
     va_end(arguments);
 }
 
-// What the run found and did, in one line: a count for every kind of
-// entry the run met, so that an exit status of 1 always comes with its
-// failed count.
+// DESTINATION/Data in `out`; false when that path is too long to be one.
+static bool DataFolder(const char* destination, char* out) {
+    size_t length = strlen(destination);
+    bool separated = length && IsPathSeparator(destination[length - 1]);
+    if (length + 5 > PathLimit()) return false;
+    snprintf(out, PATH_BUFFER_SIZE, "%s%s%s", destination, separated ? "" : (PathSeparator() == '/' ? "/" : "\\"),
+             "Data");
+    return true;
+}
+
+// What the run found and did: every count on one line, the same in a dry
+// run and a real one, so that an exit status of 1 always comes with its
+// failed count, and short enough for 80 columns with a short destination;
+// what the counts mean, when it needs saying, once on a line of its own.
 static void PrintSummary(FILE* err, const CliOptions* options, const JobResult* result, uint32_t staleCount) {
-    char line[1024] = "";
-    AddToLine(line, sizeof line, "modextract: %u files scanned", result->moddedFiles);
+    char line[512] = "";
+    AddToLine(line, sizeof line, "modextract: %u files", result->moddedFiles);
     if (result->excludedModded) AddToLine(line, sizeof line, ", %u excluded", result->excludedModded);
     bool nothing = result->newFiles + result->changedFiles == 0;
     if (nothing) AddToLine(line, sizeof line, ", nothing new or changed");
     else AddToLine(line, sizeof line, ", %u new, %u changed", result->newFiles, result->changedFiles);
-    if (result->uncompared)
-        AddToLine(line, sizeof line, ", %u of them not compared (original unreadable)", result->uncompared);
-    if (result->failures || (!options->dryRun && !nothing)) AddToLine(line, sizeof line, ", %u failed", result->failures);
-    if (result->removedFiles)
-        AddToLine(line, sizeof line, ", %u removed (a mod cannot carry these%s)", result->removedFiles,
-                  options->listRemoved ? "" : "; --removed lists them");
-    if (staleCount)
-        AddToLine(line, sizeof line, ", %u stale (left by an earlier run%s)", staleCount,
-                  options->listStale ? "" : "; --stale lists them");
+    if (result->uncompared) AddToLine(line, sizeof line, ", %u not compared", result->uncompared);
+    AddToLine(line, sizeof line, ", %u failed", result->failures);
+    if (result->removedFiles) AddToLine(line, sizeof line, ", %u removed", result->removedFiles);
+    if (staleCount) AddToLine(line, sizeof line, ", %u stale", staleCount);
     if (nothing) {
         Print(err, "%s; nothing written\n", line);
-        return;
+    } else {
+        Print(err, "%s; %s ", line, options->dryRun ? "would go to" : "mod in");
+        char data[PATH_BUFFER_SIZE];
+        if (DataFolder(options->folders[2], data)) {
+            PutQuoted(err, data);
+        } else {  // never so for folders the checks let through
+            PutQuoted(err, options->folders[2]);
+            Print(err, "%cData", PathSeparator());
+        }
+        Print(err, "%s\n", options->dryRun ? " (dry run)" : "");
     }
-    const char* destination = options->folders[2];
-    size_t length = strlen(destination);
-    const char* separator = length && IsPathSeparator(destination[length - 1]) ? "" : PathSeparator() == '/' ? "/" : "\\";
-    Print(err, "%s; %s ", line, options->dryRun ? "would go to" : "mod in");
-    PutQuoted(err, destination);
-    Print(err, "%sData%s\n", separator, options->dryRun ? " (dry run: nothing written)" : "");
+
+    char hints[512] = "";
+    if (result->uncompared)
+        AddToLine(hints, sizeof hints, "; not compared: their original could not be read, so they count as changed");
+    if (result->removedFiles)
+        AddToLine(hints, sizeof hints, "; removed: a mod cannot carry these%s",
+                  options->listRemoved ? "" : ", --removed lists them");
+    if (staleCount)
+        AddToLine(hints, sizeof hints, "; stale: left in Data by an earlier run%s",
+                  options->listStale ? "" : ", --stale lists them");
+    if (hints[0]) Print(err, "modextract: %s\n", hints + 2);
 }
 
 static void PrintProblems(FILE* err, const CliOptions* options, const JobResult* result) {
@@ -240,16 +286,6 @@ static void PrintProblems(FILE* err, const CliOptions* options, const JobResult*
     if (listedProblems < result->failures + result->warnings)
         Print(err, "modextract: %u more problems could not be stored (out of memory)\n",
               result->failures + result->warnings - listedProblems);
-}
-
-// DESTINATION/Data in `out`; false when that path is too long to be one.
-static bool DataFolder(const char* destination, char* out) {
-    size_t length = strlen(destination);
-    bool separated = length && IsPathSeparator(destination[length - 1]);
-    if (length + 5 > PathLimit()) return false;
-    snprintf(out, PATH_BUFFER_SIZE, "%s%s%s", destination, separated ? "" : (PathSeparator() == '/' ? "/" : "\\"),
-             "Data");
-    return true;
 }
 
 // The run's lists, each sorted by path.
@@ -333,7 +369,7 @@ static int RunJob(CliOptions* options, FILE* out, FILE* err, bool errIsTerminal)
     if (int status = InterruptExitStatus()) return status;  // stopped before the job began
 
     JobResult result = {};
-    result.keepChangedList = options->dryRun || dataExisted;
+    result.keepChangedList = options->dryRun || options->verbose || dataExisted;
     result.keepRemovedList = options->listRemoved;
     Progress progress = {};
     progress.err = err;
@@ -365,7 +401,7 @@ static int RunJob(CliOptions* options, FILE* out, FILE* err, bool errIsTerminal)
     bool staleKnown = sorted.staleKnown;
     Listed lists[3] = {};
     int listCount = 0;
-    if (options->dryRun)
+    if (options->dryRun || options->verbose)
         lists[listCount++] = {'A', &result.moddedTree, sorted.changed, sorted.changedCount, 0, &result.changedList};
     if (options->listRemoved)
         lists[listCount++] = {'D', &result.originalTree, sorted.removed, sorted.removedCount, 0, nullptr};
@@ -373,6 +409,7 @@ static int RunJob(CliOptions* options, FILE* out, FILE* err, bool errIsTerminal)
     ListMerged(out, lists, listCount, options->null);
 
     PrintProblems(err, options, &result);
+    if (!options->quiet && !result.abandoned && !result.refused) WarnUnmatchedPatterns(options, &Exclusions, err);
     if (!complete) Print(err, "modextract: out of memory: the lists and counts above may be incomplete\n");
     if (staleKnown && stale.unlisted && !options->quiet) {
         char text[256];
