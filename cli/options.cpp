@@ -8,17 +8,19 @@
 #include "comparepool.h"
 #include "console.h"
 
+// LICENSE_FILE: the licence's name as the package holds it, set by the build.
 const char VERSION_TEXT[] =
     "modextract 1.0.0\n"
     "Copyright (c) the Kessarandolin Mod Extractor authors.\n"
-    "MIT licence: see LICENSE; THIRD-PARTY-NOTICES.txt names the parts of others\n"
-    "that the programs carry.\n";
+    "MIT licence: see " LICENSE_FILE "; THIRD-PARTY-NOTICES.txt names the parts of\n"
+    "others that the programs carry.\n";
 
 // Every line within 80 columns: a usage error points here, and the text
 // must read well in a plain console window.
 const char HELP_TEXT[] =
-    "usage: modextract [-nqz] [--removed] [--stale] [--jobs=N] [--exclude=PATTERN]...\n"
-    "                  [--exclude-from=FILE]... ORIGINAL MODDED DESTINATION\n"
+    "usage: modextract [-nqvz] [--removed] [--stale] [--jobs=N]\n"
+    "                  [--exclude=PATTERN]... [--exclude-from=FILE]...\n"
+    "                  ORIGINAL MODDED DESTINATION\n"
     "\n"
     "Copies every file of MODDED that is new or differs from the file at the same\n"
     "relative path in ORIGINAL into DESTINATION/Data, at that path: one mod that\n"
@@ -27,6 +29,7 @@ const char HELP_TEXT[] =
     "  -n, --dry-run     write nothing; list what would be copied on standard output,\n"
     "                    'A path' for a new file, 'M path' for a changed one\n"
     "  -q, --quiet       no progress line, warnings or summary\n"
+    "  -v, --verbose     list what the run copies, as -n lists what it would copy\n"
     "  -z, --null        end each listed entry with NUL, not a line break, and quote\n"
     "                    no name\n"
     "      --removed     also list the files of ORIGINAL that MODDED no longer has,\n"
@@ -51,11 +54,13 @@ const char HELP_TEXT[] =
     "  -h, --help        this text\n"
     "      --version     the program's version and licence\n"
     "\n"
-    "Lists are sorted by path. Exit status: 0 all went well, 1 some paths failed\n"
-    "(each is named on standard error), 2 usage error or unusable folders (nothing\n"
-    "written), 128 + the signal when stopped by SIGINT, SIGTERM, SIGHUP or SIGQUIT\n"
-    "(130, 143, 129, 131). A name with a control character, a '\"', a '\\' or bytes\n"
-    "that are not UTF-8 is shown quoted, as git does: \"a\\nb.txt\".\n"
+    "Lists are sorted by path, with '/' between names ('\\' on Windows, sorted as\n"
+    "'/'). A long option may be shortened to a prefix that names it alone.\n"
+    "Exit status: 0 all went well, 1 some paths failed (each is named on standard\n"
+    "error), 2 usage error or unusable folders (nothing written), 128 + the signal\n"
+    "when stopped by SIGINT, SIGTERM, SIGHUP or SIGQUIT (130, 143, 129, 131).\n"
+    "A name with a control character, a '\"', a '\\' or bytes that are not UTF-8 is\n"
+    "shown quoted, as git does: \"a\\nb.txt\".\n"
     "The manual page modextract(1) tells the rest (on Windows: README.txt).\n";
 
 __attribute__((format(printf, 2, 3)))
