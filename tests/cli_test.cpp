@@ -53,8 +53,9 @@ TEST(Cli, OptionsAreReadWholeTheHelpFitsEightyColumnsAndAUsageErrorIsOneLine) {
     EXPECT_EQ(0, c.Run({"--help"}));
     std::istringstream help(c.out);
     for (std::string line; std::getline(help, line);) EXPECT_LE(line.size(), 80u) << line;
-    for (const char* said : {"--dry-run", "--verbose", "as -n lists", "prefix", "--stale", "--jobs=N", "'-': standard input", "'[a-z]'", "leading '!'",
-                             "first non-blank character is '#'", "SIGHUP"})
+    for (const char* said : {"--dry-run", "--verbose", "as -n lists", "prefix", "--stale", "--jobs=N",
+                             "'-': standard input", "'[a-z]'", "leading '!'", "first non-blank character is '#'",
+                             "SIGHUP"})
         EXPECT_NE(std::string::npos, c.out.find(said)) << said;
     EXPECT_EQ(0, c.Run({"-h"}));
     EXPECT_EQ(0, c.Run({"--version"}));
