@@ -557,14 +557,17 @@ TEST(Cli, ProgressOnATerminalCountsTheFilesFoundAndTheFilesToCopy) {
     EXPECT_EQ(0, c.Run()) << c.err;
     std::vector<std::string> drawn;
     std::istringstream err(c.err);
-    for (std::string line; std::getline(err, line, '\r');) drawn.push_back(line.substr(0, line.find_last_not_of(' ') + 1));
+    for (std::string line; std::getline(err, line, '\r');)
+        drawn.push_back(line.substr(0, line.find_last_not_of(' ') + 1));
     int found[2] = {0, 0}, copying = 0;
     for (const std::string& line : drawn) {
         SCOPED_TRACE(line);
         unsigned count = 0, range = 0;
         if (sscanf(line.c_str(), "indexing original %u files found", &count) == 1) found[0] = (int)count;
         if (sscanf(line.c_str(), "indexing modded %u files found", &count) == 1) found[1] = (int)count;
-        if (sscanf(line.c_str(), "comparing %u/%u", &count, &range) == 2) EXPECT_EQ(90u, range);
+        if (sscanf(line.c_str(), "comparing %u/%u", &count, &range) == 2) {
+            EXPECT_EQ(90u, range);
+        }
         if (line.compare(0, 7, "copying") == 0 && ++copying && line.find('/') != std::string::npos) {
             EXPECT_EQ(2, sscanf(line.c_str(), "copying %u/%u", &count, &range));
             EXPECT_EQ(9u, range) << "the files to copy, never the comparison's 90";
