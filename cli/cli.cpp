@@ -221,15 +221,7 @@ static void AddToLine(char* line, size_t size, const char* format, ...) {
     va_end(arguments);
 }
 
-// DESTINATION/Data in `out`; false when that path is too long to be one.
-static bool DataFolder(const char* destination, char* out) {
-    size_t length = strlen(destination);
-    bool separated = length && IsPathSeparator(destination[length - 1]);
-    if (length + 5 > PathLimit()) return false;
-    snprintf(out, PATH_BUFFER_SIZE, "%s%s%s", destination, separated ? "" : (PathSeparator() == '/' ? "/" : "\\"),
-             "Data");
-    return true;
-}
+static bool DataFolder(const char* destination, char* out);
 
 // What the run found and did: every count on one line, the same in a dry
 // run and a real one, so that an exit status of 1 always comes with its
@@ -286,6 +278,16 @@ static void PrintProblems(FILE* err, const CliOptions* options, const JobResult*
     if (listedProblems < result->failures + result->warnings)
         Print(err, "modextract: %u more problems could not be stored (out of memory)\n",
               result->failures + result->warnings - listedProblems);
+}
+
+// DESTINATION/Data in `out`; false when that path is too long to be one.
+static bool DataFolder(const char* destination, char* out) {
+    size_t length = strlen(destination);
+    bool separated = length && IsPathSeparator(destination[length - 1]);
+    if (length + 5 > PathLimit()) return false;
+    snprintf(out, PATH_BUFFER_SIZE, "%s%s%s", destination, separated ? "" : (PathSeparator() == '/' ? "/" : "\\"),
+             "Data");
+    return true;
 }
 
 // The run's lists, each sorted by path.

@@ -7,6 +7,7 @@
 
 #include "comparepool.h"
 #include "console.h"
+#include "listing.h"
 
 // LICENSE_FILE: the licence's name as the package holds it, set by the build.
 const char VERSION_TEXT[] =
@@ -276,7 +277,8 @@ void WarnUnmatchedPatterns(const CliOptions* options, const ExclusionList* list,
             } else {
                 char line[32];
                 snprintf(line, sizeof line, ", line %u", list->patterns[at].line);
-                Put(err, strcmp(options->patterns[i], "-") == 0 ? "standard input" : options->patterns[i]);
+                if (strcmp(options->patterns[i], "-") == 0) Put(err, "standard input");
+                else PutQuoted(err, options->patterns[i]);
                 Put(err, line);
             }
             // In single quotes as the usage errors have it, unless it holds one.
