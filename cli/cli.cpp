@@ -225,11 +225,12 @@ static bool DataFolder(const char* destination, char* out);
 
 // What the run found and did: every count on one line, the same in a dry
 // run and a real one, so that an exit status of 1 always comes with its
-// failed count, and short enough for 80 columns with a short destination;
-// what the counts mean, when it needs saying, once on a line of its own.
+// failed count; what the counts mean, when it needs saying, once on a line
+// of its own. No program name in front, as the problems have: with a short
+// destination the counts then fit 80 columns, removed and stale included.
 static void PrintSummary(FILE* err, const CliOptions* options, const JobResult* result, uint32_t staleCount) {
     char line[512] = "";
-    AddToLine(line, sizeof line, "modextract: %u files", result->moddedFiles);
+    AddToLine(line, sizeof line, "%u files", result->moddedFiles);
     if (result->excludedModded) AddToLine(line, sizeof line, ", %u excluded", result->excludedModded);
     bool nothing = result->newFiles + result->changedFiles == 0;
     if (nothing) AddToLine(line, sizeof line, ", nothing new or changed");
@@ -261,7 +262,7 @@ static void PrintSummary(FILE* err, const CliOptions* options, const JobResult* 
     if (staleCount)
         AddToLine(hints, sizeof hints, "; stale: left in Data by an earlier run%s",
                   options->listStale ? "" : ", --stale lists them");
-    if (hints[0]) Print(err, "modextract: %s\n", hints + 2);
+    if (hints[0]) Print(err, "%s\n", hints + 2);
 }
 
 static void PrintProblems(FILE* err, const CliOptions* options, const JobResult* result) {

@@ -248,8 +248,8 @@ TEST(Cli, UnreadableOriginalFoldersAndFilesFailEvenQuietAndTheSummarySaysWhatWen
     // means once, on a line of its own.
     for (const char* dryRun : {"-n", "-v"}) {
         EXPECT_EQ(1, c.Run({dryRun, c.original, c.modded, c.destination}));
-        EXPECT_NE(std::string::npos, c.err.find(": 5 files, 3 new, 1 changed, 3 not compared, 2 failed; ")) << c.err;
-        EXPECT_NE(std::string::npos, c.err.find("\nmodextract: not compared: their original could not be read, so "
+        EXPECT_NE(std::string::npos, c.err.find("\n5 files, 3 new, 1 changed, 3 not compared, 2 failed; ")) << c.err;
+        EXPECT_NE(std::string::npos, c.err.find("\nnot compared: their original could not be read, so "
                                                 "they count as changed\n")) << c.err;
     }
 }
@@ -397,7 +397,7 @@ TEST(Cli, RemovedFilesAreCountedAndListedOnlyWhenCertainAndNeverFail) {
     merged.insert(merged.find("D " + Native("to-file/x")), "A to-file\n");
     merged += "A " + Native("to-folder/inner") + "\n";
     std::string count = ", " + std::to_string(removed.size()) + " removed; ";
-    std::string hint = "\nmodextract: removed: a mod cannot carry these";
+    std::string hint = "\nremoved: a mod cannot carry these";
 
     {
         OrderedListing order({"kept", "gone.dat", "folder", "a", "deep", "to-folder", "to-file", odd});
@@ -412,6 +412,9 @@ TEST(Cli, RemovedFilesAreCountedAndListedOnlyWhenCertainAndNeverFail) {
         EXPECT_EQ(listedZ, c.out);
         EXPECT_NE(std::string::npos, c.err.find(" 0 failed" + count + "mod in ")) << c.err;
         EXPECT_NE(std::string::npos, c.err.find(hint + "\n")) << c.err;
+        // The counts fit 80 columns with a destination's Data path of 20 characters.
+        std::string counts = c.err.substr(0, c.err.find('\n'));
+        EXPECT_LE(counts.size() - (c.destination + Native("/Data")).size() + 20, 80u) << counts;
         EXPECT_EQ("to-file", ReadFile(c.destination + Native("/Data/to-file")));
         EXPECT_EQ(0, c.Run({"-q", c.original, c.modded, c.destination}));
         EXPECT_TRUE(c.err.empty()) << c.err;
@@ -603,7 +606,7 @@ TEST(Cli, StaleFilesOfAnEarlierRunAreCountedAndListedButNeverDeleted) {
     std::vector<std::string> before = ListTree(c.destination);
 
     std::string count = " 0 failed, 2 stale; ";
-    std::string hint = "\nmodextract: stale: left in Data by an earlier run";
+    std::string hint = "\nstale: left in Data by an earlier run";
     EXPECT_EQ(0, c.Run({"-n", c.original, c.modded, c.destination}));
     EXPECT_EQ("A kept.dat\nA new.dat\n", c.out);
     EXPECT_NE(std::string::npos, c.err.find(count + "would go to ")) << c.err;
