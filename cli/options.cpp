@@ -163,7 +163,7 @@ void ParseOptions(int argc, char** argv, CliOptions* options) {
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (HoldsQuote(options, arg)) {
-            // refused; the rest is still read, so that an unknown option is no surprise later
+            // refused; the other arguments are still read, as after any usage error
         } else if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
             if (folderCount < 3) options->folders[folderCount] = arg;
             ++folderCount;
