@@ -51,7 +51,11 @@ struct Progress {
     bool live;
     int status;
     uint32_t range;
+    bool rangeKnown;     // `range` is this phase's
+    uint32_t nextRange;  // given before its phase began
+    bool nextRangeKnown;
     uint32_t position;
+    uint32_t found;      // while indexing
     JobResult* result;
     Clock::time_point start;
     Clock::time_point lastDrawn;
@@ -77,9 +81,12 @@ static void Draw(Progress* progress, bool force) {
     double seconds = std::chrono::duration<double>(now - progress->start).count();
     double bytes = (double)(progress->result->bytesRead + progress->result->bytesCopied);
     double rate = seconds > 0 ? bytes / seconds / (1024.0 * 1024.0) : 0;
-    if (progress->status == STATUS_DEEP_SCAN || progress->status == STATUS_CREATING_MOD)
+    bool counted = progress->status == STATUS_DEEP_SCAN || progress->status == STATUS_CREATING_MOD;
+    if (counted && progress->rangeKnown)
         Print(progress->err, "\r%-18s %u/%u files  %.1f MiB/s      ", PhaseName(progress->status),
               progress->position, progress->range, rate);
+    else if (!counted && progress->found)
+        Print(progress->err, "\r%-18s %u files found %-26s", PhaseName(progress->status), progress->found, "");
     else
         Print(progress->err, "\r%-18s %-40s", PhaseName(progress->status), "");
     fflush(progress->err);
@@ -92,18 +99,31 @@ static void ClearLine(Progress* progress) {
     progress->drawn = false;
 }
 
+// A range given before its phase began (the comparison's, at the end of the
+// index) is that phase's; the copy phase's comes after it began, and until
+// then no count is shown rather than the comparison's.
 static void OnStatus(void* handle, int status) {
     Progress* progress = (Progress*)handle;
     progress->status = status;
     progress->position = 0;
+    progress->found = 0;
+    progress->range = progress->nextRange;
+    progress->rangeKnown = progress->nextRangeKnown;
+    progress->nextRangeKnown = false;
     if (status == STATUS_IDLE) ClearLine(progress);
     else Draw(progress, true);
 }
 
 static void OnRange(void* handle, uint32_t maximum) {
     Progress* progress = (Progress*)handle;
-    progress->range = maximum;
-    Draw(progress, true);
+    if (progress->status == STATUS_DEEP_SCAN || progress->status == STATUS_CREATING_MOD) {
+        progress->range = maximum;
+        progress->rangeKnown = true;
+        Draw(progress, true);
+    } else {
+        progress->nextRange = maximum;
+        progress->nextRangeKnown = true;
+    }
 }
 
 static void OnPosition(void* handle, uint32_t position) {
@@ -114,7 +134,13 @@ static void OnPosition(void* handle, uint32_t position) {
 
 static void OnStartCommand(void*, int) {}
 
-static const ReportOps CliReport = {OnStatus, OnRange, OnPosition, OnStartCommand};
+static void OnFound(void* handle, uint32_t found) {
+    Progress* progress = (Progress*)handle;
+    progress->found = found;
+    Draw(progress, false);
+}
+
+static const ReportOps CliReport = {OnStatus, OnRange, OnPosition, OnStartCommand, OnFound};
 
 // Everything for standard output is written: a failure to write it (a full
 // disk, a closed pipe) is the run's failure, named once.
@@ -158,41 +184,40 @@ static void AddToLine(char* line, size_t size, const char* format, ...) {
     va_end(arguments);
 }
 
-// What the run found and did, in one line: a count for every kind of
-// entry the run met, so that an exit status of 1 always comes with its
-// failed count.
+// What the run found and did: every count on one line, the same in a dry
+// run and a real one, so that an exit status of 1 always comes with its
+// failed count; what the counts mean, when it needs saying, once on a line
+// of its own. No program name in front, as the problems have: with a short
+// destination the counts then fit 80 columns, removed and stale included.
 static void PrintSummary(FILE* err, const CliOptions* options, const JobResult* result, uint32_t staleCount) {
-    char line[1024] = "";
-    AddToLine(line, sizeof line, "modextract: %u files scanned", result->moddedFiles);
+    char line[512] = "";
+    AddToLine(line, sizeof line, "%u files", result->moddedFiles);
     if (result->excludedModded) AddToLine(line, sizeof line, ", %u excluded", result->excludedModded);
     bool nothing = result->newFiles + result->changedFiles == 0;
     if (nothing) AddToLine(line, sizeof line, ", nothing new or changed");
     else AddToLine(line, sizeof line, ", %u new, %u changed", result->newFiles, result->changedFiles);
-    if (result->uncompared)
-        AddToLine(line, sizeof line, ", %u of them not compared (original unreadable)", result->uncompared);
-    if (result->failures || (!options->dryRun && !nothing)) AddToLine(line, sizeof line, ", %u failed", result->failures);
-    if (result->removedFiles)
-        AddToLine(line, sizeof line, ", %u removed (a mod cannot carry these%s)", result->removedFiles,
-                  options->listRemoved ? "" : "; --removed lists them");
-    if (staleCount)
-        AddToLine(line, sizeof line, ", %u stale (left by an earlier run%s)", staleCount,
-                  options->listStale ? "" : "; --stale lists them");
+    if (result->uncompared) AddToLine(line, sizeof line, ", %u not compared", result->uncompared);
+    AddToLine(line, sizeof line, ", %u failed", result->failures);
+    if (result->removedFiles) AddToLine(line, sizeof line, ", %u removed", result->removedFiles);
+    if (staleCount) AddToLine(line, sizeof line, ", %u stale", staleCount);
     if (nothing) {
         Print(err, "%s; nothing written\n", line);
-        return;
-    }
-    // The Data folder's path as the job built it, the destination's part quoted.
-    const char* destination = options->folders[2];
-    const char* data = result->dataFolder;
-    size_t length = strlen(destination);
-    Print(err, "%s; %s ", line, options->dryRun ? "would go to" : "mod in");
-    if (strncmp(data, destination, length) == 0) {
-        PutQuoted(err, destination);
-        Put(err, data + length);
     } else {
-        PutQuoted(err, data);
+        Print(err, "%s; %s ", line, options->dryRun ? "would go to" : "mod in");
+        PutQuoted(err, result->dataFolder);  // as the job built it, quoted whole
+        Print(err, "%s\n", options->dryRun ? " (dry run)" : "");
     }
-    Print(err, "%s\n", options->dryRun ? " (dry run: nothing written)" : "");
+
+    char hints[512] = "";
+    if (result->uncompared)
+        AddToLine(hints, sizeof hints, "; not compared: their original could not be read, so they count as changed");
+    if (result->removedFiles)
+        AddToLine(hints, sizeof hints, "; removed: a mod cannot carry these%s",
+                  options->listRemoved ? "" : ", --removed lists them");
+    if (staleCount)
+        AddToLine(hints, sizeof hints, "; stale: left in Data by an earlier run%s",
+                  options->listStale ? "" : ", --stale lists them");
+    if (hints[0]) Print(err, "%s\n", hints + 2);
 }
 
 static void PrintProblems(FILE* err, const CliOptions* options, const JobResult* result) {
@@ -234,6 +259,7 @@ static int Report(FILE* err, const CliOptions* options, const JobResult& result)
     bool staleKnown = result.lists.staleKnown;
     bool complete = !result.lists.incomplete;
     PrintProblems(err, options, &result);
+    if (!options->quiet && !result.abandoned && !result.refused) WarnUnmatchedPatterns(options, &Exclusions, err);
     if (!complete) Print(err, "modextract: out of memory: the lists and counts above may be incomplete\n");
     if (staleKnown && stale.unlisted && !options->quiet) {
         char text[256];
@@ -273,16 +299,13 @@ static int RunJob(CliOptions* options, FILE* out, FILE* err, bool errIsTerminal)
     FolderRefusal refusal = {};
     JobParameters* parameters = PrepareJob(options->folders, !options->dryRun, &refusal, reason, sizeof reason);
     if (!parameters) return Refused(err, options, refusal, reason);
-    static char destination[PATH_BUFFER_SIZE];  // for the summary
-    snprintf(destination, sizeof destination, "%s", parameters->destinationPath);
-    options->folders[2] = destination;
     if (int status = InterruptExitStatus()) {  // stopped before the job began
         free(parameters);
         return status;
     }
 
     JobResult result = {};
-    result.keepChangedList = options->dryRun;
+    result.keepChangedList = options->dryRun || options->verbose;
     result.keepRemovedList = options->listRemoved;
     Progress progress = {};
     progress.err = err;
@@ -301,7 +324,7 @@ static int RunJob(CliOptions* options, FILE* out, FILE* err, bool errIsTerminal)
     ExtractionJob(parameters);
 
     unsigned kinds = 0;
-    if (options->dryRun) kinds |= LIST_CHANGED;
+    if (options->dryRun || options->verbose) kinds |= LIST_CHANGED;
     if (options->listRemoved) kinds |= LIST_REMOVED;
     if (options->listStale) kinds |= LIST_STALE;
     PrintList(out, &result, kinds, options->null);

@@ -1,22 +1,27 @@
 #include "options.h"
 
+#include <errno.h>
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "comparepool.h"
+#include "console.h"
+#include "listing.h"
 
+// LICENSE_FILE: the licence's name as the package holds it, set by the build.
 const char VERSION_TEXT[] =
     "modextract 1.0.0\n"
     "Copyright (c) the Kessarandolin Mod Extractor authors.\n"
-    "MIT licence: see LICENSE; THIRD-PARTY-NOTICES.txt names the parts of others\n"
-    "that the programs carry.\n";
+    "MIT licence: see " LICENSE_FILE "; THIRD-PARTY-NOTICES.txt names the parts of\n"
+    "others that the programs carry.\n";
 
 // Every line within 80 columns: a usage error points here, and the text
 // must read well in a plain console window.
 const char HELP_TEXT[] =
-    "usage: modextract [-nqz] [--removed] [--stale] [--jobs=N] [--exclude=PATTERN]...\n"
-    "                  [--exclude-from=FILE]... ORIGINAL MODDED DESTINATION\n"
+    "usage: modextract [-nqvz] [--removed] [--stale] [--jobs=N]\n"
+    "                  [--exclude=PATTERN]... [--exclude-from=FILE]...\n"
+    "                  ORIGINAL MODDED DESTINATION\n"
     "\n"
     "Copies every file of MODDED that is new or differs from the file at the same\n"
     "relative path in ORIGINAL into DESTINATION/Data, at that path: one mod that\n"
@@ -25,6 +30,7 @@ const char HELP_TEXT[] =
     "  -n, --dry-run     write nothing; list what would be copied on standard output,\n"
     "                    'A path' for a new file, 'M path' for a changed one\n"
     "  -q, --quiet       no progress line, warnings or summary\n"
+    "  -v, --verbose     list what the run copies, as -n lists what it would copy\n"
     "  -z, --null        end each listed entry with NUL, not a line break, and quote\n"
     "                    no name\n"
     "      --removed     also list the files of ORIGINAL that MODDED no longer has,\n"
@@ -49,11 +55,13 @@ const char HELP_TEXT[] =
     "  -h, --help        this text\n"
     "      --version     the program's version and licence\n"
     "\n"
-    "Lists are sorted by path. Exit status: 0 all went well, 1 some paths failed\n"
-    "(each is named on standard error), 2 usage error or unusable folders (nothing\n"
-    "written), 128 + the signal when stopped by SIGINT, SIGTERM, SIGHUP or SIGQUIT\n"
-    "(130, 143, 129, 131). A name with a control character, a '\"', a '\\' or bytes\n"
-    "that are not UTF-8 is shown quoted, as git does: \"a\\nb.txt\".\n"
+    "Lists are sorted by path, with '/' between names ('\\' on Windows, sorted as\n"
+    "'/'). A long option may be shortened to a prefix that names it alone.\n"
+    "Exit status: 0 all went well, 1 some paths failed (each is named on standard\n"
+    "error), 2 usage error or unusable folders (nothing written), 128 + the signal\n"
+    "when stopped by SIGINT, SIGTERM, SIGHUP or SIGQUIT (130, 143, 129, 131).\n"
+    "A name with a control character, a '\"', a '\\' or bytes that are not UTF-8 is\n"
+    "shown quoted, as git does: \"a\\nb.txt\".\n"
     "The manual page modextract(1) tells the rest (on Windows: README.txt).\n";
 
 __attribute__((format(printf, 2, 3)))
@@ -66,16 +74,58 @@ static void Refuse(CliOptions* options, const char* format, ...) {
     va_end(arguments);
 }
 
-// The value of option `name` ("--jobs"), given as "--jobs=4" or as the next
-// argument, or null when `arg` is another option. A missing value is null
-// in `*value` with true returned.
-static bool OptionValue(const char* name, int argc, char** argv, int* i, const char** value) {
-    const char* arg = argv[*i];
-    size_t length = strlen(name);
-    if (strncmp(arg, name, length) != 0) return false;
-    if (arg[length] == '=') *value = arg + length + 1;
-    else if (arg[length] != '\0') return false;
-    else *value = *i + 1 < argc ? argv[++*i] : nullptr;
+// The long options; each may be shortened to a prefix that names it alone.
+enum LongOption {
+    OPTION_DRY_RUN, OPTION_QUIET, OPTION_NULL, OPTION_VERBOSE, OPTION_REMOVED, OPTION_STALE, OPTION_EXCLUDE,
+    OPTION_EXCLUDE_FROM, OPTION_JOBS, OPTION_HELP, OPTION_VERSION, OPTION_COUNT, OPTION_NONE = OPTION_COUNT,
+};
+static const struct {
+    const char* name;
+    bool takesValue;
+} LONG_OPTIONS[OPTION_COUNT] = {
+    {"dry-run", false}, {"quiet", false}, {"null", false},    {"verbose", false}, {"removed", false},
+    {"stale", false},   {"exclude", true}, {"exclude-from", true}, {"jobs", true}, {"help", false},
+    {"version", false},
+};
+
+// The option that `arg` ("--name" or "--name=value") names, or OPTION_NONE
+// after refusing it.
+static LongOption FindLongOption(CliOptions* options, const char* arg) {
+    const char* name = arg + 2;
+    size_t length = strcspn(name, "=");
+    LongOption found = OPTION_NONE;
+    if (length == 0) {
+        Refuse(options, "unknown option '%.200s'", arg);
+        return OPTION_NONE;
+    }
+    int candidates = 0;
+    for (int i = 0; i < OPTION_COUNT; ++i) {
+        if (strncmp(LONG_OPTIONS[i].name, name, length) != 0) continue;
+        if (LONG_OPTIONS[i].name[length] == '\0') return (LongOption)i;  // exact: --exclude, not --exclude-from
+        found = (LongOption)i;
+        ++candidates;
+    }
+    if (candidates == 1) return found;
+    if (candidates == 0) {
+        Refuse(options, "unknown option '%.200s'", arg);
+        return OPTION_NONE;
+    }
+    char names[256] = "";
+    for (int i = 0; i < OPTION_COUNT; ++i)
+        if (strncmp(LONG_OPTIONS[i].name, name, length) == 0)
+            snprintf(names + strlen(names), sizeof names - strlen(names), " '--%s'", LONG_OPTIONS[i].name);
+    Refuse(options, "option '--%.*s' is ambiguous; it could be%s", (int)(length > 100 ? 100 : length), name, names);
+    return OPTION_NONE;
+}
+
+// Windows names cannot hold '"', so an argument that does is cmd.exe's
+// trailing backslash at work: in "D:\" the '\' escapes the closing quote.
+static bool HoldsQuote(CliOptions* options, const char* arg) {
+    if (!IsPathSeparator('\\') || !strchr(arg, '"')) return false;
+    Refuse(options,
+           "'%.200s' holds a '\"', which no Windows name can: a '\\' before a closing quote makes the quote part "
+           "of the argument (\"D:\\\" arrives as D:\"); write \"D:\\\\\" or leave out the trailing '\\'",
+           arg);
     return true;
 }
 
@@ -88,6 +138,23 @@ static void AddPattern(CliOptions* options, const char* value, bool isFile) {
     options->patternIsFile[options->patternCount++] = isFile;
 }
 
+// Takes the value of a long option that wants one.
+static void TakeValue(CliOptions* options, LongOption option, const char* value) {
+    if (option == OPTION_EXCLUDE) {
+        if (!value || !value[0]) Refuse(options, "%s", "--exclude takes a pattern");
+        else AddPattern(options, value, false);
+    } else if (option == OPTION_EXCLUDE_FROM) {
+        if (!value || !value[0]) Refuse(options, "%s", "--exclude-from takes a file ('-' for standard input)");
+        else AddPattern(options, value, true);
+    } else if (option == OPTION_JOBS) {
+        char* end = nullptr;
+        unsigned long n = value ? strtoul(value, &end, 10) : 0;
+        if (!value || !value[0] || *end || n < 1 || n > MAX_COMPARERS)
+            Refuse(options, "%s", "--jobs takes a number from 1 to 8");
+        else options->comparers = (unsigned)n;
+    }
+}
+
 void ParseOptions(int argc, char** argv, CliOptions* options) {
     memset(options, 0, sizeof *options);
     options->action = CLI_RUN;
@@ -95,46 +162,41 @@ void ParseOptions(int argc, char** argv, CliOptions* options) {
     int folderCount = 0;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
-        const char* value = nullptr;
-        if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
+        if (HoldsQuote(options, arg)) {
+            // refused; the other arguments are still read, as after any usage error
+        } else if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
             if (folderCount < 3) options->folders[folderCount] = arg;
             ++folderCount;
         } else if (strcmp(arg, "--") == 0) {
             optionsEnded = true;
-        } else if (strcmp(arg, "--dry-run") == 0) {
-            options->dryRun = true;
-        } else if (strcmp(arg, "--quiet") == 0) {
-            options->quiet = true;
-        } else if (strcmp(arg, "--null") == 0) {
-            options->null = true;
-        } else if (strcmp(arg, "--removed") == 0) {
-            options->listRemoved = true;
-        } else if (strcmp(arg, "--stale") == 0) {
-            options->listStale = true;
-        } else if (strcmp(arg, "--help") == 0) {
-            help = true;
-        } else if (strcmp(arg, "--version") == 0) {
-            version = true;
-        } else if (OptionValue("--exclude", argc, argv, &i, &value)) {
-            if (!value || !value[0]) Refuse(options, "%s", "--exclude takes a pattern");
-            else AddPattern(options, value, false);
-        } else if (OptionValue("--exclude-from", argc, argv, &i, &value)) {
-            if (!value || !value[0]) Refuse(options, "%s", "--exclude-from takes a file ('-' for standard input)");
-            else AddPattern(options, value, true);
-        } else if (OptionValue("--jobs", argc, argv, &i, &value)) {
-            char* end = nullptr;
-            unsigned long n = value ? strtoul(value, &end, 10) : 0;
-            if (!value || !value[0] || *end || n < 1 || n > MAX_COMPARERS)
-                Refuse(options, "%s", "--jobs takes a number from 1 to 8");
-            else options->comparers = (unsigned)n;
         } else if (arg[1] == '-') {
-            Refuse(options, "unknown option '%.200s'", arg);
+            LongOption option = FindLongOption(options, arg);
+            if (option == OPTION_NONE) continue;
+            const char* equals = strchr(arg, '=');
+            if (!LONG_OPTIONS[option].takesValue) {
+                if (equals) Refuse(options, "option '--%s' takes no value", LONG_OPTIONS[option].name);
+            } else if (equals) {
+                TakeValue(options, option, equals + 1);
+            } else {
+                const char* value = i + 1 < argc ? argv[++i] : nullptr;
+                if (value && HoldsQuote(options, value)) continue;
+                TakeValue(options, option, value);
+            }
+            if (option == OPTION_DRY_RUN) options->dryRun = true;
+            else if (option == OPTION_QUIET) options->quiet = true;
+            else if (option == OPTION_NULL) options->null = true;
+            else if (option == OPTION_VERBOSE) options->verbose = true;
+            else if (option == OPTION_REMOVED) options->listRemoved = true;
+            else if (option == OPTION_STALE) options->listStale = true;
+            else if (option == OPTION_HELP) help = true;
+            else if (option == OPTION_VERSION) version = true;
         } else {
             for (const char* flag = arg + 1; *flag; ++flag) {
                 char letter[2] = {*flag, '\0'};
                 if (*flag == 'n') options->dryRun = true;
                 else if (*flag == 'q') options->quiet = true;
                 else if (*flag == 'z') options->null = true;
+                else if (*flag == 'v') options->verbose = true;
                 else if (*flag == 'h') help = true;
                 else Refuse(options, "unknown option '-%s'", letter);
             }
@@ -155,12 +217,28 @@ static bool ReadStream(void* context, void* buffer, size_t size, size_t* got, Sy
     return !ferror(in);
 }
 
+// A pattern file that is a pipe, a FIFO or a device (process substitution,
+// /dev/null) is read as a stream to its end: the engine's file reads take
+// regular files only.
+static bool AddExclusionsFromStream(ExclusionList* list, const char* path, char* why, size_t whySize) {
+    FILE* stream = fopen(path, "rb");
+    if (!stream) {
+        snprintf(why, whySize, "%.300s: cannot read: %s", path, strerror(errno));
+        return false;
+    }
+    bool fine = AddExclusionsFromReader(list, path, ReadStream, stream, why, whySize);
+    fclose(stream);
+    return fine;
+}
+
 bool LoadPatterns(CliOptions* options, FILE* in, ExclusionList* list) {
     InitExclusions(list);
     for (int i = 0; i < options->patternCount; ++i) {
         const char* value = options->patterns[i];
         char why[400];
         bool fine;
+        EntryKind kind = ENTRY_FILE;
+        FolderId id;
         if (!options->patternIsFile[i]) {
             fine = AddExclusion(list, value, why, sizeof why);
             if (!fine) {
@@ -169,6 +247,8 @@ bool LoadPatterns(CliOptions* options, FILE* in, ExclusionList* list) {
             }
         } else if (strcmp(value, "-") == 0) {
             fine = AddExclusionsFromReader(list, "standard input", ReadStream, in, why, sizeof why);
+        } else if (Sys.examine(value, &kind, &id) == 0 && kind == ENTRY_OTHER) {
+            fine = AddExclusionsFromStream(list, value, why, sizeof why);
         } else {
             fine = AddExclusionsFromFile(list, value, why, sizeof why);
         }
@@ -176,6 +256,46 @@ bool LoadPatterns(CliOptions* options, FILE* in, ExclusionList* list) {
             snprintf(options->why, sizeof options->why, "%s", why);
             return false;
         }
+        options->patternEnd[i] = list->count;
     }
     return true;
+}
+
+static void Put(FILE* stream, const char* text) {
+    WriteText(stream, text, strlen(text));
+}
+
+void WarnUnmatchedPatterns(const CliOptions* options, const ExclusionList* list, FILE* err) {
+    uint32_t first = 0;
+    for (int i = 0; i < options->patternCount; first = options->patternEnd[i++]) {
+        for (uint32_t at = first; at < options->patternEnd[i]; ++at) {
+            if (list->matches[at].load(std::memory_order_relaxed)) continue;
+            const char* pattern = GivenPattern(list, at);
+            Put(err, "modextract: warning: ");
+            if (!options->patternIsFile[i]) {
+                Put(err, "--exclude");
+            } else {
+                char line[32];
+                snprintf(line, sizeof line, ", line %u", list->patterns[at].line);
+                if (strcmp(options->patterns[i], "-") == 0) Put(err, "standard input");
+                else PutQuoted(err, options->patterns[i]);
+                Put(err, line);
+            }
+            // In single quotes as the usage errors have it, unless it holds one.
+            const char* quote = strchr(pattern, '\'') ? "\"" : "'";
+            Put(err, options->patternIsFile[i] ? ": " : " ");
+            Put(err, quote);
+            Put(err, pattern);
+            Put(err, quote);
+            Put(err, " matched nothing");
+            size_t length = strlen(pattern);
+            // cmd.exe passes single quotes on as part of the argument.
+            if (length > 2 && pattern[0] == '\'' && pattern[length - 1] == '\'') {
+                Put(err, "; cmd.exe keeps single quotes as part of the pattern: write \"");
+                WriteText(err, pattern + 1, length - 2);
+                Put(err, "\" there");
+            }
+            Put(err, "\n");
+        }
+    }
 }

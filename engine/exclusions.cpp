@@ -9,6 +9,11 @@
 void InitExclusions(ExclusionList* list) {
     list->count = 0;
     list->used = 0;
+    list->givenUsed = 0;
+}
+
+const char* GivenPattern(const ExclusionList* list, uint32_t index) {
+    return list->given + list->patterns[index].written;
 }
 
 static bool Refuse(char* why, size_t whySize, const char* reason) {
@@ -167,7 +172,8 @@ static bool MatchPath(const char* pattern, const char* patternEnd, const char* p
 bool AddExclusion(ExclusionList* list, const char* pattern, char* why, size_t whySize) {
     // Room for the pattern, a "/*" added below, and the NUL.
     char text[PATH_BUFFER_SIZE + 3];
-    Exclusion exclusion = {0, 0, false, false, false};
+    Exclusion exclusion = {0, 0, false, false, false, 0, 0};
+    const char* given = pattern;
     if (pattern[0] == '!') {
         exclusion.reincludes = true;
         ++pattern;
@@ -216,8 +222,14 @@ bool AddExclusion(ExclusionList* list, const char* pattern, char* why, size_t wh
     const char* compared = NameAsCompared(start, folded, sizeof folded);
     if (!compared) return Refuse(why, whySize, "not a name this platform can have (not UTF-8?)");
     size_t comparedLength = strlen(compared);
-    if (list->count == MAX_EXCLUSIONS || comparedLength > EXCLUSION_TEXT_SIZE - list->used)
+    size_t givenSize = strlen(given) + 1;
+    if (list->count == MAX_EXCLUSIONS || comparedLength > EXCLUSION_TEXT_SIZE - list->used ||
+        givenSize > EXCLUSION_TEXT_SIZE - list->givenUsed)
         return Refuse(why, whySize, "too many patterns");
+    exclusion.written = list->givenUsed;
+    memcpy(list->given + list->givenUsed, given, givenSize);
+    list->givenUsed += (uint32_t)givenSize;
+    list->matches[list->count].store(0, std::memory_order_relaxed);
     exclusion.start = list->used;
     exclusion.length = (uint32_t)comparedLength;
     memcpy(list->text + list->used, compared, comparedLength);
@@ -259,6 +271,7 @@ static void TakeLine(PatternFile* file) {
     *end = '\0';
     char reason[200];
     if (!AddExclusion(file->list, start, reason, sizeof reason)) Fail(file, reason);
+    else file->list->patterns[file->list->count - 1].line = file->number;
 }
 
 // One byte of UTF-8 text, however it was encoded in the file.
@@ -399,14 +412,22 @@ bool IsExcluded(const ExclusionList* list, const char* relative, bool isFolder) 
     const char* end = path + strlen(path);
     const char* lastName = end;
     while (lastName > path && !IsPathSeparator(lastName[-1])) --lastName;
+    bool decided = false, excluded = false;
     for (uint32_t i = list->count; i-- > 0;) {  // the last that matches decides
         const Exclusion* exclusion = &list->patterns[i];
         if (exclusion->foldersOnly && !isFolder) continue;
+        // Past the decision only a pattern that never matched is worth a
+        // look, so that "matched nothing" is said of none that did; no
+        // write to a shared count once it is known, for the walkers' sake.
+        if (decided && list->matches[i].load(std::memory_order_relaxed)) continue;
         const char* pattern = list->text + exclusion->start;
         const char* patternEnd = pattern + exclusion->length;
-        if (exclusion->anchored ? MatchPath(pattern, patternEnd, path, end)
-                                : MatchName(pattern, patternEnd, lastName, end))
-            return !exclusion->reincludes;
+        if (!(exclusion->anchored ? MatchPath(pattern, patternEnd, path, end)
+                                  : MatchName(pattern, patternEnd, lastName, end)))
+            continue;
+        list->matches[i].fetch_add(1, std::memory_order_relaxed);
+        if (!decided) excluded = !exclusion->reincludes;
+        decided = true;
     }
-    return false;
+    return excluded;
 }

@@ -19,6 +19,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
+
 #include "platform.h"
 
 enum {
@@ -32,22 +34,31 @@ struct Exclusion {
     bool anchored;     // matched from the root, else against the last name
     bool foldersOnly;  // written with a trailing '/'
     bool reincludes;   // written with a leading '!'
+    uint32_t written;  // of the pattern as it was given, in ExclusionList::given
+    uint32_t line;     // of its pattern file, from 1; 0 when given on its own
 };
 
-// The patterns of one job, in fixed storage. Read-only once the job runs,
-// so any thread may match against it.
+// The patterns of one job, in fixed storage. Read-only once the job runs
+// but for the match counts, which are atomic, so any thread may match
+// against it.
 struct ExclusionList {
     uint32_t count;
-    uint32_t used;  // bytes of `text` taken
+    uint32_t used;       // bytes of `text` taken
+    uint32_t givenUsed;  // bytes of `given` taken
     Exclusion patterns[MAX_EXCLUSIONS];
     char text[EXCLUSION_TEXT_SIZE];
+    char given[EXCLUSION_TEXT_SIZE];  // each pattern as given, NUL-terminated
+    // How often each pattern matched a path that IsExcluded was asked
+    // about, whether or not a later one decided; a path may be asked more
+    // than once, so only 0, "matched nothing", is exact.
+    mutable std::atomic<uint32_t> matches[MAX_EXCLUSIONS];
 };
 
 // Empties `list`.
 void InitExclusions(ExclusionList* list);
 
-// Adds `pattern` (NUL-terminated). False, with why in `why` (`whySize`
-// bytes), when it is malformed: empty, an empty name ("a//b"), a name "."
+// Adds `pattern` (NUL-terminated), with no matches yet. False, with why in
+// `why` (`whySize` bytes), when it is malformed: empty, an empty name ("a//b"), a name "."
 // or "..", "**" inside a longer name, a '\' that quotes nothing at its end
 // (POSIX), not readable as a name on this platform, or no room left in
 // `list`.
@@ -66,7 +77,7 @@ typedef bool (*PatternReader)(void* context, void* buffer, size_t size, size_t* 
 // pattern are dropped (on POSIX "\ " keeps a trailing one). False, with why
 // in `why` naming `name` and the line, when it cannot be read, holds a NUL
 // character, is not valid UTF-16 after a UTF-16 mark, or a pattern is
-// malformed.
+// malformed. Each pattern keeps its line number (Exclusion::line).
 bool AddExclusionsFromReader(ExclusionList* list, const char* name, PatternReader read, void* context, char* why,
                              size_t whySize);
 
@@ -74,7 +85,11 @@ bool AddExclusionsFromReader(ExclusionList* list, const char* name, PatternReade
 bool AddExclusionsFromFile(ExclusionList* list, const char* path, char* why, size_t whySize);
 
 // True when the last pattern of `list` that matches `relative` leaves it
-// out rather than re-including it. `relative` is the path of a folder
-// (`isFolder`) or file below a tree's root, its names joined by the
+// out rather than re-including it. Counts a match for that pattern and
+// for every earlier one that matches too and has none yet. `relative` is
+// the path of a folder (`isFolder`) or file below a tree's root, its names joined by the
 // platform's separators (leading separators are skipped).
 bool IsExcluded(const ExclusionList* list, const char* relative, bool isFolder);
+
+// Pattern `index` of `list` as it was given, a leading '!' included.
+const char* GivenPattern(const ExclusionList* list, uint32_t index);

@@ -65,6 +65,7 @@ static void IndexFile(IndexWalk* ix, uint32_t folder, const char* name, size_t n
 }
 
 static void IndexFolder(IndexWalk* ix, size_t folderLength, uint32_t folder) {
+    ReportFound(FileCount(ix->tree));  // once a folder: a cold tree's listings are what takes the time
     size_t mark = ix->arena.used;
     ix->arena.full = false;
     ix->listedFolder = folder;
@@ -159,6 +160,7 @@ static void IndexRoot(IndexWalk* ix, const char* folder) {
     ix->depth = 0;
     ix->ancestors[ix->depth++] = id;
     IndexFolder(ix, length, ROOT_FOLDER);
+    ReportFound(FileCount(ix->tree));
 }
 
 // Without memory for its walk the index adds nothing, and says so.

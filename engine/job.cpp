@@ -19,7 +19,7 @@ static void IgnoreStatus(void*, int) {}
 static void IgnoreCount(void*, uint32_t) {}
 static void IgnoreEnabled(void*, int) {}
 // For a caller that wants no reports at all.
-static const ReportOps NoReports = {IgnoreStatus, IgnoreCount, IgnoreCount, IgnoreEnabled};
+static const ReportOps NoReports = {IgnoreStatus, IgnoreCount, IgnoreCount, IgnoreEnabled, nullptr};
 
 // Takes a root path into the snapshot in its absolute form (rootpath.h),
 // which every path of the job is built on. A root that is empty or too

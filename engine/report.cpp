@@ -18,6 +18,10 @@ void EnableStartCommand(int enabled) {
     Job.Report->enableStartCommand(Job.CreateModButton, enabled);
 }
 
+void ReportFound(uint32_t found) {
+    if (Job.Report && Job.Report->reportFound) Job.Report->reportFound(Job.ProgressBar, found);  // the index alone has none
+}
+
 void SetJobRunning(int running) {
     if (Job.JobRunning) Job.JobRunning->store(running, std::memory_order_relaxed);
 }

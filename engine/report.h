@@ -25,6 +25,10 @@ struct ReportOps {
     void (*setProgressRange)(void* progressBar, uint32_t maximum);
     void (*setProgressPosition)(void* progressBar, uint32_t position);
     void (*enableStartCommand)(void* createModButton, int enabled);
+    // The files the index has found so far in the tree being indexed, now
+    // and then and once at the tree's end. May be null: the window's bar
+    // does not move while the trees are indexed.
+    void (*reportFound)(void* progressBar, uint32_t found);
 };
 
 // The reporting operations as the engine's phases call them, on the
@@ -33,4 +37,5 @@ void ReportStatus(int statusCode);
 void SetProgressRange(uint32_t maximum);
 void SetProgressPosition(uint32_t position);
 void EnableStartCommand(int enabled);
+void ReportFound(uint32_t found);  // nothing when the operation is null
 void SetJobRunning(int running);

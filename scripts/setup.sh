@@ -37,8 +37,34 @@ done
 if [ ${#missing[@]} -eq 0 ] && [ -z "${need_update:-}" ]; then
   exit 0
 fi
+# A mirror that is being synced serves now and then an index that fails
+# its check ("Mirror sync in progress?"). apt keeps the lists it had and
+# the ones that did come, so the install may still find every package.
+retry_pause=${SETUP_RETRY_PAUSE:-30}
+update_log=$(mktemp)
+trap 'rm -f "$update_log"' EXIT
+update_indexes() {
+  sudo_ apt-get update -q 2>&1 | tee "$update_log" >&2
+  [ "${PIPESTATUS[0]}" -eq 0 ] && ! grep -q '^E: ' "$update_log"
+}
+
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}" >&2
-  sudo_ apt-get update -q
-  sudo_ env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" >&2
+  updated=1
+  if ! update_indexes; then
+    echo "setup: apt-get update failed; trying once more in ${retry_pause} s" >&2
+    sleep "$retry_pause"
+    update_indexes || updated=0
+  fi
+  failed_index=$(grep -o 'Failed to fetch [^ ]*' "$update_log" | head -n 1 | cut -d' ' -f4 || true)
+  if [ $updated -eq 0 ]; then
+    echo "setup: going on with the package lists at hand" >&2
+  fi
+  if ! sudo_ env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" >&2; then
+    if [ $updated -eq 0 ]; then
+      echo "setup: cannot install: the package index ${failed_index:-of one repository} failed to download twice;" \
+           "that is the package mirror's state (a sync in progress, say), not this project's: run this again later" >&2
+    fi
+    exit 1
+  fi
 fi

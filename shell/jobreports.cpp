@@ -56,4 +56,4 @@ static void EnableButton(void* button, int enabled) {
     EnableWindow((HWND)button, enabled ? TRUE : FALSE);
 }
 
-const ReportOps WindowReports = {SendStatus, SendRange, SendPosition, EnableButton};
+const ReportOps WindowReports = {SendStatus, SendRange, SendPosition, EnableButton, nullptr};

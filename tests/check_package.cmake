@@ -1,8 +1,13 @@
 # Packs the build tree as `cmake --build <build> --target package` does,
 # into a folder of its own, and checks what a user unpacks: the licence and
-# the third-party notices in every package, and a Windows readme in
-# Windows terms.
-#   cmake -DCPACK=cpack -DBUILD=<build> -DOUT=<folder> -DEXPECTED="LICENSE;..." [-DWINDOWS=ON] -P check_package.cmake
+# the third-party notices in every package, named by --version as the
+# package names them; a Windows readme in Windows terms and every text of
+# the zip with Windows line ends; a readme for users and a page in Linux
+# terms in the tarball. Then configures the sources SOURCE afresh without
+# the tests, as a download is built, and checks that no benchmark program
+# is among the targets.
+#   cmake -DCPACK=cpack -DBUILD=<build> -DOUT=<folder> -DEXPECTED="LICENSE;..." [-DWINDOWS=ON]
+#         -DSOURCE=<sources> -DGENERATOR=Ninja [-DTOOLCHAIN=<file>] -P check_package.cmake
 file(REMOVE_RECURSE "${OUT}")
 execute_process(COMMAND "${CPACK}" --config "${BUILD}/CPackConfig.cmake" -B "${OUT}"
                 RESULT_VARIABLE failed OUTPUT_VARIABLE log ERROR_VARIABLE log)
@@ -49,11 +54,85 @@ if(WINDOWS)
       message(FATAL_ERROR "README.txt holds the POSIX form ${posix}")
     endif()
   endforeach()
-  foreach(windows "PowerShell" "cmd.exe" "findstr" "--stale -n")
+  foreach(windows "PowerShell" "cmd.exe" "findstr" "--stale -n" "\"D:\\\\\"" "arrives as D:\"" "-replace")
     string(FIND "${readme}" "${windows}" at)
     if(at EQUAL -1)
       message(FATAL_ERROR "README.txt says nothing of ${windows}")
     endif()
   endforeach()
 endif()
+
+# --version names the licence as this package holds it.
+if(WINDOWS)
+  set(licence "LICENSE.txt")
+  file(GLOB_RECURSE program "${OUT}/unpacked/modextract.exe")
+else()
+  set(licence "LICENSE")
+  file(GLOB_RECURSE program "${OUT}/unpacked/*/bin/modextract")
+endif()
+file(STRINGS "${program}" version REGEX "MIT licence: see ")
+if(NOT version MATCHES "see ${licence}[^.A-Za-z]")
+  message(FATAL_ERROR "--version names no ${licence}: ${version}")
+endif()
+
+if(WINDOWS)
+  # An older Notepad shows a text with LF alone as one line.
+  file(GLOB texts "${OUT}/unpacked/*.txt")
+  foreach(text IN LISTS texts)
+    # As bytes: file(READ) of text drops the CRs.
+    file(READ "${text}" content HEX)
+    string(REGEX REPLACE "(..)" " \\1" content "${content}")
+    string(REPLACE " 0d 0a" "" content "${content}")
+    string(FIND "${content}" " 0a" at)
+    if(NOT at EQUAL -1)
+      message(FATAL_ERROR "${text} has a line end without CR")
+    endif()
+  endforeach()
+else()
+  # The readme is the users', not the developers'; the page shows no
+  # Windows command.
+  file(GLOB_RECURSE readme "${OUT}/unpacked/*/share/doc/modextract/README")
+  file(READ "${readme}" text)
+  foreach(part "Usage" "Exit status" "man modextract" "--dry-run")
+    string(FIND "${text}" "${part}" at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "the tarball's README says nothing of ${part}")
+    endif()
+  endforeach()
+  foreach(developers "scripts/" "bench" "cmake -S" "Wine")
+    string(FIND "${text}" "${developers}" at)
+    if(NOT at EQUAL -1)
+      message(FATAL_ERROR "the tarball's README is for developers: it holds ${developers}")
+    endif()
+  endforeach()
+  file(GLOB_RECURSE page "${OUT}/unpacked/*/modextract.1")
+  file(READ "${page}" text)
+  string(FIND "${text}" "D:\\e" at)
+  if(NOT at EQUAL -1)
+    message(FATAL_ERROR "the Linux manual page holds a Windows path")
+  endif()
+endif()
+
+# A download's build makes no benchmark program.
+set(fresh "${OUT}/without-tests")
+set(toolchain)
+if(TOOLCHAIN)
+  set(toolchain "-DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN}")
+endif()
+execute_process(COMMAND "${CMAKE_COMMAND}" -S "${SOURCE}" -B "${fresh}" -G "${GENERATOR}" -DBUILD_TESTING=OFF
+                        ${toolchain} "--graphviz=${fresh}/targets.dot"
+                RESULT_VARIABLE failed OUTPUT_VARIABLE log ERROR_VARIABLE log)
+if(failed)
+  message(FATAL_ERROR "cannot configure without the tests:\n${log}")
+endif()
+file(READ "${fresh}/targets.dot" targets)
+if(NOT targets MATCHES "label = \"modextract\"")
+  message(FATAL_ERROR "the targets of a build without the tests are not told in ${fresh}/targets.dot")
+endif()
+foreach(benchmark gentrees readlimit dropcache slowio callcount windowjob scenebench)
+  if(targets MATCHES "label = \"${benchmark}\"")
+    message(FATAL_ERROR "a build without the tests makes the benchmark program ${benchmark}")
+  endif()
+endforeach()
+file(REMOVE_RECURSE "${fresh}")
 message(STATUS "${archives}: ${EXPECTED} present")

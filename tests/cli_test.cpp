@@ -18,6 +18,7 @@
 struct Cli : JobTrees {
     std::string out, err;
     std::string input;  // standard input of the next run
+    bool terminal = false;  // standard error taken for a terminal: the progress line is drawn
 
     int Run(std::vector<std::string> args) {
         args.insert(args.begin(), "modextract");
@@ -29,7 +30,7 @@ struct Cli : JobTrees {
         rewind(in);
         FILE* outFile = tmpfile();
         FILE* errFile = tmpfile();
-        int status = RunModExtract((int)args.size(), argv.data(), in, outFile, errFile, false);
+        int status = RunModExtract((int)args.size(), argv.data(), in, outFile, errFile, terminal);
         fclose(in);
         out = Slurp(outFile);
         err = Slurp(errFile);
@@ -52,8 +53,9 @@ TEST(Cli, OptionsAreReadWholeTheHelpFitsEightyColumnsAndAUsageErrorIsOneLine) {
     EXPECT_EQ(0, c.Run({"--help"}));
     std::istringstream help(c.out);
     for (std::string line; std::getline(help, line);) EXPECT_LE(line.size(), 80u) << line;
-    for (const char* said : {"--dry-run", "--stale", "--jobs=N", "'-': standard input", "'[a-z]'", "leading '!'",
-                             "first non-blank character is '#'", "SIGHUP"})
+    for (const char* said : {"--dry-run", "--verbose", "as -n lists", "prefix", "--stale", "--jobs=N",
+                             "'-': standard input", "'[a-z]'", "leading '!'", "first non-blank character is '#'",
+                             "SIGHUP"})
         EXPECT_NE(std::string::npos, c.out.find(said)) << said;
     EXPECT_EQ(0, c.Run({"-h"}));
     EXPECT_EQ(0, c.Run({"--version"}));
@@ -64,7 +66,7 @@ TEST(Cli, OptionsAreReadWholeTheHelpFitsEightyColumnsAndAUsageErrorIsOneLine) {
     std::string o = c.original, m = c.modded, d = c.destination;
     struct Case {
         std::vector<std::string> args;
-        const char* why;
+        std::string why;
     };
     std::vector<Case> cases = {
         {{}, "three folders are needed"},
@@ -81,8 +83,18 @@ TEST(Cli, OptionsAreReadWholeTheHelpFitsEightyColumnsAndAUsageErrorIsOneLine) {
         {{o, m, d, "--jobs"}, "--jobs takes a number from 1 to 8"},
         {{o, m, d, "--exclude"}, "--exclude takes a pattern"},
         {{"--exclude-from=", o, m, d}, "--exclude-from takes a file"},
+        {{"--ex", "x", o, m, d}, "option '--ex' is ambiguous; it could be '--exclude' '--exclude-from'"},
+        {{"--ver", o, m, d}, "option '--ver' is ambiguous; it could be '--verbose' '--version'"},
+        {{"--dry=yes", o, m, d}, "option '--dry-run' takes no value"},
+        {{"--dry-runs", o, m, d}, "unknown option '--dry-runs'"},
     };
+    if (PathSeparator() == '\\') {
+        // cmd.exe's "D:\" reaches the program as D:", whatever the argument's place.
+        cases.push_back({{o, m, d + "\""}, "'" + d + "\"' holds a '\"', which no Windows name can"});
+        cases.push_back({{"--exclude-from", "C:\"", o, m, d}, "'C:\"' holds a '\"'"});
+    }
     for (const Case& test : cases) {
+        SCOPED_TRACE(test.why);
         EXPECT_EQ(2, c.Run(test.args)) << test.why;
         EXPECT_EQ(0u, c.err.find(std::string("modextract: ") + test.why)) << c.err;
         EXPECT_EQ(2, std::count(c.err.begin(), c.err.end(), '\n')) << c.err;
@@ -95,6 +107,12 @@ TEST(Cli, OptionsAreReadWholeTheHelpFitsEightyColumnsAndAUsageErrorIsOneLine) {
     EXPECT_EQ("A a\n", c.out);
     EXPECT_EQ(0, c.Run({"-n", "--", c.original, c.modded, c.destination}));
     EXPECT_EQ("A a\n", c.out);
+    // Any prefix that names one option; an exact name wins over a longer one.
+    EXPECT_EQ(0, c.Run({"--dry", "--j=1", "--exclude", "b", "--exclude-f", "-", "--q", c.original, c.modded,
+                        c.destination}));
+    EXPECT_EQ("A a\n", c.out);
+    EXPECT_TRUE(c.err.empty()) << c.err;
+    EXPECT_FALSE(Exists(c.destination));
 }
 
 TEST(Cli, RefusedFoldersExitWithTwoAndAOneLineReason) {
@@ -154,6 +172,11 @@ TEST(Cli, ListsAreSortedByPathBytesWhateverOrderTheTreesAreListedIn) {
         EXPECT_NE(std::string::npos, c.err.find("5 new, 1 changed")) << c.err;
         EXPECT_FALSE(Exists(c.destination));
     }
+    // A real run lists its copies with -v exactly as the dry run did.
+    std::string dryErr = c.err;
+    EXPECT_EQ(0, c.Run({"--verbose", "--removed", c.original, c.modded, c.destination}));
+    EXPECT_EQ(expected, c.out);
+    EXPECT_EQ(dryErr.substr(0, dryErr.find("; would go to ")), c.err.substr(0, c.err.find("; mod in ")));
     EXPECT_EQ(0, c.Run({"--removed", "-z", c.original, c.modded, c.destination}));
     EXPECT_EQ(std::string("D a-") + '\0' + "D " + Native("z/removed") + '\0', c.out);
 }
@@ -221,11 +244,14 @@ TEST(Cli, UnreadableOriginalFoldersAndFilesFailEvenQuietAndTheSummarySaysWhatWen
     EXPECT_EQ((std::vector<std::string>{"Data/free/new", "Data/locked/deeper/x", "Data/locked/same", "Data/unreadable"}),
               ListTree(c.destination));
 
-    EXPECT_EQ(1, c.Run({"-n", c.original, c.modded, c.destination}));
-    EXPECT_NE(std::string::npos, c.err.find("3 new, 1 changed, 3 of them not compared (original unreadable)"))
-        << c.err;
-    EXPECT_EQ(1, c.Run());
-    EXPECT_NE(std::string::npos, c.err.find("3 of them not compared (original unreadable), 2 failed")) << c.err;
+    // The same counts in a dry run and a real one; what "not compared"
+    // means once, on a line of its own.
+    for (const char* dryRun : {"-n", "-v"}) {
+        EXPECT_EQ(1, c.Run({dryRun, c.original, c.modded, c.destination}));
+        EXPECT_NE(std::string::npos, c.err.find("\n5 files, 3 new, 1 changed, 3 not compared, 2 failed; ")) << c.err;
+        EXPECT_NE(std::string::npos, c.err.find("\nnot compared: their original could not be read, so "
+                                                "they count as changed\n")) << c.err;
+    }
 }
 
 TEST(Cli, FoldersInEveryWrittenFormAreTakenAbsoluteBeforeTheChecksAndTheJob) {
@@ -394,19 +420,25 @@ TEST(Cli, RemovedFilesAreCountedAndListedOnlyWhenCertainAndNeverFail) {
     std::string merged = listed;
     merged.insert(merged.find("D " + Native("to-file/x")), "A to-file\n");
     merged += "A " + Native("to-folder/inner") + "\n";
-    std::string count = ", " + std::to_string(removed.size()) + " removed (a mod cannot carry these";
+    std::string count = ", " + std::to_string(removed.size()) + " removed; ";
+    std::string hint = "\nremoved: a mod cannot carry these";
 
     {
         OrderedListing order({"kept", "gone.dat", "folder", "a", "deep", "to-folder", "to-file", odd});
         EXPECT_EQ(0, c.Run({"-n", c.original, c.modded, c.destination}));
         EXPECT_EQ(copied, c.out);
-        EXPECT_NE(std::string::npos, c.err.find(count + "; --removed lists them)")) << c.err;
+        EXPECT_NE(std::string::npos, c.err.find(count + "would go to ")) << c.err;
+        EXPECT_NE(std::string::npos, c.err.find(hint + ", --removed lists them\n")) << c.err;
         EXPECT_EQ(0, c.Run({"-n", "--removed", c.original, c.modded, c.destination}));
         EXPECT_EQ(merged, c.out);
         EXPECT_FALSE(Exists(c.destination));
         EXPECT_EQ(0, c.Run({"--removed", "-z", c.original, c.modded, c.destination}));
         EXPECT_EQ(listedZ, c.out);
-        EXPECT_NE(std::string::npos, c.err.find(" 0 failed" + count + "); mod in ")) << c.err;
+        EXPECT_NE(std::string::npos, c.err.find(" 0 failed" + count + "mod in ")) << c.err;
+        EXPECT_NE(std::string::npos, c.err.find(hint + "\n")) << c.err;
+        // The counts fit 80 columns with a destination's Data path of 20 characters.
+        std::string counts = c.err.substr(0, c.err.find('\n'));
+        EXPECT_LE(counts.size() - (c.destination + Native("/Data")).size() + 20, 80u) << counts;
         EXPECT_EQ("to-file", ReadFile(c.destination + Native("/Data/to-file")));
         EXPECT_EQ(0, c.Run({"-q", c.original, c.modded, c.destination}));
         EXPECT_TRUE(c.err.empty()) << c.err;
@@ -482,12 +514,33 @@ TEST(Cli, ExclusionsLeaveOutWhatTheyMatchInBothTreesAndMalformedOnesRefuseTheRun
         EXPECT_NE(std::string::npos, c.err.find(caseBlind ? ", 10 excluded," : ", 8 excluded,")) << c.err;
     };
     run(options);
+    // "été/" leaves out nothing where letter case counts.
+    auto unmatched = [&c]() {
+        int count = 0;
+        for (size_t at = 0; (at = c.err.find(" matched nothing", at)) != std::string::npos; ++at) ++count;
+        return count;
+    };
+    EXPECT_EQ(caseBlind ? 0 : 1, unmatched()) << c.err;
+
+    // A pattern that matched nothing is named, the exit status unchanged; one
+    // in single quotes, as cmd.exe passes them on, gets a word on cmd.exe.
+    options.insert(options.end(), {"--exclude", "'*.log'", "--exclude", "none-*", "--exclude", "!none-*"});
+    run(options);
+    EXPECT_NE(std::string::npos, c.err.find("modextract: warning: --exclude \"'*.log'\" matched nothing; cmd.exe keeps "
+                                            "single quotes as part of the pattern: write \"*.log\" there\n")) << c.err;
+    EXPECT_NE(std::string::npos, c.err.find("modextract: warning: --exclude 'none-*' matched nothing\n")) << c.err;
+    EXPECT_NE(std::string::npos, c.err.find("modextract: warning: --exclude '!none-*' matched nothing\n")) << c.err;
+    EXPECT_EQ(caseBlind ? 3 : 4, unmatched()) << c.err;
+    EXPECT_EQ(0, c.Run({"-nq", "--exclude", "none-*", c.original, c.modded, c.destination}));
+    EXPECT_TRUE(c.err.empty()) << c.err;
 
     // The same patterns from a file: a byte order mark, CRLF, comments and blank lines.
     std::string file = c.dir / "patterns";
-    WriteFile(file, "\xEF\xBB\xBF# logs\r\n*.log\r\n\r\n  cache/  \ndocs/**\n");
+    WriteFile(file, "\xEF\xBB\xBF# logs\r\n*.log\r\n\r\n  cache/  \ndocs/**\n  gone/\n");
     run({"--exclude-from", file, "--exclude=/top.txt", "--exclude", "a/**/z.tmp", "--exclude", "??.ini",
          "--exclude", "\xC3\xA9t\xC3\xA9/"});
+    EXPECT_NE(std::string::npos, c.err.find("modextract: warning: " + file + ", line 6: 'gone/' matched nothing\n"))
+        << c.err;
 
     // From standard input, in UTF-16 as Notepad saves it.
     c.input = "\xFF\xFE";
@@ -514,6 +567,47 @@ TEST(Cli, ExclusionsLeaveOutWhatTheyMatchInBothTreesAndMalformedOnesRefuseTheRun
     EXPECT_FALSE(Exists(c.destination));
 }
 
+// The progress line on a terminal: the index counts the files found so
+// far, the copies count against the files to copy from their first line.
+TEST(Cli, ProgressOnATerminalCountsTheFilesFoundAndTheFilesToCopy) {
+    Cli c;
+    for (int folder = 0; folder < 30; ++folder) {
+        std::string name = Native("/f") + std::to_string(folder);
+        for (const char* file : {"/a", "/b", "/c"}) {
+            WriteFile(c.original + name + Native(file), "same");
+            WriteFile(c.modded + name + Native(file), folder % 10 ? "same" : "changed");
+        }
+    }
+    SysSwap restore;
+    Sys.listFolder = ListSlowly;  // over 100 ms a tree, so that the counts are drawn
+    c.terminal = true;
+    // One folder at a time: no walk lists the folders ahead of the index.
+    EXPECT_EQ(0, c.Run({"--jobs=1", c.original, c.modded, c.destination})) << c.err;
+    std::vector<std::string> drawn;
+    std::istringstream err(c.err);
+    for (std::string line; std::getline(err, line, '\r');)
+        drawn.push_back(line.substr(0, line.find_last_not_of(' ') + 1));
+    int found[2] = {0, 0}, copying = 0;
+    for (const std::string& line : drawn) {
+        SCOPED_TRACE(line);
+        unsigned count = 0, range = 0;
+        if (sscanf(line.c_str(), "indexing original %u files found", &count) == 1) found[0] = (int)count;
+        if (sscanf(line.c_str(), "indexing modded %u files found", &count) == 1) found[1] = (int)count;
+        if (sscanf(line.c_str(), "comparing %u/%u", &count, &range) == 2) {
+            EXPECT_EQ(90u, range);
+        }
+        if (line.compare(0, 7, "copying") == 0 && ++copying && line.find('/') != std::string::npos) {
+            EXPECT_EQ(2, sscanf(line.c_str(), "copying %u/%u", &count, &range));
+            EXPECT_EQ(9u, range) << "the files to copy, never the comparison's 90";
+        }
+    }
+    EXPECT_GT(found[0], 0) << c.err;
+    EXPECT_LE(found[0], 90);
+    EXPECT_GT(found[1], 0) << c.err;
+    EXPECT_GT(copying, 0) << c.err;
+    EXPECT_NE(std::string::npos, c.err.find(", 0 new, 9 changed, 0 failed; mod in ")) << c.err;
+}
+
 // Files an earlier run left in DESTINATION/Data that this run neither
 // copies nor would copy: counted, listed with --stale, never deleted.
 TEST(Cli, StaleFilesOfAnEarlierRunAreCountedAndListedButNeverDeleted) {
@@ -535,16 +629,21 @@ TEST(Cli, StaleFilesOfAnEarlierRunAreCountedAndListedButNeverDeleted) {
     WriteFile(c.destination + Native("/Data/") + temporary, "partial");
     std::vector<std::string> before = ListTree(c.destination);
 
-    std::string count = ", 2 stale (left by an earlier run";
+    std::string count = " 0 failed, 2 stale; ";
+    std::string hint = "\nstale: left in Data by an earlier run";
     EXPECT_EQ(0, c.Run({"-n", c.original, c.modded, c.destination}));
     EXPECT_EQ("A kept.dat\nA new.dat\n", c.out);
-    EXPECT_NE(std::string::npos, c.err.find(count + "; --stale lists them)")) << c.err;
+    EXPECT_NE(std::string::npos, c.err.find(count + "would go to ")) << c.err;
+    EXPECT_NE(std::string::npos, c.err.find(hint + ", --stale lists them\n")) << c.err;
     EXPECT_EQ(0, c.Run({"-n", "--stale", c.original, c.modded, c.destination}));
-    EXPECT_EQ("S gone.dat\nA kept.dat\nA new.dat\nS " + Native("old/deep/x") + "\n", c.out);
-    EXPECT_NE(std::string::npos, c.err.find(count + ")")) << c.err;
-    EXPECT_EQ(0, c.Run({"--stale", "-z", c.original, c.modded, c.destination}));
-    EXPECT_EQ(std::string("S gone.dat") + '\0' + "S " + Native("old/deep/x") + '\0', c.out);
-    EXPECT_NE(std::string::npos, c.err.find(count + "); mod in ")) << c.err;
+    std::string listed = "S gone.dat\nA kept.dat\nA new.dat\nS " + Native("old/deep/x") + "\n";
+    EXPECT_EQ(listed, c.out);
+    EXPECT_NE(std::string::npos, c.err.find(hint + "\n")) << c.err;
+    // A real run with -v lists its copies among the stale files as the dry run did.
+    EXPECT_EQ(0, c.Run({"--stale", "-vz", c.original, c.modded, c.destination}));
+    std::replace(listed.begin(), listed.end(), '\n', '\0');
+    EXPECT_EQ(listed, c.out);
+    EXPECT_NE(std::string::npos, c.err.find(count + "mod in ")) << c.err;
     EXPECT_EQ(0, c.Run({"--stale", "-q", c.original, c.modded, c.destination}));
     EXPECT_TRUE(c.err.empty()) << c.err;
     std::vector<std::string> after = ListTree(c.destination);

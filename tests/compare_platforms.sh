@@ -44,8 +44,11 @@ to_windows() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 "$native" -q -n "$o" "$m" "$work/native" > "$work/native.lines"
 "$wine_run" "$wine_state" "$windows" -q -n "$(to_windows "$o")" "$(to_windows "$m")" "$(to_windows "$work/windows")" \
   | tr -d '\r' | tr '\\' '/' > "$work/windows.lines"
-"$native" -q "$o" "$m" "$work/native"
-"$wine_run" "$wine_state" "$windows" -q "$(to_windows "$o")" "$(to_windows "$m")" "$(to_windows "$work/windows")"
+# The real runs list their copies (-v) as the dry runs did; Windows with
+# '\' between names, which no Windows name holds, so '/' makes it alike.
+"$native" -q --verb "$o" "$m" "$work/native" > "$work/native.copied"
+"$wine_run" "$wine_state" "$windows" -q --verb "$(to_windows "$o")" "$(to_windows "$m")" "$(to_windows "$work/windows")" \
+  | tr -d '\r' | tr '\\' '/' > "$work/windows.copied"
 
 status=0
 expected=$'M Meshes/gets-emptied.nif\nM Meshes/was-empty.nif\nA Scripts/new-empty.txt\nM Sounds/big.wav\nM Sounds/wind.wav\nA Textures/Armor/Plate/Gold/plate.dds\nA Textures/Walls/brick.dds\nA Textures/Кириллица/日本語😀.dds\nM root.txt\nM Łódź.esp'
@@ -54,6 +57,9 @@ if [ "$(cat "$work/native.lines")" != "$expected" ]; then
 fi
 if ! diff -u "$work/native.lines" "$work/windows.lines"; then
   echo "the two dry runs differ"; status=1
+fi
+if ! diff -u "$work/native.lines" "$work/native.copied" || ! diff -u "$work/windows.lines" "$work/windows.copied"; then
+  echo "a real run with -v lists other files than its dry run"; status=1
 fi
 if ! diff -r "$work/native" "$work/windows"; then
   echo "the two extracted mods differ"; status=1

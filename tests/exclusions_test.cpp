@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -86,6 +87,28 @@ TEST(Exclusions, PatternsMatchAsDotGitignoreFilesDo) {
     InitExclusions(&List);
     char why[200];
     for (const char* bad : {"!", "!/", posix ? "a\\" : "a//b"}) EXPECT_FALSE(AddExclusion(&List, bad, why, sizeof why)) << bad;
+
+    // Each pattern counts its matches, one that a later pattern overrules
+    // included, from the walkers' threads at once: "matched nothing" is exact.
+    InitExclusions(&List);
+    for (const char* pattern : {"*.log", "!keep.log", "none", "sub/"})
+        ASSERT_TRUE(AddExclusion(&List, pattern, why, sizeof why)) << pattern;
+    std::vector<std::thread> walkers;
+    for (int t = 0; t < 4; ++t)
+        walkers.emplace_back([] {
+            for (int i = 0; i < 1000; ++i) {
+                EXPECT_FALSE(IsExcluded(&List, "keep.log", false));
+                EXPECT_TRUE(IsExcluded(&List, "sub", true));
+            }
+        });
+    for (std::thread& walker : walkers) walker.join();
+    EXPECT_LE(1u, List.matches[0].load());
+    EXPECT_EQ(4000u, List.matches[1].load());
+    EXPECT_EQ(0u, List.matches[2].load());
+    EXPECT_EQ(4000u, List.matches[3].load());
+    EXPECT_STREQ("!keep.log", GivenPattern(&List, 1));
+    ASSERT_TRUE(AddExclusion(&List, "late", why, sizeof why));
+    EXPECT_EQ(0u, List.matches[4].load()) << "a pattern starts with no match";
 }
 
 // Adds the pattern file `text`, as bytes; "" when that went well, else why not.
@@ -113,6 +136,9 @@ TEST(Exclusions, PatternFilesInUtf8AndUtf16WithCommentsOnlyAtTheStartOfALine) {
     // Only a line whose first non-blank character is '#' is a comment.
     EXPECT_EQ("", FromFile(dir, "  # a comment\n*.log # note\n\\#x\n"));
     EXPECT_EQ(2u, List.count);
+    EXPECT_EQ(2u, List.patterns[0].line);  // for the warning of a pattern that matched nothing
+    EXPECT_EQ(3u, List.patterns[1].line);
+    EXPECT_STREQ("*.log # note", GivenPattern(&List, 0));
     EXPECT_FALSE(IsExcluded(&List, "a.log", false));
     EXPECT_TRUE(IsExcluded(&List, "a.log # note", false));
 

@@ -273,7 +273,7 @@ TEST(PosixCli, TheSummaryCountsFailuresInEveryKindOfRunAndSkipsWhatIsNoFile) {
     std::string out, err;
     EXPECT_EQ(0, RunCli({"-n", t.original, t.modded, t.destination}, &out, &err));
     EXPECT_NE(std::string::npos, err.find("warning: " + t.modded + "/fifo: ")) << err;
-    EXPECT_NE(std::string::npos, err.find("nothing new or changed; nothing written")) << err;
+    EXPECT_NE(std::string::npos, err.find("nothing new or changed, 0 failed; nothing written")) << err;
 
     WriteFile(t.modded + "/sub/x", "x");
     FaultInjector faults;
@@ -288,6 +288,45 @@ TEST(PosixCli, TheSummaryCountsFailuresInEveryKindOfRunAndSkipsWhatIsNoFile) {
     EXPECT_NE(std::string::npos, err.find(", 1 new, 0 changed, 1 failed; would go to ")) << err;
     EXPECT_EQ(1, RunCli({t.original, t.modded, t.destination}, &out, &err));
     EXPECT_NE(std::string::npos, err.find(", 1 new, 0 changed, 1 failed; mod in ")) << err;
+
+    // A destination that needs quoting is quoted whole, its Data included.
+    std::string odd = t.dir / "d\tz";
+    EXPECT_EQ(1, RunCli({t.original, t.modded, odd}, &out, &err));
+    EXPECT_NE(std::string::npos, err.find("; mod in \"" + t.dir.path + "/d\\tz/Data\"\n")) << err;
+}
+
+// Shells hand a process substitution over as a pipe; a FIFO and a device
+// are read to their end as standard input is.
+TEST(PosixCli, PatternFilesFromPipesFifosAndDevicesAreReadToTheirEnd) {
+    JobTrees t;
+    WriteFile(t.modded + "/a.log", "l");
+    WriteFile(t.modded + "/b.txt", "t");
+    std::string out, err;
+    EXPECT_EQ(0, RunCli({"-n", "--exclude-from", "/dev/null", t.original, t.modded, t.destination}, &out, &err))
+        << err;
+    EXPECT_EQ("A a.log\nA b.txt\n", out);
+
+    int ends[2];
+    ASSERT_EQ(0, pipe(ends));
+    std::string patterns = "# from a pipe\n*.log\n" + std::string(70000, '\n');  // more than a pipe holds
+    std::thread writer([&] {
+        EXPECT_EQ((ssize_t)patterns.size(), write(ends[1], patterns.data(), patterns.size()));
+        close(ends[1]);
+    });
+    std::string piped = "/dev/fd/" + std::to_string(ends[0]);
+    EXPECT_EQ(0, RunCli({"-n", "--exclude-from", piped, t.original, t.modded, t.destination}, &out, &err)) << err;
+    writer.join();
+    close(ends[0]);
+    EXPECT_EQ("A b.txt\n", out);
+
+    std::string fifo = t.dir / "patterns";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    std::thread fifoWriter([&] { WriteFile(fifo, "*.txt\nnone-*\n"); });
+    EXPECT_EQ(0, RunCli({"-n", "--exclude-from=" + fifo, t.original, t.modded, t.destination}, &out, &err)) << err;
+    fifoWriter.join();
+    EXPECT_EQ("A a.log\n", out);
+    EXPECT_NE(std::string::npos, err.find("modextract: warning: " + fifo + ", line 2: 'none-*' matched nothing\n"))
+        << err;
 }
 
 static std::atomic<int> Calls{0};

@@ -805,6 +805,13 @@ TEST(Win32Platform, ModExtractExeTakesFoldersNamedOutsideTheCodePageAndPrintsUtf
         << out;
     EXPECT_EQ(Paths{}, ListTree(kind.destination));
 
+    // A trailing backslash before the closing quote, as cmd.exe users write
+    // "D:\": the quote becomes part of the argument, which is refused.
+    EXPECT_EQ(2, RunModExtractExe({kind.original, kind.modded, kind.destination + "\\"}, &out, &err));
+    EXPECT_EQ(0u, err.find("modextract: '" + kind.destination + "\"' holds a '\"', which no Windows name can")) << err;
+    EXPECT_NE(std::string::npos, err.find("(\"D:\\\" arrives as D:\"); write \"D:\\\\\"")) << err;
+    EXPECT_EQ(Paths{}, ListTree(kind.destination));
+
     ASSERT_EQ(0, RunModExtractExe({kind.original, kind.modded, kind.destination}, &out, &err)) << err;
     EXPECT_EQ("", out);
     kind.Expect();
