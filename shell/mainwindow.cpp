@@ -38,7 +38,6 @@ int QuitCode;
 
 static HFONT ButtonFont;
 static HFONT FieldFont;
-static BROWSEINFOA OriginalBrowser, ModdedBrowser, DestinationBrowser;
 static HANDLE JobThreadHandle;
 static DWORD JobThreadId;
 
@@ -48,10 +47,38 @@ enum : DWORD {
     PROGRESS_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | PBS_VERTICAL | PBS_SMOOTH,     // 0x50010005
 };
 
-static HWND MakeControl(HWND parent, const char* className, const char* text, DWORD style, int x, int y,
-                        int width, int height) {
-    return CreateWindowExA(0, className, text, style, x, y, width, height, parent, NULL, Instance, NULL);
+// Where a control goes and what it is.
+struct ControlLayout {
+    const char* className;
+    const char* text;
+    DWORD style;
+    int x, y, width, height;
+};
+
+static HWND MakeControl(HWND parent, const ControlLayout& layout) {
+    return CreateWindowExA(0, layout.className, layout.text, layout.style, layout.x, layout.y, layout.width,
+                           layout.height, parent, NULL, Instance, NULL);
 }
+
+// One of the three folders the user chooses: its buffers and flag, its
+// controls and its browser record, which is used again on every click.
+struct FolderChoice {
+    char* path;      // FOLDER_PATH_SIZE bytes
+    char* jobPath;   // JOB_PATH_SIZE bytes
+    int* chosen;
+    HWND* field;
+    HWND* browse;
+    const char* title;
+    bool ownedByWindow;  // the destination's browser is not modal to the window
+    BROWSEINFOA browser;
+};
+
+static FolderChoice Folders[3] = {
+    {OriginalPath, OriginalJobPath, &OriginalChosen, &OriginalField, &OriginalBrowse, ORIGINAL_BROWSER_TITLE, true, {}},
+    {ModdedPath, ModdedJobPath, &ModdedChosen, &ModdedField, &ModdedBrowse, MODDED_BROWSER_TITLE, true, {}},
+    {DestinationPath, DestinationJobPath, &DestinationChosen, &DestinationField, &DestinationBrowse,
+     DESTINATION_BROWSER_TITLE, false, {}},
+};
 
 static HFONT MakeControlFont(int height, BOOL italic) {
     return CreateFontA(height, 0, 0, 0, 800, italic, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, ANTIALIASED_QUALITY, 0,
@@ -65,15 +92,14 @@ static void OnCreate(HWND window) {
     GetWindowInfo(window, &MainWindowInfo);
 
     int fieldWidth = 480 - 2 * (int)MainWindowInfo.cxWindowBorders;
-    OriginalField = MakeControl(window, "EDIT", ORIGINAL_FIELD_PROMPT, PATH_FIELD_STYLE, 5, 100, fieldWidth, 30);
-    ModdedField = MakeControl(window, "EDIT", MODDED_FIELD_PROMPT, PATH_FIELD_STYLE, 5, 200, fieldWidth, 30);
-    DestinationField = MakeControl(window, "EDIT", DESTINATION_FIELD_PROMPT, PATH_FIELD_STYLE, 5, 300, fieldWidth, 30);
-    OriginalBrowse = MakeControl(window, "BUTTON", BROWSE_LABEL, BUTTON_STYLE, 350, 65, 100, 30);
-    ModdedBrowse = MakeControl(window, "BUTTON", BROWSE_LABEL, BUTTON_STYLE, 350, 165, 100, 30);
-    DestinationBrowse = MakeControl(window, "BUTTON", BROWSE_LABEL, BUTTON_STYLE, 350, 265, 100, 30);
-    CreateModButton = MakeControl(window, "BUTTON", CREATE_MOD_LABEL, BUTTON_STYLE, 180, 375, 135, 30);
+    const char* prompts[3] = {ORIGINAL_FIELD_PROMPT, MODDED_FIELD_PROMPT, DESTINATION_FIELD_PROMPT};
+    for (int i = 0; i < 3; ++i)
+        *Folders[i].field = MakeControl(window, {"EDIT", prompts[i], PATH_FIELD_STYLE, 5, 100 + 100 * i, fieldWidth, 30});
+    for (int i = 0; i < 3; ++i)
+        *Folders[i].browse = MakeControl(window, {"BUTTON", BROWSE_LABEL, BUTTON_STYLE, 350, 65 + 100 * i, 100, 30});
+    CreateModButton = MakeControl(window, {"BUTTON", CREATE_MOD_LABEL, BUTTON_STYLE, 180, 375, 135, 30});
     EnableWindow(CreateModButton, FALSE);
-    ProgressBar = MakeControl(window, PROGRESS_CLASSA, NULL, PROGRESS_STYLE, 480, 0, 10, 400);
+    ProgressBar = MakeControl(window, {PROGRESS_CLASSA, NULL, PROGRESS_STYLE, 480, 0, 10, 400});
     SendMessageA(ProgressBar, PBM_SETBKCOLOR, 0, RGB(0, 0, 0));
     SendMessageA(ProgressBar, PBM_SETBARCOLOR, 0, RGB(255, 0, 0));
 
@@ -87,12 +113,13 @@ static void OnCreate(HWND window) {
 // field, and the same folder exactly for the job. An empty result
 // (cancelled, or a choice that is no folder on disk) clears the choice and
 // takes the window out of readiness.
-static void BrowseFolder(HWND owner, BROWSEINFOA* browser, const char* title, char* path, char* jobPath,
-                         HWND field, int* chosen) {
-    browser->hwndOwner = owner;
+static void BrowseFolder(FolderChoice* choice) {
+    BROWSEINFOA* browser = &choice->browser;
+    char* path = choice->path;
+    browser->hwndOwner = choice->ownedByWindow ? MainWindow : NULL;
     browser->pidlRoot = NULL;
     browser->pszDisplayName = path;
-    browser->lpszTitle = title;
+    browser->lpszTitle = choice->title;
     browser->ulFlags = BIF_NEWDIALOGSTYLE | BIF_EDITBOX;  // 0x50
     browser->lpfn = NULL;
     browser->lParam = 0;
@@ -104,17 +131,17 @@ static void BrowseFolder(HWND owner, BROWSEINFOA* browser, const char* title, ch
     // L with stroke as a plain L) or as "?": the job reads the folder that
     // was chosen, not its rendering.
     WCHAR wide[MAX_PATH];
-    if (!path[0] || !Services.pathFromIDListW(list, wide) || !Utf8FromWide(wide, jobPath, JOB_PATH_SIZE))
-        jobPath[0] = '\0';
+    if (!path[0] || !Services.pathFromIDListW(list, wide) || !Utf8FromWide(wide, choice->jobPath, JOB_PATH_SIZE))
+        choice->jobPath[0] = '\0';
     if (list) Services.freeIDList(list);
-    SendMessageA(field, WM_SETTEXT, 0, (LPARAM)path);
+    SendMessageA(*choice->field, WM_SETTEXT, 0, (LPARAM)path);
     if (path[0]) {
-        *chosen = 1;
+        *choice->chosen = 1;
     } else {
         EnableWindow(CreateModButton, FALSE);
         SendMessageA(MainWindow, MSG_STATUS_IDLE, 0, 0);
         FoldersReady = 0;
-        *chosen = 0;
+        *choice->chosen = 0;
     }
 }
 
@@ -144,7 +171,7 @@ static const char* RefusalText(FolderRefusalKind kind) {
 static JobParameters* PrepareWindowJob() {
     char reason[512];
     FolderRefusal refusal = {};
-    const char* jobPaths[3] = {OriginalJobPath, ModdedJobPath, DestinationJobPath};
+    const char* jobPaths[3] = {Folders[0].jobPath, Folders[1].jobPath, Folders[2].jobPath};
     JobParameters* record = PrepareJob(jobPaths, true, &refusal, reason, sizeof reason);
     if (record) return record;
     if (refusal.kind == REFUSAL_OUT_OF_MEMORY) {
@@ -152,8 +179,7 @@ static JobParameters* PrepareWindowJob() {
         return nullptr;
     }
     if (refusal.kind == REFUSAL_NOT_ABSOLUTE) refusal.kind = REFUSAL_UNUSABLE;  // worded alike in the box
-    const char* paths[3] = {OriginalPath, ModdedPath, DestinationPath};
-    const char* path = refusal.role >= 0 && refusal.role < 3 ? paths[refusal.role] : "";
+    const char* path = refusal.role >= 0 && refusal.role < 3 ? Folders[refusal.role].path : "";
     char data[FOLDER_PATH_SIZE + 8];
     if (refusal.kind == REFUSAL_DATA_UNWRITABLE && DataFolderPath(DestinationPath, data, sizeof data)) path = data;
     char text[1024];
@@ -229,15 +255,8 @@ static void StartJob() {
 static void OnCommand(WPARAM wParam, LPARAM lParam) {
     UINT notification = HIWORD(wParam);
     HWND control = (HWND)lParam;
-    if (notification == 0 && control && control == OriginalBrowse)
-        BrowseFolder(MainWindow, &OriginalBrowser, ORIGINAL_BROWSER_TITLE, OriginalPath, OriginalJobPath,
-                     OriginalField, &OriginalChosen);
-    if (notification == 0 && control && control == ModdedBrowse)
-        BrowseFolder(MainWindow, &ModdedBrowser, MODDED_BROWSER_TITLE, ModdedPath, ModdedJobPath, ModdedField,
-                     &ModdedChosen);
-    if (notification == 0 && control && control == DestinationBrowse)
-        BrowseFolder(NULL, &DestinationBrowser, DESTINATION_BROWSER_TITLE, DestinationPath, DestinationJobPath,
-                     DestinationField, &DestinationChosen);
+    for (FolderChoice& choice : Folders)
+        if (notification == 0 && control && control == *choice.browse) BrowseFolder(&choice);
 
     if (FoldersReady == 0 && OriginalChosen == 1 && ModdedChosen == 1 && DestinationChosen == 1) {
         EnableWindow(CreateModButton, TRUE);
