@@ -113,40 +113,45 @@ static bool Below(const char* path, const FolderId& id) {
     }
 }
 
-static bool Refuse(char* reason, size_t reasonSize, const char* text, const char* path = nullptr) {
-    if (path) snprintf(reason, reasonSize, "%s: %s", path, text);
-    else snprintf(reason, reasonSize, "%s", text);
+// Where a check says why it refused: the one-line reason, and the kind,
+// role and error for a front end that words it its own way.
+struct Verdict {
+    char* reason;
+    size_t reasonSize;
+    FolderRefusal* refusal;  // may be null
+};
+
+static bool Refuse(Verdict* verdict, FolderRefusalKind kind, int role, const char* text, const char* path = nullptr,
+                   SysError error = 0) {
+    if (verdict->refusal) *verdict->refusal = FolderRefusal{kind, role, error};
+    if (path) snprintf(verdict->reason, verdict->reasonSize, "%s: %s", path, text);
+    else snprintf(verdict->reason, verdict->reasonSize, "%s", text);
     return false;
 }
 
-static void Name(FolderRefusal* refusal, FolderRefusalKind kind, int role, SysError error = 0) {
-    if (!refusal) return;
-    refusal->kind = kind;
-    refusal->role = role;
-    refusal->error = error;
-}
-
 // Refuses for `error` met on `path`: "<path>: <what>: <the error's text>".
-static bool RefuseFor(SysError error, FolderRefusal* refusal, FolderRefusalKind kind, int role, const char* what,
-                      const char* path, char* reason, size_t reasonSize) {
-    Name(refusal, kind, role, error);
+static bool RefuseFor(Verdict* verdict, SysError error, FolderRefusalKind kind, int role, const char* what,
+                      const char* path) {
     char why[256];
     DescribeError(error, why, sizeof why);
     char text[400];
     snprintf(text, sizeof text, "%s: %s", what, why);
-    return Refuse(reason, reasonSize, text, path);
+    return Refuse(verdict, kind, role, text, path, error);
 }
 
-static bool CheckInput(const char* role, const char* path, char* resolved, FolderId* id, char* reason,
-                       size_t reasonSize, FolderRefusal* refusal, int roleIndex) {
+static const char* const ROLES[3] = {"original", "modded", "destination"};
+
+// Input `role` (0 or 1) at `path` must be a folder: its resolved form in
+// `resolved`, its identity in `id`.
+static bool CheckInput(Verdict* verdict, int role, const char* path, char* resolved, FolderId* id) {
     EntryKind kind;
     SysError error = Sys.examine(path, &kind, id);
     if (!error && kind != ENTRY_FOLDER) error = ENGINE_NOT_A_FOLDER;
     if (!error) error = Sys.resolvePath(path, resolved, PATH_BUFFER_SIZE);
     if (!error) return true;
     char what[64];
-    snprintf(what, sizeof what, "the %s folder cannot be used", role);
-    return RefuseFor(error, refusal, REFUSAL_UNUSABLE, roleIndex, what, path, reason, reasonSize);
+    snprintf(what, sizeof what, "the %s folder cannot be used", ROLES[role]);
+    return RefuseFor(verdict, error, REFUSAL_UNUSABLE, role, what, path);
 }
 
 // Makes the folders of `path` (resolved) from the nearest one that exists
@@ -182,8 +187,8 @@ static SysError ProbeByMaking(const char* path, size_t existingLength) {
 // being its resolved form: it, or the nearest folder above it that exists,
 // must be a folder, and when `willWrite` one that takes a file, tried
 // inside the destination `destination` (resolved) alone.
-static bool CheckDataWritable(const char* data, const char* resolved, const char* destination, bool willWrite,
-                              char* reason, size_t reasonSize, FolderRefusal* refusal) {
+static bool CheckDataWritable(Verdict* verdict, const char* data, const char* resolved, const char* destination,
+                              bool willWrite) {
     char existing[PATH_BUFFER_SIZE];
     snprintf(existing, sizeof existing, "%s", resolved);
     SysError error = 0;
@@ -203,83 +208,85 @@ static bool CheckDataWritable(const char* data, const char* resolved, const char
         else error = ProbeByMaking(destination, strlen(existing));
     }
     if (!error) return true;
-    return RefuseFor(error, refusal, REFUSAL_DATA_UNWRITABLE, 2, "the destination cannot hold the mod", data, reason,
-                     reasonSize);
+    return RefuseFor(verdict, error, REFUSAL_DATA_UNWRITABLE, 2, "the destination cannot hold the mod", data);
 }
 
-bool CheckJobFolders(const char* original, const char* modded, const char* destination, char* reason,
-                     size_t reasonSize, FolderRefusal* refusal, bool willWrite) {
-    const char* roles[3] = {"original", "modded", "destination"};
-    const char* paths[3] = {original, modded, destination};
+// Each path given, and none too long for what it will be joined with.
+static bool CheckGiven(Verdict* verdict, const char* const paths[3]) {
     for (int i = 0; i < 3; ++i) {
         char text[128];
         if (!paths[i] || !paths[i][0]) {
-            Name(refusal, REFUSAL_EMPTY, i);
-            snprintf(text, sizeof text, "no %s folder given", roles[i]);
-            return Refuse(reason, reasonSize, text);
+            snprintf(text, sizeof text, "no %s folder given", ROLES[i]);
+            return Refuse(verdict, REFUSAL_EMPTY, i, text);
         }
         char data[PATH_BUFFER_SIZE];
         // The destination also takes its Data folder.
         if (strlen(paths[i]) > PathLimit() || (i == 2 && DataFolderPath(paths[i], data, sizeof data) == 0)) {
-            Name(refusal, REFUSAL_TOO_LONG, i);
-            snprintf(text, sizeof text, "the %s folder's path is too long", roles[i]);
-            return Refuse(reason, reasonSize, text);
+            snprintf(text, sizeof text, "the %s folder's path is too long", ROLES[i]);
+            return Refuse(verdict, REFUSAL_TOO_LONG, i, text);
         }
     }
+    return true;
+}
 
-    char resolvedOriginal[PATH_BUFFER_SIZE];
-    char resolvedModded[PATH_BUFFER_SIZE];
-    char resolvedData[PATH_BUFFER_SIZE];
-    FolderId ids[2];
-    if (!CheckInput("original", original, resolvedOriginal, &ids[0], reason, reasonSize, refusal, 0)) return false;
-    if (!CheckInput("modded", modded, resolvedModded, &ids[1], reason, reasonSize, refusal, 1)) return false;
+// The two inputs (resolved, with their identities): two separate
+// folders, neither inside the other.
+static bool CheckInputsApart(Verdict* verdict, char inputs[2][PATH_BUFFER_SIZE], const FolderId ids[2]) {
+    if (strcmp(inputs[0], inputs[1]) == 0 || SameFolder(ids[0], ids[1]))
+        return Refuse(verdict, REFUSAL_SAME_FOLDER, 1, "the original and the modded folder are the same folder");
+    if (PathInside(inputs[1], inputs[0]) || Below(inputs[1], ids[0]))
+        return Refuse(verdict, REFUSAL_NESTED, 1, "the modded folder lies inside the original folder");
+    if (PathInside(inputs[0], inputs[1]) || Below(inputs[0], ids[1]))
+        return Refuse(verdict, REFUSAL_NESTED, 0, "the original folder lies inside the modded folder");
+    return true;
+}
 
+// The Data folder (resolved) is no input, lies in none and holds none.
+static bool CheckDataApart(Verdict* verdict, const char* resolvedData, char inputs[2][PATH_BUFFER_SIZE],
+                           const FolderId ids[2]) {
     EntryKind kind;
-    FolderId id;
-    SysError error = Sys.examine(destination, &kind, &id);
-    if (!error && kind != ENTRY_FOLDER) {
-        Name(refusal, REFUSAL_UNUSABLE, 2, ENGINE_NOT_A_FOLDER);
-        return Refuse(reason, reasonSize, "the destination exists and is not a folder", destination);
-    }
-
-    char data[PATH_BUFFER_SIZE];
-    DataFolderPath(destination, data, sizeof data);
-    if (!ResolveLeniently(data, resolvedData, &error))
-        return RefuseFor(error, refusal, REFUSAL_UNUSABLE, 2, "the destination cannot be used", destination, reason,
-                         reasonSize);
-
-    if (strcmp(resolvedOriginal, resolvedModded) == 0 || SameFolder(ids[0], ids[1])) {
-        Name(refusal, REFUSAL_SAME_FOLDER, 1);
-        return Refuse(reason, reasonSize, "the original and the modded folder are the same folder");
-    }
-    if (PathInside(resolvedModded, resolvedOriginal) || Below(resolvedModded, ids[0])) {
-        Name(refusal, REFUSAL_NESTED, 1);
-        return Refuse(reason, reasonSize, "the modded folder lies inside the original folder");
-    }
-    if (PathInside(resolvedOriginal, resolvedModded) || Below(resolvedOriginal, ids[1])) {
-        Name(refusal, REFUSAL_NESTED, 0);
-        return Refuse(reason, reasonSize, "the original folder lies inside the modded folder");
-    }
-
-    const char* inputs[2] = {resolvedOriginal, resolvedModded};
     FolderId dataId;
     bool dataExists = !Sys.examine(resolvedData, &kind, &dataId) && kind == ENTRY_FOLDER;
     for (int i = 0; i < 2; ++i) {
-        char text[160];
         const char* problem = nullptr;
         if (strcmp(resolvedData, inputs[i]) == 0 || (dataExists && SameFolder(dataId, ids[i]))) problem = "is";
         else if (PathInside(resolvedData, inputs[i]) || Below(resolvedData, ids[i])) problem = "lies inside";
         else if (PathInside(inputs[i], resolvedData) || (dataExists && Below(inputs[i], dataId))) problem = "contains";
-        if (problem) {
-            Name(refusal, REFUSAL_DATA_OVERLAPS_INPUT, 2);
-            snprintf(text, sizeof text, "the destination's Data folder %s the %s folder, which is only read", problem,
-                     roles[i]);
-            return Refuse(reason, reasonSize, text);
-        }
+        if (!problem) continue;
+        char text[160];
+        snprintf(text, sizeof text, "the destination's Data folder %s the %s folder, which is only read", problem,
+                 ROLES[i]);
+        return Refuse(verdict, REFUSAL_DATA_OVERLAPS_INPUT, 2, text);
     }
+    return true;
+}
+
+bool CheckJobFolders(const char* const folders[3], char* reason, size_t reasonSize, FolderRefusal* refusal,
+                     bool willWrite) {
+    Verdict verdict = {reason, reasonSize, refusal};
+    char inputs[2][PATH_BUFFER_SIZE];
+    FolderId ids[2];
+    if (!CheckGiven(&verdict, folders) || !CheckInput(&verdict, 0, folders[0], inputs[0], &ids[0]) ||
+        !CheckInput(&verdict, 1, folders[1], inputs[1], &ids[1]))
+        return false;
+
+    const char* destination = folders[2];
+    EntryKind kind;
+    FolderId id;
+    SysError error = Sys.examine(destination, &kind, &id);
+    if (!error && kind != ENTRY_FOLDER)
+        return Refuse(&verdict, REFUSAL_UNUSABLE, 2, "the destination exists and is not a folder", destination,
+                      ENGINE_NOT_A_FOLDER);
+    char data[PATH_BUFFER_SIZE];
+    char resolvedData[PATH_BUFFER_SIZE];
+    DataFolderPath(destination, data, sizeof data);
+    if (!ResolveLeniently(data, resolvedData, &error))
+        return RefuseFor(&verdict, error, REFUSAL_UNUSABLE, 2, "the destination cannot be used", destination);
+    if (!CheckInputsApart(&verdict, inputs, ids) || !CheckDataApart(&verdict, resolvedData, inputs, ids)) return false;
+
     // The destination as Data's resolved parent: where Data will be made.
     char resolvedDestination[PATH_BUFFER_SIZE];
     snprintf(resolvedDestination, sizeof resolvedDestination, "%s", resolvedData);
     StepUp(resolvedDestination);
-    return CheckDataWritable(data, resolvedData, resolvedDestination, willWrite, reason, reasonSize, refusal);
+    return CheckDataWritable(&verdict, data, resolvedData, resolvedDestination, willWrite);
 }

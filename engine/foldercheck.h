@@ -42,8 +42,9 @@ struct FolderRefusal {
 // may not write, is refused before the first copy). A dry run passes
 // `willWrite` false and writes nothing: it checks only what the folders
 // are. When `refusal` is given, a refusal also fills it.
-bool CheckJobFolders(const char* original, const char* modded, const char* destination, char* reason,
-                     size_t reasonSize, FolderRefusal* refusal = nullptr, bool willWrite = false);
+// `folders`: the original, the modded and the destination folder.
+bool CheckJobFolders(const char* const folders[3], char* reason, size_t reasonSize, FolderRefusal* refusal = nullptr,
+                     bool willWrite = false);
 
 // The absolute, link-free form of `path` in `out` (PATH_BUFFER_SIZE bytes),
 // also for a path that does not exist yet: its longest existing head is

@@ -19,7 +19,8 @@ JobParameters* PrepareJob(const char* const folders[3], bool willWrite, FolderRe
             return nullptr;
         }
     }
-    if (!CheckJobFolders(absolute[0], absolute[1], absolute[2], reason, reasonSize, refusal, willWrite))
+    const char* checked[3] = {absolute[0], absolute[1], absolute[2]};
+    if (!CheckJobFolders(checked, reason, reasonSize, refusal, willWrite))
         return nullptr;
     size_t lengths[3];
     size_t size = sizeof(JobParameters);

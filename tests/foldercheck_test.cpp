@@ -4,6 +4,8 @@
 #include <vector>
 #include <string>
 
+#include <array>
+
 #include <gtest/gtest.h>
 
 #include "foldercheck.h"
@@ -19,7 +21,7 @@ struct Folders {
     }
     bool Check(const std::string& original, const std::string& modded, const std::string& destination) {
         char text[1024] = "";
-        bool ok = CheckJobFolders(original.c_str(), modded.c_str(), destination.c_str(), text, sizeof text);
+        bool ok = CheckJobFolders(std::array<const char*, 3>{original.c_str(), modded.c_str(), destination.c_str()}.data(), text, sizeof text);
         reason = text;
         return ok;
     }
@@ -92,7 +94,7 @@ TEST(CheckJobFolders, RefusesADestinationThatCannotHoldTheModNamingItsDataFolder
     auto Refused = [&](const std::string& destination, bool willWrite) {
         char text[1024] = "";
         FolderRefusal refusal = {};
-        bool ok = CheckJobFolders((f.dir / "orig").c_str(), (f.dir / "mod").c_str(), destination.c_str(), text,
+        bool ok = CheckJobFolders(std::array<const char*, 3>{(f.dir / "orig").c_str(), (f.dir / "mod").c_str(), destination.c_str()}.data(), text,
                                   sizeof text, &refusal, willWrite);
         f.reason = text;
         return !ok && refusal.kind == REFUSAL_DATA_UNWRITABLE && refusal.role == 2;

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include <array>
+
 #include <gtest/gtest.h>
 
 #include "cli.h"
@@ -130,7 +132,7 @@ TEST(PosixFolderCheck, FoldersWhoseNamesDifferInLetterCaseAreDifferent) {
     TempDir dir;
     for (const char* name : {"orig", "mod", "Orig"}) std::filesystem::create_directories(dir / name);
     char reason[512];
-    EXPECT_TRUE(CheckJobFolders((dir / "orig").c_str(), (dir / "mod").c_str(), (dir / "Orig").c_str(), reason,
+    EXPECT_TRUE(CheckJobFolders(std::array<const char*, 3>{(dir / "orig").c_str(), (dir / "mod").c_str(), (dir / "Orig").c_str()}.data(), reason,
                                 sizeof reason))
         << reason;
 }
@@ -142,11 +144,11 @@ TEST(PosixFolderCheck, DataFolderLinkedToAnInputIsRefused) {
     std::filesystem::create_directories(dir / "dest");
     ASSERT_EQ(0, symlink((dir / "mod").c_str(), (dir / "dest/Data").c_str()));
     char reason[512];
-    EXPECT_FALSE(CheckJobFolders((dir / "orig").c_str(), (dir / "mod").c_str(), (dir / "dest").c_str(), reason,
+    EXPECT_FALSE(CheckJobFolders(std::array<const char*, 3>{(dir / "orig").c_str(), (dir / "mod").c_str(), (dir / "dest").c_str()}.data(), reason,
                                  sizeof reason));
     // And an input reached through a link is the same folder as itself.
     ASSERT_EQ(0, symlink((dir / "orig").c_str(), (dir / "orig-link").c_str()));
-    EXPECT_FALSE(CheckJobFolders((dir / "orig").c_str(), (dir / "orig-link").c_str(), (dir / "out").c_str(), reason,
+    EXPECT_FALSE(CheckJobFolders(std::array<const char*, 3>{(dir / "orig").c_str(), (dir / "orig-link").c_str(), (dir / "out").c_str()}.data(), reason,
                                  sizeof reason));
 }
 
@@ -167,7 +169,7 @@ TEST(PosixFolderCheck, DataFolderThatIsABindMountOfAnInputFolderRefusesTheRun) {
     ASSERT_EQ(0, mount((original + "/sub").c_str(), (destination + "/Data").c_str(), nullptr, MS_BIND, nullptr))
         << strerror(errno);
     char reason[512];
-    EXPECT_TRUE(CheckJobFolders(original.c_str(), modded.c_str(), destination.c_str(), reason, sizeof reason))
+    EXPECT_TRUE(CheckJobFolders(std::array<const char*, 3>{original.c_str(), modded.c_str(), destination.c_str()}.data(), reason, sizeof reason))
         << "the paths alone cannot tell";
     std::string out, err;
     EXPECT_EQ(2, RunCli({original, modded, destination}, &out, &err));
@@ -418,7 +420,7 @@ TEST(PosixCli, SigintWhileTheJobSetsOutIsKeptAndNothingIsCopied) {
     SysSwap restore;  // the real calls come back at the end of the scope
     Sys.resolvePath = CountResolution;
     char reason[512];
-    ASSERT_TRUE(CheckJobFolders(t.original.c_str(), t.modded.c_str(), t.destination.c_str(), reason, sizeof reason));
+    ASSERT_TRUE(CheckJobFolders(std::array<const char*, 3>{t.original.c_str(), t.modded.c_str(), t.destination.c_str()}.data(), reason, sizeof reason));
     ResolutionsOfTheCheck = Resolutions.load();
     Resolutions = 0;
     Sys.resolvePath = SignalAtTheJobsResolution;
