@@ -50,12 +50,14 @@ static void ComparePair(ComparePool* pool, PairSlot* slot, unsigned char* origin
         originalChunk = pool->bigOriginal;
         chunkSize = BIG_CHUNK_SIZE;
     }
-    const char* failedPath = nullptr;
     bool keep = pool->keptSources && pool->keptSources->fetch_add(1, std::memory_order_relaxed) < pool->keepAtMost;
     CompareCost cost = {0, 0};
-    outcome->comparison = CompareFiles(slot->original, slot->modded, &slot->listed, originalChunk, moddedChunk,
-                                       chunkSize, pool->stop, &outcome->error, &failedPath, &cost,
-                                       keep ? &outcome->kept : nullptr);
+    CompareRequest request = {slot->original, slot->modded, &slot->listed, originalChunk, moddedChunk, chunkSize,
+                              pool->stop, keep ? &outcome->kept : nullptr};
+    CompareFailure failure;
+    outcome->comparison = CompareFiles(&request, &failure, &cost);
+    outcome->error = failure.error;
+    const char* failedPath = failure.path;
     if (pool->keptSources && outcome->kept == INVALID_FILE) pool->keptSources->fetch_sub(1, std::memory_order_relaxed);
     outcome->keptSize = slot->listed.size;
     outcome->keptStamp = slot->listed.stamp;

@@ -30,48 +30,28 @@ static SysError TimedRead(FileHandle file, void* buffer, size_t size, size_t* go
     return error;
 }
 
-Comparison CompareFiles(const char* original, const char* modded, ListedFile* listed, unsigned char* originalChunk,
-                        unsigned char* moddedChunk, size_t chunkSize, const std::atomic<bool>* stop,
-                        SysError* error, const char** failedPath, CompareCost* cost, FileHandle* keepModded) {
-    *error = 0;
-    *failedPath = modded;
-    if (keepModded) *keepModded = INVALID_FILE;
-    if (!originalChunk || !moddedChunk) {
-        *error = ENGINE_OUT_OF_MEMORY;
-        return FILES_NOT_COMPARED;
-    }
-    FileHandle originalFile = INVALID_FILE;
-    FileHandle moddedFile = INVALID_FILE;
-    Comparison outcome = FILES_NOT_COMPARED;
-    *error = OpenWaitingOutHolds(original, &originalFile, stop, true);
-    if (*error) *failedPath = original;
-    else *error = OpenWaitingOutHolds(modded, &moddedFile, stop, true);
-    if (!*error && listed->size == SIZE_UNKNOWN) {
-        uint64_t originalSize = 0;
-        *error = Sys.examineOpenFile(originalFile, &originalSize, &listed->originalStamp);
-        if (*error) *failedPath = original;
-        else *error = Sys.examineOpenFile(moddedFile, &listed->size, &listed->stamp);
-        if (!*error && listed->size != originalSize) outcome = FILES_DIFFER;  // resized: nothing to read
-    }
+// Reads both files, as listed, chunk by chunk until they differ or end:
+// FILES_EQUAL when both held the listed size all equal, FILES_DIFFER, or
+// FILES_NOT_COMPARED with `*failure` set.
+static Comparison CompareChunks(const CompareRequest* request, FileHandle originalFile, FileHandle moddedFile,
+                                CompareFailure* failure, CompareCost* cost) {
     // The listed size bounds every read: a file that reached it is read to
     // its end in one call, with no second read to see the end, and a file
     // that grew since shows in its state afterwards.
-    uint64_t left = listed->size;
-    while (!*error && outcome == FILES_NOT_COMPARED) {
-        if (left == 0) {
-            outcome = FILES_EQUAL;  // both held the listed size, all equal
-            break;
-        }
-        if (stop && stop->load(std::memory_order_relaxed)) {
-            *error = ENGINE_ABANDONED;
-            break;
+    uint64_t left = request->listed->size;
+    size_t chunkSize = request->chunkSize;
+    for (;;) {
+        if (left == 0) return FILES_EQUAL;  // both held the listed size, all equal
+        if (request->stop && request->stop->load(std::memory_order_relaxed)) {
+            failure->error = ENGINE_ABANDONED;
+            return FILES_NOT_COMPARED;
         }
         size_t round = left < chunkSize ? (size_t)left : chunkSize;
         size_t originalGot = 0;
-        *error = TimedRead(originalFile, originalChunk, round, &originalGot, cost);
-        if (*error) {
-            *failedPath = original;
-            break;
+        failure->error = TimedRead(originalFile, request->originalChunk, round, &originalGot, cost);
+        if (failure->error) {
+            failure->path = request->original;
+            return FILES_NOT_COMPARED;
         }
         // The modded file's part of the round is read in pieces of at most
         // CHUNK_SIZE, each compared at once while it is still in the
@@ -82,19 +62,41 @@ Comparison CompareFiles(const char* original, const char* modded, ListedFile* li
         while (moddedGot < round) {
             size_t piece = round - moddedGot < CHUNK_SIZE ? round - moddedGot : CHUNK_SIZE;
             size_t got = 0;
-            *error = TimedRead(moddedFile, moddedChunk, piece, &got, cost);
-            if (*error) break;
-            if (moddedGot + got > originalGot || !ChunksEqual(originalChunk + moddedGot, moddedChunk, got)) {
-                outcome = FILES_DIFFER;
-                break;
-            }
+            failure->error = TimedRead(moddedFile, request->moddedChunk, piece, &got, cost);
+            if (failure->error) return FILES_NOT_COMPARED;
+            if (moddedGot + got > originalGot || !ChunksEqual(request->originalChunk + moddedGot, request->moddedChunk, got))
+                return FILES_DIFFER;
             moddedGot += got;
             if (got < piece) break;  // the modded file ended before its listed size
         }
-        if (*error || outcome != FILES_NOT_COMPARED) break;
-        if (moddedGot != round || originalGot != round) outcome = FILES_DIFFER;  // shrank since listed
+        if (moddedGot != round || originalGot != round) return FILES_DIFFER;  // shrank since listed
         left -= round;
     }
+}
+
+Comparison CompareFiles(const CompareRequest* request, CompareFailure* failure, CompareCost* cost) {
+    ListedFile* listed = request->listed;
+    *failure = CompareFailure{0, request->modded};
+    if (request->keepModded) *request->keepModded = INVALID_FILE;
+    if (!request->originalChunk || !request->moddedChunk) {
+        failure->error = ENGINE_OUT_OF_MEMORY;
+        return FILES_NOT_COMPARED;
+    }
+    FileHandle originalFile = INVALID_FILE;
+    FileHandle moddedFile = INVALID_FILE;
+    Comparison outcome = FILES_NOT_COMPARED;
+    SysError* error = &failure->error;
+    *error = OpenWaitingOutHolds(request->original, &originalFile, request->stop, true);
+    if (*error) failure->path = request->original;
+    else *error = OpenWaitingOutHolds(request->modded, &moddedFile, request->stop, true);
+    if (!*error && listed->size == SIZE_UNKNOWN) {
+        uint64_t originalSize = 0;
+        *error = Sys.examineOpenFile(originalFile, &originalSize, &listed->originalStamp);
+        if (*error) failure->path = request->original;
+        else *error = Sys.examineOpenFile(moddedFile, &listed->size, &listed->stamp);
+        if (!*error && listed->size != originalSize) outcome = FILES_DIFFER;  // resized: nothing to read
+    }
+    if (!*error && outcome == FILES_NOT_COMPARED) outcome = CompareChunks(request, originalFile, moddedFile, failure, cost);
     if (outcome == FILES_EQUAL) {
         // Equal bytes prove nothing about a file written while it was read
         // (its first chunk changed after it was compared, a later one
@@ -102,13 +104,13 @@ Comparison CompareFiles(const char* original, const char* modded, ListedFile* li
         // file that held still since it was listed is equal.
         bool moved = false;
         *error = MovedSinceListed(originalFile, listed->size, listed->originalStamp, &moved);
-        if (*error) *failedPath = original;
+        if (*error) failure->path = request->original;
         else if (!moved) *error = MovedSinceListed(moddedFile, listed->size, listed->stamp, &moved);
         if (*error) outcome = FILES_NOT_COMPARED;
         else if (moved) outcome = FILES_DIFFER;
     }
     if (originalFile != INVALID_FILE) Sys.closeFile(originalFile);
-    if (outcome == FILES_DIFFER && !*error && keepModded) *keepModded = moddedFile;
+    if (outcome == FILES_DIFFER && !*error && request->keepModded) *request->keepModded = moddedFile;
     else if (moddedFile != INVALID_FILE) Sys.closeFile(moddedFile);
     return outcome;
 }

@@ -31,30 +31,45 @@ struct CompareCost {
     uint64_t readNanoseconds;  // spent in reads, added to: what tells whether reads wait for the disk
 };
 
+// One comparison: the pair, as listed, and the chunks to read it into.
+struct CompareRequest {
+    const char* original;
+    const char* modded;
+    ListedFile* listed;
+    unsigned char* originalChunk;  // `chunkSize` bytes
+    unsigned char* moddedChunk;    // CHUNK_SIZE bytes
+    size_t chunkSize;
+    const std::atomic<bool>* stop;  // looked at before every chunk; may be null
+    FileHandle* keepModded;        // null: the modded file is never kept open
+};
+
+// How a comparison that could not be made failed.
+struct CompareFailure {
+    SysError error;
+    const char* path;  // the request's original or modded path
+};
+
 // Compares two files whole: equal only when both hold the listed number of
 // bytes, all equal, and neither moved since it was listed. Opens the
 // original, then the modded file (Sys.openListed: the listing said both are
 // regular files), and reads at most the listed size of each, in chunks of
-// `chunkSize` bytes, one chunk of the original into `originalChunk` (that
-// long) then one of the modded file, in reads of at most CHUNK_SIZE into
-// `moddedChunk` (that long), stopping at the first read that differs. Only
-// a pair found equal is asked for its state, once per file after its last
-// read: a size or stamp that is not the listed one (a file that grew,
-// shrank or was written meanwhile, or is no regular file after all) makes
-// the pair differ, since the bytes compared may be a mix of two versions;
-// the copy, which checks again, takes the file as it is. A pair that
-// differs is not asked: the copy checks it. FILES_NOT_COMPARED when either
-// cannot be opened or read, with `*error` and `*failedPath` (one of the two
-// paths) set, and with ENGINE_ABANDONED when `stop` (looked at before every
-// chunk; may be null) was raised. When the pair differs and `keepModded`
-// is not null, the modded file stays open in `*keepModded` for its copy
-// (whose reads do not depend on where this one stopped); else, and in
-// every other outcome, both are closed and `*keepModded` is INVALID_FILE.
-// When `listed->size` is SIZE_UNKNOWN, each file is asked its size and
-// stamp once both are open, before any read: those are then the "before",
+// `chunkSize` bytes, one chunk of the original into `originalChunk` then
+// one of the modded file, in reads of at most CHUNK_SIZE into
+// `moddedChunk`, stopping at the first read that differs. Only a pair
+// found equal is asked for its state, once per file after its last read: a
+// size or stamp that is not the listed one (a file that grew, shrank or was
+// written meanwhile, or is no regular file after all) makes the pair
+// differ, since the bytes compared may be a mix of two versions; the copy,
+// which checks again, takes the file as it is. A pair that differs is not
+// asked: the copy checks it. FILES_NOT_COMPARED when either cannot be
+// opened or read, with `*failure` set, and with ENGINE_ABANDONED when
+// `stop` was raised. When the pair differs and `keepModded` is not null,
+// the modded file stays open in `*keepModded` for its copy (whose reads do
+// not depend on where this one stopped); else, and in every other outcome,
+// both are closed and `*keepModded` is INVALID_FILE. When
+// `listed->size` is SIZE_UNKNOWN, each file is asked its size and stamp
+// once both are open, before any read: those are then the "before",
 // `*listed` receives the modded file's size and both stamps, and a pair
-// whose sizes differ differs unread.
+// whose sizes differ differs unread. `cost` is added to.
 // Safe on several threads at once.
-Comparison CompareFiles(const char* original, const char* modded, ListedFile* listed, unsigned char* originalChunk,
-                        unsigned char* moddedChunk, size_t chunkSize, const std::atomic<bool>* stop,
-                        SysError* error, const char** failedPath, CompareCost* cost, FileHandle* keepModded);
+Comparison CompareFiles(const CompareRequest* request, CompareFailure* failure, CompareCost* cost);

@@ -851,10 +851,13 @@ static double SecondsSince(DWORD start) {
 
 static Comparison CompareRefused(const std::string& a, const std::string& b, SysError* error) {
     unsigned char one[64], two[64];
-    const char* failed = nullptr;
     ListedFile listed = {4, 0, 0};  // "same", as listed
     CompareCost cost = {0, 0};
-    return CompareFiles(a.c_str(), b.c_str(), &listed, one, two, sizeof one, nullptr, error, &failed, &cost, nullptr);
+    CompareRequest request = {a.c_str(), b.c_str(), &listed, one, two, sizeof one, nullptr, nullptr};
+    CompareFailure failure;
+    Comparison comparison = CompareFiles(&request, &failure, &cost);
+    *error = failure.error;
+    return comparison;
 }
 
 // The waits and the budget themselves are tested natively (HoldPolicy); here
