@@ -73,7 +73,9 @@ static void IndexFolder(IndexWalk* ix, size_t folderLength, uint32_t folder) {
     int share;
     if (!TakeListing(ix->walk, ix->path, &ix->arena, &error, &share)) {
         error = Sys.listFolder(ix->path, AppendEntry, &ix->arena);
-        if (share >= 0) ShareSubfolders(ix->walk, share, ix->path, ix->ancestors, ix->depth, ix->arena.data + mark, ix->arena.used - mark);
+        if (share >= 0)
+            ShareSubfolders(ix->walk, WalkPlace{share, ix->path, strlen(ix->path), ix->ancestors, ix->depth},
+                            ix->arena.data + mark, ix->arena.used - mark);
     }
     if (error && error != ENGINE_ABANDONED) Report(ix, PROBLEM_LIST, error, ix->path);  // a stop is no fault of the folder
     if (ix->arena.full) Report(ix, PROBLEM_LIST, ENGINE_OUT_OF_MEMORY, ix->path);

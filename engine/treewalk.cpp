@@ -19,14 +19,12 @@
 // flight where the index alone has one. It goes every way the index goes
 // and no further: into each subfolder unless it leads back to a folder on
 // the way down. Folders wait in one heap per tree, the first tree's served
-// first, and the walkers take the one the index comes to first. With a
-// plain stack the subfolders of whichever folder a walker finished last
-// went on top: the walkers went down a later branch while the index,
-// coming to the earlier ones, listed their folders itself, and the
-// listings the walkers held for the later branch stopped them at the
-// bound (on a big tree in memory the index listed 42 % of the folders
-// itself, one core busy). Each listing is kept, keyed by its path, until
-// the index takes it instead of listing the folder again.
+// first, and the walkers take the one the index comes to first, so that
+// what they list is what the index needs next: walkers running down a
+// later branch would leave the index to list the earlier folders itself,
+// and hold listings that stop them at the bound. Each listing is kept,
+// keyed by its path, until the index takes it instead of listing the
+// folder again.
 enum ListingState : uint8_t {
     LISTING_WAITING,   // stacked
     LISTING_UNDER_WAY,
@@ -106,25 +104,25 @@ static size_t WaitingSize(const WaitingFolder& folder) {
     return folder.path.size() + folder.way.size() * (sizeof(FolderId) + sizeof(uint32_t));
 }
 
-// Stacks for tree `tree` the folder `name` in `parent` (the folder `parent`
-// itself when `name` is null), reached by the `depth` folders of `way` and
-// then `id`, the index coming to it at `order` and then `place`. False when
-// memory ran out: the walk stacks no more then, and the index lists what
-// the walk did not. Under the walk's lock.
-static bool Stack(PrefetchWalk* walk, int tree, const char* parent, size_t parentLength, const char* name,
-                  const FolderId* way, size_t depth, FolderId id, const WalkOrder& order, uint32_t place) {
+// Stacks the folder `name` in `parent` (the folder `parent` itself when
+// `name` is null) with its identity `id`, the index coming to it at
+// `order` and then `place`. False when memory ran out: the walk stacks no
+// more then, and the index lists what the walk did not. Under the walk's lock.
+static bool Stack(PrefetchWalk* walk, const WalkPlace& parent, const char* name, FolderId id, const WalkOrder& order,
+                  uint32_t place) {
     // The standard containers throw when memory runs out; it ends here.
     try {
-        WaitingFolder folder{std::string(parent, parentLength), std::vector<FolderId>(way, way + depth), nullptr};
+        WaitingFolder folder{std::string(parent.path, parent.pathLength),
+                             std::vector<FolderId>(parent.way, parent.way + parent.depth), nullptr};
         if (name) {
             folder.path += PathSeparator();
             folder.path += name;
         }
         folder.way.push_back(id);
-        std::vector<WaitingFolder>& heap = walk->waiting[tree];
+        std::vector<WaitingFolder>& heap = walk->waiting[parent.tree];
         if (heap.size() == heap.capacity())  // so that nothing can fail once the listing is placed
             heap.reserve(heap.empty() ? 64 : 2 * heap.capacity());
-        Listing listing{LISTING_WAITING, false, tree, 0, RecordBuffer(), order};
+        Listing listing{LISTING_WAITING, false, parent.tree, 0, RecordBuffer(), order};
         if (name) listing.order.push_back(place);
         auto placed = walk->listings.emplace(folder.path, std::move(listing));
         if (!placed.second) return true;
@@ -152,12 +150,12 @@ static bool LeftOutOfWalk(const PrefetchWalk* walk, int tree, const char* path, 
     return IsExcluded(walk->exclusions, child + walk->rootLength[tree], true);
 }
 
-// Stacks the subfolders among the `bytes` of records listed from the folder
-// `path`, reached by `way` (itself last), which the index comes to at
-// `order`. When not all fit the bound, the first ones in listing order do:
-// those are the ones the index comes to first. Under the walk's lock.
-static void StackSubfolders(PrefetchWalk* walk, int tree, const char* path, size_t pathLength, const FolderId* way,
-                            size_t depth, const WalkOrder& order, const unsigned char* records, size_t bytes) {
+// Stacks the subfolders among the `bytes` of records listed from the
+// folder `folder`, which the index comes to at `order`. When not all fit
+// the bound, the first ones in listing order do: those are the ones the
+// index comes to first. Under the walk's lock.
+static void StackSubfolders(PrefetchWalk* walk, const WalkPlace& folder, const WalkOrder& order,
+                            const unsigned char* records, size_t bytes) {
     uint32_t place = 0;
     for (size_t at = 0; at < bytes; ++place) {
         const EntryRecord* record = (const EntryRecord*)(records + at);
@@ -165,13 +163,15 @@ static void StackSubfolders(PrefetchWalk* walk, int tree, const char* path, size
         const char* name = (const char*)(record + 1);
         if (record->kind != ENTRY_FOLDER || IsDotOrDotDot(name)) continue;
         bool loop = false;
-        for (size_t d = 0; d < depth; ++d)
-            loop |= way[d].volume == record->id.volume && way[d].index == record->id.index;
-        size_t length = pathLength + 1 + record->nameLength;
-        if (loop || length > PathLimit() || LeftOutOfWalk(walk, tree, path, pathLength, name)) continue;
-        if (walk->waitingBytes + length + (depth + 1) * (sizeof(FolderId) + sizeof(uint32_t)) > PREFETCH_WAITING_BYTES)
+        for (size_t d = 0; d < folder.depth; ++d)
+            loop |= folder.way[d].volume == record->id.volume && folder.way[d].index == record->id.index;
+        size_t length = folder.pathLength + 1 + record->nameLength;
+        if (loop || length > PathLimit() || LeftOutOfWalk(walk, folder.tree, folder.path, folder.pathLength, name))
+            continue;
+        if (walk->waitingBytes + length + (folder.depth + 1) * (sizeof(FolderId) + sizeof(uint32_t)) >
+            PREFETCH_WAITING_BYTES)
             break;
-        if (!Stack(walk, tree, path, pathLength, name, way, depth, record->id, order, place)) break;
+        if (!Stack(walk, folder, name, record->id, order, place)) break;
     }
     if (!walk->full) walk->workers.wake.notify_all();  // else the index wakes them
 }
@@ -237,8 +237,8 @@ static void WalkerLoop(PrefetchWalk* walk, bool toTheEnd) {
             listing->records.full = true;  // the index lists it again
         }
         walk->listingDone.notify_all();
-        StackSubfolders(walk, tree, folder.path.c_str(), folder.path.size(), folder.way.data(), folder.way.size(), order,
-                        records.data, records.used);
+        StackSubfolders(walk, WalkPlace{tree, folder.path.c_str(), folder.path.size(), folder.way.data(), folder.way.size()},
+                        order, records.data, records.used);
         if (!kept) free(records.data);
     }
     walk->workers.wake.notify_all();
@@ -316,10 +316,9 @@ bool TakeListing(PrefetchWalk* walk, const char* folder, RecordBuffer* arena, Sy
     return true;
 }
 
-void ShareSubfolders(PrefetchWalk* walk, int tree, const char* folder, const FolderId* way, size_t depth,
-                            const unsigned char* records, size_t bytes) {
+void ShareSubfolders(PrefetchWalk* walk, const WalkPlace& place, const unsigned char* records, size_t bytes) {
     std::lock_guard<std::mutex> hold(walk->workers.lock);
-    StackSubfolders(walk, tree, folder, strlen(folder), way, depth, walk->claimedOrder, records, bytes);
+    StackSubfolders(walk, place, walk->claimedOrder, records, bytes);
 }
 
 // Stacks the root `folder` for tree `tree`, unless it is no folder.
@@ -329,7 +328,7 @@ static void StackRoot(PrefetchWalk* walk, int tree, const char* folder) {
     if (!folder || strlen(folder) > PathLimit() || Sys.examine(folder, &kind, &id) != 0 || kind != ENTRY_FOLDER)
         return;
     walk->rootLength[tree] = strlen(folder);
-    Stack(walk, tree, folder, strlen(folder), nullptr, nullptr, 0, id, WalkOrder(), 0);
+    Stack(walk, WalkPlace{tree, folder, strlen(folder), nullptr, 0}, nullptr, id, WalkOrder(), 0);
 }
 
 static PrefetchWalk* NewWalk(const char* first, const char* second) {

@@ -52,8 +52,16 @@ void StopTreePrefetch(PrefetchWalk* walk);
 // goes on below it.
 bool TakeListing(PrefetchWalk* walk, const char* folder, RecordBuffer* arena, SysError* error, int* share);
 
-// The index listed `folder` of tree `tree` itself into `bytes` of records,
-// having come down by `way` (the folder itself last): the walk goes on
-// below it.
-void ShareSubfolders(PrefetchWalk* walk, int tree, const char* folder, const FolderId* way, size_t depth,
-                     const unsigned char* records, size_t bytes);
+// A folder the walk goes through: its tree (0 the first), its path, and
+// the folders on the way down to it from the root, itself last.
+struct WalkPlace {
+    int tree;
+    const char* path;
+    size_t pathLength;
+    const FolderId* way;
+    size_t depth;
+};
+
+// The index listed the folder `place` itself into `bytes` of records: the
+// walk goes on below it.
+void ShareSubfolders(PrefetchWalk* walk, const WalkPlace& place, const unsigned char* records, size_t bytes);
