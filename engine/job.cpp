@@ -110,34 +110,11 @@ static void HandOver(JobResult* result, bool own) {
     if (!own) SortJobLists(result);
 }
 
-uint32_t ExtractionJob(void* parameters) {
-    JobResult ownResult = {};
-
-    Job.OriginalCount = 0;
-    Job.ModdedCount = 0;
-    Job.ScanPosition = 0;
-    Job.ChangedCount = 0;
-    Job.CopyPosition = 0;
-
-    bool rootsUsable = TakeParameters((JobParameters*)parameters, &ownResult);
+// The index of both trees, the original first, with the read-ahead walk
+// beside it; the statuses and positions of both phases. False when nothing
+// may be compared after it: refused, or the roots unusable.
+static bool IndexBothTrees(bool rootsUsable, FolderGuard* guard) {
     JobResult* result = Job.Result;
-    bool own = result == &ownResult;
-    // Stale files are those of a Data folder that was there before the job.
-    EntryKind dataKind = ENTRY_OTHER;
-    FolderId dataId;
-    bool dataExisted = rootsUsable && !own && Sys.examine(Job.DataRoot, &dataKind, &dataId) == 0 &&
-                       dataKind == ENTRY_FOLDER;
-    // Met while indexing an input, the Data folder or one above it refuses the job (GuardMet).
-    FolderGuard guard = {};
-    if (rootsUsable) GuardDataFolder(&guard, Job.DataRoot);
-    StartHoldBudget();
-
-    SetJobRunning(1);
-    InitChangedList(&Job.ChangedList);  // allocates nothing yet
-    ReleaseBlockList(&result->removedList);
-    InitBlockList(&result->removedList, sizeof(uint32_t), 12);
-    EnableStartCommand(0);
-
     InitFileTree(&Job.OriginalTree, false);
     ReportStatus(STATUS_ORIGINAL_INDEX);
     // A tree not in memory costs a disk read per folder and per few entries,
@@ -151,22 +128,72 @@ uint32_t ExtractionJob(void* parameters) {
     PrefetchWalk* walk = nullptr;
     if (rootsUsable && comparers > 1)
         walk = StartTreePrefetch(Job.OriginalRoot, Job.ModdedRoot, 2 * comparers, Job.Comparers == 0);
-    if (rootsUsable) IndexTree(Job.OriginalRoot, &Job.OriginalTree, TREE_ORIGINAL, walk, &guard);
+    if (rootsUsable) IndexTree(Job.OriginalRoot, &Job.OriginalTree, TREE_ORIGINAL, walk, guard);
     SetProgressPosition(0);
 
     InitFileTree(&Job.ModdedTree, true);  // the copies check the stamps
     ReportStatus(STATUS_MODDED_INDEX);
     rootsUsable &= !result->refused;
-    if (rootsUsable && !StopRequested()) IndexTree(Job.ModdedRoot, &Job.ModdedTree, TREE_MODDED, walk, &guard);
+    if (rootsUsable && !StopRequested()) IndexTree(Job.ModdedRoot, &Job.ModdedTree, TREE_MODDED, walk, guard);
     StopTreePrefetch(walk);
     Job.ModdedCount = FileCount(&Job.ModdedTree);
+    return rootsUsable && !result->refused;
+}
 
+// The job's end: its figures and lists into the result, everything else
+// released, and the user interface told.
+static void FinishJob(JobResult* result, JobResult* ownResult) {
+    ReportStatus(STATUS_IDLE);
+    result->abandoned = StopRequested();
+    result->originalFiles = Job.OriginalCount;
+    result->moddedFiles = Job.ModdedCount;
+    if (result->abandoned) {
+        ReleaseStaleFiles(&result->lists.stale);
+        result->lists.staleKnown = false;
+    }
+    Job.Exclusions = nullptr;
+    HandOver(result, result == ownResult);
+    EnableStartCommand(1);
+    SetProgressPosition(0);
+    Job.Result = nullptr;
+    ReleaseJobResult(ownResult);
+    SetJobRunning(0);
+}
+
+uint32_t ExtractionJob(void* parameters) {
+    JobResult ownResult = {};
+
+    Job.OriginalCount = 0;
+    Job.ModdedCount = 0;
+    Job.ScanPosition = 0;
+    Job.ChangedCount = 0;
+    Job.CopyPosition = 0;
+
+    bool rootsUsable = TakeParameters((JobParameters*)parameters, &ownResult);
+    JobResult* result = Job.Result;
+    // Stale files are those of a Data folder that was there before the job.
+    EntryKind dataKind = ENTRY_OTHER;
+    FolderId dataId;
+    bool dataExisted = rootsUsable && result != &ownResult && Sys.examine(Job.DataRoot, &dataKind, &dataId) == 0 &&
+                       dataKind == ENTRY_FOLDER;
+    // Met while indexing an input, the Data folder or one above it refuses the job (GuardMet).
+    FolderGuard guard = {};
+    if (rootsUsable) GuardDataFolder(&guard, Job.DataRoot);
+    StartHoldBudget();
+
+    SetJobRunning(1);
+    InitChangedList(&Job.ChangedList);  // allocates nothing yet
+    ReleaseBlockList(&result->removedList);
+    InitBlockList(&result->removedList, sizeof(uint32_t), 12);
+    EnableStartCommand(0);
+
+    rootsUsable = IndexBothTrees(rootsUsable, &guard);
     // The scan advances once per modded file, so that is its range.
     SetProgressRange(Job.ModdedCount);
     ReportStatus(STATUS_DEEP_SCAN);
     // Refused while indexing, or for an input folder standing in Data:
     // nothing may be written, so nothing is compared either.
-    rootsUsable &= !result->refused && !(rootsUsable && DataHoldsInputFolder(&guard));
+    rootsUsable = rootsUsable && !DataHoldsInputFolder(&guard);
     ForgetGuardedFolders(&guard);
     CopyQueue copies;
     StartCopies(&copies, Job.DryRun ? 0 : DefaultCopierCount());
@@ -179,18 +206,6 @@ uint32_t ExtractionJob(void* parameters) {
     SetProgressRange(Job.ChangedCount);
     AwaitCopies(&copies, result->lists.staleKnown ? &result->lists.stale.tree : nullptr);
     StopCopies(&copies);
-
-    ReportStatus(STATUS_IDLE);
-    result->abandoned = StopRequested();
-    result->originalFiles = Job.OriginalCount;
-    result->moddedFiles = Job.ModdedCount;
-    if (result->abandoned) ReleaseStaleFiles(&result->lists.stale), result->lists.staleKnown = false;
-    Job.Exclusions = nullptr;
-    HandOver(result, own);
-    EnableStartCommand(1);
-    SetProgressPosition(0);
-    Job.Result = nullptr;
-    ReleaseJobResult(&ownResult);
-    SetJobRunning(0);
+    FinishJob(result, &ownResult);
     return 1;
 }
