@@ -225,6 +225,10 @@ struct ScanState {
     // when its outcome is taken.
     uint32_t handedFile[WINDOW_PAIRS];
     uint32_t handedOriginal[WINDOW_PAIRS];
+    OriginalIndex index;
+    uint32_t* folderMatches;  // MatchFolders; null when memory ran out
+    uint32_t* matched;        // a bit per original file that a modded one matched
+    uint32_t* unread;         // UnreadOriginalFolders
     // Where names are compared without letter case (Windows), a folder may
     // still tell it apart (per-folder case sensitivity, a network share):
     // the modded files taken so far, by their compared relative path, so
@@ -411,17 +415,78 @@ static bool OriginalUnread(const uint32_t* unread, uint32_t file) {
     return HasBit(unread, FileAt(&Job.ModdedTree, file)->folder);
 }
 
-void ScanAndQueueCopies(CopyQueue* copies) {
+// Matches modded files from `*ahead` down, in list order, and hands the
+// pairs to read to the pool while its window has room. When nothing is in
+// flight there is always room, so the file the scan decides next is
+// handed over before its outcome is asked for.
+static void HandOverPairs(ScanState* scan, uint32_t* ahead) {
     const FileTree* originals = &Job.OriginalTree;
     const FileTree* modded = &Job.ModdedTree;
-    OriginalIndex index;
-    BuildOriginalIndex(originals, &index);
-    uint32_t* folderMatches = MatchFolders(&index, modded);
-    uint32_t* matched = NewBits(FileCount(originals));  // original files a modded one matched
-    uint32_t* unread = UnreadOriginalFolders(folderMatches);
+    for (; *ahead > 0; --*ahead) {
+        uint32_t file = *ahead - 1;
+        uint32_t original;
+        if (MatchPair(&scan->index, scan->folderMatches, file, &original) != PAIR_TO_READ) continue;
+        // A size either listing did not tell is asked by the comparison.
+        uint64_t size = FileSize(modded, file);
+        if (FileSize(originals, original) != size) size = SIZE_UNKNOWN;
+        if (!RoomForPair(&scan->pool, size)) break;
+        FilePath(originals, original, scan->originalPath);
+        FilePath(modded, file, scan->moddedPath);
+        scan->handedFile[scan->pool.submitted % WINDOW_PAIRS] = file;
+        scan->handedOriginal[scan->pool.submitted % WINDOW_PAIRS] = original;
+        SubmitPair(&scan->pool, scan->originalPath, scan->moddedPath,
+                   ListedFile{size, StampOf(modded, file), StampOf(originals, original)});
+    }
+}
+
+// The verdict on modded file `at`, in list order: changed list, copy
+// queue, problems, as with one read at a time. A pair to read was handed
+// over first, so it is the oldest in the pool. False when the job was
+// stopped in the middle of its pair: it is then neither equal nor changed.
+static bool DecideFile(ScanState* scan, uint32_t at) {
+    JobResult* result = Job.Result;
+    uint32_t original;
+    PairKind kind = PAIR_TO_READ;
+    uint32_t oldest = (uint32_t)(scan->pool.taken % WINDOW_PAIRS);
+    if (scan->pool.taken < scan->pool.submitted && scan->handedFile[oldest] == at) original = scan->handedOriginal[oldest];
+    else kind = MatchPair(&scan->index, scan->folderMatches, at, &original);
+    if (original != NO_INDEX && scan->matched) SetBit(scan->matched, original);
+    if (kind != PAIR_TO_READ && !Job.DryRun) HintCopySource(scan, at);
+    if (kind == PAIR_NEW) {
+        if (OriginalUnread(scan->unread, at)) ++result->uncompared;
+        PushChanged(scan, at, true);
+        return true;
+    }
+    if (kind == PAIR_RESIZED) {
+        PushChanged(scan, at, false);
+        return true;
+    }
+    PairOutcome outcome;
+    TakeOutcome(&scan->pool, &outcome);
+    result->bytesRead += outcome.bytesRead;
+    if (outcome.error == ENGINE_ABANDONED) return false;
+    if (outcome.comparison == FILES_NOT_COMPARED) {
+        char* failedPath = outcome.originalFailed ? scan->originalPath : scan->moddedPath;
+        if (outcome.originalFailed) FilePath(&Job.OriginalTree, original, failedPath);
+        else FilePath(&Job.ModdedTree, at, failedPath);
+        // An original that cannot be read leaves the pair undecided: a failure of the run.
+        RecordProblem(result, PROBLEM_COMPARE, outcome.originalFailed, outcome.error, failedPath);
+        if (outcome.originalFailed) ++result->uncompared;
+    }
+    if (outcome.comparison != FILES_EQUAL) PushChanged(scan, at, false, &outcome);
+    return true;
+}
+
+void DeepScan(CopyQueue* copies) {
+    const FileTree* originals = &Job.OriginalTree;
+    const FileTree* modded = &Job.ModdedTree;
     ScanState scan;
     scan.copies = copies;
-    scan.foldCase = index.foldCase;
+    BuildOriginalIndex(originals, &scan.index);
+    scan.folderMatches = MatchFolders(&scan.index, modded);
+    scan.matched = NewBits(FileCount(originals));
+    scan.unread = UnreadOriginalFolders(scan.folderMatches);
+    scan.foldCase = scan.index.foldCase;
     scan.carried = nullptr;
     scan.carriedMask = scan.carriedCount = 0;
     StartComparePool(&scan.pool, Job.Comparers, JobStopFlag());
@@ -433,55 +498,8 @@ void ScanAndQueueCopies(CopyQueue* copies) {
     // order the pairs were handed over.
     uint32_t ahead = FileCount(modded);
     for (uint32_t at = FileCount(modded); at-- > 0 && !StopRequested();) {
-        // Phase A: match and the size short-cut, in list order, handing the
-        // pairs to read to the pool while its window has room. When nothing
-        // is in flight there is always room, so file `at` itself is handed
-        // over before its outcome is asked for.
-        for (; ahead > 0; --ahead) {
-            uint32_t file = ahead - 1;
-            uint32_t original;
-            if (MatchPair(&index, folderMatches, file, &original) != PAIR_TO_READ) continue;
-            // A size either listing did not tell is asked by the comparison.
-            uint64_t size = FileSize(modded, file);
-            if (FileSize(originals, original) != size) size = SIZE_UNKNOWN;
-            if (!RoomForPair(&scan.pool, size)) break;
-            FilePath(originals, original, scan.originalPath);
-            FilePath(modded, file, scan.moddedPath);
-            scan.handedFile[scan.pool.submitted % WINDOW_PAIRS] = file;
-            scan.handedOriginal[scan.pool.submitted % WINDOW_PAIRS] = original;
-            SubmitPair(&scan.pool, scan.originalPath, scan.moddedPath, ListedFile{size, StampOf(modded, file), StampOf(originals, original)});
-        }
-
-        // Phase B: this file's verdict, in list order: changed list, copy
-        // queue, problems and position as with one read at a time. A pair
-        // to read was handed over first, so it is the oldest in the pool.
-        uint32_t original;
-        PairKind kind = PAIR_TO_READ;
-        uint32_t oldest = (uint32_t)(scan.pool.taken % WINDOW_PAIRS);
-        if (scan.pool.taken < scan.pool.submitted && scan.handedFile[oldest] == at) original = scan.handedOriginal[oldest];
-        else kind = MatchPair(&index, folderMatches, at, &original);
-        if (original != NO_INDEX && matched) SetBit(matched, original);
-        if (kind != PAIR_TO_READ && !Job.DryRun) HintCopySource(&scan, at);
-        if (kind == PAIR_NEW) {
-            if (OriginalUnread(unread, at)) ++Job.Result->uncompared;
-            PushChanged(&scan, at, true);
-        } else if (kind == PAIR_RESIZED) {
-            PushChanged(&scan, at, false);
-        } else {
-            PairOutcome outcome;
-            TakeOutcome(&scan.pool, &outcome);
-            Job.Result->bytesRead += outcome.bytesRead;
-            if (outcome.error == ENGINE_ABANDONED) break;  // stopped mid-pair: neither equal nor changed
-            if (outcome.comparison == FILES_NOT_COMPARED) {
-                char* failedPath = outcome.originalFailed ? scan.originalPath : scan.moddedPath;
-                if (outcome.originalFailed) FilePath(originals, original, failedPath);
-                else FilePath(modded, at, failedPath);
-                // An original that cannot be read leaves the pair undecided: a failure of the run.
-                RecordProblem(Job.Result, PROBLEM_COMPARE, outcome.originalFailed, outcome.error, failedPath);
-                if (outcome.originalFailed) ++Job.Result->uncompared;
-            }
-            if (outcome.comparison != FILES_EQUAL) PushChanged(&scan, at, false, &outcome);
-        }
+        HandOverPairs(&scan, &ahead);
+        if (!DecideFile(&scan, at)) break;
         NoteFileDecided(&scan.pool);
         ++Job.ScanPosition;
         SetProgressPosition(Job.ScanPosition);
@@ -489,10 +507,10 @@ void ScanAndQueueCopies(CopyQueue* copies) {
 
     StopComparePool(&scan.pool);
     // A scan cut short leaves files unmatched that are not gone.
-    if (matched && !StopRequested()) FindRemoved(&index, folderMatches, matched);
+    if (scan.matched && !StopRequested()) FindRemoved(&scan.index, scan.folderMatches, scan.matched);
     free(scan.carried);
-    free(matched);
-    free(unread);
-    free(folderMatches);
-    ReleaseOriginalIndex(&index);
+    free(scan.matched);
+    free(scan.unread);
+    free(scan.folderMatches);
+    ReleaseOriginalIndex(&scan.index);
 }

@@ -43,8 +43,9 @@ uint32_t MatchFolder(const OriginalIndex* index, const FileTree* tree, uint32_t 
 // `folder`; NO_INDEX when there is none: the modded file is new.
 uint32_t FindOriginal(const OriginalIndex* index, uint32_t folder, const char* name, size_t length);
 
-// The scan of the job's ModdedTree against its OriginalTree, in list order
-// (newest first). Appends every new or changed file to ChangedList (new
+// The deep scan: the job's ModdedTree against its OriginalTree, in list
+// order (newest first), from the match of each modded file to the queueing
+// of its copy (the copies run meanwhile; CreateMod awaits them). Appends every new or changed file to ChangedList (new
 // ones flagged CHANGED_NEW), counts them in ChangedCount, queues their
 // copies on `copies` (none in a dry run), and sends the
 // progress position once per modded file. Once every modded file is
@@ -60,4 +61,4 @@ uint32_t FindOriginal(const OriginalIndex* index, uint32_t folder, const char* n
 // The pairs are read on the comparison pool (comparepool.h) with
 // Job.Comparers reads in flight; everything the scan reports follows the
 // list's order all the same.
-void ScanAndQueueCopies(CopyQueue* copies);
+void DeepScan(CopyQueue* copies);

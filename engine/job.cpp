@@ -197,14 +197,14 @@ uint32_t ExtractionJob(void* parameters) {
     ForgetGuardedFolders(&guard);
     CopyQueue copies;
     StartCopies(&copies, Job.DryRun ? 0 : DefaultCopierCount());
-    if (rootsUsable) ScanAndQueueCopies(&copies);
+    if (rootsUsable) DeepScan(&copies);
     // Once the scan knows what this job copies; while the copies run, whose
     // own names (and temporary ones) are never stale.
     if (rootsUsable && dataExisted && !StopRequested()) FindJobStaleFiles(result);
 
     ReportStatus(STATUS_CREATING_MOD);
     SetProgressRange(Job.ChangedCount);
-    AwaitCopies(&copies, result->lists.staleKnown ? &result->lists.stale.tree : nullptr);
+    CreateMod(&copies, result->lists.staleKnown ? &result->lists.stale.tree : nullptr);
     StopCopies(&copies);
     FinishJob(result, &ownResult);
     return 1;

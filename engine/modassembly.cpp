@@ -80,7 +80,7 @@ static void TakeCopyOutcome(const CopyOutcome& outcome, const ChangedFile* chang
     }
 }
 
-void AwaitCopies(CopyQueue* copies, const FileTree* data) {
+void CreateMod(CopyQueue* copies, const FileTree* data) {
     char target[PATH_BUFFER_SIZE];
     char source[PATH_BUFFER_SIZE];
     OriginalIndex index = {};

@@ -18,4 +18,4 @@
 // standing where a folder is needed and a folder standing where the file
 // goes. Files that could not be copied are recorded as failures; those
 // left out because the job was abandoned are counted in notCopied.
-void AwaitCopies(CopyQueue* copies, const FileTree* data);
+void CreateMod(CopyQueue* copies, const FileTree* data);
