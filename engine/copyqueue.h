@@ -12,7 +12,7 @@
 
 #include "filelist.h"
 #include "platform.h"
-#include "problems.h"
+#include "jobresult.h"
 #include "workerpool.h"
 
 // Builds the target path of a changed file: destination root, separator,

@@ -8,7 +8,7 @@
 #include "exclusions.h"
 #include "foldercheck.h"
 #include "jobstate.h"
-#include "problems.h"
+#include "jobresult.h"
 #include "report.h"
 
 // What a user interface hands one job. Made on the heap by the front end;

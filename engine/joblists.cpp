@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "jobstop.h"
-#include "problems.h"
+#include "jobresult.h"
 
 enum { MAX_DEPTH = PATH_BUFFER_SIZE / 2 };  // a name and a separator at least per folder
 

@@ -7,7 +7,7 @@
 
 #include "filelist.h"
 #include "platform.h"
-#include "problems.h"
+#include "jobresult.h"
 
 // Compares the relative paths of file `fileA` of `a` and `fileB` of `b`
 // byte by byte with '/' between names, whatever the platform's separator,
@@ -31,7 +31,7 @@ uint32_t HashComparedPath(const FileTree* tree, uint32_t file);
 // a link: a link is one entry of its own, and nothing behind it is listed,
 // so the walk stays inside the folder and ends. Ends early, false, at a
 // stop of the job (StopRequested). False too when memory ran out; what was
-// found so far stays in `stale`. Release with ReleaseStaleFiles (problems.h).
+// found so far stays in `stale`. Release with ReleaseStaleFiles (jobresult.h).
 bool FindStaleFiles(const char* dataFolder, const FileTree* modded, const uint32_t* keep, uint32_t count,
                     StaleFiles* stale);
 

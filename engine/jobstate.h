@@ -11,7 +11,7 @@
 #include "filelist.h"
 #include "jobstop.h"
 #include "platform.h"
-#include "problems.h"
+#include "jobresult.h"
 #include "report.h"
 
 // The job's own state. It exists once, so at most one job runs at a time;

@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "copyqueue.h"
-#include "deepscan.h"
+#include "originalindex.h"
 #include "jobstate.h"
 #include "report.h"
 

@@ -15,6 +15,7 @@
 
 #include "comparepool.h"
 #include "deepscan.h"
+#include "originalindex.h"
 #include "filecompare.h"
 #include "support.h"
 

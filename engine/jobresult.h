@@ -1,5 +1,6 @@
-// What a job could not do, path by path, and the figures of its run.
-// The job runs to its end whatever fails; this is where it says what did.
+// The job's result: its figures, what it could not do (path by path), and
+// the lists a front end shows. The job runs to its end whatever fails;
+// this is where it says what did.
 #pragma once
 
 #include <stddef.h>

@@ -1,4 +1,4 @@
-#include "problems.h"
+#include "jobresult.h"
 
 #include <stdio.h>
 #include <stdlib.h>
