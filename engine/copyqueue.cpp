@@ -24,6 +24,10 @@ size_t BuildTargetPath(const char* destinationRoot, const char* relativePath, ch
     return dataLength + relativeLength;
 }
 
+void InitChangedList(BlockList* list) {
+    InitBlockList(list, sizeof(ChangedFile), 12);  // 4,096 entries a block
+}
+
 static bool FolderKnown(CopyQueue* queue, const char* folder, size_t length) {
     std::lock_guard<std::mutex> hold(queue->folderLock);
     if (!queue->knownFolders) return false;

@@ -10,10 +10,36 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "filelist.h"
+#include "filetree.h"
 #include "platform.h"
 #include "jobresult.h"
 #include "workerpool.h"
+
+// `slot` of a changed file that is in no copy queue.
+const uint32_t NOT_QUEUED = 0xFFFFFFFFu;
+
+// Entry of the changed list: a modded file to copy. Layout (12 bytes):
+//   0  file   uint32  index of the file in the modded tree
+//   4  slot   uint32  place in the copy queue, or NOT_QUEUED
+//   8  flags  uint32  CHANGED_NEW, CHANGED_CLASH
+enum : uint32_t {
+    CHANGED_NEW = 1,    // no original at this relative path
+    CHANGED_CLASH = 2,  // an earlier changed file has the same path as the platform compares
+                        // names: this one cannot be carried, and is never copied
+};
+struct ChangedFile {
+    uint32_t file;
+    uint32_t slot;
+    uint32_t flags;
+};
+
+// The changed list is a BlockList of ChangedFile in the order the scan
+// found them; its list order (copy order) is that order backwards, which is
+// the order the index met the files.
+void InitChangedList(BlockList* list);
+inline ChangedFile* ChangedAt(const BlockList* list, uint32_t index) {
+    return (ChangedFile*)ItemAt(list, index);
+}
 
 // Builds the target path of a changed file: destination root, separator,
 // "Data", then the file's relative path. Returns its length, or 0 when it

@@ -6,7 +6,7 @@
 #include <stdint.h>
 
 #include "copyqueue.h"
-#include "filelist.h"
+#include "filetree.h"
 #include "platform.h"
 
 // The deep scan: the job's ModdedTree against its OriginalTree, in list

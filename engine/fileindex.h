@@ -2,7 +2,7 @@
 // list of its regular files (filelist.h).
 #pragma once
 
-#include "filelist.h"
+#include "filetree.h"
 
 struct FolderGuard;
 struct PrefetchWalk;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "copyqueue.h"
 #include "jobstop.h"
 #include "jobresult.h"
 

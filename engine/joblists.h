@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "filelist.h"
+#include "filetree.h"
 #include "platform.h"
 #include "jobresult.h"
 

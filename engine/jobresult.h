@@ -6,7 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "filelist.h"
+#include "filetree.h"
 #include "platform.h"
 
 enum ProblemKind : uint8_t {

@@ -8,7 +8,7 @@
 #include <stdint.h>
 
 #include "exclusions.h"
-#include "filelist.h"
+#include "filetree.h"
 #include "jobstop.h"
 #include "platform.h"
 #include "jobresult.h"

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "copyqueue.h"
-#include "filelist.h"
+#include "filetree.h"
 
 // Sees every file of the job's ChangedList copied, in list order: the
 // copies were queued on `copies` by the scan and are awaited here, each

@@ -5,7 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "filelist.h"
+#include "filetree.h"
 #include "platform.h"
 
 // Lookup tables of the original tree by folder and name, built once per job

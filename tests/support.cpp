@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "copyqueue.h"
+
 namespace fs = std::filesystem;
 
 // Paths in the tests are UTF-8, as in the engine, on every platform.

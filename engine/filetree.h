@@ -1,13 +1,11 @@
-// What the index keeps of a folder tree, and the list of changed files:
-// fixed records in large blocks, names in large arena blocks, so that a
-// file costs its name and a few bytes, not a heap block and a full path.
+// What the index keeps of a folder tree: fixed records in large blocks,
+// names in large arena blocks, so that a file costs its name and a few
+// bytes, not a heap block and a full path.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
-// `slot` of a changed file that is in no copy queue.
-const uint32_t NOT_QUEUED = 0xFFFFFFFFu;
 // No such folder or file (a lookup that failed, or the root's parent).
 const uint32_t NO_INDEX = 0xFFFFFFFFu;
 // Folder 0 of every tree is its root.
@@ -149,26 +147,3 @@ size_t FilePath(const FileTree* tree, uint32_t index, char* out);
 
 // Frees everything the tree holds; it is empty afterwards.
 void ReleaseFileTree(FileTree* tree);
-
-// Entry of the changed list: a modded file to copy. Layout (12 bytes):
-//   0  file   uint32  index of the file in the modded tree
-//   4  slot   uint32  place in the copy queue, or NOT_QUEUED
-//   8  flags  uint32  CHANGED_NEW, CHANGED_CLASH
-enum : uint32_t {
-    CHANGED_NEW = 1,    // no original at this relative path
-    CHANGED_CLASH = 2,  // an earlier changed file has the same path as the platform compares
-                        // names: this one cannot be carried, and is never copied
-};
-struct ChangedFile {
-    uint32_t file;
-    uint32_t slot;
-    uint32_t flags;
-};
-
-// The changed list is a BlockList of ChangedFile in the order the scan
-// found them; its list order (copy order) is that order backwards, which is
-// the order the index met the files.
-void InitChangedList(BlockList* list);
-inline ChangedFile* ChangedAt(const BlockList* list, uint32_t index) {
-    return (ChangedFile*)ItemAt(list, index);
-}

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "filelist.h"
+#include "filetree.h"
 #include "platform.h"
 
 static std::string PathOf(const FileTree* tree, uint32_t file) {

@@ -1,4 +1,4 @@
-#include "filelist.h"
+#include "filetree.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -6,7 +6,7 @@
 #include "platform.h"
 
 // 2^16 records of 16 bytes: 1 MiB blocks, like the names'.
-enum { RECORD_SHIFT = 16, FOLDER_SHIFT = 12, STAMP_SHIFT = 16, CHANGED_SHIFT = 12, BIG_SIZE_SHIFT = 8 };
+enum { RECORD_SHIFT = 16, FOLDER_SHIFT = 12, STAMP_SHIFT = 16, BIG_SIZE_SHIFT = 8 };
 
 // Makes room for one more block pointer; false when memory ran out.
 static bool GrowTable(void*** table, uint32_t count, uint32_t* capacity) {
@@ -187,10 +187,6 @@ void ReleaseFileTree(FileTree* tree) {
     ReleaseBlockList(&tree->partlyListed);
     ReleaseNames(&tree->names);
     tree->rootLength = 0;
-}
-
-void InitChangedList(BlockList* list) {
-    InitBlockList(list, sizeof(ChangedFile), CHANGED_SHIFT);
 }
 
 uint32_t HashPath(const char* path, size_t length) {
