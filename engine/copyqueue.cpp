@@ -11,18 +11,7 @@
 #include "holdwait.h"
 #include "jobstate.h"
 #include "jobstop.h"
-#include "rootpath.h"
-
-size_t BuildTargetPath(const char* destinationRoot, const char* relativePath, char* out) {
-    size_t dataLength = DataFolderPath(destinationRoot, out, PATH_BUFFER_SIZE);
-    size_t relativeLength = strlen(relativePath);
-    if (dataLength == 0 || dataLength + relativeLength > PathLimit()) {
-        out[0] = '\0';
-        return 0;
-    }
-    memcpy(out + dataLength, relativePath, relativeLength + 1);
-    return dataLength + relativeLength;
-}
+#include "paths.h"
 
 void InitChangedList(BlockList* list) {
     InitBlockList(list, sizeof(ChangedFile), 12);  // 4,096 entries a block

@@ -41,12 +41,6 @@ inline ChangedFile* ChangedAt(const BlockList* list, uint32_t index) {
     return (ChangedFile*)ItemAt(list, index);
 }
 
-// Builds the target path of a changed file: destination root, separator,
-// "Data", then the file's relative path. Returns its length, or 0 when it
-// would be longer than the platform's path limit (nothing is written past
-// `out`, which has PATH_BUFFER_SIZE bytes).
-size_t BuildTargetPath(const char* destinationRoot, const char* relativePath, char* out);
-
 // How one queued copy ended.
 struct CopyOutcome {
     SysError error;    // 0: copied

@@ -4,88 +4,7 @@
 #include <string.h>
 
 #include "platform.h"
-#include "rootpath.h"
-
-static bool EndsWithSeparator(const char* path, size_t length) {
-    return length > 0 && IsPathSeparator(path[length - 1]);
-}
-
-bool PathInside(const char* inner, const char* outer) {
-    size_t outerLength = strlen(outer);
-    size_t innerLength = strlen(inner);
-    if (innerLength <= outerLength || memcmp(inner, outer, outerLength) != 0) return false;
-    return EndsWithSeparator(outer, outerLength) || IsPathSeparator(inner[outerLength]);
-}
-
-// How much of `path` to keep when it is cut at `cut`: a root keeps its
-// separator ("/" or "C:\"), and nothing left means the current folder.
-static size_t HeadLength(const char* path, size_t cut) {
-    if (cut == 0) return IsPathSeparator(path[0]) ? 1 : 0;
-    if (path[cut - 1] == ':' && IsPathSeparator(path[cut])) return cut + 1;
-    return cut;
-}
-
-// Takes the last name off a resolved path, never its root.
-static void StepUp(char* path) {
-    size_t length = strlen(path);
-    while (length > 0 && !IsPathSeparator(path[length - 1])) --length;
-    while (length > 0 && IsPathSeparator(path[length - 1])) --length;
-    path[HeadLength(path, length)] = '\0';
-}
-
-static bool IsRoot(const char* path, size_t length) {
-    if (length == 1) return IsPathSeparator(path[0]);
-    return (length == 2 || (length == 3 && IsPathSeparator(path[2]))) && path[1] == ':';
-}
-
-bool ResolveLeniently(const char* path, char* out, SysError* error) {
-    size_t length = strlen(path);
-    if (length > PathLimit()) {
-        *error = ENGINE_PATH_TOO_LONG;
-        return false;
-    }
-    // Cut names off the end until what is left exists.
-    char head[PATH_BUFFER_SIZE];
-    size_t cut = length;
-    for (;;) {
-        size_t headLength = HeadLength(path, cut);
-        memcpy(head, path, headLength);
-        head[headLength] = '\0';
-        *error = Sys.resolvePath(headLength ? head : ".", out, PATH_BUFFER_SIZE);
-        if (!*error) break;
-        if (!IsNotFound(*error) || headLength == 0 || IsRoot(head, headLength)) return false;
-        while (cut > 0 && IsPathSeparator(path[cut - 1])) --cut;
-        while (cut > 0 && !IsPathSeparator(path[cut - 1])) --cut;
-        while (cut > 0 && IsPathSeparator(path[cut - 1])) --cut;
-    }
-
-    // Put the missing names back, applying "." and "..".
-    size_t outLength = strlen(out);
-    const char* name = path + HeadLength(path, cut);
-    while (*name) {
-        while (IsPathSeparator(*name)) ++name;
-        size_t nameLength = 0;
-        while (name[nameLength] && !IsPathSeparator(name[nameLength])) ++nameLength;
-        if (nameLength == 0) break;
-        if (nameLength == 2 && name[0] == '.' && name[1] == '.') {
-            StepUp(out);
-            outLength = strlen(out);
-        } else if (!(nameLength == 1 && name[0] == '.')) {
-            bool needSeparator = !EndsWithSeparator(out, outLength);
-            if (outLength + needSeparator + nameLength > PathLimit()) {
-                *error = ENGINE_PATH_TOO_LONG;
-                return false;
-            }
-            if (needSeparator) out[outLength++] = PathSeparator();
-            memcpy(out + outLength, name, nameLength);
-            outLength += nameLength;
-            out[outLength] = '\0';
-        }
-        name += nameLength;
-    }
-    *error = 0;
-    return true;
-}
+#include "paths.h"
 
 // A file number of 0 is what a file system without them answers (some
 // network and virtual ones): it tells nothing.
@@ -103,7 +22,7 @@ static bool Below(const char* path, const FolderId& id) {
     char above[PATH_BUFFER_SIZE];
     snprintf(above, sizeof above, "%s", path);
     for (size_t length = strlen(above);;) {
-        StepUp(above);
+        ParentFolder(above);
         size_t shorter = strlen(above);
         if (shorter >= length) return false;
         length = shorter;
@@ -199,7 +118,7 @@ static bool CheckDataWritable(Verdict* verdict, const char* data, const char* re
         if (!error && kind != ENTRY_FOLDER) error = ENGINE_NOT_A_FOLDER;
         if (!IsNotFound(error)) break;
         size_t length = strlen(existing);
-        StepUp(existing);
+        ParentFolder(existing);
         if (strlen(existing) >= length) break;  // the root itself is missing
     }
     if (!error && willWrite) {
@@ -287,6 +206,6 @@ bool CheckJobFolders(const char* const folders[3], char* reason, size_t reasonSi
     // The destination as Data's resolved parent: where Data will be made.
     char resolvedDestination[PATH_BUFFER_SIZE];
     snprintf(resolvedDestination, sizeof resolvedDestination, "%s", resolvedData);
-    StepUp(resolvedDestination);
+    ParentFolder(resolvedDestination);
     return CheckDataWritable(&verdict, data, resolvedData, resolvedDestination, willWrite);
 }

@@ -45,12 +45,3 @@ struct FolderRefusal {
 // `folders`: the original, the modded and the destination folder.
 bool CheckJobFolders(const char* const folders[3], char* reason, size_t reasonSize, FolderRefusal* refusal = nullptr,
                      bool willWrite = false);
-
-// The absolute, link-free form of `path` in `out` (PATH_BUFFER_SIZE bytes),
-// also for a path that does not exist yet: its longest existing head is
-// resolved and the rest appended, "." and ".." applied. False with `*error`
-// set when that cannot be done.
-bool ResolveLeniently(const char* path, char* out, SysError* error);
-
-// True when `inner` lies strictly inside `outer`; both resolved.
-bool PathInside(const char* inner, const char* outer);

@@ -5,6 +5,7 @@
 
 #include "copyqueue.h"
 #include "jobstate.h"
+#include "paths.h"
 
 void GuardDataFolder(FolderGuard* guard, const char* data) {
     guard->guardedCount = 0;

@@ -13,7 +13,7 @@
 #include "holdwait.h"
 #include "modassembly.h"
 #include "joblists.h"
-#include "rootpath.h"
+#include "paths.h"
 
 static void IgnoreStatus(void*, int) {}
 static void IgnoreCount(void*, uint32_t) {}

@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "rootpath.h"
+#include "paths.h"
 
 JobParameters* PrepareJob(const char* const folders[3], bool willWrite, FolderRefusal* refusal, char* reason,
                           size_t reasonSize) {

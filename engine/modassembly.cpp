@@ -6,6 +6,7 @@
 #include "originalindex.h"
 #include "jobstate.h"
 #include "report.h"
+#include "paths.h"
 
 // What stands in the way of the target of modded file `file` in the Data
 // folder's listing `data` (`index` over it): a file where one of its

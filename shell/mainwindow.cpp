@@ -13,7 +13,7 @@
 #include "jobreports.h"
 #include "messages.h"
 #include "textconvert_win32.h"
-#include "rootpath.h"
+#include "paths.h"
 #include "services.h"
 #include "texts.h"
 

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "cli.h"
-#include "rootpath.h"
+#include "paths.h"
 #include "support.h"
 
 // Runs modextract in-process with its two streams caught in files.

@@ -10,6 +10,7 @@
 
 #include "foldercheck.h"
 #include "support.h"
+#include "paths.h"
 
 struct Folders {
     TempDir dir;

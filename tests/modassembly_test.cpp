@@ -10,6 +10,7 @@
 #include "copyqueue.h"
 #include "modassembly.h"
 #include "support.h"
+#include "paths.h"
 
 using Paths = std::vector<std::string>;
 

@@ -22,6 +22,7 @@
 #include "modassembly.h"
 #include "platform_win32_paths.h"
 #include "support.h"
+#include "paths.h"
 
 using Paths = std::vector<std::string>;
 

@@ -1,9 +1,11 @@
-// The folders a user names, taken once in the form the engine works with:
-// absolute, one separator between names, no "." or "..", no separator at
-// the end. Every path the index, the scan and the copies build is such a
-// root joined with names, so a root that only the platform's own calls
-// understand (a drive-relative "Y:" or "Y:foo", a root-relative "\foo", a
-// path relative to the current folder) must never reach them.
+// Paths: the folders a user names, taken once in the form the engine
+// works with, and every path built, resolved or compared from them. That
+// form is absolute, one separator between names, no "." or "..", no
+// separator at the end. Every path the index, the scan and the copies
+// build is such a root joined with names, so a root that only the
+// platform's own calls understand (a drive-relative "Y:" or "Y:foo", a
+// root-relative "\foo", a path relative to the current folder) must never
+// reach them.
 #pragma once
 
 #include <stddef.h>
@@ -29,6 +31,24 @@ SysError AbsolutePath(const char* path, char* out, size_t outSize);
 // and every part of the engine spells it this way alone. Returns its
 // length, or 0 (and "" in `out`) when it would pass PathLimit() or `out`.
 size_t DataFolderPath(const char* destination, char* out, size_t outSize);
+
+// Builds the target path of a changed file: the destination's Data folder
+// (DataFolderPath), then the file's relative path. Returns its length, or 0 when it
+// would be longer than the platform's path limit (nothing is written past
+// `out`, which has PATH_BUFFER_SIZE bytes).
+size_t BuildTargetPath(const char* destinationRoot, const char* relativePath, char* out);
+
+// The absolute, link-free form of `path` in `out` (PATH_BUFFER_SIZE bytes),
+// also for a path that does not exist yet: its longest existing head is
+// resolved and the rest appended, "." and ".." applied. False with `*error`
+// set when that cannot be done.
+bool ResolveLeniently(const char* path, char* out, SysError* error);
+
+// True when `inner` lies strictly inside `outer`; both resolved.
+bool PathInside(const char* inner, const char* outer);
+
+// Takes the last name off the resolved path `path`, never its root.
+void ParentFolder(char* path);
 
 // The platform's part (rootpath_posix.cpp, rootpath_win32.cpp): the
 // absolute folder that the start of `path` stands for, in `base`
