@@ -208,6 +208,7 @@ static void PrintSummary(FILE* err, const CliOptions* options, const JobResult* 
     if (result->uncompared)
         AddToLine(line, sizeof line, ", %u of them not compared (original unreadable)", result->uncompared);
     if (result->failures || (!options->dryRun && !nothing)) AddToLine(line, sizeof line, ", %u failed", result->failures);
+    if (result->inPlace) AddToLine(line, sizeof line, ", %u already in place", result->inPlace);
     if (result->removedFiles)
         AddToLine(line, sizeof line, ", %u removed (a mod cannot carry these%s)", result->removedFiles,
                   options->listRemoved ? "" : "; --removed lists them");
@@ -392,9 +393,12 @@ static int RunJob(CliOptions* options, FILE* out, FILE* err, bool errIsTerminal)
         if (result.failures) snprintf(failed, sizeof failed, ", %u failed", result.failures);
         if (options->dryRun)
             Print(err, "modextract: interrupted%s: the list above is incomplete\n", failed);
-        else
-            Print(err, "modextract: interrupted: %u files copied, %u not copied%s; no partial file left\n",
-                  result.copiedFiles, result.notCopied, failed);
+        else {
+            char inPlace[40] = "";
+            if (result.inPlace) snprintf(inPlace, sizeof inPlace, ", %u already in place", result.inPlace);
+            Print(err, "modextract: interrupted: %u files copied%s, %u not copied%s; no partial file left\n",
+                  result.copiedFiles, inPlace, result.notCopied, failed);
+        }
         if (InterruptExitStatus()) status = InterruptExitStatus();
     }
     free(sorted.changed);

@@ -323,6 +323,7 @@ const SysCalls PlatformCalls = {
     ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread,
     IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds, ProbeFolder,
     OpenForReading,  // the open asks GetFileType, which no file-system filter sees
+    OpenTargetFile, ReadFileAt, MatchTargetTimes,
 };
 
 bool ThreadDiskReadBytes(uint64_t*) {
