@@ -198,6 +198,7 @@ static void PrintSummary(FILE* err, const CliOptions* options, const JobResult* 
     else AddToLine(line, sizeof line, ", %u new, %u changed", result->newFiles, result->changedFiles);
     if (result->uncompared) AddToLine(line, sizeof line, ", %u not compared", result->uncompared);
     AddToLine(line, sizeof line, ", %u failed", result->failures);
+    if (result->inPlace) AddToLine(line, sizeof line, ", %u already in place", result->inPlace);
     if (result->removedFiles) AddToLine(line, sizeof line, ", %u removed", result->removedFiles);
     if (staleCount) AddToLine(line, sizeof line, ", %u stale", staleCount);
     if (nothing) {
@@ -280,9 +281,12 @@ static int Report(FILE* err, const CliOptions* options, const JobResult& result)
         if (result.failures) snprintf(failed, sizeof failed, ", %u failed", result.failures);
         if (options->dryRun)
             Print(err, "modextract: interrupted%s: the list above is incomplete\n", failed);
-        else
-            Print(err, "modextract: interrupted: %u files copied, %u not copied%s; no partial file left\n",
-                  result.copiedFiles, result.notCopied, failed);
+        else {
+            char inPlace[40] = "";
+            if (result.inPlace) snprintf(inPlace, sizeof inPlace, ", %u already in place", result.inPlace);
+            Print(err, "modextract: interrupted: %u files copied%s, %u not copied%s; no partial file left\n",
+                  result.copiedFiles, inPlace, result.notCopied, failed);
+        }
         if (InterruptExitStatus()) status = InterruptExitStatus();
     }
     return status;

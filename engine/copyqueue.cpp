@@ -17,17 +17,23 @@ void InitChangedList(BlockList* list) {
     InitBlockList(list, sizeof(ChangedFile), 12);  // 4,096 entries a block
 }
 
-static bool FolderKnown(CopyQueue* queue, const char* folder, size_t length) {
+// `*made`: whether this job made the folder, when it is known.
+static bool FolderKnown(CopyQueue* queue, const char* folder, size_t length, bool* made) {
     std::lock_guard<std::mutex> hold(queue->folderLock);
     if (!queue->knownFolders) return false;
-    for (uint32_t slot = HashPath(folder, length) & queue->knownMask; queue->knownFolders[slot]; slot = (slot + 1) & queue->knownMask)
-        if (strncmp(queue->knownFolders[slot], folder, length) == 0 && queue->knownFolders[slot][length] == '\0') return true;
+    for (uint32_t slot = HashPath(folder, length) & queue->knownMask; queue->knownFolders[slot]; slot = (slot + 1) & queue->knownMask) {
+        const char* known = queue->knownFolders[slot];
+        if (strncmp(known, folder, length) == 0 && known[length] == '\0') {
+            *made = known[length + 1] != 0;
+            return true;
+        }
+    }
     return false;
 }
 
 // Remembers a checked folder. When memory runs out it is simply checked
 // again next time, which costs time, not safety.
-static void RememberFolder(CopyQueue* queue, const char* folder, size_t length) {
+static void RememberFolder(CopyQueue* queue, const char* folder, size_t length, bool made) {
     std::lock_guard<std::mutex> hold(queue->folderLock);
     if (2 * (queue->knownCount + 1) > queue->knownMask + 1 || !queue->knownFolders) {
         uint32_t slots = queue->knownFolders ? 2 * (queue->knownMask + 1) : 1024;
@@ -46,10 +52,11 @@ static void RememberFolder(CopyQueue* queue, const char* folder, size_t length) 
     uint32_t slot = HashPath(folder, length) & queue->knownMask;
     for (; queue->knownFolders[slot]; slot = (slot + 1) & queue->knownMask)
         if (strncmp(queue->knownFolders[slot], folder, length) == 0 && queue->knownFolders[slot][length] == '\0') return;
-    char* copy = (char*)malloc(length + 1);
+    char* copy = (char*)malloc(length + 2);
     if (!copy) return;
     memcpy(copy, folder, length);
     copy[length] = '\0';
+    copy[length + 1] = made;
     queue->knownFolders[slot] = copy;
     ++queue->knownCount;
 }
@@ -86,11 +93,12 @@ static bool RemoveLeftover(void* context, const FolderEntry* entry) {
 // Makes or meets one folder below (or at) the Data folder, whose parent
 // passed already: a folder that stood there may be a link, and is only
 // used when it leads inside the Data folder as resolved at the start.
-static SysError CheckFolder(CopyQueue* queue, char* folder, size_t length, bool isData, char* resolved) {
-    bool made = false;
-    SysError error = isData ? Sys.createFolders(folder) : Sys.makeFolder(folder, &made);
+// `*made`: whether it was made now.
+static SysError CheckFolder(CopyQueue* queue, char* folder, size_t length, bool isData, char* resolved, bool* made) {
+    *made = false;
+    SysError error = isData ? Sys.createFolders(folder) : Sys.makeFolder(folder, made);
     if (error) return error;
-    if (!made) {
+    if (!*made) {
         error = Sys.resolvePath(folder, resolved, PATH_BUFFER_SIZE);
         if (error) return error;
         if (strcmp(resolved, Job.DataRoot) != 0 && !PathInside(resolved, Job.DataRoot)) return ENGINE_OUTSIDE_DATA;
@@ -99,15 +107,16 @@ static SysError CheckFolder(CopyQueue* queue, char* folder, size_t length, bool 
         Leftovers found = {resolved, length};
         Sys.listFolder(folder, RemoveLeftover, &found);  // a folder that cannot be listed holds none we could remove
     }
-    RememberFolder(queue, folder, length);
+    RememberFolder(queue, folder, length, *made);
     return 0;
 }
 
 // Makes the target folder and every missing folder between it and the
 // Data folder, checking each folder on the way that this job has not met.
-static SysError PrepareFolder(CopyQueue* queue, CopierState* state, size_t folderLength) {
+// `*made`: whether this job made the target folder.
+static SysError PrepareFolder(CopyQueue* queue, CopierState* state, size_t folderLength, bool* made) {
     char* folder = state->folder;
-    if (FolderKnown(queue, folder, folderLength)) return 0;
+    if (FolderKnown(queue, folder, folderLength, made)) return 0;
     // One copier checks at a time: a folder becomes known only once its
     // leftovers are gone, and copies write into known folders alone, so a
     // clean-up never meets a temporary file of this run.
@@ -118,7 +127,7 @@ static SysError PrepareFolder(CopyQueue* queue, CopierState* state, size_t folde
         char kept = folder[end];
         folder[end] = '\0';
         SysError error = 0;
-        if (!FolderKnown(queue, folder, end)) error = CheckFolder(queue, folder, end, end == dataLength, state->resolved);
+        if (!FolderKnown(queue, folder, end, made)) error = CheckFolder(queue, folder, end, end == dataLength, state->resolved, made);
         folder[end] = kept;
         if (error) return error;
     }
@@ -143,6 +152,66 @@ static void CloseSource(CopyQueue* queue, FileHandle* source) {
     queue->keptSources.fetch_sub(1, std::memory_order_relaxed);
 }
 
+enum TargetCheck { TARGET_TO_COPY, TARGET_IN_PLACE, TARGET_STOPPED };
+
+// Whether the request's target holds its source's bytes already, read in
+// halves of the copier's chunk like a pair of the scan. A source the
+// request does not hold open yet is opened here and, unless the target
+// was found in place, handed to the copy through the request (and
+// `*opened`, for the caller to close): the check costs the copy no second
+// open. The source must have held still while it was read, as the scan's
+// equal pairs must; a target written meanwhile is someone else's write,
+// as it would be after a copy.
+static TargetCheck CheckTarget(CopyRequest* request, FileHandle* opened, unsigned char* chunk) {
+    if (!chunk) return TARGET_TO_COPY;
+    FileHandle target = INVALID_FILE;
+    uint64_t targetSize = 0;
+    // Missing, a link, a folder, held or unreadable: the copy deals with it as ever.
+    if (Sys.openTarget(request->target, &target, &targetSize) != 0) return TARGET_TO_COPY;
+    TargetCheck check = TARGET_TO_COPY;
+    FileHandle source = request->sourceOpen ? request->sourceFile : INVALID_FILE;
+    bool sizeMayMatch = request->size == SIZE_UNKNOWN || request->size == targetSize;
+    if (sizeMayMatch && source == INVALID_FILE && Sys.openListed(request->source, &source) == 0) {
+        uint64_t size = 0, stamp = 0;
+        if (Sys.examineOpenFile(source, &size, &stamp) != 0 ||
+            (request->stamp && (size != request->size || stamp != request->stamp))) {
+            Sys.closeFile(source);  // the copy opens it anew and names what fails
+            source = INVALID_FILE;
+        } else {
+            request->size = size;
+            request->stamp = stamp;
+            request->sourceOpen = true;
+            request->sourceFile = *opened = source;
+        }
+    }
+    if (source != INVALID_FILE && request->size == targetSize) {
+        const size_t half = CHUNK_SIZE / 2;
+        unsigned char* mine = chunk;
+        unsigned char* theirs = chunk + half;
+        bool equal = true;
+        for (uint64_t at = 0; equal && at < targetSize; at += half) {
+            if (request->stop && request->stop->load(std::memory_order_relaxed)) {
+                Sys.closeFile(target);
+                return TARGET_STOPPED;
+            }
+            size_t round = targetSize - at < half ? (size_t)(targetSize - at) : half;
+            size_t gotMine = 0, gotTheirs = 0;
+            equal = Sys.readAt(source, at, mine, round, &gotMine) == 0 && gotMine == round &&
+                    Sys.readAt(target, at, theirs, round, &gotTheirs) == 0 && gotTheirs == round &&
+                    ChunksEqual(mine, theirs, round);
+        }
+        uint64_t size = 0, stamp = 0;
+        if (equal && Sys.examineOpenFile(source, &size, &stamp) == 0 && size == request->size &&
+            stamp == request->stamp) {
+            bool set = false;
+            Sys.matchTimes(target, source, &set);  // the times are a courtesy, as with a copy
+            check = TARGET_IN_PLACE;
+        }
+    }
+    Sys.closeFile(target);
+    return check;
+}
+
 // An open `*source` is held to the size and stamp in `queued`.
 static void Copy(CopyQueue* queue, const QueuedCopy& queued, FileHandle* source, CopierState* state,
                  CopyOutcome* outcome) {
@@ -151,6 +220,7 @@ static void Copy(CopyQueue* queue, const QueuedCopy& queued, FileHandle* source,
     outcome->copied = 0;
     outcome->kind = PROBLEM_COPY;
     outcome->targetSide = false;
+    outcome->inPlace = false;
     // The modded tree does not change while copies run: the copiers only read it.
     size_t length = 0;
     if (FilePath(&Job.ModdedTree, file, state->source) != 0)
@@ -166,7 +236,7 @@ static void Copy(CopyQueue* queue, const QueuedCopy& queued, FileHandle* source,
     memcpy(state->folder, state->target, folderLength);
     state->folder[folderLength] = '\0';
     if (strcmp(state->folder, state->lastFolderMade) != 0) {
-        outcome->error = PrepareFolder(queue, state, folderLength);
+        outcome->error = PrepareFolder(queue, state, folderLength, &state->lastFolderNew);
         if (outcome->error) {
             if (outcome->error != ENGINE_OUTSIDE_DATA) outcome->kind = PROBLEM_CREATE_FOLDER;
             outcome->targetSide = true;
@@ -181,8 +251,19 @@ static void Copy(CopyQueue* queue, const QueuedCopy& queued, FileHandle* source,
     // The comparison's handle is held to the size and stamp it saw: without a stamp the copy opens anew.
     request.sourceOpen = open && request.stamp != 0;
     request.sourceFile = *source;
+    FileHandle opened = INVALID_FILE;
+    if (queue->targetsMayExist && !state->lastFolderNew) {
+        TargetCheck check = CheckTarget(&request, &opened, state->chunk);
+        if (check != TARGET_TO_COPY) {
+            if (opened != INVALID_FILE) Sys.closeFile(opened);
+            outcome->inPlace = check == TARGET_IN_PLACE;
+            if (check == TARGET_STOPPED) outcome->error = ENGINE_ABANDONED;
+            return;
+        }
+    }
     outcome->error = Sys.copyFile(&request, &outcome->copied);
     CloseSource(queue, source);
+    if (opened != INVALID_FILE) Sys.closeFile(opened);
     request.sourceOpen = false;
     if (outcome->error == ENGINE_SOURCE_CHANGED) {
         // Being written right now, or since it was compared: the new
@@ -200,7 +281,7 @@ static void CopyOne(CopyQueue* queue, const QueuedCopy& queued, FileHandle* sour
                     CopyOutcome* outcome) {
     if (!BeginCopy()) {
         CloseSource(queue, source);
-        *outcome = CopyOutcome{ENGINE_ABANDONED, PROBLEM_COPY, 0, false};
+        *outcome = CopyOutcome{ENGINE_ABANDONED, PROBLEM_COPY, 0, false, false};
         return;
     }
     Copy(queue, queued, source, state, outcome);
@@ -226,7 +307,7 @@ static void CopierLoop(void* context) {
             CopyOne(queue, queued, &source, state, &outcome);
         } else {
             CloseSource(queue, &source);
-            outcome = CopyOutcome{ENGINE_OUT_OF_MEMORY, PROBLEM_COPY, 0, false};
+            outcome = CopyOutcome{ENGINE_OUT_OF_MEMORY, PROBLEM_COPY, 0, false, false};
         }
         hold.lock();
         queue->copies[index].outcome = outcome;
@@ -252,6 +333,13 @@ void StartCopies(CopyQueue* queue, unsigned threads) {
     queue->knownMask = queue->knownCount = 0;
     queue->keptSources.store(0, std::memory_order_relaxed);
     queue->inlineState.lastFolderMade[0] = '\0';
+    queue->inlineState.lastFolderNew = false;
+    // Asked once: on a first extraction (no Data folder yet) no target is compared.
+    char data[PATH_BUFFER_SIZE];
+    EntryKind kind = ENTRY_OTHER;
+    FolderId id;
+    queue->targetsMayExist = !Job.DryRun && BuildTargetPath(Job.DestinationRoot, "", data) != 0 &&
+                             Sys.examine(data, &kind, &id) == 0 && kind == ENTRY_FOLDER;
     queue->inlineState.chunk = AllocateChunk(CHUNK_SIZE);
     if (threads > MAX_COPIERS) threads = MAX_COPIERS;
     StartWorkers(&queue->workers, threads, CopierLoop, queue);
@@ -273,7 +361,7 @@ void QueueCopy(CopyQueue* queue, ChangedFile* changed, FileHandle source, uint64
         queue->capacity = grown;
     }
     changed->slot = queue->count;
-    queue->copies[queue->count] = QueuedCopy{changed->file, source, size, stamp, CopyOutcome{0, PROBLEM_COPY, 0, false}, false};
+    queue->copies[queue->count] = QueuedCopy{changed->file, source, size, stamp, CopyOutcome{0, PROBLEM_COPY, 0, false, false}, false};
     ++queue->count;
     // Waking a copier for each copy costs two switches of threads per file;
     // a few copies wait for it instead, and AwaitCopy and StopCopies wake

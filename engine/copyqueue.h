@@ -47,6 +47,7 @@ struct CopyOutcome {
     ProblemKind kind;  // what failed, when error is set
     uint64_t copied;   // bytes written
     bool targetSide;   // what failed was the target's folder or file, not the source
+    bool inPlace;      // the target held the source's bytes already: nothing was written
 };
 
 // One copy in the queue: which file, and once `done`, how it ended.
@@ -67,6 +68,7 @@ struct CopierState {
     char target[PATH_BUFFER_SIZE];
     char folder[PATH_BUFFER_SIZE];
     char lastFolderMade[PATH_BUFFER_SIZE];
+    bool lastFolderNew;  // lastFolderMade was made by this job: no target stands in it from before
     char resolved[PATH_BUFFER_SIZE];
     unsigned char* chunk;  // page-aligned CHUNK_SIZE bytes, or null: copies go in the kernel only
 };
@@ -83,9 +85,13 @@ struct CopyQueue {
     uint32_t nextToStart;
     uint32_t awaitFirst, awaitLast;  // AwaitCopy waits for both to be done (NOT_QUEUED: nobody waits)
     CopierState inlineState;  // for copies made on the awaiting thread
+    // The Data folder stood before the copies began, so a target may hold
+    // its source's bytes already (a second extraction).
+    bool targetsMayExist;
     // Folders below the destination's Data folder that were made or checked
     // by this job, shared by the copiers: each folder is checked once. Open
-    // addressing over heap copies of the paths, under `folderLock`.
+    // addressing over heap copies of the paths, each followed by a byte
+    // that tells whether this job made the folder, under `folderLock`.
     std::mutex folderLock;
     char** knownFolders;
     uint32_t knownMask;
@@ -109,6 +115,14 @@ unsigned DefaultCopierCount();
 // below it with ENGINE_OUTSIDE_DATA, and nothing is written there. Leftover
 // temporary files of an earlier run in a folder met on the way are removed.
 // A copy whose source changed is made once more, then fails.
+// Unless the job is a dry run, asks once whether the Data folder stands
+// already. When it does, a target that is a regular file of its source's
+// size, in a folder this job did not make, is compared with the source
+// chunk by chunk first: one that holds the same bytes is not written (its
+// times are set to the source's when its last write time differs, as a
+// copy would), and its outcome says inPlace. A link, a folder or a held
+// file in the target's place, or one that cannot be read, is copied over
+// as ever.
 void StartCopies(CopyQueue* queue, unsigned threads);
 
 // Queues the copy of a changed file of the job's ModdedTree and sets its

@@ -60,6 +60,8 @@ struct JobResult {
     uint32_t excludedOriginal;  // entries a pattern left out, a folder once with all it holds
     uint32_t excludedModded;
     uint32_t copiedFiles;
+    uint32_t inPlace;        // new or changed files whose target held their bytes already: not
+                             // written (at most their times set), not counted in copiedFiles
     uint32_t notCopied;      // left out because the job was abandoned
     uint32_t uncompared;     // new or changed files taken without a comparison, because the
                              // original tree could not be read there (the original file, or

@@ -75,6 +75,8 @@ static void TakeCopyOutcome(const CopyOutcome& outcome, const ChangedFile* chang
             BuildTargetPath(Job.DestinationRoot, RelativePath(source, Job.ModdedRootLength), target) != 0)
             named = target;
         RecordProblem(result, outcome.kind, true, outcome.error, named);
+    } else if (outcome.inPlace) {
+        ++result->inPlace;
     } else {
         ++result->copiedFiles;
         result->bytesCopied += outcome.copied;

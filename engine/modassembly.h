@@ -7,8 +7,9 @@
 
 // Sees every file of the job's ChangedList copied, in list order: the
 // copies were queued on `copies` by the scan and are awaited here, each
-// creating the folders on its way and replacing an existing file; nothing
-// else in the destination is touched. Sends the progress position once per
+// creating the folders on its way and replacing an existing file unless
+// it holds the file's bytes already (counted in inPlace); nothing else in
+// the destination is touched. Sends the progress position once per
 // file, whatever became of its copy. A file flagged CHANGED_CLASH is never
 // copied: it fails with ENGINE_NAME_CLASH. In a dry run nothing is
 // written, and what the real run would fail for certain is named as a

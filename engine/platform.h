@@ -197,6 +197,26 @@ struct SysCalls {
     // Removes the empty folder `folder`; a folder that holds anything, or
     // a file, is an error and stays.
     SysError (*removeFolder)(const char* folder);
+
+    // Opens the existing file `path` that a copy would replace, to see
+    // whether it holds the copy's bytes already: the entry itself, never
+    // what a link leads to, for reading without keeping others from
+    // reading or writing it (on Win32 every sharing is allowed, so that a
+    // scanner's or the game's read is not refused), and for setting its
+    // times. `*size` receives its size. ENGINE_NOT_REGULAR for a link, a
+    // folder or anything else that is no regular file; the platform's own
+    // error when it cannot be opened (not found, held by another program).
+    SysError (*openTarget)(const char* path, FileHandle* file, uint64_t* size);
+
+    // Reads up to `size` bytes of the open `file` from `offset`, wherever
+    // its position stands, which stays. Retries short reads, so fewer than
+    // `size` bytes means the end.
+    SysError (*readAt)(FileHandle file, uint64_t offset, void* buffer, size_t size, size_t* got);
+
+    // Gives the open `target` (from openTarget) the times that a copy of
+    // the open `source` would give it, unless its last write time is the
+    // source's already: then nothing is written. `*set` tells which.
+    SysError (*matchTimes)(FileHandle target, FileHandle source, bool* set);
 };
 
 // The calls in force. Tests may swap entries; nothing else writes it.

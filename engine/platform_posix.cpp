@@ -493,6 +493,52 @@ static SysError CopyFile(const CopyRequest* request, uint64_t* copied) {
     return error;
 }
 
+// O_NOFOLLOW: a link in the target's place is replaced by the copy, never
+// read through; O_NONBLOCK keeps a FIFO from blocking the open.
+static SysError OpenTarget(const char* path, FileHandle* file, uint64_t* size) {
+    *file = INVALID_FILE;
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) return errno == ELOOP ? ENGINE_NOT_REGULAR : LastError();
+    struct stat st;
+    SysError error = 0;
+    if (fstat(fd, &st) != 0) error = LastError();
+    else if (!S_ISREG(st.st_mode)) error = ENGINE_NOT_REGULAR;
+    if (error) {
+        close(fd);
+        return error;
+    }
+    *size = (uint64_t)st.st_size;
+    *file = (FileHandle)fd;
+    return 0;
+}
+
+static SysError ReadAt(FileHandle file, uint64_t offset, void* buffer, size_t size, size_t* got) {
+    *got = 0;
+    char* at = (char*)buffer;
+    while (*got < size) {
+        ssize_t n = pread((int)file, at + *got, size - *got, (off_t)(offset + *got));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno == EISDIR ? ENGINE_NOT_REGULAR : LastError();
+        }
+        if (n == 0) break;
+        *got += (size_t)n;
+    }
+    return 0;
+}
+
+// The times CopyFile gives a copy: the source's access and modification times.
+static SysError MatchTimes(FileHandle target, FileHandle source, bool* set) {
+    *set = false;
+    struct stat from, to;
+    if (fstat((int)source, &from) != 0 || fstat((int)target, &to) != 0) return LastError();
+    if (from.st_mtim.tv_sec == to.st_mtim.tv_sec && from.st_mtim.tv_nsec == to.st_mtim.tv_nsec) return 0;
+    struct timespec times[2] = {from.st_atim, from.st_mtim};
+    if (futimens((int)target, times) != 0) return LastError();
+    *set = true;
+    return 0;
+}
+
 static SysError RemoveFile(const char* path) {
     return unlink(path) == 0 ? 0 : LastError();
 }
@@ -556,6 +602,7 @@ const SysCalls PlatformCalls = {
     ListFolder, Examine, OpenForReading, ReadFile, CloseFile, CreateFolders, MakeOneFolder, CopyFile, RemoveFile,
     ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread,
     IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds, ProbeFolder, OpenListed, RemoveFolder,
+    OpenTarget, ReadAt, MatchTimes,
 };
 
 SysCalls Sys = PlatformCalls;

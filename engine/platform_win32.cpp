@@ -335,6 +335,7 @@ const SysCalls PlatformCalls = {
     IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds, ProbeFolder,
     OpenForReading,  // the open asks GetFileType, which no file-system filter sees
     RemoveFolder,
+    OpenTargetFile, ReadFileAt, MatchTargetTimes,
 };
 
 bool ThreadDiskReadBytes(uint64_t*) {

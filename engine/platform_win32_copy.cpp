@@ -313,6 +313,70 @@ SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
     return CloseHandle(to) ? 0 : LastError();
 }
 
+// Every sharing: a scanner, an indexer or the game may go on reading (or
+// writing) the target while it is compared, and open it meanwhile as it
+// pleases but exclusively. The right to set its times takes no part in
+// sharing. A reparse point (a link) is opened as itself and refused; a
+// folder does not open without backup semantics.
+SysError OpenTargetFile(const char* path, FileHandle* file, uint64_t* size) {
+    *file = INVALID_FILE;
+    WidePath wide;
+    SysError error = ToWide(path, &wide);
+    if (error) return error;
+    HANDLE handle = CreateFileW(wide.text, GENERIC_READ | FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return LastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(handle) != FILE_TYPE_DISK) error = ENGINE_NOT_REGULAR;
+    else if (!GetFileInformationByHandle(handle, &info)) error = LastError();
+    else if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) error = ENGINE_NOT_REGULAR;
+    if (error) {
+        CloseHandle(handle);
+        return error;
+    }
+    *size = ((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow;
+    *file = (FileHandle)handle;
+    return 0;
+}
+
+SysError ReadFileAt(FileHandle file, uint64_t offset, void* buffer, size_t size, size_t* got) {
+    *got = 0;
+    char* at = (char*)buffer;
+    while (*got < size) {
+        size_t wanted = size - *got;
+        DWORD ask = wanted > 0x40000000u ? 0x40000000u : (DWORD)wanted;
+        uint64_t from = offset + *got;
+        OVERLAPPED position = {};
+        position.Offset = (DWORD)from;
+        position.OffsetHigh = (DWORD)(from >> 32);
+        DWORD n = 0;
+        if (!ReadFile((HANDLE)file, at + *got, ask, &n, &position)) {
+            SysError error = LastError();
+            if (error == ERROR_HANDLE_EOF) break;
+            return error;
+        }
+        if (n == 0) break;
+        *got += n;
+    }
+    return 0;
+}
+
+// The times CopyOneFile gives a copy: the source's creation, access and last write times.
+SysError MatchTargetTimes(FileHandle target, FileHandle source, bool* set) {
+    *set = false;
+    BY_HANDLE_FILE_INFORMATION from, to;
+    if (!GetFileInformationByHandle((HANDLE)source, &from) || !GetFileInformationByHandle((HANDLE)target, &to))
+        return LastError();
+    if (from.ftLastWriteTime.dwLowDateTime == to.ftLastWriteTime.dwLowDateTime &&
+        from.ftLastWriteTime.dwHighDateTime == to.ftLastWriteTime.dwHighDateTime)
+        return 0;
+    if (!SetFileTime((HANDLE)target, &from.ftCreationTime, &from.ftLastAccessTime, &from.ftLastWriteTime))
+        return LastError();
+    *set = true;
+    return 0;
+}
+
 bool IsHeldByOther(SysError error, bool ownName) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_USER_MAPPED_FILE ||
            (ownName && error == ERROR_ACCESS_DENIED);

@@ -61,6 +61,11 @@ HANDLE OpenForInformation(const wchar_t* path);
 // Platform.h's copyFile on Win32 (platform_win32_copy.cpp).
 SysError CopyOneFile(const CopyRequest* request, uint64_t* copied);
 
+// Platform.h's openTarget, readAt and matchTimes on Win32 (platform_win32_copy.cpp).
+SysError OpenTargetFile(const char* path, FileHandle* file, uint64_t* size);
+SysError ReadFileAt(FileHandle file, uint64_t offset, void* buffer, size_t size, size_t* got);
+SysError MatchTargetTimes(FileHandle target, FileHandle source, bool* set);
+
 // Platform.h's probeFolder on Win32 (platform_win32_copy.cpp), under the
 // copies' own temporary names, so that a run after a crash here removes
 // what is left.

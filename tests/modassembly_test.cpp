@@ -1,13 +1,17 @@
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "copyqueue.h"
+#include "jobstop.h"
 #include "modassembly.h"
 #include "support.h"
 #include "paths.h"
@@ -126,4 +130,197 @@ TEST(ModAssembly, FileWhoseTargetPathIsTooLongIsNamedNotCut) {
     EXPECT_EQ((Paths{a.modded + Native("/f")}), FailedPaths(a.result));
     EXPECT_NE(std::string::npos, ProblemText(a.result).find("path too long"));
     EXPECT_FALSE(Exists(a.dir / "dest"));
+}
+
+// A second extraction into the same destination. Every target a copy is
+// asked to write is recorded through Sys, so a write where none is due
+// fails the test, whatever the platform's copy would have done.
+namespace {
+
+std::mutex WrittenLock;
+std::vector<std::string> Written;
+
+SysError RecordedCopy(const CopyRequest* request, uint64_t* copied) {
+    {
+        std::lock_guard<std::mutex> hold(WrittenLock);
+        Written.push_back(request->target);
+    }
+    return PlatformCalls.copyFile(request, copied);
+}
+
+struct RecordedWrites {
+    SysSwap restore;
+    RecordedWrites() {
+        Written.clear();
+        Sys.copyFile = RecordedCopy;
+    }
+    Paths Sorted() const {
+        std::lock_guard<std::mutex> hold(WrittenLock);
+        Paths sorted = Written;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted;
+    }
+};
+
+// The job once more on the same folders, into a fresh result.
+void RunAgain(JobTrees* a) {
+    ReleaseJobResult(&a->result);
+    a->result = JobResult{};
+    a->Run();
+}
+
+uint64_t StampOfFile(const std::string& path) {
+    uint64_t size = 0, stamp = 0;
+    EXPECT_TRUE(SizeAndStampOf(path, &size, &stamp)) << path;
+    return stamp;
+}
+
+std::filesystem::file_time_type WrittenAt(const std::string& path) {
+    return std::filesystem::last_write_time(std::filesystem::u8path(path));
+}
+
+// Rewrites `path` with `contents` and puts its last write time back.
+void RewriteKeepingTimes(const std::string& path, const std::string& contents) {
+    auto before = WrittenAt(path);
+    WriteFile(path, contents);
+    std::filesystem::last_write_time(std::filesystem::u8path(path), before);
+}
+
+std::atomic<uint64_t> FakeClock;
+std::atomic<int> ReadsAtTarget;
+
+}  // namespace
+
+TEST(SecondExtraction, WritesOnlyTheTargetsThatDoNotHoldTheirFilesBytes) {
+    JobTrees a;
+    a.Both("same.txt", "same", "same");
+    a.Both("sub/kept.txt", "old", "new kept");
+    a.Both("sub/inplace.txt", "old", "new, then changed in place");
+    a.Both("sub/resized.txt", "old", "new, then resized");
+    WriteFile(a.modded + Native("/sub/new.txt"), "added");
+    WriteFile(a.modded + Native("/deep/er/gone.txt"), "added, then removed");
+    WriteFile(a.modded + Native("/retimed.txt"), "added, then given other times");
+    std::string big(1536 * 1024, 'b');  // three rounds of the check: its last byte is in the last one
+    a.Both("big.dat", "old", big);
+    a.Run();
+    ASSERT_EQ(0u, a.result.failures) << ProblemText(a.result);
+    ASSERT_EQ(7u, a.result.copiedFiles);
+    EXPECT_EQ(0u, a.result.inPlace);
+    auto target = [&](const std::string& relative) { return a.destination + Native("/Data/" + relative); };
+    uint64_t keptStamp = StampOfFile(target("sub/kept.txt"));
+    uint64_t newStamp = StampOfFile(target("sub/new.txt"));
+
+    RewriteKeepingTimes(target("sub/inplace.txt"), "NEW, then changed in place");
+    RewriteKeepingTimes(target("big.dat"), big.substr(0, big.size() - 1) + "c");
+    WriteFile(target("sub/resized.txt"), "new");
+    std::filesystem::remove(std::filesystem::u8path(target("deep/er/gone.txt")));
+    std::filesystem::last_write_time(std::filesystem::u8path(target("retimed.txt")),
+                                     WrittenAt(target("retimed.txt")) - std::chrono::hours(24 * 400));
+    RecordedWrites writes;
+    RunAgain(&a);
+    EXPECT_EQ(0u, a.result.failures) << ProblemText(a.result);
+    EXPECT_EQ((Paths{target("big.dat"), target("deep/er/gone.txt"), target("sub/inplace.txt"), target("sub/resized.txt")}),
+              writes.Sorted());
+    EXPECT_EQ(4u, a.result.copiedFiles);
+    EXPECT_EQ(3u, a.result.inPlace);
+    // The counts describe the mod, not the writes.
+    EXPECT_EQ(3u, a.result.newFiles);
+    EXPECT_EQ(4u, a.result.changedFiles);
+    for (const std::string& relative : ListTree(a.modded)) {
+        if (relative == "same.txt") continue;
+        EXPECT_EQ(ReadFile(a.modded + Native("/" + relative)), ReadFile(target(relative))) << relative;
+    }
+    // Untouched: not replaced, not even given times (on POSIX the stamp holds the change time too).
+    EXPECT_EQ(keptStamp, StampOfFile(target("sub/kept.txt")));
+    EXPECT_EQ(newStamp, StampOfFile(target("sub/new.txt")));
+    EXPECT_TRUE(WrittenAt(target("retimed.txt")) == WrittenAt(a.modded + Native("/retimed.txt")));
+    EXPECT_FALSE(Exists(target("same.txt")));
+
+    // A dry run compares no target, and a third run writes nothing at all.
+    ReleaseJobResult(&a.result);
+    a.result = JobResult{};
+    a.Run(true);
+    EXPECT_EQ(0u, a.result.inPlace);
+    RunAgain(&a);
+    EXPECT_EQ(7u, a.result.inPlace);
+    EXPECT_EQ(4u, writes.Sorted().size());
+}
+
+TEST(SecondExtraction, LinksAndFoldersInATargetsPlaceFareAsWithACopy) {
+    JobTrees a;
+    WriteFile(a.modded + Native("/linked.txt"), "the same bytes");
+    WriteFile(a.modded + Native("/folder.txt"), "a file");
+    WriteFile(a.destination + Native("/Data/folder.txt/inside"), "a folder's file");
+    std::string elsewhere = a.dir / "elsewhere.txt";
+    WriteFile(elsewhere, "the same bytes");
+    std::error_code refused;
+    std::filesystem::create_symlink(std::filesystem::u8path(elsewhere),
+                                    std::filesystem::u8path(a.destination + Native("/Data/linked.txt")), refused);
+    RecordedWrites writes;
+    a.Run();
+    EXPECT_EQ(0u, a.result.inPlace);
+    // The folder is no file of the mod's: its copy fails, named by the target, and it stays.
+    EXPECT_EQ((Paths{a.destination + Native("/Data/folder.txt")}), FailedPaths(a.result));
+    EXPECT_EQ("a folder's file", ReadFile(a.destination + Native("/Data/folder.txt/inside")));
+    // A link is never read through as if it were the target: the copy replaces it.
+    EXPECT_EQ((Paths{a.destination + Native("/Data/folder.txt"), a.destination + Native("/Data/linked.txt")}),
+              writes.Sorted());
+    if (!refused) {
+        EXPECT_FALSE(std::filesystem::is_symlink(std::filesystem::u8path(a.destination + Native("/Data/linked.txt"))));
+        EXPECT_EQ("the same bytes", ReadFile(elsewhere));
+    }
+}
+
+TEST(SecondExtraction, AHeldTargetFaresAsItsCopyWould) {
+    JobTrees a;
+    WriteFile(a.modded + Native("/equal.txt"), "equal");
+    WriteFile(a.modded + Native("/other.txt"), "other");
+    a.Run();
+    ASSERT_EQ(2u, a.result.copiedFiles);
+    std::string equal = a.destination + Native("/Data/equal.txt"), other = a.destination + Native("/Data/other.txt");
+    WriteFile(other, "of another size");
+    // Held as a game holds its files: exclusively where the platform can (Win32).
+    FileHandle heldEqual = INVALID_FILE, heldOther = INVALID_FILE;
+    ASSERT_EQ(0u, PlatformCalls.openForReading(equal.c_str(), &heldEqual));
+    ASSERT_EQ(0u, PlatformCalls.openForReading(other.c_str(), &heldOther));
+    SysSwap restore;
+    FakeClock = 1000;  // the waits for the holds pass at once
+    Sys.clockMilliseconds = [] { return FakeClock.load(); };
+    Sys.sleepMilliseconds = [](uint32_t milliseconds) { FakeClock += milliseconds; };
+    RunAgain(&a);
+    PlatformCalls.closeFile(heldEqual);
+    PlatformCalls.closeFile(heldOther);
+    Paths failed = FailedPaths(a.result);
+    bool otherFailed = std::find(failed.begin(), failed.end(), other) != failed.end();
+    bool equalFailed = std::find(failed.begin(), failed.end(), equal) != failed.end();
+    // Where holds exist both are waited for and named; where they do not,
+    // the equal one is in place and the other one copied.
+    EXPECT_EQ(otherFailed, equalFailed) << ProblemText(a.result);
+    EXPECT_EQ(otherFailed ? 0u : 1u, a.result.inPlace);
+    EXPECT_EQ("equal", ReadFile(equal));
+    EXPECT_EQ(otherFailed ? "of another size" : "other", ReadFile(other));
+}
+
+TEST(SecondExtraction, AStopAmidTheChecksWritesNothing) {
+    JobTrees a;
+    for (int i = 0; i < 20; ++i) WriteFile(a.modded + Native("/f" + std::to_string(i)), "file " + std::to_string(i));
+    a.Run();
+    ASSERT_EQ(20u, a.result.copiedFiles);
+    std::vector<uint64_t> stamps;
+    for (int i = 0; i < 20; ++i) stamps.push_back(StampOfFile(a.destination + Native("/Data/f" + std::to_string(i))));
+    RecordedWrites writes;
+    ReadsAtTarget = 0;
+    Sys.readAt = [](FileHandle file, uint64_t offset, void* buffer, size_t size, size_t* got) {
+        if (++ReadsAtTarget == 5) StopJob();
+        return PlatformCalls.readAt(file, offset, buffer, size, got);
+    };
+    RunAgain(&a);
+    ClearJobStop();
+    EXPECT_TRUE(a.result.abandoned);
+    EXPECT_TRUE(writes.Sorted().empty());
+    EXPECT_EQ(0u, a.result.failures) << ProblemText(a.result);
+    EXPECT_LT(0u, a.result.notCopied);
+    EXPECT_EQ(a.result.newFiles, a.result.inPlace + a.result.notCopied);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(stamps[i], StampOfFile(a.destination + Native("/Data/f" + std::to_string(i)))) << i;
+    EXPECT_EQ(20u, ListTree(a.destination).size());  // nothing of a copy left either
 }

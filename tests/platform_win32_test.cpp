@@ -252,6 +252,46 @@ TEST(Win32Platform, CopyReplacesAReadOnlyTarget) {
     EXPECT_EQ(Paths{"f"}, ListTree(dir / "dst"));
 }
 
+TEST(Win32Platform, ATargetComparedInPlaceKeepsNoReaderOutAndTakesTheSourcesTimes) {
+    TempDir dir;
+    WriteFile(dir / "src/f", "bytes");
+    WriteFile(dir / "dst/f", "bytes");
+    ASSERT_TRUE(SetFileAttributesA((dir / "dst/f").c_str(), FILE_ATTRIBUTE_READONLY));
+    FileHandle target = INVALID_FILE, source = INVALID_FILE;
+    uint64_t size = 0;
+    ASSERT_EQ(0u, Sys.openTarget((dir / "dst/f").c_str(), &target, &size));
+    EXPECT_EQ(5u, size);
+    // A scanner's read (sharing reading only) and a game's (sharing reading and writing) open meanwhile.
+    for (DWORD share : {(DWORD)FILE_SHARE_READ, (DWORD)(FILE_SHARE_READ | FILE_SHARE_WRITE)}) {
+        HANDLE reader = CreateFileA((dir / "dst/f").c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_NE(INVALID_HANDLE_VALUE, reader) << share << " " << GetLastError();
+        if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+    }
+    char bytes[8] = {};
+    size_t got = 0;
+    EXPECT_EQ(0u, Sys.readAt(target, 2, bytes, sizeof bytes, &got));
+    EXPECT_EQ("tes", std::string(bytes, got));
+    FILETIME old = {0x12345678u, 0x01c00000u};
+    ASSERT_TRUE(SetFileTime((HANDLE)target, nullptr, nullptr, &old));
+    ASSERT_EQ(0u, Sys.openForReading((dir / "src/f").c_str(), &source));
+    bool set = false;
+    EXPECT_EQ(0u, Sys.matchTimes(target, source, &set));
+    EXPECT_TRUE(set);
+    EXPECT_EQ(0u, Sys.matchTimes(target, source, &set));
+    EXPECT_FALSE(set);  // already the source's: nothing written
+    uint64_t sourceSize = 0, sourceStamp = 0, targetStamp = 0;
+    Sys.examineOpenFile(source, &sourceSize, &sourceStamp);
+    Sys.examineOpenFile(target, &size, &targetStamp);
+    EXPECT_EQ(sourceStamp, targetStamp);
+    Sys.closeFile(source);
+    Sys.closeFile(target);
+    EXPECT_NE(0u, GetFileAttributesA((dir / "dst/f").c_str()) & FILE_ATTRIBUTE_READONLY);
+    // A folder in a target's place is none to compare.
+    EXPECT_NE(0u, Sys.openTarget((dir / "dst").c_str(), &target, &size));
+    EXPECT_EQ(INVALID_FILE, target);
+}
+
 TEST(Win32Platform, CopyOfAReadOnlySourceKeepsTheAttributeAndCanBeRepeated) {
     TempDir dir;
     WriteFile(dir / "src/f", "read only");

@@ -403,7 +403,9 @@ TEST_F(Shell, OneJobAtATimeAndItsFailuresInOneBox) {
     EXPECT_EQ(SendMessageA(ProgressBar, PBM_GETRANGE, FALSE, 0), 12);
     EXPECT_EQ(SendMessageA(ProgressBar, PBM_GETPOS, 0, 0), 0);
 
-    // A second job whose copies fail: one box, the count, ten paths.
+    // A second job whose copies fail: one box, the count, ten paths. The
+    // targets no longer hold their files' bytes, so each is copied again.
+    for (int i = 0; i < 12; ++i) WriteFile(trees.destination + "\\Data\\new" + std::to_string(i) + ".txt", "other");
     FaultInjector faults;
     faults.Fail(FAULT_COPY, 1, ERROR_ACCESS_DENIED, true);
     Press(CreateModButton);
@@ -519,7 +521,9 @@ TEST_F(Shell, TheJobReadsTheChosenFoldersNotTheirCodePageRendering) {
     EXPECT_EQ(ReadFile(destination + "\\Data\\" + added), "added");
     EXPECT_EQ(ListTree(rendering).size(), 4u);
 
-    // The failure box names the path as it is (the target's, which failed).
+    // The failure box names the path as it is (the target's, which failed),
+    // once the target no longer holds the file's bytes.
+    WriteFile(destination + "\\Data\\" + added, "other");
     FaultInjector faults;
     faults.Fail(FAULT_COPY, 1, ERROR_ACCESS_DENIED, true);
     Press(CreateModButton);
