@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "job.h"
+#include "jobstop.h"
 
 static std::atomic<int> Caught{0};
 // Held while an interruption is taken or forgotten, so that the exit

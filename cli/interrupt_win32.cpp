@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "job.h"
+#include "jobstop.h"
 
 static std::atomic<int> Caught{0};
 // Held while an interruption is taken or forgotten, so that the exit

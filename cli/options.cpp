@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "comparepool.h"
+#include "jobparameters.h"
 #include "console.h"
 #include "listing.h"
 

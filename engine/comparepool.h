@@ -28,13 +28,9 @@
 #include <condition_variable>
 
 #include "filecompare.h"
+#include "jobparameters.h"  // the comparer limits
 #include "platform.h"
 #include "workerpool.h"
-
-// Comparers a job runs unless asked otherwise: enough to keep a solid-state
-// or virtual disk busy, few enough that the pairs' reads do not crowd out
-// the copiers. 1 is one read in flight, for a spinning disk.
-enum { DEFAULT_COMPARERS = 4, MAX_COMPARERS = 8 };
 
 // Pairs listed at this size and more are read alone, with reads of
 // BIG_CHUNK_SIZE: a spinning disk then streams them instead of seeking

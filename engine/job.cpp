@@ -13,6 +13,8 @@
 #include "holdwait.h"
 #include "modassembly.h"
 #include "joblists.h"
+#include "jobstate.h"
+#include "jobstop.h"
 #include "paths.h"
 
 static void IgnoreStatus(void*, int) {}

@@ -16,6 +16,7 @@
 #include "paths.h"
 #include "services.h"
 #include "texts.h"
+#include "jobstop.h"
 
 char OriginalPath[FOLDER_PATH_SIZE];
 char ModdedPath[FOLDER_PATH_SIZE];

@@ -13,6 +13,7 @@
 #include "cli.h"
 #include "paths.h"
 #include "support.h"
+#include "jobstop.h"
 
 // Runs modextract in-process with its two streams caught in files.
 struct Cli : JobTrees {

@@ -18,6 +18,7 @@
 #include "originalindex.h"
 #include "filecompare.h"
 #include "support.h"
+#include "jobstop.h"
 
 using Paths = std::vector<std::string>;
 

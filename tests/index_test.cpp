@@ -14,6 +14,7 @@
 #include "treewalk.h"
 #include "job.h"
 #include "support.h"
+#include "jobstate.h"
 
 using Paths = std::vector<std::string>;
 

@@ -14,6 +14,7 @@
 #include "job.h"
 #include "joblists.h"
 #include "support.h"
+#include "jobstop.h"
 
 using Events = std::vector<std::string>;
 

@@ -28,6 +28,7 @@
 #include "treewalk.h"
 #include "foldercheck.h"
 #include "support.h"
+#include "jobstop.h"
 
 using Paths = std::vector<std::string>;
 

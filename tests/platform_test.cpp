@@ -10,6 +10,7 @@
 
 #include "holdwait.h"
 #include "support.h"
+#include "jobstop.h"
 
 static bool Gather(void* context, const FolderEntry* entry) {
     (*(std::map<std::string, FolderEntry>*)context)[entry->name] = *entry;

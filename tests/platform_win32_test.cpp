@@ -23,6 +23,7 @@
 #include "platform_win32_paths.h"
 #include "support.h"
 #include "paths.h"
+#include "jobstate.h"
 
 using Paths = std::vector<std::string>;
 
