@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-#include "job.h"
+#include "platform.h"
 #include "jobstop.h"
 
 static std::atomic<int> Caught{0};

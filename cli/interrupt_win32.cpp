@@ -8,7 +8,6 @@
 #include <atomic>
 #include <mutex>
 
-#include "job.h"
 #include "jobstop.h"
 
 static std::atomic<int> Caught{0};

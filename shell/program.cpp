@@ -5,7 +5,6 @@
 
 #include "appstate.h"
 #include "display.h"
-#include "job.h"
 #include "mainwindow.h"
 #include "texts.h"
 
