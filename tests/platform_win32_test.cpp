@@ -20,7 +20,7 @@
 #include "job.h"
 #include "copyqueue.h"
 #include "modassembly.h"
-#include "platform_win32_paths.h"
+#include "platform_win32.h"
 #include "support.h"
 #include "paths.h"
 #include "jobstate.h"

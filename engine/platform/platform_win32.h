@@ -1,5 +1,6 @@
 // What the Win32 platform files share among themselves: the wide form of a
-// path and the small calls around it. Only engine/platform_win32*.cpp
+// path and the small calls around it, and the calls each file makes for the
+// table. Only engine/platform/platform_win32*.cpp
 // include this.
 #pragma once
 

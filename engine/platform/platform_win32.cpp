@@ -4,7 +4,7 @@
 // engine's own buffers is refused for its length and no name is changed on
 // the way.
 #include "platform.h"
-#include "platform_win32_paths.h"
+#include "platform_win32.h"
 #include "textconvert_win32.h"
 
 #include <windows.h>

@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "platform_win32_paths.h"
+#include "platform_win32.h"
 
 typedef BOOL(WINAPI* SetInformationFunction)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 

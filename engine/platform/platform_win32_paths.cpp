@@ -1,6 +1,6 @@
 // Paths on Win32: the engine's UTF-8 paths in the absolute, prefixed wide
 // form that every wide file call of the platform takes.
-#include "platform_win32_paths.h"
+#include "platform_win32.h"
 
 #include <string.h>
 #include <wchar.h>

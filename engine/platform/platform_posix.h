@@ -1,0 +1,33 @@
+// What the POSIX platform files share among themselves. Only
+// engine/platform/platform_posix*.cpp include this.
+#pragma once
+
+#include <stdint.h>
+#include <sys/stat.h>
+
+#include "platform.h"
+
+// errno as a SysError; never 0, since the call it follows failed.
+SysError LastError();
+
+// A file's stamp from its status: moves whenever the file is written.
+uint64_t StampOf(const struct stat& st);
+
+// A regular file opened for reading, its status in `*st`; -1 with
+// `*error` set when it cannot be opened or is no regular file
+// (ENGINE_NOT_REGULAR). Never blocks on a FIFO.
+int OpenRegular(const char* path, struct stat* st, SysError* error);
+
+// Platform.h's openListed on POSIX (platform_posix.cpp).
+SysError OpenListed(const char* path, FileHandle* file);
+
+// Platform.h's copyFile, probeFolder, openTarget, readAt and matchTimes on
+// POSIX (platform_posix_copy.cpp).
+SysError CopyFile(const CopyRequest* request, uint64_t* copied);
+SysError ProbeFolder(const char* folder);
+SysError OpenTarget(const char* path, FileHandle* file, uint64_t* size);
+SysError ReadAt(FileHandle file, uint64_t offset, void* buffer, size_t size, size_t* got);
+SysError MatchTimes(FileHandle target, FileHandle source, bool* set);
+
+// Platform.h's resolvePath on POSIX (platform_posix_paths.cpp).
+SysError ResolvePath(const char* path, char* out, size_t outSize);

@@ -1,0 +1,34 @@
+// Paths on POSIX: the platform resolves them; names differ in every byte.
+#include "platform_posix.h"
+
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+
+SysError ResolvePath(const char* path, char* out, size_t outSize) {
+    char* resolved = realpath(path, nullptr);
+    if (!resolved) return LastError();
+    size_t length = strlen(resolved);
+    SysError error = 0;
+    if (length >= outSize) error = ENGINE_PATH_TOO_LONG;
+    else memcpy(out, resolved, length + 1);
+    free(resolved);
+    return error;
+}
+
+size_t PathLimit() {
+    size_t limit = PATH_MAX - 1;
+    return limit < PATH_BUFFER_SIZE - 1 ? limit : PATH_BUFFER_SIZE - 1;
+}
+
+char PathSeparator() {
+    return '/';
+}
+
+bool IsPathSeparator(char c) {
+    return c == '/';
+}
+
+const char* NameAsCompared(const char* name, char*, size_t) {
+    return name;
+}
