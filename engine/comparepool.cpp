@@ -184,7 +184,7 @@ void StartComparePool(ComparePool* pool, unsigned comparers, const std::atomic<b
     pool->submitted = pool->started = pool->taken = pool->ended = pool->hintedBytes = 0;
     pool->running = 0;
     pool->bigRunning = pool->workers.stopping = pool->scanWaits = pool->readsWait = false;
-    pool->cores = std::thread::hardware_concurrency();
+    pool->cores = Sys.coreCount();
     if (pool->cores == 0) pool->cores = 1;
     pool->probes = pool->probesWaited = 0;
     pool->waiting = 0;

@@ -320,7 +320,7 @@ static void CopierLoop(void* context) {
 }
 
 unsigned DefaultCopierCount() {
-    unsigned cores = std::thread::hardware_concurrency();
+    unsigned cores = Sys.coreCount();
     if (cores < 2) return 2;
     return cores < MAX_COPIERS ? cores : (unsigned)MAX_COPIERS;
 }

@@ -217,6 +217,15 @@ struct SysCalls {
     // the open `source` would give it, unless its last write time is the
     // source's already: then nothing is written. `*set` tells which.
     SysError (*matchTimes)(FileHandle target, FileHandle source, bool* set);
+
+    // What PathLimit, ThreadDiskReadBytes and OpenFilesToKeep answer (below),
+    // asked here so that tests can answer otherwise.
+    size_t (*pathLimit)();
+    bool (*threadDiskReadBytes)(uint64_t* bytes);
+    unsigned (*openFilesToKeep)();
+
+    // The cores the system runs threads on; 0 when it cannot tell.
+    unsigned (*coreCount)();
 };
 
 // The calls in force. Tests may swap entries; nothing else writes it.
@@ -229,11 +238,13 @@ extern const SysCalls PlatformCalls;
 // platforms hold.
 bool StartSystemThread(std::thread* thread, void (*body)(void*), void* context);
 
-// The real clock and sleep, the same on every platform (platform_shared.cpp).
+// The real clock, sleep and core count, the same on every platform (platform_shared.cpp).
 uint64_t SystemClockMilliseconds();
 void SystemSleepMilliseconds(uint32_t milliseconds);
+unsigned SystemCoreCount();
 
-// The longest path, in bytes, that this platform's file calls take:
+// The longest path, in bytes, that this platform's file calls take
+// (Sys.pathLimit):
 // PATH_BUFFER_SIZE - 1 on Win32 (the wide calls in their long form take
 // more), PATH_MAX - 1 on POSIX (capped at PATH_BUFFER_SIZE - 1). Paths are
 // UTF-8 on Win32 too; the platform layer alone converts them.
@@ -254,12 +265,12 @@ bool HasTemporaryPattern(const char* name, const char* prefix, char between);
 unsigned char* AllocateChunk(size_t size);
 void FreeChunk(unsigned char* chunk);
 
-// Bytes the calling thread has had read from a disk so far, in `*bytes`,
+// Bytes the calling thread has had read from a disk so far (Sys.threadDiskReadBytes), in `*bytes`,
 // where the platform counts them (Linux): reads served from memory add
 // nothing. False where it does not (the engine then times its reads).
 bool ThreadDiskReadBytes(uint64_t* bytes);
 
-// How many files the engine may keep open for later beside those it reads
+// How many files the engine may keep open for later (Sys.openFilesToKeep) beside those it reads
 // at the moment: a quarter of the process's descriptor limit on POSIX
 // (asked once), at most MAX_OPEN_KEPT; MAX_OPEN_KEPT on Win32, which has
 // no such limit worth the name.

@@ -290,17 +290,7 @@ static SysError AdviseWillNeed(const char* path, uint64_t bytes, uint64_t* asked
     return (SysError)error;
 }
 
-const SysCalls PlatformCalls = {
-    ListFolder, Examine, OpenForReading, ReadFile, CloseFile, CreateFolders, MakeOneFolder, CopyFile, RemoveFile,
-    ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread,
-    IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds, ProbeFolder, OpenListed, RemoveFolder,
-    OpenTarget, ReadAt, MatchTimes,
-};
-
-SysCalls Sys = PlatformCalls;
-
-
-bool ThreadDiskReadBytes(uint64_t* bytes) {
+static bool CountThreadDiskReads(uint64_t* bytes) {
 #if defined(RUSAGE_THREAD)
     struct rusage usage;
     if (getrusage(RUSAGE_THREAD, &usage) != 0) return false;
@@ -312,7 +302,7 @@ bool ThreadDiskReadBytes(uint64_t* bytes) {
 #endif
 }
 
-unsigned OpenFilesToKeep() {
+static unsigned KeepOpenFiles() {
     static const unsigned keep = [] {
         struct rlimit limit;
         if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return (unsigned)MAX_OPEN_KEPT;
@@ -321,6 +311,17 @@ unsigned OpenFilesToKeep() {
     }();
     return keep;
 }
+
+const SysCalls PlatformCalls = {
+    ListFolder, Examine, OpenForReading, ReadFile, CloseFile, CreateFolders, MakeOneFolder, CopyFile, RemoveFile,
+    ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread,
+    IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds, ProbeFolder, OpenListed, RemoveFolder,
+    OpenTarget, ReadAt, MatchTimes, PosixPathLimit, CountThreadDiskReads, KeepOpenFiles, SystemCoreCount,
+};
+
+SysCalls Sys = PlatformCalls;
+
+
 
 
 

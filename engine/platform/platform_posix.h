@@ -29,5 +29,6 @@ SysError OpenTarget(const char* path, FileHandle* file, uint64_t* size);
 SysError ReadAt(FileHandle file, uint64_t offset, void* buffer, size_t size, size_t* got);
 SysError MatchTimes(FileHandle target, FileHandle source, bool* set);
 
-// Platform.h's resolvePath on POSIX (platform_posix_paths.cpp).
+// Platform.h's resolvePath and pathLimit on POSIX (platform_posix_paths.cpp).
 SysError ResolvePath(const char* path, char* out, size_t outSize);
+size_t PosixPathLimit();

@@ -16,7 +16,7 @@ SysError ResolvePath(const char* path, char* out, size_t outSize) {
     return error;
 }
 
-size_t PathLimit() {
+size_t PosixPathLimit() {
     size_t limit = PATH_MAX - 1;
     return limit < PATH_BUFFER_SIZE - 1 ? limit : PATH_BUFFER_SIZE - 1;
 }

@@ -329,22 +329,23 @@ static SysError AdviseWillNeed(const char*, uint64_t, uint64_t* asked) {
     return 0;
 }
 
+// Windows counts no thread's disk reads: the engine times its reads instead.
+static bool CountThreadDiskReads(uint64_t*) {
+    return false;
+}
+
+static unsigned KeepOpenFiles() {
+    return MAX_OPEN_KEPT;
+}
+
 const SysCalls PlatformCalls = {
     ListFolder, Examine, OpenForReading, ReadChunk, CloseFile, CreateFolders, MakeOneFolder, CopyOneFile, RemoveFile,
     ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread,
     IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds, ProbeFolder,
     OpenForReading,  // the open asks GetFileType, which no file-system filter sees
     RemoveFolder,
-    OpenTargetFile, ReadFileAt, MatchTargetTimes,
+    OpenTargetFile, ReadFileAt, MatchTargetTimes, Win32PathLimit, CountThreadDiskReads, KeepOpenFiles, SystemCoreCount,
 };
-
-bool ThreadDiskReadBytes(uint64_t*) {
-    return false;
-}
-
-unsigned OpenFilesToKeep() {
-    return MAX_OPEN_KEPT;
-}
 
 SysCalls Sys = PlatformCalls;
 

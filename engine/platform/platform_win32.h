@@ -1,7 +1,6 @@
 // What the Win32 platform files share among themselves: the wide form of a
 // path and the small calls around it, and the calls each file makes for the
-// table. Only engine/platform/platform_win32*.cpp
-// include this.
+// table. Only engine/platform/platform_win32*.cpp include this.
 #pragma once
 
 #include <windows.h>
@@ -71,3 +70,6 @@ SysError MatchTargetTimes(FileHandle target, FileHandle source, bool* set);
 // copies' own temporary names, so that a run after a crash here removes
 // what is left.
 SysError ProbeFolder(const char* folder);
+
+// Platform.h's pathLimit on Win32 (platform_win32_paths.cpp).
+size_t Win32PathLimit();

@@ -177,7 +177,7 @@ HANDLE OpenForInformation(const wchar_t* path) {
 
 // The wide calls take paths far longer than any engine buffer: the limit
 // is the engine's own.
-size_t PathLimit() {
+size_t Win32PathLimit() {
     return PATH_BUFFER_SIZE - 1;
 }
 
