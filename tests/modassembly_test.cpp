@@ -18,32 +18,6 @@
 
 using Paths = std::vector<std::string>;
 
-TEST(BuildTargetPath, JoinsDestinationDataAndTheRelativePath) {
-    char out[PATH_BUFFER_SIZE];
-    std::string separator(1, PathSeparator());
-    std::string relative = Native("/Sub/Deep/a.dat");
-    size_t length = BuildTargetPath(Native("/mods/MyMod").c_str(), relative.c_str(), out);
-    EXPECT_EQ(Native("/mods/MyMod/Data/Sub/Deep/a.dat"), out);
-    EXPECT_EQ(strlen(out), length);
-    // A destination that is a root keeps its one separator.
-    BuildTargetPath(Native("/").c_str(), relative.c_str(), out);
-    EXPECT_EQ(Native("/Data/Sub/Deep/a.dat"), out);
-}
-
-TEST(BuildTargetPath, RefusesPathsPastTheLimitWithoutWritingPastTheBuffer) {
-    struct {
-        char out[PATH_BUFFER_SIZE];
-        char guard[16];
-    } buffer;
-    memset(buffer.guard, 'G', sizeof buffer.guard);
-    std::string root(PathLimit() - 5 - 3, 'r');  // room for separator, "Data" and 3 more
-    EXPECT_EQ(PathLimit(), BuildTargetPath(root.c_str(), Native("/ab").c_str(), buffer.out));
-    EXPECT_EQ(0u, BuildTargetPath(root.c_str(), Native("/abc").c_str(), buffer.out));
-    std::string huge(PATH_BUFFER_SIZE * 2, 'h');
-    EXPECT_EQ(0u, BuildTargetPath(huge.c_str(), Native("/a").c_str(), buffer.out));
-    EXPECT_EQ(std::string(16, 'G'), std::string(buffer.guard, 16));
-}
-
 TEST(ModAssembly, CopiesNewAndChangedFilesAtTheirRelativePaths) {
     JobTrees a;
     a.Both("same.txt", "same", "same");

@@ -373,3 +373,12 @@ std::vector<std::string> ChangedPaths(const JobResult& result, const std::string
     }
     return paths;
 }
+
+FolderEntry InventedEntry(const char* name, EntryKind kind, SysError error) {
+    FolderEntry entry = {};
+    entry.name = name;
+    entry.nameLength = strlen(name);
+    entry.kind = kind;
+    entry.error = error;
+    return entry;
+}

@@ -62,6 +62,9 @@ struct JobTrees {
     void Both(const std::string& relative, const std::string& inOriginal, const std::string& inModded) const;
 };
 
+// A listing's entry as a test invents it: `name` (kept by the caller), its kind and error.
+FolderEntry InventedEntry(const char* name, EntryKind kind, SysError error = 0);
+
 // Keeps the Sys table as it was and puts it back when it goes out of
 // scope, so that a test that swaps entries of it leaves it whole even when
 // an assertion ends the test early.
