@@ -103,7 +103,8 @@ struct CopyQueue {
 };
 
 // Copiers a job starts: one per core, at least two so that a copy always
-// overlaps the scan. More than the cores only made the copies contend.
+// overlaps the scan, and no more than the cores, beyond which the copies
+// only contend.
 unsigned DefaultCopierCount();
 
 // Starts `queue` (its fields need no setting up) with `threads` copiers

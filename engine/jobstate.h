@@ -1,6 +1,6 @@
-// The running job's state, which every phase works on, and the reporting
-// operations the phases call on it. The job itself (job.h) sets it up and
-// runs the phases; the phases depend on this alone.
+// The running job's state, which every phase works on. The job itself
+// (job.cpp) sets it up and runs the phases; the reporting operations the
+// phases call on it are in report.h.
 #pragma once
 
 #include <atomic>

@@ -38,87 +38,78 @@ bool Append(WidePath* path, const wchar_t* text, size_t length) {
 // doubled separators (a drive root joined with a name) count once, and "."
 // and ".." are applied. Names are left exactly as they are: trailing dots
 // and spaces stay, since a listed name may end in them.
-SysError Normalise(const wchar_t* raw, WidePath* out, int depth) {
-    // A device ("\\.\NUL", "\\.\pipe\x") is left as it is: it has no
-    // folders to walk.
-    if (IsWideSeparator(raw[0]) && IsWideSeparator(raw[1]) && raw[2] == L'.' && IsWideSeparator(raw[3])) {
-        size_t length = wcslen(raw);
-        if (length + 1 > WIDE_PATH_SIZE - 2) return ENGINE_PATH_TOO_LONG;
-        memcpy(out->text, raw, (length + 1) * sizeof(wchar_t));
-        out->length = length;
-        out->rootLength = 4;
-        return 0;
-    }
-    // Already in the long form: read it as the path it stands for.
-    if (IsWideSeparator(raw[0]) && IsWideSeparator(raw[1]) && raw[2] == L'?' && IsWideSeparator(raw[3])) {
-        const wchar_t* rest = raw + 4;
-        if ((rest[0] == L'U' || rest[0] == L'u') && (rest[1] == L'N' || rest[1] == L'n') &&
-            (rest[2] == L'C' || rest[2] == L'c') && IsWideSeparator(rest[3])) {
-            wchar_t unc[WIDE_PATH_SIZE];
-            size_t length = wcslen(rest + 3);
-            if (length + 2 > WIDE_PATH_SIZE) return ENGINE_PATH_TOO_LONG;
-            unc[0] = L'\\';
-            memcpy(unc + 1, rest + 3, (length + 1) * sizeof(wchar_t));
-            return Normalise(unc, out, depth);
-        }
-        if (rest[0] && rest[1] == L':' && IsWideSeparator(rest[2])) return Normalise(rest, out, depth);
-        // A volume named by its GUID: taken as it is, like a device.
-        size_t length = wcslen(raw);
-        if (length + 1 > WIDE_PATH_SIZE - 2) return ENGINE_PATH_TOO_LONG;
-        memcpy(out->text, raw, (length + 1) * sizeof(wchar_t));
-        out->length = length;
-        out->rootLength = 4;
-        while (out->rootLength < length && !IsWideSeparator(raw[out->rootLength])) ++out->rootLength;
-        return 0;
-    }
+// `raw` kept as it is, with a root of `rootLength` units: a device or a
+// volume named by its GUID, which has no folders to walk.
+static SysError KeepAsWritten(const wchar_t* raw, WidePath* out, size_t rootLength) {
+    size_t length = wcslen(raw);
+    if (length + 1 > WIDE_PATH_SIZE - 2) return ENGINE_PATH_TOO_LONG;
+    memcpy(out->text, raw, (length + 1) * sizeof(wchar_t));
+    out->length = length;
+    out->rootLength = rootLength;
+    while (out->rootLength < length && !IsWideSeparator(raw[out->rootLength])) ++out->rootLength;
+    return 0;
+}
 
-    out->length = 0;
-    out->text[0] = L'\0';
-    const wchar_t* rest;
-    if (IsWideSeparator(raw[0]) && IsWideSeparator(raw[1])) {
-        // \\server\share\...
-        const wchar_t* server = raw + 2;
-        size_t serverLength = 0;
-        while (server[serverLength] && !IsWideSeparator(server[serverLength])) ++serverLength;
-        if (serverLength == 0 || !server[serverLength]) return ERROR_BAD_PATHNAME;
-        const wchar_t* share = server + serverLength + 1;
-        size_t shareLength = 0;
-        while (share[shareLength] && !IsWideSeparator(share[shareLength])) ++shareLength;
-        if (shareLength == 0) return ERROR_BAD_PATHNAME;
-        if (!Append(out, L"\\\\?\\UNC\\", 8) || !Append(out, server, serverLength) || !Append(out, L"\\", 1) ||
-            !Append(out, share, shareLength))
-            return ENGINE_PATH_TOO_LONG;
-        rest = share + shareLength;
-    } else if (raw[0] && raw[1] == L':' && IsWideSeparator(raw[2])) {
-        wchar_t root[6] = {L'\\', L'\\', L'?', L'\\', raw[0], L':'};
-        Append(out, root, 6);
-        rest = raw + 2;
-    } else {
-        // Relative: the current folder (of the drive named, if one is),
-        // or the current drive's root, in front.
-        if (depth > 0) return ERROR_BAD_PATHNAME;
-        wchar_t base[4] = L".";
-        const wchar_t* tail = raw;
-        if (raw[0] && raw[1] == L':') {
-            base[0] = raw[0];
-            base[1] = L':';
-            base[2] = L'\0';
-            tail = raw + 2;
-        } else if (IsWideSeparator(raw[0])) {
-            base[0] = L'\\';
-            tail = raw + 1;
-        }
-        wchar_t full[WIDE_PATH_SIZE];
-        DWORD length = GetFullPathNameW(base, WIDE_PATH_SIZE, full, nullptr);
-        if (length == 0) return LastError();
-        size_t tailLength = wcslen(tail);
-        if (length + 1 + tailLength + 1 > WIDE_PATH_SIZE) return ENGINE_PATH_TOO_LONG;
-        full[length] = L'\\';
-        memcpy(full + length + 1, tail, (tailLength + 1) * sizeof(wchar_t));
-        return Normalise(full, out, depth + 1);
+// A path already in the long form ("\\?\..."), read as the path it stands for.
+static SysError NormaliseLongForm(const wchar_t* raw, WidePath* out, int depth) {
+    const wchar_t* rest = raw + 4;
+    if ((rest[0] == L'U' || rest[0] == L'u') && (rest[1] == L'N' || rest[1] == L'n') &&
+        (rest[2] == L'C' || rest[2] == L'c') && IsWideSeparator(rest[3])) {
+        wchar_t unc[WIDE_PATH_SIZE];
+        size_t length = wcslen(rest + 3);
+        if (length + 2 > WIDE_PATH_SIZE) return ENGINE_PATH_TOO_LONG;
+        unc[0] = L'\\';
+        memcpy(unc + 1, rest + 3, (length + 1) * sizeof(wchar_t));
+        return Normalise(unc, out, depth);
     }
-    out->rootLength = out->length;
+    if (rest[0] && rest[1] == L':' && IsWideSeparator(rest[2])) return Normalise(rest, out, depth);
+    return KeepAsWritten(raw, out, 4);  // a volume named by its GUID
+}
 
+// A relative path: the current folder (of the drive named, if one is), or
+// the current drive's root, in front.
+static SysError NormaliseRelative(const wchar_t* raw, WidePath* out, int depth) {
+    if (depth > 0) return ERROR_BAD_PATHNAME;
+    wchar_t base[4] = L".";
+    const wchar_t* tail = raw;
+    if (raw[0] && raw[1] == L':') {
+        base[0] = raw[0];
+        base[1] = L':';
+        base[2] = L'\0';
+        tail = raw + 2;
+    } else if (IsWideSeparator(raw[0])) {
+        base[0] = L'\\';
+        tail = raw + 1;
+    }
+    wchar_t full[WIDE_PATH_SIZE];
+    DWORD length = GetFullPathNameW(base, WIDE_PATH_SIZE, full, nullptr);
+    if (length == 0) return LastError();
+    size_t tailLength = wcslen(tail);
+    if (length + 1 + tailLength + 1 > WIDE_PATH_SIZE) return ENGINE_PATH_TOO_LONG;
+    full[length] = L'\\';
+    memcpy(full + length + 1, tail, (tailLength + 1) * sizeof(wchar_t));
+    return Normalise(full, out, depth + 1);
+}
+
+// The prefixed root of "\\server\share\..." in `out`; in `*rest` what follows it.
+static SysError TakeShareRoot(const wchar_t* raw, WidePath* out, const wchar_t** rest) {
+    const wchar_t* server = raw + 2;
+    size_t serverLength = 0;
+    while (server[serverLength] && !IsWideSeparator(server[serverLength])) ++serverLength;
+    if (serverLength == 0 || !server[serverLength]) return ERROR_BAD_PATHNAME;
+    const wchar_t* share = server + serverLength + 1;
+    size_t shareLength = 0;
+    while (share[shareLength] && !IsWideSeparator(share[shareLength])) ++shareLength;
+    if (shareLength == 0) return ERROR_BAD_PATHNAME;
+    if (!Append(out, L"\\\\?\\UNC\\", 8) || !Append(out, server, serverLength) || !Append(out, L"\\", 1) ||
+        !Append(out, share, shareLength))
+        return ENGINE_PATH_TOO_LONG;
+    *rest = share + shareLength;
+    return 0;
+}
+
+// Appends the names of `rest` to `out`, "." and ".." applied.
+static SysError AppendNames(const wchar_t* rest, WidePath* out) {
     while (*rest) {
         while (IsWideSeparator(*rest)) ++rest;
         size_t nameLength = 0;
@@ -138,6 +129,32 @@ SysError Normalise(const wchar_t* raw, WidePath* out, int depth) {
     // A root alone is the root folder only with its backslash.
     if (out->length == out->rootLength && !Append(out, L"\\", 1)) return ENGINE_PATH_TOO_LONG;
     return 0;
+}
+
+SysError Normalise(const wchar_t* raw, WidePath* out, int depth) {
+    bool twoSeparators = IsWideSeparator(raw[0]) && IsWideSeparator(raw[1]);
+    // A device ("\\.\NUL", "\\.\pipe\x") has no folders to walk.
+    if (twoSeparators && raw[2] == L'.' && IsWideSeparator(raw[3])) {
+        SysError error = KeepAsWritten(raw, out, 4);
+        out->rootLength = 4;
+        return error;
+    }
+    if (twoSeparators && raw[2] == L'?' && IsWideSeparator(raw[3])) return NormaliseLongForm(raw, out, depth);
+
+    out->length = 0;
+    out->text[0] = L'\0';
+    const wchar_t* rest;
+    if (twoSeparators) {
+        if (SysError error = TakeShareRoot(raw, out, &rest)) return error;
+    } else if (raw[0] && raw[1] == L':' && IsWideSeparator(raw[2])) {
+        wchar_t root[6] = {L'\\', L'\\', L'?', L'\\', raw[0], L':'};
+        Append(out, root, 6);
+        rest = raw + 2;
+    } else {
+        return NormaliseRelative(raw, out, depth);
+    }
+    out->rootLength = out->length;
+    return AppendNames(rest, out);
 }
 
 // The wide, absolute, prefixed form of the engine's UTF-8 `path`.
