@@ -222,83 +222,72 @@ static SysError HeldOrAbandoned(const CopyRequest* request, SysError error) {
     return stopped && IsHeldByOther(error, true) ? ENGINE_ABANDONED : error;
 }
 
-SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
-    *copied = 0;
-    CopyPaths paths;
-    SysError error = ToWide(request->source, &paths.source);
-    if (!error) error = ToWide(request->target, &paths.target);
-    if (error) return error;
-
-    // Writers are kept out while the copy reads; readers may stay. Someone
-    // writing it, or holding it as a game does, may let go in a moment.
-    // (Wine may refuse to describe a file just let go of, once.)
-    // The comparison's handle, kept for the copy, is exclusive and was
-    // asked nothing yet: the one query follows the last read.
-    HANDLE from = (HANDLE)request->sourceFile;
-    BY_HANDLE_FILE_INFORMATION before = {};
-    HoldWait wait = {};
-    for (; !request->sourceOpen;) {
-        from = CreateFileW(paths.source.text, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (from == INVALID_HANDLE_VALUE) error = LastError();
-        else if (GetFileType(from) != FILE_TYPE_DISK) error = ENGINE_NOT_REGULAR;
-        else if (!GetFileInformationByHandle(from, &before)) error = LastError();
+// Opens the request's source for the copy, unless the comparison's handle
+// is handed over (sourceOpen), and holds it to the size and stamp the
+// comparison saw. Writers are kept out while the copy reads; readers may
+// stay. Someone writing it, or holding it as a game does, may let go in a
+// moment. (Wine may refuse to describe a file just let go of, once.) The
+// comparison's handle, kept for the copy, is exclusive and was asked
+// nothing yet: the one query follows the last read.
+static SysError OpenSource(const CopyRequest* request, const CopyPaths& paths, HANDLE* from,
+                           BY_HANDLE_FILE_INFORMATION* before) {
+    *from = (HANDLE)request->sourceFile;
+    if (request->sourceOpen) return 0;
+    SysError error = 0;
+    for (HoldWait wait = {};;) {
+        *from = CreateFileW(paths.source.text, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (*from == INVALID_HANDLE_VALUE) error = LastError();
+        else if (GetFileType(*from) != FILE_TYPE_DISK) error = ENGINE_NOT_REGULAR;
+        else if (!GetFileInformationByHandle(*from, before)) error = LastError();
         else break;
-        if (from != INVALID_HANDLE_VALUE) CloseHandle(from);
+        if (*from != INVALID_HANDLE_VALUE) CloseHandle(*from);
         if (!WaitedOutHold(request, &wait, error, false)) return HeldOrAbandoned(request, error);
     }
-    if (!request->sourceOpen && request->stamp &&
-        (request->size != (((uint64_t)before.nFileSizeHigh << 32) | before.nFileSizeLow) ||
-         request->stamp != StampOf(before.ftLastWriteTime))) {
-        CloseHandle(from);
+    if (request->stamp && (request->size != (((uint64_t)before->nFileSizeHigh << 32) | before->nFileSizeLow) ||
+                           request->stamp != StampOf(before->ftLastWriteTime))) {
+        CloseHandle(*from);
         return ENGINE_SOURCE_CHANGED;
     }
+    return 0;
+}
 
-    // Failing when the name exists keeps a stranger's file of that name, or
-    // another copy's temporary file, untouched; the next name is tried
-    // instead. Nobody else may open the copy while this handle lives.
-    const wchar_t* temporary = paths.temporary.text;
-    HANDLE to = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; to == INVALID_HANDLE_VALUE; ++attempt) {
-        if (!TemporaryName(paths.target, &paths.temporary)) {
-            if (!request->sourceOpen) CloseHandle(from);
-            return ENGINE_PATH_TOO_LONG;
-        }
-        to = CreateFileW(temporary, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (to != INVALID_HANDLE_VALUE) break;
-        error = LastError();
-        if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt >= 1000) {
-            if (!request->sourceOpen) CloseHandle(from);
-            return error;
-        }
+// Creates the copy's file under a free temporary name beside the target.
+// Failing when the name exists keeps a stranger's file of that name, or
+// another copy's temporary file, untouched; the next name is tried
+// instead. Nobody else may open the copy while this handle lives.
+static SysError CreateTemporary(CopyPaths* paths, HANDLE* to) {
+    for (int attempt = 0;; ++attempt) {
+        if (!TemporaryName(paths->target, &paths->temporary)) return ENGINE_PATH_TOO_LONG;
+        *to = CreateFileW(paths->temporary.text, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (*to != INVALID_HANDLE_VALUE) return 0;
+        SysError error = LastError();
+        if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt >= 1000) return error;
     }
-    error = CopyContents(from, to, request, copied);
+}
+
+// After the copy's bytes: the source must not have moved while it was
+// read. `before` becomes what the copy takes (times, attributes).
+static SysError CheckSourceHeldStill(const CopyRequest* request, HANDLE from, uint64_t copied,
+                                     BY_HANDLE_FILE_INFORMATION* before) {
     BY_HANDLE_FILE_INFORMATION after;
-    if (!error && !GetFileInformationByHandle(from, &after)) error = ENGINE_SOURCE_CHANGED;
-    if (!error && request->sourceOpen) {
-        before = after;  // the times and attributes the copy takes
+    if (!GetFileInformationByHandle(from, &after)) return ENGINE_SOURCE_CHANGED;
+    if (request->sourceOpen) {
+        *before = after;
         if (request->size != (((uint64_t)after.nFileSizeHigh << 32) | after.nFileSizeLow) ||
-            request->stamp != StampOf(after.ftLastWriteTime) || *copied != request->size)
-            error = ENGINE_SOURCE_CHANGED;
-    } else if (!error && !SameFile(before, after)) {
-        error = ENGINE_SOURCE_CHANGED;
+            request->stamp != StampOf(after.ftLastWriteTime) || copied != request->size)
+            return ENGINE_SOURCE_CHANGED;
+        return 0;
     }
-    if (!request->sourceOpen) CloseHandle(from);
-    if (!error) SetFileTime(to, &before.ftCreationTime, &before.ftLastAccessTime, &before.ftLastWriteTime);
-    bool closed = false;
-    if (!error && !SetInformation()) {
-        closed = true;
-        if (!CloseHandle(to)) error = LastError();
-    }
-    if (!error) error = ReplaceTarget(to, &closed, temporary, paths.target, request);
-    if (error) {
-        Discard(to, closed, temporary, request);
-        return HeldOrAbandoned(request, error);
-    }
-    // Read-only, hidden and the like come along, once the copy has its
-    // name: a failed copy is never read-only when it is deleted. Attributes
-    // can be set whoever holds the file.
+    return SameFile(*before, after) ? (SysError)0 : (SysError)ENGINE_SOURCE_CHANGED;
+}
+
+// Read-only, hidden and the like come along, once the copy has its name: a
+// failed copy is never read-only when it is deleted. Attributes can be set
+// whoever holds the file. Closes the copy's handle unless `closed`.
+static SysError FinishNamedCopy(HANDLE to, bool closed, const CopyPaths& paths,
+                                const BY_HANDLE_FILE_INFORMATION& before) {
     DWORD kept = before.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
     if (closed) {
@@ -311,6 +300,40 @@ SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
         SetInformation()(to, FileBasicInfo, &basic, sizeof basic);
     }
     return CloseHandle(to) ? 0 : LastError();
+}
+
+SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
+    *copied = 0;
+    CopyPaths paths;
+    SysError error = ToWide(request->source, &paths.source);
+    if (!error) error = ToWide(request->target, &paths.target);
+    if (error) return error;
+
+    HANDLE from;
+    BY_HANDLE_FILE_INFORMATION before = {};
+    if (SysError opened = OpenSource(request, paths, &from, &before)) return opened;
+    HANDLE to = INVALID_HANDLE_VALUE;
+    error = CreateTemporary(&paths, &to);
+    if (error) {
+        if (!request->sourceOpen) CloseHandle(from);
+        return error;
+    }
+    const wchar_t* temporary = paths.temporary.text;
+    error = CopyContents(from, to, request, copied);
+    if (!error) error = CheckSourceHeldStill(request, from, *copied, &before);
+    if (!request->sourceOpen) CloseHandle(from);
+    if (!error) SetFileTime(to, &before.ftCreationTime, &before.ftLastAccessTime, &before.ftLastWriteTime);
+    bool closed = false;
+    if (!error && !SetInformation()) {
+        closed = true;
+        if (!CloseHandle(to)) error = LastError();
+    }
+    if (!error) error = ReplaceTarget(to, &closed, temporary, paths.target, request);
+    if (error) {
+        Discard(to, closed, temporary, request);
+        return HeldOrAbandoned(request, error);
+    }
+    return FinishNamedCopy(to, closed, paths, before);
 }
 
 // Every sharing: a scanner, an indexer or the game may go on reading (or
