@@ -1,6 +1,7 @@
-// Copies of changed files made on worker threads, queued while the scan is
-// still reading: creating a file costs far more than its bytes, and that
-// cost then overlaps the comparing instead of following it.
+// The copy queue and the changed list it takes its files from: copies of
+// changed files made on worker threads, queued while the scan is still
+// reading: creating a file costs far more than its bytes, and that cost
+// then overlaps the comparing instead of following it.
 #pragma once
 
 #include <stddef.h>
