@@ -101,6 +101,16 @@ probe wait "$TITLE" 60000 || fail "the window did not appear"
 sleep 2
 picture "$shots/window.png"
 
+# A box over the window's picture (BOX: the probe's listing of it): in the
+# root screenshot, closed dialogs linger where the surface is drawn off screen.
+box_picture() {  # BOX OUTPUT.png
+    local bx by bw bh
+    picture "$work/window.png"
+    read -r bx by bw bh < <(sed -n 's/^window .* x=\([0-9-]*\) y=\([0-9-]*\) w=\([0-9]*\) h=\([0-9]*\)$/\1 \2 \3 \4/p' <<<"$1")
+    convert -size 900x700 xc:black "$work/window.png" -geometry +0+0 -composite \
+        \( "$work/root.png" -crop "${bw}x${bh}+$bx+$by" +repage \) -geometry "+$bx+$by" -composite "$2"
+}
+
 focus() {
     local id
     id=$(xdotool search --sync --name "^$1\$" | head -n1)
@@ -194,11 +204,7 @@ for name in "3 file(s) in the Data folder did not come from this job" 'Scripts\\
     'Meshes\\weapons\\sword.nif' 'Textures\\sword.dds' "extract into an empty folder, or remove them by hand"; do
     grep -qF "$name" <<<"$box" || fail "the stale files' box lacks \"$name\": $box"
 done
-picture "$work/window.png"
-read -r bx by bw bh < <(sed -n 's/^window .* x=\([0-9-]*\) y=\([0-9-]*\) w=\([0-9]*\) h=\([0-9]*\)$/\1 \2 \3 \4/p' <<<"$box")
-convert -size 900x700 xc:black "$work/window.png" -geometry +0+0 -composite \
-    \( "$work/root.png" -crop "${bw}x${bh}+$bx+$by" +repage \) -geometry "+$bx+$by" -composite \
-    "$shots/stale-files.png"
+box_picture "$box" "$shots/stale-files.png"
 probe click "attention/notice" OK
 probe gone "attention/notice" 5000 || fail "the stale files' box stayed"
 for file in "${sword_mod[@]}"; do [ -f "$tree/dest/Data/$file" ] || fail "$file was deleted"; done
@@ -212,13 +218,7 @@ box=$(probe list "erreur/error")
 grep -qaF "text=$(printf 's\xe9lectionnez des repertoires diff\xe9rents\\nselect different folders')" <<<"$box" ||
     fail "warning text: $box"
 grep -q "icon=1" <<<"$box" || fail "the warning box has no icon"
-# The box over the window's picture: in the root screenshot, closed dialogs
-# linger where the surface is drawn off screen.
-picture "$work/window.png"
-read -r bx by bw bh < <(sed -n 's/^window .* x=\([0-9-]*\) y=\([0-9-]*\) w=\([0-9]*\) h=\([0-9]*\)$/\1 \2 \3 \4/p' <<<"$box")
-convert -size 700x700 xc:black "$work/window.png" -geometry +0+0 -composite \
-    \( "$work/root.png" -crop "${bw}x${bh}+$bx+$by" +repage \) -geometry "+$bx+$by" -composite \
-    "$shots/equal-folders.png"
+box_picture "$box" "$shots/equal-folders.png"
 probe click "erreur/error" OK
 probe gone "erreur/error" 5000 || fail "the warning stayed"
 [ ! -e "$tree/orig/Data" ] || fail "a job ran on equal folders"

@@ -476,8 +476,11 @@ TEST_F(Shell, WhatTheModFolderHoldsThatTheJobDidNotMakeIsNamedInTheOneBox) {
                         "extract into an empty folder, or remove them by hand (nothing is deleted)");
     EXPECT_EQ(ListTree(trees.destination + "\\Data").size(), 4u) << "nothing is deleted";
 
-    // Files of the backup gone from the game, and a copy that fails: all in the one box.
+    // Files of the backup gone from the game, and a copy that fails (of a
+    // file changed since, so that its target is no longer in place): all
+    // in the one box.
     WriteFile(trees.original + "\\gone.txt", "gone");
+    WriteFile(trees.modded + "\\kept.esp", "kept mod, changed");
     Boxes.clear();
     {
         FaultInjector faults;

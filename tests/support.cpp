@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "copyqueue.h"
+#include "fileindex.h"
+#include "jobstate.h"
 
 namespace fs = std::filesystem;
 
@@ -381,4 +383,20 @@ FolderEntry InventedEntry(const char* name, EntryKind kind, SysError error) {
     entry.kind = kind;
     entry.error = error;
     return entry;
+}
+
+IndexRun::IndexRun(const std::string& root, bool original, const std::string& relativeTo, PrefetchWalk* walk) {
+    FileTree tree;
+    InitFileTree(&tree, !original);
+    Job.Result = &result;
+    Job.OriginalCount = 0;
+    IndexTree(root.c_str(), &tree, original ? TREE_ORIGINAL : TREE_MODDED, walk, nullptr);
+    counted = Job.OriginalCount;
+    paths = RelativePaths(&tree, relativeTo.empty() ? root : relativeTo);
+    ReleaseFileTree(&tree);
+    Job.Result = nullptr;
+}
+
+IndexRun::~IndexRun() {
+    ReleaseJobResult(&result);
 }

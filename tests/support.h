@@ -124,6 +124,21 @@ struct OrderedListing {
 // `root` with '/' separators.
 std::vector<std::string> RelativePaths(const FileTree* tree, const std::string& root);
 
+struct PrefetchWalk;
+
+// Indexes `root` as the job would (IndexTree, through `walk` when given),
+// as the original tree when `original`: its files' paths relative to
+// `relativeTo` (else `root`), the files counted, and the result.
+struct IndexRun {
+    JobResult result = {};
+    std::vector<std::string> paths;
+    uint32_t counted = 0;
+
+    IndexRun(const std::string& root, bool original, const std::string& relativeTo = "",
+             PrefetchWalk* walk = nullptr);
+    ~IndexRun();
+};
+
 // A handed-over changed list in copy order, as "A /path" (new) or
 // "M /path" (changed), relative to `root` with '/' separators.
 std::vector<std::string> ChangedPaths(const JobResult& result, const std::string& root);

@@ -18,27 +18,6 @@
 
 using Paths = std::vector<std::string>;
 
-// Indexes `root` as the job would, as the original tree when `original`.
-struct IndexRun {
-    JobResult result = {};
-    Paths paths;
-    uint32_t counted = 0;
-
-    IndexRun(const std::string& root, bool original, const std::string& relativeTo = "",
-             PrefetchWalk* walk = nullptr) {
-        FileTree tree;
-        InitFileTree(&tree, !original);
-        Job.Result = &result;
-        Job.OriginalCount = 0;
-        IndexTree(root.c_str(), &tree, original ? TREE_ORIGINAL : TREE_MODDED, walk, nullptr);
-        counted = Job.OriginalCount;
-        paths = RelativePaths(&tree, relativeTo.empty() ? root : relativeTo);
-        ReleaseFileTree(&tree);
-        Job.Result = nullptr;
-    }
-    ~IndexRun() { ReleaseJobResult(&result); }
-};
-
 // The read-ahead walk's listings stand in for the index's own: whether the
 // walk is done before the index starts, or lags behind it so that the index
 // lists most folders first and passes them on, the index is the same, with
