@@ -1,5 +1,5 @@
 // The file index: a folder tree turned into a table of its folders and a
-// list of its regular files (filelist.h).
+// list of its regular files (filetree.h).
 #pragma once
 
 #include "filetree.h"

@@ -23,7 +23,7 @@ static void IgnoreEnabled(void*, int) {}
 // For a caller that wants no reports at all.
 static const ReportOps NoReports = {IgnoreStatus, IgnoreCount, IgnoreCount, IgnoreEnabled, nullptr};
 
-// Takes a root path into the snapshot in its absolute form (rootpath.h),
+// Takes a root path into the snapshot in its absolute form (paths.h),
 // which every path of the job is built on. A root that is empty or too
 // long is refused rather than cut: an empty root would name the whole drive.
 static bool TakeRoot(const char* path, char* root, size_t* length) {
