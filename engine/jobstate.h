@@ -1,6 +1,6 @@
-// The running job's state, which every phase works on. The job itself
-// (job.cpp) sets it up and runs the phases; the reporting operations the
-// phases call on it are in report.h.
+// The running job's state, which every phase works on, and the reporting
+// operations the phases call on it. The job itself (job.cpp) sets it up
+// and runs the phases; what a user interface takes is in report.h.
 #pragma once
 
 #include <atomic>
@@ -53,3 +53,12 @@ extern JobState Job;
 inline const char* RelativePath(const char* path, size_t rootLength) {
     return path + rootLength;
 }
+
+// The reporting operations as the engine's phases call them, on the
+// running job's handles. SetJobRunning writes the user interface's flag.
+void ReportStatus(int statusCode);
+void SetProgressRange(uint32_t maximum);
+void SetProgressPosition(uint32_t position);
+void EnableStartCommand(int enabled);
+void ReportFound(uint32_t found);  // nothing when the operation is null
+void SetJobRunning(int running);

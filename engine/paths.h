@@ -49,10 +49,3 @@ bool PathInside(const char* inner, const char* outer);
 
 // Takes the last name off the resolved path `path`, never its root.
 void ParentFolder(char* path);
-
-// The platform's part (rootpath_posix.cpp, rootpath_win32.cpp): the
-// absolute folder that the start of `path` stands for, in `base`
-// (`baseSize` bytes), and in `*taken` how many characters of `path` it
-// stands for; the rest of `path` is names below it. `*taken` is the whole
-// path for a form kept as written ("\\?\...").
-SysError PathBase(const char* path, char* base, size_t baseSize, size_t* taken);

@@ -30,12 +30,3 @@ struct ReportOps {
     // does not move while the trees are indexed.
     void (*reportFound)(void* progressBar, uint32_t found);
 };
-
-// The reporting operations as the engine's phases call them, on the
-// running job's handles. SetJobRunning writes the user interface's flag.
-void ReportStatus(int statusCode);
-void SetProgressRange(uint32_t maximum);
-void SetProgressPosition(uint32_t position);
-void EnableStartCommand(int enabled);
-void ReportFound(uint32_t found);  // nothing when the operation is null
-void SetJobRunning(int running);

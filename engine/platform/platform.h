@@ -277,6 +277,14 @@ bool ThreadDiskReadBytes(uint64_t* bytes);
 enum { MAX_OPEN_KEPT = 1024 };
 unsigned OpenFilesToKeep();
 
+// The platform's part of AbsolutePath (paths.h), the root forms
+// (rootpath_posix.cpp, rootpath_win32.cpp): the
+// absolute folder that the start of `path` stands for, in `base`
+// (`baseSize` bytes), and in `*taken` how many characters of `path` it
+// stands for; the rest of `path` is names below it. `*taken` is the whole
+// path for a form kept as written ("\\?\...").
+SysError PathBase(const char* path, char* base, size_t baseSize, size_t* taken);
+
 // The separator that joins a folder and a name: '\\' on Win32, '/' on POSIX.
 char PathSeparator();
 

@@ -15,17 +15,7 @@
 
 #include <atomic>
 
-SysError LastError() {
-    return errno ? (SysError)errno : (SysError)EIO;
-}
 
-// Moves on every write: the modification time, and the change time, which
-// nobody can set back.
-uint64_t StampOf(const struct stat& st) {
-    uint64_t modified = (uint64_t)st.st_mtim.tv_sec * 1000000000u + (uint64_t)st.st_mtim.tv_nsec;
-    uint64_t changed = (uint64_t)st.st_ctim.tv_sec * 1000000000u + (uint64_t)st.st_ctim.tv_nsec;
-    return (modified * 31u + changed) | 1u;  // never 0, which means unknown
-}
 
 static void Classify(const struct stat& st, FolderEntry* entry) {
     if (S_ISREG(st.st_mode)) {
@@ -133,23 +123,6 @@ static SysError Examine(const char* path, EntryKind* kind, FolderId* id) {
     return 0;
 }
 
-// O_NONBLOCK keeps a FIFO that took a file's place since the listing from
-// blocking the open; regular files ignore the flag.
-int OpenRegular(const char* path, struct stat* st, SysError* error) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        *error = LastError();
-        return -1;
-    }
-    *error = 0;
-    if (fstat(fd, st) != 0) *error = LastError();
-    else if (!S_ISREG(st->st_mode)) *error = ENGINE_NOT_REGULAR;
-    if (*error) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 // POSIX has no mandatory exclusive open; an advisory lock would only stop
 // programs that ask for one, so the file is simply opened.
@@ -161,16 +134,6 @@ static SysError OpenForReading(const char* path, FileHandle* file) {
     return error;
 }
 
-// A file the listing found regular is opened as it is: its status query
-// (examineOpenFile) comes before its first read, since the listing left
-// the size to it, or with a listed size after its last read, and refuses
-// whatever took its place. O_NONBLOCK keeps a FIFO from blocking the open
-// and its reads; a folder's reads fail (ENGINE_NOT_REGULAR, see ReadFile).
-SysError OpenListed(const char* path, FileHandle* file) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    *file = fd < 0 ? INVALID_FILE : (FileHandle)fd;
-    return fd < 0 ? LastError() : 0;
-}
 
 static SysError ReadFile(FileHandle file, void* buffer, size_t size, size_t* got) {
     *got = 0;
@@ -214,7 +177,7 @@ static SysError MakeFolder(const char* folder) {
 
 static SysError CreateFolders(const char* folder) {
     size_t length = strlen(folder);
-    if (length > PathLimit()) return ENGINE_PATH_TOO_LONG;
+    if (length > PosixPathLimit()) return ENGINE_PATH_TOO_LONG;
     SysError error = MakeFolder(folder);
     if (error != ENOENT) return error;
 
@@ -233,7 +196,7 @@ static SysError CreateFolders(const char* folder) {
 
 static SysError MakeOneFolder(const char* folder, bool* made) {
     *made = false;
-    if (strlen(folder) > PathLimit()) return ENGINE_PATH_TOO_LONG;
+    if (strlen(folder) > PosixPathLimit()) return ENGINE_PATH_TOO_LONG;
     if (mkdir(folder, 0777) == 0) {
         *made = true;
         return 0;

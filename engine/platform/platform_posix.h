@@ -7,18 +7,19 @@
 
 #include "platform.h"
 
-// errno as a SysError; never 0, since the call it follows failed.
+// errno as a SysError; never 0, since the call it follows failed
+// (platform_posix_paths.cpp, as StampOf).
 SysError LastError();
 
 // A file's stamp from its status: moves whenever the file is written.
 uint64_t StampOf(const struct stat& st);
 
-// A regular file opened for reading, its status in `*st`; -1 with
+// A regular file opened for reading (platform_posix_copy.cpp), its status in `*st`; -1 with
 // `*error` set when it cannot be opened or is no regular file
 // (ENGINE_NOT_REGULAR). Never blocks on a FIFO.
 int OpenRegular(const char* path, struct stat* st, SysError* error);
 
-// Platform.h's openListed on POSIX (platform_posix.cpp).
+// Platform.h's openListed on POSIX (platform_posix_copy.cpp, as OpenRegular).
 SysError OpenListed(const char* path, FileHandle* file);
 
 // Platform.h's copyFile, probeFolder, openTarget, readAt and matchTimes on

@@ -13,6 +13,35 @@
 
 #include <atomic>
 
+// O_NONBLOCK keeps a FIFO that took a file's place since the listing from
+// blocking the open; regular files ignore the flag.
+int OpenRegular(const char* path, struct stat* st, SysError* error) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        *error = LastError();
+        return -1;
+    }
+    *error = 0;
+    if (fstat(fd, st) != 0) *error = LastError();
+    else if (!S_ISREG(st->st_mode)) *error = ENGINE_NOT_REGULAR;
+    if (*error) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A file the listing found regular is opened as it is: its status query
+// (examineOpenFile) comes before its first read, since the listing left
+// the size to it, or with a listed size after its last read, and refuses
+// whatever took its place. O_NONBLOCK keeps a FIFO from blocking the open
+// and its reads; a folder's reads fail (ENGINE_NOT_REGULAR, see ReadFile).
+SysError OpenListed(const char* path, FileHandle* file) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    *file = fd < 0 ? INVALID_FILE : (FileHandle)fd;
+    return fd < 0 ? LastError() : 0;
+}
+
 static SysError WriteAll(int fd, const unsigned char* data, size_t size) {
     while (size > 0) {
         ssize_t n = write(fd, data, size);
@@ -81,7 +110,7 @@ static long ProcessId() {
 static bool TemporaryName(const char* folder, size_t folderLength, char* out) {
     int written = snprintf(out, PATH_BUFFER_SIZE, "%.*s.modextract-%ld-%u.tmp", (int)folderLength, folder,
                            ProcessId(), TemporaryCounter.fetch_add(1));
-    return written >= 0 && (size_t)written <= PathLimit();
+    return written >= 0 && (size_t)written <= PosixPathLimit();
 }
 
 bool IsTemporaryName(const char* name) {
@@ -210,7 +239,7 @@ static SysError LinkToTarget(int fd, const char* target, bool* named) {
 SysError CopyFile(const CopyRequest* request, uint64_t* copied) {
     *copied = 0;
     const char* target = request->target;
-    if (strlen(target) > PathLimit()) return ENGINE_PATH_TOO_LONG;
+    if (strlen(target) > PosixPathLimit()) return ENGINE_PATH_TOO_LONG;
     const char* slash = strrchr(target, '/');
     size_t folderLength = slash ? (size_t)(slash - target) + 1 : 0;
 

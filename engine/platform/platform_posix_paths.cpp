@@ -1,6 +1,7 @@
 // Paths on POSIX: the platform resolves them; names differ in every byte.
 #include "platform_posix.h"
 
+#include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
@@ -31,4 +32,16 @@ bool IsPathSeparator(char c) {
 
 const char* NameAsCompared(const char* name, char*, size_t) {
     return name;
+}
+
+SysError LastError() {
+    return errno ? (SysError)errno : (SysError)EIO;
+}
+
+// Moves on every write: the modification time, and the change time, which
+// nobody can set back.
+uint64_t StampOf(const struct stat& st) {
+    uint64_t modified = (uint64_t)st.st_mtim.tv_sec * 1000000000u + (uint64_t)st.st_mtim.tv_nsec;
+    uint64_t changed = (uint64_t)st.st_ctim.tv_sec * 1000000000u + (uint64_t)st.st_ctim.tv_nsec;
+    return (modified * 31u + changed) | 1u;  // never 0, which means unknown
 }

@@ -71,18 +71,6 @@ const char* EngineErrorText(SysError error) {
     return nullptr;
 }
 
-size_t PathLimit() {
-    return Sys.pathLimit();
-}
-
-bool ThreadDiskReadBytes(uint64_t* bytes) {
-    return Sys.threadDiskReadBytes(bytes);
-}
-
-unsigned OpenFilesToKeep() {
-    return Sys.openFilesToKeep();
-}
-
 unsigned SystemCoreCount() {
     return std::thread::hardware_concurrency();
 }

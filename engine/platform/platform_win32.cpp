@@ -310,7 +310,7 @@ static SysError ResolvePath(const char* path, char* out, size_t outSize) {
     CloseHandle(handle);
 
     if (!Utf8FromWide(result, out, outSize)) return ConversionError();
-    if (strlen(out) > PathLimit()) return ENGINE_PATH_TOO_LONG;
+    if (strlen(out) > Win32PathLimit()) return ENGINE_PATH_TOO_LONG;
     return 0;
 }
 

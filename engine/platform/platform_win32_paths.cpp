@@ -159,7 +159,7 @@ SysError Normalise(const wchar_t* raw, WidePath* out, int depth) {
 
 // The wide, absolute, prefixed form of the engine's UTF-8 `path`.
 SysError ToWide(const char* path, WidePath* out) {
-    if (strlen(path) > PathLimit()) return ENGINE_PATH_TOO_LONG;
+    if (strlen(path) > Win32PathLimit()) return ENGINE_PATH_TOO_LONG;
     if (!path[0]) return ERROR_PATH_NOT_FOUND;
     wchar_t raw[WIDE_PATH_SIZE];
     if (!WideFromUtf8(path, raw, WIDE_PATH_SIZE)) return ConversionError();

@@ -1,5 +1,5 @@
 // The POSIX part of taking a root: the current folder.
-#include "paths.h"
+#include "platform.h"
 
 #include <errno.h>
 #include <string.h>

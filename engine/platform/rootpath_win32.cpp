@@ -1,7 +1,7 @@
 // The Win32 part of taking a root: where a drive-relative, root-relative or
 // relative path starts, as the system's own GetFullPathNameW has it (which
 // keeps a current folder per drive).
-#include "paths.h"
+#include "platform.h"
 #include "textconvert_win32.h"
 
 #include <windows.h>
