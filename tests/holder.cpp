@@ -5,7 +5,7 @@
 //       An on-access scanner: watches FOLDER and everything below it and
 //       opens every file that appears there for reading, sharing only
 //       reading, as soon as it can, for MS milliseconds. Ends when STOPFILE
-//       exists.
+//       exists, after one last look.
 //   holder hold MS READYFILE FILE...
 //       A game holding data files: opens every FILE with share mode 0,
 //       writes READYFILE once all are open, holds them MS milliseconds
@@ -91,6 +91,9 @@ static int Scan(DWORD milliseconds, const wchar_t* folder, const wchar_t* stop) 
         }
         Sleep(1);
     }
+    // What appeared just before the stop is still opened once: a scanner
+    // meets every file, however late in the run it came.
+    ScanFolder(&scanner, folder);
     for (auto& file : scanner.open) CloseHandle(file.first);
     timeEndPeriod(1);
     fwprintf(stderr, L"holder: %u files opened\n", scanner.opened);
