@@ -50,16 +50,8 @@ cleanup() {
 trap cleanup EXIT
 
 # The same trees as syscalls.sh makes in the same folder.
-trees="$WORK/trees-real-mix-$FILES"
-shape=(--files "$FILES" --mix 350,116 --folder-files "$FOLDER_FILES")
-[[ $FOLDER_FILES == 14 ]] || trees+="-folder-files-$FOLDER_FILES"
-want=$("$NATIVE/gentrees" "${shape[@]}" --print-params)
-if [[ ! -f $trees/params.txt || $(cat "$trees/params.txt") != "$want" ]]; then
-    rm -rf "$trees"
-    mkdir -p "$trees"
-    "$NATIVE/gentrees" "${shape[@]}" "$trees" >&2
-    sync
-fi
+source "$(dirname "$0")/realmix.sh"
+trees=$(real_mix_trees "$NATIVE/gentrees" "$WORK" "$FILES" "$FOLDER_FILES")
 # Warm: every byte of both trees in the page cache.
 find "$trees/original" "$trees/modded" -type f -exec cat {} + >/dev/null
 

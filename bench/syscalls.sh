@@ -51,16 +51,8 @@ mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd -P)
 trap 'rm -rf "$WORK"/calls-dest "$WORK"/calls-*.txt; ((OWN_WORK)) && rm -rf "$WORK"' EXIT
 
-trees="$WORK/trees-real-mix-$FILES"
-shape=(--files "$FILES" --mix 350,116 --folder-files "$FOLDER_FILES")
-[[ $FOLDER_FILES == 14 ]] || trees+="-folder-files-$FOLDER_FILES"
-want=$("$BUILD/gentrees" "${shape[@]}" --print-params)
-if [[ ! -f $trees/params.txt || $(cat "$trees/params.txt") != "$want" ]]; then
-    rm -rf "$trees"
-    mkdir -p "$trees"
-    "$BUILD/gentrees" "${shape[@]}" "$trees" >&2
-    sync
-fi
+source "$(dirname "$0")/realmix.sh"
+trees=$(real_mix_trees "$BUILD/gentrees" "$WORK" "$FILES" "$FOLDER_FILES")
 modded=$(find "$trees/modded" -type f | wc -l)
 # Warm: every byte of both trees in the page cache, every folder listed once.
 find "$trees/original" "$trees/modded" -type f -exec cat {} + >/dev/null
