@@ -335,11 +335,7 @@ void StartCopies(CopyQueue* queue, unsigned threads) {
     queue->inlineState.lastFolderMade[0] = '\0';
     queue->inlineState.lastFolderNew = false;
     // Asked once: on a first extraction (no Data folder yet) no target is compared.
-    char data[PATH_BUFFER_SIZE];
-    EntryKind kind = ENTRY_OTHER;
-    FolderId id;
-    queue->targetsMayExist = !Job.DryRun && BuildTargetPath(Job.DestinationRoot, "", data) != 0 &&
-                             Sys.examine(data, &kind, &id) == 0 && kind == ENTRY_FOLDER;
+    queue->targetsMayExist = !Job.DryRun && Job.DataExisted;
     queue->inlineState.chunk = AllocateChunk(CHUNK_SIZE);
     if (threads > MAX_COPIERS) threads = MAX_COPIERS;
     StartWorkers(&queue->workers, threads, CopierLoop, queue);

@@ -117,8 +117,8 @@ unsigned DefaultCopierCount();
 // below it with ENGINE_OUTSIDE_DATA, and nothing is written there. Leftover
 // temporary files of an earlier run in a folder met on the way are removed.
 // A copy whose source changed is made once more, then fails.
-// Unless the job is a dry run, asks once whether the Data folder stands
-// already. When it does, a target that is a regular file of its source's
+// Unless the job is a dry run, and when the Data folder stood before the
+// job (Job.DataExisted), a target that is a regular file of its source's
 // size, in a folder this job did not make, is compared with the source
 // chunk by chunk first: one that holds the same bytes is not written (its
 // times are set to the source's when its last write time differs, as a

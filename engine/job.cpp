@@ -173,11 +173,11 @@ uint32_t ExtractionJob(void* parameters) {
 
     bool rootsUsable = TakeParameters((JobParameters*)parameters, &ownResult);
     JobResult* result = Job.Result;
-    // Stale files are those of a Data folder that was there before the job.
+    // Asked once, before anything is written: stale files and targets in
+    // place can only be those of a Data folder that was there before.
     EntryKind dataKind = ENTRY_OTHER;
     FolderId dataId;
-    bool dataExisted = rootsUsable && result != &ownResult && Sys.examine(Job.DataRoot, &dataKind, &dataId) == 0 &&
-                       dataKind == ENTRY_FOLDER;
+    Job.DataExisted = rootsUsable && Sys.examine(Job.DataRoot, &dataKind, &dataId) == 0 && dataKind == ENTRY_FOLDER;
     // Met while indexing an input, the Data folder or one above it refuses the job (GuardMet).
     FolderGuard guard = {};
     if (rootsUsable) GuardDataFolder(&guard, Job.DataRoot);
@@ -202,7 +202,7 @@ uint32_t ExtractionJob(void* parameters) {
     if (rootsUsable) DeepScan(&copies);
     // Once the scan knows what this job copies; while the copies run, whose
     // own names (and temporary ones) are never stale.
-    if (rootsUsable && dataExisted && !StopRequested()) FindJobStaleFiles(result);
+    if (rootsUsable && Job.DataExisted && result != &ownResult && !StopRequested()) FindJobStaleFiles(result);
 
     ReportStatus(STATUS_CREATING_MOD);
     SetProgressRange(Job.ChangedCount);

@@ -25,6 +25,7 @@ struct JobState {
     size_t ModdedRootLength;
     size_t DestinationRootLength;
     size_t DataPathLength;  // of DataFolderPath(DestinationRoot), which every target path begins with
+    bool DataExisted;       // the Data folder stood before the job: its files may be stale, its targets in place
 
     void* MainWindow;
     void* CreateModButton;
