@@ -22,6 +22,14 @@ fi
 mkdir -p "$state/home"
 state=$(cd "$state" && pwd)
 
+# A 32-bit prefix where the kernel runs 32-bit programs, else a 64-bit
+# one with Wine's 64-bit loader and server called directly: Debian's
+# wrappers pick the 32-bit loader whenever it is installed, runnable or not.
+WINEARCH=$("$(dirname "$0")/wine-arch.sh")
+if [ "$WINEARCH" = win64 ] && [ -x /usr/lib/wine/wine64 ]; then
+    WINE=${WINE:-/usr/lib/wine/wine64}
+    WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver64}
+fi
 WINE=${WINE:-wine}
 WINESERVER=${WINESERVER:-wineserver}
 
@@ -33,7 +41,7 @@ case "${LC_ALL:-${LC_CTYPE:-${LANG:-}}}" in
 esac
 
 export WINEPREFIX="$state/prefix"
-export WINEARCH=win32
+export WINEARCH
 export WINEDEBUG=-all
 # No Mono or Gecko installers, and no desktop menu entries.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"

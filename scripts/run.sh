@@ -9,13 +9,19 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh --windows
 
-cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
-cmake --build build/windows --target ModExtractor modextract >/dev/null
+# Where the kernel runs no 32-bit programs (cmake/wine-arch.sh), the
+# window opens from the same sources built for 64-bit Windows.
+tree=build/windows toolchain=cmake/mingw-i686.cmake
+if [ "$(cmake/wine-arch.sh)" = win64 ]; then
+  tree=build/windows-64 toolchain=cmake/mingw-x86_64.cmake
+fi
+cmake -S . -B $tree -G Ninja -DCMAKE_TOOLCHAIN_FILE=$toolchain >/dev/null
+cmake --build $tree --target ModExtractor modextract >/dev/null
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   echo "opening ModExtractor.exe under Wine on $DISPLAY (close the window to end)"
-  trap 'cmake/wine-run.sh build/windows/wine-gui --shutdown' EXIT
-  cmake/wine-run.sh build/windows/wine-gui build/windows/ModExtractor.exe
+  trap "cmake/wine-run.sh $tree/wine-gui --shutdown" EXIT
+  cmake/wine-run.sh $tree/wine-gui $tree/ModExtractor.exe
   exit 0
 fi
 

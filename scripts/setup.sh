@@ -2,7 +2,7 @@
 # Installs what building and testing need on a Debian machine, and nothing
 # when all of it is already there. Run as root (or with sudo available).
 #   scripts/setup.sh           native build: compiler, CMake, Ninja, GoogleTest
-#   scripts/setup.sh --windows also the 32-bit Windows cross build, Wine, a
+#   scripts/setup.sh --windows also the Windows cross builds, Wine, a
 #                              virtual display and what drives and grabs it,
 #                              and the fonts that stand in for Arial and Calibri
 set -euo pipefail
@@ -11,7 +11,10 @@ want_windows=0
 [ "${1:-}" = "--windows" ] && want_windows=1
 
 native=(g++ cmake ninja-build googletest make)
-windows=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 wine64
+# The 64-bit compiler and GL libraries serve the tests on a machine whose
+# kernel runs no 32-bit programs (cmake/wine-arch.sh).
+windows=(g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+         wine wine32:i386 wine64 libgl1 libglx-mesa0 libgl1-mesa-dri
          xvfb xauth xdotool x11-utils imagemagick fonts-liberation fonts-crosextra-carlito groff-base
          libgl1:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386 libglu1-mesa:i386
          libxcomposite1:i386 libxrandr2:i386 libxinerama1:i386 libxcursor1:i386
