@@ -24,3 +24,9 @@ void StartClock();
 
 // Draws one frame and swaps the buffers. Called on every idle pass.
 void DrawFrame();
+
+// True when the surface's context draws on the processor ("llvmpipe",
+// "softpipe", or a name with "Software" or "GDI Generic" in it): its swap
+// then paces nothing and a frame costs many milliseconds of a core. False
+// without a current context.
+bool SoftwareRenderer();

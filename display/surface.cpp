@@ -184,6 +184,16 @@ bool RunningUnderWine() {
     return ntdll != NULL && GetProcAddress(ntdll, "wine_get_version") != NULL;
 }
 
+bool SoftwareRenderer() {
+    const char* name = (const char*)glGetString(GL_RENDERER);
+    if (name == NULL) return false;
+    static const char* const SOFTWARE_NAMES[] = {"llvmpipe", "softpipe", "Software", "GDI Generic"};
+    for (const char* software : SOFTWARE_NAMES) {
+        if (strstr(name, software) != NULL) return true;
+    }
+    return false;
+}
+
 void SetUpSurface() {
     LabelFont = MakeCalibri(10);
     BackgroundBitmap = (HBITMAP)LoadImageA(Instance, MAKEINTRESOURCEA(BACKGROUND_RESOURCE),
