@@ -166,8 +166,8 @@ bool HasWglExtension(const char* name) {
 
 }  // namespace
 
-// The loop draws whenever the queue is empty; letting the swap wait for the
-// display's refresh keeps an idle window from spinning a core.
+// Where the swap waits for the display's refresh, it paces the loop by
+// itself; the loop's own pacing (frameloop.h) covers a swap that does not.
 void PaceBySwap() {
     if (!HasWglExtension("WGL_EXT_swap_control")) {
         return;
