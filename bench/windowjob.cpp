@@ -2,12 +2,11 @@
 // folders set, Create MOD pressed, the job on its worker thread reporting
 // to the controls while the GUI thread runs the message loop and draws.
 //
-//   windowjob [--busy-ms N] ORIGINAL MODDED DESTINATION
+//   windowjob ORIGINAL MODDED DESTINATION
 //
-// Prints the job's time from the press to the window taking in its end.
-// --busy-ms makes every idle pass also work N milliseconds, to stand in
-// for frames that the scene does not draw yet (default 0). Boxes the
-// window would show are printed on standard error instead.
+// Prints the job's time from the press to the window taking in its end,
+// and the frames drawn meanwhile. Boxes the window would show are printed
+// on standard error instead.
 #include <windows.h>
 
 #include <stdio.h>
@@ -20,7 +19,6 @@
 #include "program.h"
 #include "services.h"
 
-static double BusySeconds;
 static LARGE_INTEGER Frequency, Pressed, Finished;
 static int Frames;
 
@@ -29,10 +27,6 @@ static double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
 }
 
 static void Idle() {
-    LARGE_INTEGER start, now;
-    QueryPerformanceCounter(&start);
-    do QueryPerformanceCounter(&now);
-    while (Seconds(start, now) < BusySeconds);
     DrawFrame();
     ++Frames;
     if (Pressed.QuadPart && !Finished.QuadPart && !JobStarted) {
@@ -52,15 +46,11 @@ static int WINAPI PrintWideBox(HWND, LPCWSTR text, LPCWSTR caption, UINT) {
 }
 
 int main(int argc, char** argv) {
-    int first = 1;
-    if (argc > 2 && strcmp(argv[1], "--busy-ms") == 0) {
-        BusySeconds = atof(argv[2]) / 1000.0;
-        first = 3;
-    }
-    if (argc - first != 3) {
-        fprintf(stderr, "usage: windowjob [--busy-ms N] ORIGINAL MODDED DESTINATION\n");
+    if (argc != 4) {
+        fprintf(stderr, "usage: windowjob ORIGINAL MODDED DESTINATION\n");
         return 2;
     }
+    const int first = 1;
     QueryPerformanceFrequency(&Frequency);
     Services.messageBox = PrintBox;
     Services.messageBoxW = PrintWideBox;
@@ -88,6 +78,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     double seconds = Seconds(Pressed, Finished);
-    printf("job %.3f s, %d idle passes (%.0f per second)\n", seconds, Frames, Frames / seconds);
+    printf("job %.3f s, %d frames (%.0f per second)\n", seconds, Frames, Frames / seconds);
     return 0;
 }

@@ -42,7 +42,8 @@ esac
 
 export WINEPREFIX="$state/prefix"
 export WINEARCH
-export WINEDEBUG=-all
+# WINE_RUN_DEBUG adds channels (the benchmarks' "+fps" counts the swaps).
+export WINEDEBUG=-all${WINE_RUN_DEBUG:+,$WINE_RUN_DEBUG}
 # No Mono or Gecko installers, and no desktop menu entries.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # Wine links the prefix's user folders to the home folder's and writes

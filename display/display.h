@@ -1,5 +1,5 @@
 // The animated scene on the OpenGL child window: set up once, then one frame
-// per idle pass of the message loop, all on the GUI thread.
+// whenever the message loop finds one due, all on the GUI thread.
 #pragma once
 
 #include <windows.h>
@@ -22,5 +22,12 @@ void TearDownSurface();
 // Starts the animation clock. Called once, right before the message loop.
 void StartClock();
 
-// Draws one frame and swaps the buffers. Called on every idle pass.
+// Draws one frame and swaps the buffers. Called by the message loop
+// whenever a frame is due and the queue is empty.
 void DrawFrame();
+
+// True when the surface's context draws on the processor ("llvmpipe",
+// "softpipe", or a name with "Software" or "GDI Generic" in it): its swap
+// then paces nothing and a frame costs many milliseconds of a core. False
+// without a current context.
+bool SoftwareRenderer();

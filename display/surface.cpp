@@ -166,8 +166,8 @@ bool HasWglExtension(const char* name) {
 
 }  // namespace
 
-// The loop draws whenever the queue is empty; letting the swap wait for the
-// display's refresh keeps an idle window from spinning a core.
+// Where the swap waits for the display's refresh, it paces the loop by
+// itself; the loop's own pacing (frameloop.h) covers a swap that does not.
 void PaceBySwap() {
     if (!HasWglExtension("WGL_EXT_swap_control")) {
         return;
@@ -182,6 +182,16 @@ void PaceBySwap() {
 bool RunningUnderWine() {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll != NULL && GetProcAddress(ntdll, "wine_get_version") != NULL;
+}
+
+bool SoftwareRenderer() {
+    const char* name = (const char*)glGetString(GL_RENDERER);
+    if (name == NULL) return false;
+    static const char* const SOFTWARE_NAMES[] = {"llvmpipe", "softpipe", "Software", "GDI Generic"};
+    for (const char* software : SOFTWARE_NAMES) {
+        if (strstr(name, software) != NULL) return true;
+    }
+    return false;
 }
 
 void SetUpSurface() {

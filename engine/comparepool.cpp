@@ -167,6 +167,72 @@ static void ComparerLoop(void* context) {
     FreeChunk(moddedChunk);
 }
 
+// Moves the hinter's place past the pairs that started already or want no
+// hint; true when a waiting pair wants one. Under the workers' lock.
+static bool PairToHint(ComparePool* pool) {
+    if (pool->hintNext < pool->started) pool->hintNext = pool->started;
+    while (pool->hintNext < pool->submitted && !pool->slots[pool->hintNext % pool->window].hintWanted) ++pool->hintNext;
+    return pool->hintNext < pool->submitted;
+}
+
+// Asks waiting pair `number` ahead; its paths are copied under the lock,
+// while the pair waits and its slot cannot be handed over again. What was
+// asked is counted only while the pair is still in its slot, not taken.
+static void HintPair(ComparePool* pool, uint64_t number, std::unique_lock<std::mutex>& hold) {
+    PairSlot* slot = &pool->slots[number % pool->window];
+    char* original = pool->hintPaths + COPY_HINTS * PATH_BUFFER_SIZE;
+    char* modded = original + PATH_BUFFER_SIZE;
+    memcpy(original, slot->original, strlen(slot->original) + 1);
+    memcpy(modded, slot->modded, strlen(slot->modded) + 1);
+    uint64_t size = slot->listed.size;
+    hold.unlock();
+    uint64_t ahead = size < HINT_PER_FILE ? size : HINT_PER_FILE;
+    bool unknown = size == SIZE_UNKNOWN;
+    uint64_t askedOriginal = ahead, askedModded = ahead;
+    // A failure shows again at the real open, and is recorded there.
+    Sys.adviseWillNeed(original, ahead, unknown ? &askedOriginal : nullptr);
+    Sys.adviseWillNeed(modded, ahead, unknown ? &askedModded : nullptr);
+    hold.lock();
+    if (slot->hintWanted && slot->number == number) {
+        slot->hinted = askedOriginal + askedModded;
+        pool->hintedBytes += slot->hinted;
+    }
+}
+
+// The copy sources first: their copies are queued, while a waiting pair
+// may still be started by a comparer before its hint comes.
+static void HinterLoop(void* context) {
+    ComparePool* pool = (ComparePool*)context;
+    std::unique_lock<std::mutex> hold(pool->workers.lock);
+    for (;;) {
+        pool->hinters.wake.wait(hold, [pool] { return pool->hintStop || pool->copyHintCount > 0 || PairToHint(pool); });
+        if (pool->hintStop) break;
+        if (pool->copyHintCount == 0) {
+            HintPair(pool, pool->hintNext++, hold);
+            continue;
+        }
+        unsigned at = pool->copyHintFirst;
+        char* own = pool->hintPaths + COPY_HINTS * PATH_BUFFER_SIZE;  // the entry may be written again once taken
+        const char* queued = pool->hintPaths + at * PATH_BUFFER_SIZE;
+        memcpy(own, queued, strlen(queued) + 1);
+        uint64_t bytes = pool->copyHintBytes[at];
+        pool->copyHintFirst = (at + 1) % COPY_HINTS;
+        --pool->copyHintCount;
+        hold.unlock();
+        Sys.adviseWillNeed(own, bytes, nullptr);
+        hold.lock();
+    }
+}
+
+// Starts the hinter once, from the scan's thread, not under the lock.
+static void StartHinter(ComparePool* pool) {
+    pool->hinterTried = true;
+    pool->hintPaths = (char*)malloc((COPY_HINTS + 2) * PATH_BUFFER_SIZE);
+    if (pool->hintPaths && StartWorkers(&pool->hinters, 1, HinterLoop, pool) == 1) return;
+    free(pool->hintPaths);
+    pool->hintPaths = nullptr;
+}
+
 // One read in flight, on the scan's thread.
 static void StartInline(ComparePool* pool) {
     pool->slots = &pool->inlineSlot;
@@ -193,6 +259,11 @@ void StartComparePool(ComparePool* pool, unsigned comparers, const std::atomic<b
     pool->bigOriginal = pool->inlineOriginal = pool->inlineModded = nullptr;
     pool->keptSources = nullptr;
     pool->keepAtMost = OpenFilesToKeep();
+    pool->hinters.count = 0;
+    pool->hinterTried = pool->hinterWanted = pool->hintStop = false;
+    pool->hintNext = 0;
+    pool->hintPaths = nullptr;
+    pool->copyHintFirst = pool->copyHintCount = 0;
     pool->slots = comparers > 1 ? (PairSlot*)calloc(WINDOW_PAIRS, sizeof(PairSlot)) : nullptr;
     if (!pool->slots) {
         StartInline(pool);  // as asked, or as memory allows
@@ -241,6 +312,18 @@ static void WakeIfBehind(ComparePool* pool) {
     if (pool->submitted - pool->started >= WAKE_BACKLOG) pool->workers.wake.notify_one();
 }
 
+void AskAhead(ComparePool* pool, const char* path, uint64_t bytes) {
+    if (!pool->hinterTried) StartHinter(pool);
+    size_t length = strlen(path);
+    if (pool->hinters.count == 0 || length >= PATH_BUFFER_SIZE) return;
+    std::lock_guard<std::mutex> hold(pool->workers.lock);
+    if (pool->copyHintCount == COPY_HINTS) return;
+    unsigned at = (pool->copyHintFirst + pool->copyHintCount++) % COPY_HINTS;
+    memcpy(pool->hintPaths + at * PATH_BUFFER_SIZE, path, length + 1);
+    pool->copyHintBytes[at] = bytes;
+    pool->hinters.wake.notify_one();
+}
+
 void SubmitPair(ComparePool* pool, const char* original, const char* modded, ListedFile listed) {
     PairSlot* slot = &pool->slots[pool->submitted % pool->window];
     slot->tooLong = !CopyPath(original, slot->original);
@@ -249,36 +332,22 @@ void SubmitPair(ComparePool* pool, const char* original, const char* modded, Lis
     slot->hinted = 0;
     slot->state.store(SLOT_WAITING, std::memory_order_relaxed);  // published under the lock below
     if (pool->workers.count == 0) {
+        slot->hintWanted = false;
         ++pool->submitted;
         return;
     }
-    {
-        std::lock_guard<std::mutex> hold(pool->workers.lock);
-        // A pair that a free comparer starts at once gains nothing from a hint.
-        bool waits = pool->running + (unsigned)(pool->submitted - pool->started) >= pool->workers.count;
-        slot->probe = !waits || !pool->readsWait || pool->waiting++ % PROBE_EVERY == 0;
-        if (slot->probe) {
-            ++pool->submitted;
-            WakeIfBehind(pool);
-            return;
-        }
-    }
-    // It waits behind the pairs in flight: its first bytes can come in meanwhile.
-    // A pair of unknown size counts for what its files hold, learnt by the
-    // hint itself: counted at HINT_PER_FILE, a window of small files would
-    // hold a dozen pairs, too few to keep a disk busy.
-    if (!slot->tooLong) {
-        uint64_t ahead = listed.size < HINT_PER_FILE ? listed.size : HINT_PER_FILE;
-        bool unknown = listed.size == SIZE_UNKNOWN;
-        uint64_t askedOriginal = ahead, askedModded = ahead;
-        // A failure shows again at the real open, and is recorded there.
-        Sys.adviseWillNeed(slot->original, ahead, unknown ? &askedOriginal : nullptr);
-        Sys.adviseWillNeed(slot->modded, ahead, unknown ? &askedModded : nullptr);
-        slot->hinted = askedOriginal + askedModded;
-        pool->hintedBytes += slot->hinted;
-    }
+    if (pool->hinterWanted && !pool->hinterTried) StartHinter(pool);
     std::lock_guard<std::mutex> hold(pool->workers.lock);
+    // A pair that a free comparer starts at once gains nothing from a hint;
+    // one that waits behind the pairs in flight can have its first bytes
+    // come in meanwhile.
+    bool waits = pool->running + (unsigned)(pool->submitted - pool->started) >= pool->workers.count;
+    slot->probe = !waits || !pool->readsWait || pool->waiting++ % PROBE_EVERY == 0;
+    slot->hintWanted = !slot->probe && !slot->tooLong && pool->hinters.count > 0;
+    pool->hinterWanted |= !slot->probe;  // started with the next pair, out of the lock
+    slot->number = pool->submitted;
     ++pool->submitted;
+    if (slot->hintWanted) pool->hinters.wake.notify_one();
     WakeIfBehind(pool);
 }
 
@@ -344,12 +413,26 @@ void TakeOutcome(ComparePool* pool, PairOutcome* outcome) {
         }
     }
     *outcome = slot->outcome;
-    pool->hintedBytes -= slot->hinted;
+    if (slot->hintWanted) {
+        // From here on the hinter leaves the slot alone.
+        std::lock_guard<std::mutex> hold(pool->workers.lock);
+        slot->hintWanted = false;
+        pool->hintedBytes -= slot->hinted;
+    }
     ++pool->taken;
     if (pool->lazyComparers) CountLazyProbe(pool, outcome);
 }
 
 void StopComparePool(ComparePool* pool) {
+    {
+        std::lock_guard<std::mutex> hold(pool->workers.lock);
+        pool->hintStop = true;
+        pool->hinters.wake.notify_all();
+    }
+    StopWorkers(&pool->hinters);
+    free(pool->hintPaths);
+    pool->hintPaths = nullptr;
+    pool->hinterTried = pool->hinterWanted = false;
     StopWorkers(&pool->workers);
     for (uint64_t k = pool->taken; pool->slots && k < pool->submitted; ++k) {
         PairOutcome* left = &pool->slots[k % pool->window].outcome;

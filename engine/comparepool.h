@@ -16,6 +16,9 @@
 // WINDOW_HINT_BYTES in all (a file the listing told no size of counts for
 // what the hint found it holds). While they do not, the files are in
 // memory: no more comparers run than there are cores, and nothing is hinted.
+// The hints are asked by a thread of the pool's own, the hinter: asking
+// opens the file, and on a cold disk an open waits for the file's metadata,
+// which the scan, handing over pair after pair, must not wait for.
 //
 // Threads are woken in batches, not for every pair: from memory a small
 // pair takes about as long to compare as a switch of threads.
@@ -72,6 +75,8 @@ struct PairSlot {
     char modded[PATH_BUFFER_SIZE];
     ListedFile listed;
     uint64_t hinted;  // bytes asked ahead for both files, counted in the pool's hintedBytes
+    uint64_t number;  // the pair's place in the order handed over; under the workers' lock
+    bool hintWanted;  // the hinter asks it ahead; written by the scan under the workers' lock
     bool tooLong;     // a path did not fit: the pair fails unread
     bool probe;       // read without a hint: its time tells whether reads wait
     // Set to SLOT_DONE under the workers' lock once the outcome is written
@@ -81,12 +86,16 @@ struct PairSlot {
 };
 
 
+// Hints for copy sources (AskAhead) waiting for the hinter, at most this many.
+enum { COPY_HINTS = 16 };
+
 // The pool of one scan, which owns it and hands it to every call below.
 // Pair k lives in slots[k % window]. `submitted` and `scanWaits` are
 // written by the scan's thread under the workers' lock; `started`, `ended`,
-// `running` and `bigRunning` by the comparers under it; `taken` and
-// `hintedBytes` only by the scan's thread. The probe counts (see
-// comparepool.cpp) are kept under the lock.
+// `running` and `bigRunning` by the comparers under it; `taken` only by
+// the scan's thread; `hintedBytes` by the scan's thread and the hinter
+// under the lock. The probe counts (see comparepool.cpp) and the hinter's
+// fields are kept under the lock.
 struct ComparePool {
     WorkerPool workers;                   // the comparers; `wake`: pairs wait, a big one ended, or the pool stops
     std::condition_variable scanWakes;    // the scan, waiting for an outcome, may go on
@@ -94,7 +103,7 @@ struct ComparePool {
     PairSlot inlineSlot;  // when the slots cannot be allocated: one pair at a time
     uint32_t window;
     uint64_t submitted, started, taken, ended;
-    uint64_t hintedBytes;
+    std::atomic<uint64_t> hintedBytes;  // read by the scan without the lock
     bool scanWaits;
     unsigned running;
     bool bigRunning;
@@ -126,6 +135,16 @@ struct ComparePool {
     bool bigTried;
     unsigned char* inlineOriginal;  // the scan's thread's own chunks, when there are no comparers
     unsigned char* inlineModded;
+    // The hinter: started when the first pair wants a hint; none when it
+    // could not be (the pairs are then read unhinted). `wake` of its
+    // WorkerPool is waited on under the comparers' lock.
+    WorkerPool hinters;
+    bool hinterTried, hintStop;
+    bool hinterWanted;  // a pair would have been hinted: the scan starts the hinter with the next one
+    uint64_t hintNext;  // the first pair the hinter has not looked at
+    char* hintPaths;    // COPY_HINTS + 2 paths: the copy sources waiting, then the hinter's own two
+    uint64_t copyHintBytes[COPY_HINTS];
+    unsigned copyHintFirst, copyHintCount;
 };
 
 // Starts `pool` (its fields need no setting up) with `comparers` threads
@@ -158,6 +177,11 @@ inline void NoteFileDecided(ComparePool* pool) {
 // True while reads are seen to wait for the disk, when a read asked ahead
 // (Sys.adviseWillNeed) pays; from memory it is two calls per file for nothing.
 bool ReadsWait(ComparePool* pool);
+
+// Asks the first `bytes` of the file at `path` into the page cache, on the
+// hinter's thread; dropped when the hinter is not running or COPY_HINTS
+// wait already (it is only a hint). The path is copied.
+void AskAhead(ComparePool* pool, const char* path, uint64_t bytes);
 
 // Hands over the next pair: the full paths of the original and the modded
 // file (copied; the caller's strings may go) and the modded file as listed,

@@ -118,13 +118,14 @@ static void PushChanged(ScanState* scan, uint32_t file, bool isNew, const PairOu
 // the first read of it, perhaps from a disk that does not hold it in
 // memory. Asking for its first bytes now lets that read overlap the copies
 // queued before it, but only while reads are seen to wait: from memory
-// the hint is an open and a close for nothing. Only a hint: the copy
-// records whatever fails.
+// the hint is an open and a close for nothing. The pool's hinter asks it,
+// so that the scan does not wait for the file's metadata. Only a hint: the
+// copy records whatever fails.
 static void HintCopySource(ScanState* scan, uint32_t file) {
     if (!ReadsWait(&scan->pool)) return;
     uint64_t size = FileSize(&Job.ModdedTree, file);
     if (FilePath(&Job.ModdedTree, file, scan->moddedPath) == 0) return;
-    Sys.adviseWillNeed(scan->moddedPath, size < HINT_PER_FILE ? size : HINT_PER_FILE, nullptr);
+    AskAhead(&scan->pool, scan->moddedPath, size < HINT_PER_FILE ? size : HINT_PER_FILE);
 }
 
 // What the scan does with one modded file, decided from the listing alone.

@@ -5,6 +5,7 @@
 
 #include "appstate.h"
 #include "display.h"
+#include "frameloop.h"
 #include "mainwindow.h"
 #include "texts.h"
 
@@ -72,16 +73,46 @@ bool CreateWindows() {
     return true;
 }
 
-void RunMessageLoop(void (*idle)()) {
+namespace {
+
+bool HandleMessage() {
     MSG message;
-    while (QuitFlag == 0) {
-        if (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        } else {
-            idle();
-        }
-    }
+    if (!PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) return false;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+    return true;
+}
+
+bool MainWindowHidden() { return IsIconic(MainWindow) != FALSE; }
+
+double Milliseconds() {
+    static LARGE_INTEGER frequency;
+    if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return (double)now.QuadPart * 1000.0 / (double)frequency.QuadPart;
+}
+
+// Every kind of message ends the wait, messages sent by the job's thread
+// included, and input that came before the wait counts as well.
+void WaitForMessage(uint32_t milliseconds) {
+    DWORD timeout = milliseconds == WAIT_FOREVER ? INFINITE : (DWORD)milliseconds;
+    MsgWaitForMultipleObjectsEx(0, NULL, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+int DisplayRefreshRate() {
+    HDC screen = GetDC(NULL);
+    int rate = screen ? GetDeviceCaps(screen, VREFRESH) : 0;
+    if (screen) ReleaseDC(NULL, screen);
+    return rate;
+}
+
+}  // namespace
+
+void RunMessageLoop(void (*idle)()) {
+    LoopCalls calls = {HandleMessage, MainWindowHidden, Milliseconds, WaitForMessage, idle};
+    FramePace pace = {FrameInterval(DisplayRefreshRate(), SoftwareRenderer()), 0};
+    RunFrameLoop(&calls, &pace, &QuitFlag);
 }
 
 int RunProgram(HINSTANCE instance, void (*idle)()) {

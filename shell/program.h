@@ -13,8 +13,11 @@ bool RegisterWindowClasses(HINSTANCE instance);
 // "erreur CreateWindow" box, when either creation fails.
 bool CreateWindows();
 
-// Removes and dispatches one message at a time; calls `idle` whenever
-// the queue is empty. Returns once the quit flag is set.
+// Removes and dispatches one message at a time; with the queue empty,
+// calls `idle` to draw a frame once the next frame is due (frameloop.h:
+// at most the display's refresh rate, less on a software renderer), else
+// waits for a message till then, or with no time limit while the main
+// window is minimized. Returns once the quit flag is set.
 void RunMessageLoop(void (*idle)());
 
 // The whole program: start-up, the surface, the loop with `idle` as its

@@ -513,3 +513,39 @@ TEST(ComparisonPool, ThousandsOfFilesWithSlowListingsReadsAndCopiesGiveWhatOneRe
         EXPECT_EQ(one.mod, other->mod);
     }
 }
+
+// On a cold disk, asking a file ahead opens it and waits for its metadata:
+// the scan's thread (the job's, here the test's) asks nothing ahead itself,
+// neither waiting pairs nor the sources of copies, while reads are seen to
+// wait and the hints are asked.
+static std::thread::id ScanThread;
+static std::atomic<int> HintsAsked, HintsOnTheScansThread;
+
+TEST(ComparisonPool, ReadsThatWaitAreAskedAheadOffTheScansThread) {
+    JobTrees t;
+    for (int i = 0; i < 400; ++i) {
+        std::string name = "d" + std::to_string(i % 8) + "/f" + std::to_string(i);
+        if (i % 4 == 0) WriteFile(t.modded + Native("/" + name + ".new"), Bytes(200));  // copied unread: asked ahead
+        t.Both(name, Bytes(2000), i % 5 ? Bytes(2000) : Bytes(1999) + "!");
+    }
+    ReadHooks hooks;
+    BeforeRead = [](const std::string&) -> SysError {
+        std::this_thread::sleep_for(std::chrono::microseconds(600));  // as from a disk
+        return 0;
+    };
+    Sys.adviseWillNeed = [](const char* path, uint64_t bytes, uint64_t* asked) {
+        ++HintsAsked;
+        if (std::this_thread::get_id() == ScanThread) ++HintsOnTheScansThread;
+        return PlatformCalls.adviseWillNeed(path, bytes, asked);
+    };
+    ScanThread = std::this_thread::get_id();
+    HintsAsked = HintsOnTheScansThread = 0;
+    RunRecord hinted = RunInto(t, t.dir / "dest-hinted", DEFAULT_COMPARERS);
+    Sys = PlatformCalls;
+    RunRecord one = RunInto(t, t.dir / "dest-one", 1);
+    ASSERT_GT(HintsAsked.load(), 0) << "reads were not taken to wait: nothing was asked ahead";
+    EXPECT_EQ(0, HintsOnTheScansThread.load());
+    EXPECT_EQ("", hinted.problems);
+    EXPECT_EQ(one.changed, hinted.changed);
+    EXPECT_EQ(one.mod, hinted.mod);
+}

@@ -6,6 +6,8 @@
 //   windowprobe list TITLE                 the window and its controls, a line each
 //   windowprobe click TITLE TEXT [N]       clicks the Nth control (from 1) with TEXT
 //   windowprobe close TITLE                asks the window to close
+//   windowprobe minimize TITLE             minimizes the window
+//   windowprobe restore TITLE              shows a minimized window again
 //   windowprobe progress TITLE             the progress bar's "position range"
 //
 // Clicks are posted, so a click that opens a dialog does not hold the
@@ -98,7 +100,7 @@ static BOOL CALLBACK PrintControl(HWND control, LPARAM parent) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        fprintf(stderr, "usage: windowprobe wait|gone|list|click|close|progress TITLE ...\n");
+        fprintf(stderr, "usage: windowprobe wait|gone|list|click|close|minimize|restore|progress TITLE ...\n");
         return 2;
     }
     // Lines end with a line feed alone, as the shell that reads them expects.
@@ -138,6 +140,10 @@ int main(int argc, char** argv) {
     }
     if (strcmp(command, "close") == 0) {
         PostMessageA(window, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    if (strcmp(command, "minimize") == 0 || strcmp(command, "restore") == 0) {
+        ShowWindow(window, strcmp(command, "minimize") == 0 ? SW_MINIMIZE : SW_RESTORE);
         return 0;
     }
     if (strcmp(command, "progress") == 0) {
