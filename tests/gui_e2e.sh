@@ -192,6 +192,11 @@ while IFS= read -r file; do
 done <<<"$expected"
 ! probe wait "erreur/error" 500 || fail "a job without failures showed a box"
 ! probe wait "attention/notice" 500 || fail "a job into an empty destination showed a box"
+# Instead, the window says what the mod holds and where, until the next command.
+word=$(probe list "$TITLE" | grep '^control class=Static' | grep 'visible=1' || true)
+grep -qF 'extraction done: 6 new, 2 changed, 0 already in place\nT:\\dest\\Data' <<<"$word" ||
+    fail "no word at the job's end: $word"
+picture "$shots/job-done.png"
 
 # The player takes the sword mod out of the game and extracts again into
 # the same folder: its three files stay in the mod folder, and one box
@@ -204,6 +209,9 @@ for name in "3 file(s) in the Data folder did not come from this job" 'Scripts\\
     'Meshes\\weapons\\sword.nif' 'Textures\\sword.dds' "extract into an empty folder, or remove them by hand"; do
     grep -qF "$name" <<<"$box" || fail "the stale files' box lacks \"$name\": $box"
 done
+grep -qF "extraction done: 3 new, 2 changed, 5 already in place" <<<"$box" || fail "the box lacks the counts: $box"
+read -r box_y box_h < <(sed -n 's/^window .* y=\([0-9-]*\) w=[0-9]* h=\([0-9]*\)$/\1 \2/p' <<<"$box")
+[ "$box_y" -ge 0 ] && [ $((box_y + box_h)) -le 768 ] || fail "the box leaves the screen: y=$box_y h=$box_h"
 box_picture "$box" "$shots/stale-files.png"
 probe click "attention/notice" OK
 probe gone "attention/notice" 5000 || fail "the stale files' box stayed"
