@@ -48,38 +48,45 @@ const char HELP_TEXT[] =
 const char ERROR_CAPTION[] = "erreur/error";
 const char DIFFERENT_FOLDERS_TEXT[] = "s\xE9lectionnez des repertoires diff\xE9rents\nselect different folders";
 
-const char REFUSAL_EMPTY_TEXT[] = "s\xE9lectionnez les trois repertoires\nselect all three folders";
+const char REFUSAL_EMPTY_TEXT[] = "s\xE9lectionnez les trois r\xE9pertoires\nselect all three folders";
 const char REFUSAL_TOO_LONG_TEXT[] = "chemin trop long\npath too long";
-const char REFUSAL_UNUSABLE_TEXT[] = "repertoire introuvable ou inutilisable\nfolder not found or unusable";
+const char REFUSAL_UNUSABLE_TEXT[] = "r\xE9pertoire introuvable ou inutilisable\nfolder not found or unusable";
 const char REFUSAL_SAME_FOLDER_TEXT[] =
-    "le meme repertoire est choisi deux fois\nthe same folder is chosen twice";
+    "le m\xEAme r\xE9pertoire est choisi deux fois\nthe same folder is chosen twice";
 const char REFUSAL_NESTED_TEXT[] =
-    "un repertoire est dans l'autre\none folder lies inside the other";
+    "un r\xE9pertoire est dans l'autre\none folder lies inside the other";
 const char REFUSAL_DATA_OVERLAPS_INPUT_TEXT[] =
-    "le repertoire Data de la cible touche un repertoire lu\n"
+    "le r\xE9pertoire Data de la cible touche un r\xE9pertoire lu\n"
     "the target's Data folder is, holds or lies inside a folder that is only read";
 const char REFUSAL_DATA_UNWRITABLE_TEXT[] =
-    "le repertoire Data de la cible ne peut pas \xEAtre \xE9" "crit\n"
+    "le r\xE9pertoire Data de la cible ne peut pas \xEAtre \xE9" "crit\n"
     "the target's Data folder cannot be made or written";
 
 const char JOB_NOT_STARTED_TEXT[] =
     "impossible de lancer l'extraction\nthe extraction could not be started";
 
 const char JOB_FAILURES_FORMAT[] =
-    "%u fichier(s) ou repertoire(s) en \xE9" "chec, le mod est incomplet\n"
+    "%u fichier(s) ou r\xE9pertoire(s) en \xE9" "chec, le mod est incomplet\n"
     "%u path(s) failed, the mod is incomplete";
 const char JOB_WARNINGS_FORMAT[] = "%u avertissement(s)\n%u warning(s)";
-const char JOB_MORE_FAILURES_FORMAT[] = "... et %u autre(s)\n... and %u more";
+const char JOB_MORE_FAILURES_FORMAT[] = "\x85 et %u autre(s)\n\x85 and %u more";
 const char JOB_STALE_FORMAT[] =
-    "%u fichier(s) du repertoire Data ne viennent pas de cette extraction et restent dans le mod\n"
+    "%u fichier(s) du r\xE9pertoire Data ne viennent pas de cette extraction et restent dans le mod\n"
     "%u file(s) in the Data folder did not come from this job and ride along in the mod";
 const char JOB_STALE_ADVICE[] =
-    "extrayez dans un repertoire vide, ou supprimez-les \xE0 la main (rien n'est supprim\xE9)\n"
+    "extrayez dans un r\xE9pertoire vide, ou supprimez-les \xE0 la main (rien n'est supprim\xE9)\n"
     "extract into an empty folder, or remove them by hand (nothing is deleted)";
 const char JOB_REMOVED_FORMAT[] =
     "%u fichier(s) de la sauvegarde manquent au jeu modd\xE9 : un mod ne peut pas supprimer de fichier\n"
     "%u file(s) of the backup are gone from the modded folder: a mod cannot carry a removal";
 const char NOTICE_CAPTION[] = "attention/notice";
+
+const char JOB_DONE_FORMAT[] =
+    "extraction termin\xE9" "e : %u nouveau(x), %u modifi\xE9(s), %u d\xE9j\xE0 en place\n"
+    "extraction done: %u new, %u changed, %u already in place";
+const char JOB_NOTHING_FORMAT[] =
+    "extraction termin\xE9" "e : %u fichier(s), rien de nouveau ni de modifi\xE9, rien n'est \xE9" "crit\n"
+    "extraction done: %u file(s), nothing new or changed, nothing written";
 
 const char ORIGINAL_LABEL[] = "backup of the original DATA folder";
 const char MODDED_LABEL[] = "your modded game DATA folder";

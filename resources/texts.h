@@ -68,6 +68,15 @@ extern const char JOB_REMOVED_FORMAT[];
 // Caption of that box when nothing failed.
 extern const char NOTICE_CAPTION[];
 
+// What a job made, said at its end: in the window's own text after a job
+// that lost nothing and left nothing behind, and in the box after one
+// that did. Formats: the new, changed and already-in-place counts (twice:
+// French, English); the Data folder's path follows on its own line.
+extern const char JOB_DONE_FORMAT[];
+// The same after a job that found nothing new or changed: the number of
+// modded files (twice).
+extern const char JOB_NOTHING_FORMAT[];
+
 // The scene's texts, drawn with the label font's glyph lists: the labels
 // above the three path fields and the status line of each StatusCode 1 to 5.
 extern const char ORIGINAL_LABEL[];

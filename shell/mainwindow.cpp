@@ -1,15 +1,16 @@
 #include "mainwindow.h"
 
 #include <commctrl.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "appstate.h"
+#include "boxfit.h"
 #include "display.h"
 #include "job.h"
 #include "joblists.h"
+#include "jobbox.h"
 #include "jobreports.h"
 #include "messages.h"
 #include "textconvert_win32.h"
@@ -32,6 +33,7 @@ HWND OriginalField, ModdedField, DestinationField;
 HWND OriginalBrowse, ModdedBrowse, DestinationBrowse;
 HWND CreateModButton;
 HWND ProgressBar;
+HWND JobWord;
 
 WINDOWINFO MainWindowInfo;
 int JobStarted;
@@ -39,6 +41,7 @@ int QuitCode;
 
 static HFONT ButtonFont;
 static HFONT FieldFont;
+static HFONT WordFont;
 static HANDLE JobThreadHandle;
 static DWORD JobThreadId;
 
@@ -46,7 +49,13 @@ enum : DWORD {
     PATH_FIELD_STYLE = WS_CHILD | WS_VISIBLE | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL,  // 0x50800880
     BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_BORDER | BS_PUSHLIKE | BS_TOP,             // 0x50801400
     PROGRESS_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | PBS_VERTICAL | PBS_SMOOTH,     // 0x50010005
+    // Shown only between a job's end and the next command; long paths
+    // wrap rather than run off.
+    WORD_STYLE = WS_CHILD | SS_LEFT | SS_NOPREFIX | SS_EDITCONTROL,
 };
+
+// The word at a job's end lies below Create MOD, clear of the progress bar.
+enum { WORD_X = 5, WORD_Y = 410, WORD_WIDTH = 470, WORD_FONT_HEIGHT = 15 };
 
 // Where a control goes and what it is.
 struct ControlLayout {
@@ -59,6 +68,16 @@ struct ControlLayout {
 static HWND MakeControl(HWND parent, const ControlLayout& layout) {
     return CreateWindowExA(0, layout.className, layout.text, layout.style, layout.x, layout.y, layout.width,
                            layout.height, parent, NULL, Instance, NULL);
+}
+
+// A control whose text is wide (a field showing a path as it is, the word
+// at a job's end), with the program's own text (Windows-1252) to start with.
+static HWND MakeWideControl(HWND parent, const ControlLayout& layout) {
+    WCHAR className[16], text[128];
+    MultiByteToWideChar(1252, 0, layout.className, -1, className, sizeof className / sizeof className[0]);
+    MultiByteToWideChar(1252, 0, layout.text, -1, text, sizeof text / sizeof text[0]);
+    return CreateWindowExW(0, className, text, layout.style, layout.x, layout.y, layout.width, layout.height, parent,
+                           NULL, Instance, NULL);
 }
 
 // One of the three folders the user chooses: its buffers and flag, its
@@ -95,7 +114,8 @@ static void OnCreate(HWND window) {
     int fieldWidth = 480 - 2 * (int)MainWindowInfo.cxWindowBorders;
     const char* prompts[3] = {ORIGINAL_FIELD_PROMPT, MODDED_FIELD_PROMPT, DESTINATION_FIELD_PROMPT};
     for (int i = 0; i < 3; ++i)
-        *Folders[i].field = MakeControl(window, {"EDIT", prompts[i], PATH_FIELD_STYLE, 5, 100 + 100 * i, fieldWidth, 30});
+        *Folders[i].field =
+            MakeWideControl(window, {"EDIT", prompts[i], PATH_FIELD_STYLE, 5, 100 + 100 * i, fieldWidth, 30});
     for (int i = 0; i < 3; ++i)
         *Folders[i].browse = MakeControl(window, {"BUTTON", BROWSE_LABEL, BUTTON_STYLE, 350, 65 + 100 * i, 100, 30});
     CreateModButton = MakeControl(window, {"BUTTON", CREATE_MOD_LABEL, BUTTON_STYLE, 180, 375, 135, 30});
@@ -103,6 +123,14 @@ static void OnCreate(HWND window) {
     ProgressBar = MakeControl(window, {PROGRESS_CLASSA, NULL, PROGRESS_STYLE, 480, 0, 10, 400});
     SendMessageA(ProgressBar, PBM_SETBKCOLOR, 0, RGB(0, 0, 0));
     SendMessageA(ProgressBar, PBM_SETBARCOLOR, 0, RGB(255, 0, 0));
+    // Made before the OpenGL child, as the other controls, so that it shows
+    // over the scene; hidden until a job ends.
+    RECT client = {};
+    GetClientRect(window, &client);
+    JobWord = MakeWideControl(window, {"STATIC", "", WORD_STYLE, WORD_X, WORD_Y, WORD_WIDTH,
+                                       (int)client.bottom - WORD_Y - 2});
+    WordFont = MakeControlFont(WORD_FONT_HEIGHT, FALSE);
+    SendMessageA(JobWord, WM_SETFONT, (WPARAM)WordFont, FALSE);
 
     HWND fields[] = {OriginalField, ModdedField, DestinationField};
     for (HWND field : fields) SendMessageA(field, WM_SETFONT, (WPARAM)FieldFont, TRUE);
@@ -135,7 +163,11 @@ static void BrowseFolder(FolderChoice* choice) {
     if (!path[0] || !Services.pathFromIDListW(list, wide) || !Utf8FromWide(wide, choice->jobPath, JOB_PATH_SIZE))
         choice->jobPath[0] = '\0';
     if (list) Services.freeIDList(list);
-    SendMessageA(*choice->field, WM_SETTEXT, 0, (LPARAM)path);
+    // The field shows the folder as it is, whatever the code page.
+    if (choice->jobPath[0])
+        SendMessageW(*choice->field, WM_SETTEXT, 0, (LPARAM)wide);
+    else
+        SendMessageA(*choice->field, WM_SETTEXT, 0, (LPARAM)path);
     if (path[0]) {
         *choice->chosen = 1;
     } else {
@@ -148,6 +180,36 @@ static void BrowseFolder(FolderChoice* choice) {
 
 static void Warn(const char* text) {
     Services.messageBox(MainWindow, text, ERROR_CAPTION, MB_ICONWARNING);
+}
+
+static void ShowWideBox(const WCHAR* text, const char* caption) {
+    WCHAR wideCaption[64];
+    MultiByteToWideChar(1252, 0, caption, -1, wideCaption, sizeof wideCaption / sizeof wideCaption[0]);
+    Services.messageBoxW(MainWindow, text, wideCaption, MB_ICONWARNING);
+}
+
+// A warning that names folders: the program's own text, each path (UTF-8,
+// as chosen) on a line of its own, cut to the box's width, and the
+// system's reason when there is one. Wide, so that every name shows as it
+// is.
+static void WarnNaming(const char* text, const char* const* paths, int count, const char* why) {
+    static WCHAR box[4 * JOB_PATH_SIZE + 1024];
+    BoxFit fit;
+    bool measured = BeginBoxFit(MainWindow, &fit);
+    WideText out = {box, sizeof box / sizeof box[0], 0, &fit};
+    box[0] = L'\0';
+    AppendText(&out, "%s", text);
+    for (int i = 0; i < count; ++i) {
+        AppendText(&out, "\n");
+        AppendPath(&out, paths[i]);
+    }
+    if (why) {
+        AppendText(&out, "\n(");
+        AppendPath(&out, why);
+        AppendText(&out, ")");
+    }
+    if (measured) EndBoxFit(&fit);
+    ShowWideBox(box, ERROR_CAPTION);
 }
 
 static const char* RefusalText(FolderRefusalKind kind) {
@@ -180,22 +242,22 @@ static JobParameters* PrepareWindowJob() {
         return nullptr;
     }
     if (refusal.kind == REFUSAL_NOT_ABSOLUTE) refusal.kind = REFUSAL_UNUSABLE;  // worded alike in the box
-    const char* path = refusal.role >= 0 && refusal.role < 3 ? Folders[refusal.role].path : "";
-    char data[FOLDER_PATH_SIZE + 8];
-    if (refusal.kind == REFUSAL_DATA_UNWRITABLE && DataFolderPath(DestinationPath, data, sizeof data)) path = data;
-    char text[1024];
-    if ((refusal.kind == REFUSAL_UNUSABLE || refusal.kind == REFUSAL_DATA_UNWRITABLE) && refusal.error) {
-        // The system's text comes in UTF-8; this box shows the code page's.
-        char why[256];
-        DescribeError(refusal.error, why, sizeof why);
-        WCHAR wide[256];
-        if (WideFromUtf8(why, wide, sizeof wide / sizeof wide[0]))
-            WideCharToMultiByte(CP_ACP, 0, wide, -1, why, sizeof why, NULL, NULL);
-        snprintf(text, sizeof text, "%s\n%s\n(%s)", RefusalText(refusal.kind), path, why);
-    } else {
-        snprintf(text, sizeof text, "%s\n%s", RefusalText(refusal.kind), path);
+    const char* named[2] = {refusal.role >= 0 && refusal.role < 3 ? jobPaths[refusal.role] : "", nullptr};
+    int count = refusal.kind == REFUSAL_EMPTY ? 0 : 1;
+    // One folder chosen twice, or one inside the other: both inputs are
+    // named, as chosen, so that the player sees how they meet.
+    if (refusal.kind == REFUSAL_SAME_FOLDER || refusal.kind == REFUSAL_NESTED) {
+        named[0] = jobPaths[0];
+        named[1] = jobPaths[1];
+        count = 2;
     }
-    Warn(text);
+    char data[JOB_PATH_SIZE + 8];
+    if (refusal.kind == REFUSAL_DATA_UNWRITABLE && DataFolderPath(DestinationJobPath, data, sizeof data))
+        named[0] = data;
+    char why[256] = "";
+    if ((refusal.kind == REFUSAL_UNUSABLE || refusal.kind == REFUSAL_DATA_UNWRITABLE) && refusal.error)
+        DescribeError(refusal.error, why, sizeof why);  // in UTF-8, as paths are
+    WarnNaming(RefusalText(refusal.kind), named, count, why[0] ? why : nullptr);
     return nullptr;
 }
 
@@ -210,13 +272,26 @@ static DWORD WINAPI JobThread(LPVOID parameters) {
     return 1;
 }
 
+// A folder chosen for two roles, written alike: the path, or null. The
+// choices are compared as chosen (UTF-8), never as the code page renders
+// them, which may make two folders look alike. An empty choice is left to
+// the folder check.
+static const char* ChosenTwice() {
+    const int pairs[3][2] = {{0, 1}, {0, 2}, {1, 2}};
+    for (const auto& pair : pairs) {
+        const char* first = Folders[pair[0]].jobPath;
+        if (first[0] && strcmp(first, Folders[pair[1]].jobPath) == 0) return first;
+    }
+    return nullptr;
+}
+
 static void StartJob() {
     // A second press before the job has ended starts nothing: the job's
     // state exists once.
     if (JobStarted) return;
-    if (strcmp(OriginalPath, ModdedPath) == 0 || strcmp(OriginalPath, DestinationPath) == 0 ||
-        strcmp(ModdedPath, DestinationPath) == 0) {
-        Warn(DIFFERENT_FOLDERS_TEXT);
+    const char* twice = ChosenTwice();
+    if (twice) {
+        WarnNaming(DIFFERENT_FOLDERS_TEXT, &twice, 1, nullptr);
         return;
     }
     JobParameters* record = PrepareWindowJob();
@@ -256,6 +331,8 @@ static void StartJob() {
 static void OnCommand(WPARAM wParam, LPARAM lParam) {
     UINT notification = HIWORD(wParam);
     HWND control = (HWND)lParam;
+    // The word at a job's end stays until the player's next step.
+    if (notification == 0 && control && control != JobWord) ShowWindow(JobWord, SW_HIDE);
     for (FolderChoice& choice : Folders)
         if (notification == 0 && control && control == *choice.browse) BrowseFolder(&choice);
 
@@ -268,127 +345,54 @@ static void OnCommand(WPARAM wParam, LPARAM lParam) {
     if (notification == 0 && control && control == CreateModButton) StartJob();
 }
 
-// Appends to the wide text of the failure box, cutting what does not fit:
-// the program's own texts (Windows-1252, formatted here) or a path (UTF-8,
-// as the engine holds it).
-__attribute__((format(printf, 4, 5)))
-static void AppendText(WCHAR* text, size_t size, size_t* used, const char* format, ...) {
-    char part[512];
-    va_list arguments;
-    va_start(arguments, format);
-    int written = vsnprintf(part, sizeof part, format, arguments);
-    va_end(arguments);
-    if (written < 0 || *used >= size - 1) return;
-    int got = MultiByteToWideChar(1252, 0, part, -1, text + *used, (int)(size - *used));
-    if (got > 0) *used += (size_t)got - 1;
-}
-
-static void AppendPath(WCHAR* text, size_t size, size_t* used, const char* path) {
-    if (*used >= size - 1) return;
-    // A text cut inside a character (a long system text) still shows, with
-    // a stand-in for the cut character: this is a message, not a name.
-    if (WideFromUtf8(path, text + *used, size - *used) ||
-        MultiByteToWideChar(CP_UTF8, 0, path, -1, text + *used, (int)(size - *used)) > 0)
-        *used += wcslen(text + *used);
-    else
-        text[*used] = L'\0';
-}
-
 // Room for the box's paths: ten of each list and the Data folder, each of
 // up to PATH_BUFFER_SIZE - 1 units, and the texts.
 static WCHAR BoxText[34 * PATH_BUFFER_SIZE];
 
-// The first JOB_FAILURES_LISTED entries of the job's list `kind`, each on
-// a line of its own, indented, and how many more there are.
-static void AppendListed(const JobResult* result, ListKinds kind, uint32_t count, size_t* used) {
-    const size_t size = sizeof BoxText / sizeof BoxText[0];
-    ListCursor cursor = {};
-    ListedEntry entry;
-    char path[PATH_BUFFER_SIZE];
-    uint32_t listed = 0;
-    while (listed < JOB_FAILURES_LISTED && NextListed(result, kind, &cursor, &entry)) {
-        AppendText(BoxText, size, used, "\n    ");
-        AppendPath(BoxText, size, used, ListedPath(&entry, path));
-        ++listed;
-    }
-    if (count > listed) {
-        AppendText(BoxText, size, used, "\n");
-        AppendText(BoxText, size, used, JOB_MORE_FAILURES_FORMAT, count - listed, count - listed);
-    }
-}
-
-static void AppendFailures(const JobResult* result, size_t* used) {
-    const size_t size = sizeof BoxText / sizeof BoxText[0];
-    AppendText(BoxText, size, used, JOB_FAILURES_FORMAT, result->failures, result->failures);
-    if (result->warnings > 0) {
-        AppendText(BoxText, size, used, "\n");
-        AppendText(BoxText, size, used, JOB_WARNINGS_FORMAT, result->warnings, result->warnings);
-    }
-    AppendText(BoxText, size, used, "\n");
-    unsigned listed = 0;
-    for (const Problem* problem = result->problems; problem; problem = problem->next) {
-        if (!problem->failure) continue;
-        if (listed == JOB_FAILURES_LISTED) break;
-        char why[300];
-        DescribeProblem(problem, why, sizeof why);
-        AppendText(BoxText, size, used, "\n");
-        AppendPath(BoxText, size, used, problem->path);
-        AppendText(BoxText, size, used, "\n    ");
-        AppendPath(BoxText, size, used, why);  // system texts come in UTF-8 too
-        ++listed;
-    }
-    if (result->failures > listed) {
-        unsigned more = result->failures - listed;
-        AppendText(BoxText, size, used, "\n");
-        AppendText(BoxText, size, used, JOB_MORE_FAILURES_FORMAT, more, more);
-    }
+// The word after a job that went well, in the window's own control (a
+// screen reader reads it), over the scene, until the next command.
+static void ShowJobWord(const JobResult* result) {
+    static WCHAR word[PATH_BUFFER_SIZE + 512];
+    JobDoneText(result, word, sizeof word / sizeof word[0]);
+    SetWindowTextW(JobWord, word);
+    ShowWindow(JobWord, SW_SHOWNA);
 }
 
 // A job that lost files, or whose mod folder holds files it did not make,
 // or that met files the mod cannot take away, says all of it once, in one
-// box, after its last report; any other ends silently. The box names the
-// paths as they are, whatever the code page: it is the wide one. Nothing
-// is deleted.
+// box that fits the screen, with what the mod holds; any other says what
+// the mod holds in the window's word. Nothing is deleted.
 static void OnJobFinished(JobResult* result) {
     JobStarted = 0;
     if (!result) return;
     SysError refusal = result->refused && result->problems ? result->problems->error : 0;
-    uint32_t stale = result->lists.staleKnown ? result->lists.stale.count : 0;
-    const size_t size = sizeof BoxText / sizeof BoxText[0];
     if (refusal == ENGINE_DATA_IN_INPUT || refusal == ENGINE_DATA_HOLDS_INPUT) {
         // Refused before anything was written (the Data folder met inside
         // an input, or an input folder standing in it): one box, as a
         // refusal before the job.
-        char text[FOLDER_PATH_SIZE + 256];
-        char data[FOLDER_PATH_SIZE + 8];
-        if (!DataFolderPath(DestinationPath, data, sizeof data)) data[0] = '\0';
-        snprintf(text, sizeof text, "%s\n%s", REFUSAL_DATA_OVERLAPS_INPUT_TEXT, data);
-        Warn(text);
-    } else if (result->failures > 0 || stale > 0 || result->removedFiles > 0) {
-        size_t used = 0;
-        BoxText[0] = L'\0';
-        if (result->failures > 0) AppendFailures(result, &used);
-        if (stale > 0) {
-            if (used) AppendText(BoxText, size, &used, "\n\n");
-            AppendText(BoxText, size, &used, JOB_STALE_FORMAT, stale, stale);
-            AppendText(BoxText, size, &used, "\n");
-            AppendPath(BoxText, size, &used, result->dataFolder);
-            AppendListed(result, LIST_STALE, stale, &used);
-            AppendText(BoxText, size, &used, "\n");
-            AppendText(BoxText, size, &used, "%s", JOB_STALE_ADVICE);
-        }
-        if (result->removedFiles > 0) {
-            if (used) AppendText(BoxText, size, &used, "\n\n");
-            AppendText(BoxText, size, &used, JOB_REMOVED_FORMAT, result->removedFiles, result->removedFiles);
-            AppendListed(result, LIST_REMOVED, result->removedFiles, &used);
-        }
-        WCHAR caption[64];
-        MultiByteToWideChar(1252, 0, result->failures > 0 ? ERROR_CAPTION : NOTICE_CAPTION, -1, caption,
-                            sizeof caption / sizeof caption[0]);
-        Services.messageBoxW(MainWindow, BoxText, caption, MB_ICONWARNING);
+        char data[JOB_PATH_SIZE + 8];
+        if (!DataFolderPath(DestinationJobPath, data, sizeof data)) data[0] = '\0';
+        const char* named = data;
+        WarnNaming(REFUSAL_DATA_OVERLAPS_INPUT_TEXT, &named, 1, nullptr);
+    } else if (JobNeedsBox(result)) {
+        BoxFit fit;
+        bool measured = BeginBoxFit(MainWindow, &fit);
+        JobBoxText(result, &fit, BoxText, sizeof BoxText / sizeof BoxText[0]);
+        if (measured) EndBoxFit(&fit);
+        ShowWideBox(BoxText, result->failures > 0 ? ERROR_CAPTION : NOTICE_CAPTION);
+    } else if (!result->refused) {
+        ShowJobWord(result);
     }
     ReleaseJobResult(result);
     free(result);
+}
+
+// The word at a job's end in the scene's colours, as the labels over it.
+static LRESULT OnStaticColour(HDC dc, HWND control, WPARAM wParam, LPARAM lParam) {
+    if (control != JobWord) return DefWindowProcA(MainWindow, WM_CTLCOLORSTATIC, wParam, lParam);
+    SetTextColor(dc, RGB(255, 255, 255));
+    SetBkColor(dc, RGB(0, 0, 0));
+    return (LRESULT)GetStockObject(BLACK_BRUSH);
 }
 
 static void OnDestroy() {
@@ -417,6 +421,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case MSG_STATUS_CREATING_MOD: StatusCode = 5; return 0;
     case MSG_STATUS_IDLE: StatusCode = 0; return 0;
     case MSG_JOB_FINISHED: OnJobFinished((JobResult*)lParam); return 0;
+    case WM_CTLCOLORSTATIC: return OnStaticColour((HDC)wParam, (HWND)lParam, wParam, lParam);
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

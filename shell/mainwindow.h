@@ -10,13 +10,14 @@
 enum { FOLDER_PATH_SIZE = MAX_PATH };  // 259 characters and the NUL
 enum { JOB_PATH_SIZE = PATH_BUFFER_SIZE };  // as long as the engine's paths
 
-// The chosen folders, as the folder browser gave them in the code page
-// (what the fields show and the pairwise test compares); empty when none.
+// The chosen folders, as the folder browser gave them in the code page;
+// empty when none.
 extern char OriginalPath[FOLDER_PATH_SIZE];
 extern char ModdedPath[FOLDER_PATH_SIZE];
 extern char DestinationPath[FOLDER_PATH_SIZE];
 // The same folders exactly, in UTF-8, from the browser's wide call: what
-// the folder check and the job get. Empty whenever the matching path above
+// the fields show (they are wide), what the pairwise test compares, and
+// what the folder check and the job get. Empty whenever the matching path above
 // is, or when the wide call gives none.
 extern char OriginalJobPath[JOB_PATH_SIZE];
 extern char ModdedJobPath[JOB_PATH_SIZE];
@@ -31,6 +32,9 @@ extern HWND OriginalField, ModdedField, DestinationField;
 extern HWND OriginalBrowse, ModdedBrowse, DestinationBrowse;
 extern HWND CreateModButton;
 extern HWND ProgressBar;
+// The word at a job's end: a wide static text below Create MOD, hidden but
+// between the end of a job that needed no box and the next command.
+extern HWND JobWord;
 
 // The main window's information record, filled at creation: its border
 // widths size the path fields and the OpenGL surface.

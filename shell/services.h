@@ -18,8 +18,11 @@ struct ShellServices {
     // Frees an item list that the browser returned.
     void(WINAPI* freeIDList)(LPVOID list);
     int(WINAPI* messageBox)(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
-    // The wide box, for the one text that names paths as they are.
+    // The wide box, for every text that names folders or files.
     int(WINAPI* messageBoxW)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+    // The work area of the monitor that a box owned by `owner` appears on
+    // (the screen less its task bars), in screen coordinates.
+    void (*workArea)(HWND owner, RECT* area);
     HANDLE(WINAPI* createThread)(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize,
                                  LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags, LPDWORD id);
 };

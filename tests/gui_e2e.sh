@@ -79,7 +79,7 @@ picture() {  # OUTPUT.png
     listing=$(probe list "$TITLE")
     client_x=$(sed -n 's/^client x=\([0-9]*\) y=.*/\1/p' <<<"$listing")
     client_y=$(sed -n 's/^client x=[0-9]* y=\([0-9]*\)$/\1/p' <<<"$listing")
-    surface=$(grep 'class=Ogl32' <<<"$listing")
+    surface=$(grep -a 'class=Ogl32' <<<"$listing")
     size="$(sed 's/.* w=\([0-9]*\) h=\([0-9]*\) .*/\1x\2/' <<<"$surface")"
     import -window root "$work/root.png"
     id=$(xwininfo -root -tree | awk -v size="$size+0+0" 'index($0, "()  " size) { print $1; exit }')
@@ -88,10 +88,10 @@ picture() {  # OUTPUT.png
     local layers=("$work/root.png" "$work/surface.png" -geometry "+$((client_x + 1))+$((client_y + 1))" -composite)
     while read -r line; do
         local x y w h
-        read -r x y w h < <(sed 's/.* x=\([0-9-]*\) y=\([0-9-]*\) w=\([0-9]*\) h=\([0-9]*\) .*/\1 \2 \3 \4/' <<<"$line")
+        read -r x y w h < <(LC_ALL=C sed 's/.* x=\([0-9-]*\) y=\([0-9-]*\) w=\([0-9]*\) h=\([0-9]*\) .*/\1 \2 \3 \4/' <<<"$line")
         x=$((x + client_x)) y=$((y + client_y))
         layers+=("(" "$work/root.png" -crop "${w}x${h}+$x+$y" +repage ")" -geometry "+$x+$y" -composite)
-    done < <(grep '^control ' <<<"$listing" | grep -v 'class=Ogl32' | grep 'visible=1')
+    done < <(grep -a '^control ' <<<"$listing" | grep -av 'class=Ogl32' | grep -a 'visible=1')
     convert "${layers[@]}" -crop 500x500+0+0 +repage "$1"
 }
 
@@ -192,6 +192,16 @@ while IFS= read -r file; do
 done <<<"$expected"
 ! probe wait "erreur/error" 500 || fail "a job without failures showed a box"
 ! probe wait "attention/notice" 500 || fail "a job into an empty destination showed a box"
+# Instead, the window says what the mod holds and where, until the next command.
+# (The job's end reaches the window just after its last report.)
+for _ in $(seq 20); do
+    word=$(probe list "$TITLE" | grep -a '^control class=Static' | grep -a 'visible=1' || true)
+    [ -n "$word" ] && break
+    sleep 0.25
+done
+grep -qaF 'extraction done: 6 new, 2 changed, 0 already in place\nT:\\dest\\Data' <<<"$word" ||
+    fail "no word at the job's end: $word"
+picture "$shots/job-done.png"
 
 # The player takes the sword mod out of the game and extracts again into
 # the same folder: its three files stay in the mod folder, and one box
@@ -204,6 +214,9 @@ for name in "3 file(s) in the Data folder did not come from this job" 'Scripts\\
     'Meshes\\weapons\\sword.nif' 'Textures\\sword.dds' "extract into an empty folder, or remove them by hand"; do
     grep -qF "$name" <<<"$box" || fail "the stale files' box lacks \"$name\": $box"
 done
+grep -qF "extraction done: 3 new, 2 changed, 5 already in place" <<<"$box" || fail "the box lacks the counts: $box"
+read -r box_y box_h < <(sed -n 's/^window .* y=\([0-9-]*\) w=[0-9]* h=\([0-9]*\)$/\1 \2/p' <<<"$box")
+[ "$box_y" -ge 0 ] && [ $((box_y + box_h)) -le 768 ] || fail "the box leaves the screen: y=$box_y h=$box_h"
 box_picture "$box" "$shots/stale-files.png"
 probe click "attention/notice" OK
 probe gone "attention/notice" 5000 || fail "the stale files' box stayed"

@@ -161,7 +161,8 @@ protected:
         Boxes.clear();
         Sent.clear();
         FreedLists = ThreadsStarted = 0;
-        Services = {FakeBrowse, FakePath, FakePathW, FakeFree, FakeBox, FakeBoxW, CountingCreateThread};
+        Services = {FakeBrowse, FakePath, FakePathW, FakeFree, FakeBox, FakeBoxW, RealServices.workArea,
+                    CountingCreateThread};
         ASSERT_TRUE(CreateWindows());
         Hook = SetWindowsHookExA(WH_CALLWNDPROC, WatchSent, NULL, GetCurrentThreadId());
     }
@@ -328,23 +329,26 @@ TEST_F(Shell, CreateModRefusesUnusableFoldersWithOneBox) {
     CreateDirectoryA((dir / "o").c_str(), NULL);
     CreateDirectoryA((dir / "m").c_str(), NULL);
     std::string o = dir / "o", m = dir / "m", d = dir / "d";
-    const std::string different = "s\xE9lectionnez des repertoires diff\xE9rents\nselect different folders";
+    // Every refusal names its folders as they are: the boxes are wide.
+    const std::string different = "s\xC3\xA9lectionnez des repertoires diff\xC3\xA9rents\nselect different folders\n";
     struct Case {
         std::string original, modded, destination;
         std::string text;  // the box's text
     } cases[] = {
-        {o, m, o, different},
-        {o, o, d, different},
-        {o, m, m, different},
+        {o, m, o, different + o},
+        {o, o, d, different + o},
+        {o, m, m, different + m},
         // Differs only in letter case: not equal byte for byte, but the
-        // folder check sees the same folder.
-        {o, dir / "O", d, ""},
-        {o, dir / "gone", d, "repertoire introuvable ou inutilisable\nfolder not found or unusable\n" + dir / "gone"},
-        {o, dir / "o\\sub", d, "un repertoire est dans l'autre\none folder lies inside the other\n" + dir / "o\\sub"},
-        {o, m, dir / "o\\sub", "le repertoire Data de la cible touche un repertoire lu\n"},
+        // folder check sees the same folder, and names it both ways.
+        {o, dir / "O", d, "le m\xC3\xAAme r\xC3\xA9pertoire est choisi deux fois\nthe same folder is chosen twice\n" + o +
+                             "\n" + dir / "O"},
+        {o, dir / "gone", d, "r\xC3\xA9pertoire introuvable ou inutilisable\nfolder not found or unusable\n" + dir / "gone\n("},
+        {o, dir / "o\\sub", d, "un r\xC3\xA9pertoire est dans l'autre\none folder lies inside the other\n" + o + "\n" +
+                                   dir / "o\\sub"},
+        {o, m, dir / "o\\sub", "le r\xC3\xA9pertoire Data de la cible touche un r\xC3\xA9pertoire lu\n"},
         // Data a file: the destination cannot hold the mod, named by its Data.
-        {o, m, dir / "d-file", "le repertoire Data de la cible ne peut pas \xEAtre \xE9" "crit\n"
-                               "the target's Data folder cannot be made or written\n" + dir / "d-file\\Data\n"},
+        {o, m, dir / "d-file", "le r\xC3\xA9pertoire Data de la cible ne peut pas \xC3\xAAtre \xC3\xA9" "crit\n"
+                               "the target's Data folder cannot be made or written\n" + dir / "d-file\\Data\n("},
     };
     WriteFile(dir / "d-file\\Data", "a file");
     CreateDirectoryA((dir / "o\\sub").c_str(), NULL);
@@ -361,8 +365,8 @@ TEST_F(Shell, CreateModRefusesUnusableFoldersWithOneBox) {
         EXPECT_EQ(Boxes[0].caption, "erreur/error");
         EXPECT_EQ(Boxes[0].type, (UINT)MB_ICONWARNING);
         EXPECT_EQ(Boxes[0].owner, MainWindow);
-        if (!c.text.empty()) EXPECT_EQ(Boxes[0].text.substr(0, c.text.size()), c.text);
-        else EXPECT_EQ(Boxes[0].text, "le meme repertoire est choisi deux fois\nthe same folder is chosen twice\n" + c.modded);
+        EXPECT_TRUE(Boxes[0].wide);
+        EXPECT_EQ(Boxes[0].text.substr(0, c.text.size()), c.text);
     }
 
     // A folder cleared during a job leaves Create MOD enabled at the job's
@@ -373,7 +377,7 @@ TEST_F(Shell, CreateModRefusesUnusableFoldersWithOneBox) {
     Press(CreateModButton);
     EXPECT_EQ(ThreadsStarted, 0);
     ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0].text.substr(0, 12), "s\xE9lectionnez");
+    EXPECT_EQ(Boxes[0].text, "s\xC3\xA9lectionnez les trois r\xC3\xA9pertoires\nselect all three folders");
 }
 
 TEST_F(Shell, OneJobAtATimeAndItsFailuresInOneBox) {
@@ -415,14 +419,14 @@ TEST_F(Shell, OneJobAtATimeAndItsFailuresInOneBox) {
     const std::string& text = Boxes[0].text;
     EXPECT_EQ(Boxes[0].caption, "erreur/error");
     EXPECT_TRUE(Boxes[0].wide);
-    EXPECT_EQ(text.substr(0, text.find('\n')), "12 fichier(s) ou repertoire(s) en \xC3\xA9" "chec, le mod est incomplet");
+    EXPECT_EQ(text.substr(0, text.find('\n')), "12 fichier(s) ou r\xC3\xA9pertoire(s) en \xC3\xA9" "chec, le mod est incomplet");
     EXPECT_NE(text.find("\n12 path(s) failed, the mod is incomplete\n"), std::string::npos);
     size_t named = 0;  // by the target, which failed
     for (size_t at = text.find(trees.destination + "\\Data\\new"); at != std::string::npos;
          at = text.find(trees.destination + "\\Data\\new", at + 1))
         ++named;
     EXPECT_EQ(named, 10u);
-    EXPECT_NE(text.find("... and 2 more"), std::string::npos);
+    EXPECT_NE(text.find("\xE2\x80\xA6 and 2 more"), std::string::npos);
 
     // A job refused for its Data folder met inside an input (here a
     // junction-like folder of the modded tree that is the destination):
@@ -435,7 +439,7 @@ TEST_F(Shell, OneJobAtATimeAndItsFailuresInOneBox) {
         ASSERT_TRUE(AwaitJob());
     }
     ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0].text, "le repertoire Data de la cible touche un repertoire lu\n"
+    EXPECT_EQ(Boxes[0].text, "le r\xC3\xA9pertoire Data de la cible touche un r\xC3\xA9pertoire lu\n"
                              "the target's Data folder is, holds or lies inside a folder that is only read\n" +
                                  trees.destination + "\\Data");
     EXPECT_FALSE(Exists(trees.destination + "\\Data"));
@@ -468,12 +472,15 @@ TEST_F(Shell, WhatTheModFolderHoldsThatTheJobDidNotMakeIsNamedInTheOneBox) {
     std::string text = Boxes[0].text;
     EXPECT_TRUE(Boxes[0].wide);
     EXPECT_EQ(Boxes[0].caption, "attention/notice");
-    EXPECT_EQ(text, "3 fichier(s) du repertoire Data ne viennent pas de cette extraction et restent dans le mod\n"
+    EXPECT_EQ(text, "3 fichier(s) du r\xC3\xA9pertoire Data ne viennent pas de cette extraction et restent dans le mod\n"
                     "3 file(s) in the Data folder did not come from this job and ride along in the mod\n" +
                         trees.destination + "\\Data\n"
                         "    meshes\\weapons\\sword.nif\n    scripts\\main.lua\n    textures\\sword.dds\n"
-                        "extrayez dans un repertoire vide, ou supprimez-les \xC3\xA0 la main (rien n'est supprim\xC3\xA9)\n"
-                        "extract into an empty folder, or remove them by hand (nothing is deleted)");
+                        "extrayez dans un r\xC3\xA9pertoire vide, ou supprimez-les \xC3\xA0 la main (rien n'est supprim\xC3\xA9)\n"
+                        "extract into an empty folder, or remove them by hand (nothing is deleted)\n\n"
+                        "extraction termin\xC3\xA9" "e : 1 nouveau(x), 0 modifi\xC3\xA9(s), 1 d\xC3\xA9j\xC3\xA0 en place\n"
+                        "extraction done: 1 new, 0 changed, 1 already in place\n" +
+                        trees.destination + "\\Data");
     EXPECT_EQ(ListTree(trees.destination + "\\Data").size(), 4u) << "nothing is deleted";
 
     // Files of the backup gone from the game, and a copy that fails (of a
@@ -491,7 +498,7 @@ TEST_F(Shell, WhatTheModFolderHoldsThatTheJobDidNotMakeIsNamedInTheOneBox) {
     ASSERT_EQ(Boxes.size(), 1u);
     text = Boxes[0].text;
     EXPECT_EQ(Boxes[0].caption, "erreur/error");
-    size_t failed = text.find("1 path(s) failed"), stale = text.find("\n\n3 fichier(s) du repertoire Data"),
+    size_t failed = text.find("1 path(s) failed"), stale = text.find("\n\n3 fichier(s) du r\xC3\xA9pertoire Data"),
            removed = text.find("\n\n1 fichier(s) de la sauvegarde manquent");
     EXPECT_TRUE(failed < stale && stale < removed && removed != std::string::npos) << text;
     EXPECT_NE(text.find("a mod cannot carry a removal\n    gone.txt"), std::string::npos) << text;
@@ -513,8 +520,7 @@ TEST_F(Shell, TheJobReadsTheChosenFoldersNotTheirCodePageRendering) {
     std::string original = chosen + "\\original", modded = chosen + "\\modded";
     std::string destination = chosen + "\\\xD0\xA6\xD0\xB5\xD0\xBB\xD1\x8C";  // Цель
     Choose(original.c_str(), modded.c_str(), destination.c_str());
-    EXPECT_NE(std::string(OriginalPath), original);  // the field shows the rendering
-    EXPECT_EQ(Text(OriginalField), OriginalPath);
+    EXPECT_NE(std::string(OriginalPath), original);  // the code page's rendering
     EXPECT_EQ(std::string(OriginalJobPath), original);
     Press(CreateModButton);
     ASSERT_TRUE(AwaitJob());
@@ -534,6 +540,260 @@ TEST_F(Shell, TheJobReadsTheChosenFoldersNotTheirCodePageRendering) {
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_TRUE(Boxes[0].wide);
     EXPECT_NE(Boxes[0].text.find("\n" + destination + "\\Data\\" + added + "\n"), std::string::npos) << Boxes[0].text;
+}
+
+bool Shown(HWND control) { return (GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE) != 0; }
+
+std::string WideTextOf(HWND control) {
+    wchar_t text[2048] = L"";
+    GetWindowTextW(control, text, 2048);
+    return Utf8(text);
+}
+
+// The player's road once more, as a new player sees it: a job that went
+// well says what the mod holds and where, without a box, until the next
+// command; a job with nothing to copy says so; a job that leaves stale
+// files keeps its one box, which says what the mod holds too.
+TEST_F(Shell, EveryJobEndsWithAWordOrItsOneBox) {
+    JobTrees trees;
+    WriteFile(trees.original + "\\same.txt", "same");
+    WriteFile(trees.modded + "\\same.txt", "same");
+    WriteFile(trees.original + "\\changed.txt", "old");
+    WriteFile(trees.modded + "\\changed.txt", "new");
+    WriteFile(trees.modded + "\\new1.txt", "new");
+    WriteFile(trees.modded + "\\new2.txt", "new");
+    Choose(trees.original.c_str(), trees.modded.c_str(), trees.destination.c_str());
+    EXPECT_FALSE(Shown(JobWord));
+    Press(CreateModButton);
+    ASSERT_TRUE(AwaitJob());
+    EXPECT_TRUE(Boxes.empty()) << Boxes.front().text;
+    EXPECT_TRUE(Shown(JobWord));
+    const std::string data = trees.destination + "\\Data";
+    EXPECT_EQ(WideTextOf(JobWord), "extraction termin\xC3\xA9" "e : 2 nouveau(x), 1 modifi\xC3\xA9(s), 0 d\xC3\xA9j\xC3\xA0 en place\n"
+                                   "extraction done: 2 new, 1 changed, 0 already in place\n" + data);
+    // Over the scene, below Create MOD and clear of the progress bar.
+    RECT word, button, bar, client;
+    GetWindowRect(JobWord, &word);
+    GetWindowRect(CreateModButton, &button);
+    GetWindowRect(ProgressBar, &bar);
+    MapWindowPoints(HWND_DESKTOP, MainWindow, (POINT*)&word, 2);
+    MapWindowPoints(HWND_DESKTOP, MainWindow, (POINT*)&button, 2);
+    MapWindowPoints(HWND_DESKTOP, MainWindow, (POINT*)&bar, 2);
+    GetClientRect(MainWindow, &client);
+    EXPECT_GE(word.top, button.bottom);
+    EXPECT_LE(word.right, bar.left);
+    EXPECT_LE(word.bottom, client.bottom);
+    EXPECT_GE(word.bottom - word.top, 45) << "room for three lines";
+
+    // The next command takes the word away.
+    Answers = {trees.destination.c_str()};
+    Press(DestinationBrowse);
+    EXPECT_FALSE(Shown(JobWord));
+
+    // Nothing new or changed: nothing to copy, said so.
+    JobTrees alike;
+    WriteFile(alike.original + "\\same.txt", "same");
+    WriteFile(alike.modded + "\\same.txt", "same");
+    Choose(alike.original.c_str(), alike.modded.c_str(), alike.destination.c_str());
+    EXPECT_FALSE(Shown(JobWord));
+    Press(CreateModButton);
+    ASSERT_TRUE(AwaitJob());
+    EXPECT_TRUE(Boxes.empty()) << Boxes.front().text;
+    EXPECT_TRUE(Shown(JobWord));
+    EXPECT_EQ(WideTextOf(JobWord),
+              "extraction termin\xC3\xA9" "e : 1 fichier(s), rien de nouveau ni de modifi\xC3\xA9, rien n'est \xC3\xA9" "crit\n"
+              "extraction done: 1 file(s), nothing new or changed, nothing written");
+
+    // A file in the Data folder that this job did not make: the one box,
+    // with what the mod holds (all of it in place already), and no word.
+    Choose(trees.original.c_str(), trees.modded.c_str(), trees.destination.c_str());
+    WriteFile(data + "\\old.txt", "an earlier job's");
+    Press(CreateModButton);
+    ASSERT_TRUE(AwaitJob());
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].caption, "attention/notice");
+    const std::string& text = Boxes[0].text;
+    EXPECT_NE(text.find("1 file(s) in the Data folder did not come from this job"), std::string::npos) << text;
+    EXPECT_EQ(text.substr(text.rfind("\n\n")), "\n\nextraction termin\xC3\xA9" "e : 2 nouveau(x), 1 modifi\xC3\xA9(s), "
+                                              "3 d\xC3\xA9j\xC3\xA0 en place\n"
+                                              "extraction done: 2 new, 1 changed, 3 already in place\n" + data);
+    EXPECT_FALSE(Shown(JobWord));
+}
+
+TEST_F(Shell, FieldsShowTheChosenFoldersAsTheyAreWhateverTheCodePage) {
+    const std::string cyrillic = "C:\\\xD0\x9C\xD0\xBE\xD0\xB4\xD1\x8B\\DATA";   // C:\Моды\DATA
+    const std::string cjk = "D:\\\xE6\xB8\xB8\xE6\x88\x8F\\\xE6\x95\xB0\xE6\x8D\xAE";  // D:\游戏\数据
+    Choose(cyrillic.c_str(), cjk.c_str(), "C:\\mod");
+    EXPECT_TRUE(IsWindowUnicode(OriginalField));
+    EXPECT_EQ(WideTextOf(OriginalField), cyrillic);
+    wchar_t text[MAX_PATH] = L"";
+    SendMessageW(ModdedField, WM_GETTEXT, MAX_PATH, (LPARAM)text);
+    EXPECT_EQ(Utf8(text), cjk);
+    EXPECT_EQ(Text(DestinationField), "C:\\mod");
+    EXPECT_NE(std::string(OriginalPath), cyrillic) << "the code page renders it otherwise";
+}
+
+// Two folders whose names the code page renders alike ("????") are two
+// folders: the job runs.
+TEST_F(Shell, FoldersThatLookAlikeInTheCodePageAreNotRefusedAsOne) {
+    TempDir dir;
+    std::string original = dir / "\xD0\x90\xD0\x91\xD0\x92", modded = dir / "\xD0\x93\xD0\x94\xD0\x95";  // АБВ, ГДЕ
+    WriteFile(original + "\\same.txt", "same");
+    WriteFile(modded + "\\same.txt", "same");
+    WriteFile(modded + "\\new.txt", "new");
+    std::string destination = dir / "dest";
+    Choose(original.c_str(), modded.c_str(), destination.c_str());
+    ASSERT_STREQ(OriginalPath, ModdedPath) << "the code page should render both alike";
+    Press(CreateModButton);
+    EXPECT_EQ(ThreadsStarted, 1);
+    ASSERT_TRUE(AwaitJob());
+    EXPECT_TRUE(Boxes.empty()) << Boxes.front().text;
+    EXPECT_EQ(ListTree(destination + "\\Data"), std::vector<std::string>{"new.txt"});
+}
+
+RECT SmallArea = {0, 0, 800, 600};
+void SmallWorkArea(HWND, RECT* area) { *area = SmallArea; }
+
+std::wstring WideWhole(const std::string& utf8) {
+    std::wstring wide(utf8.size() + 1, L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], (int)wide.size()) - 1);
+    return wide;
+}
+
+// The height a box takes for `text`, as the message box lays it out: its
+// text wrapped at the narrowest width boxes use, the caption, the frames,
+// the margins and the button.
+int BoxHeight(const std::wstring& text, int* widestPathLine) {
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
+    HDC dc = CreateCompatibleDC(NULL);
+    HGDIOBJ previous = SelectObject(dc, font);
+    RECT rect = {0, 0, 240, 0};
+    DrawTextW(dc, text.c_str(), -1, &rect, DT_LEFT | DT_EXPANDTABS | DT_WORDBREAK | DT_CALCRECT | DT_NOPREFIX);
+    TEXTMETRICW line;
+    GetTextMetricsW(dc, &line);
+    *widestPathLine = 0;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) end = text.size();
+        while (start < end && text[start] == L' ') ++start;  // a list's indent
+        SIZE size = {};
+        GetTextExtentPoint32W(dc, text.c_str() + start, (int)(end - start), &size);
+        if (text.substr(start, end - start).find(L'\\') != std::wstring::npos && size.cx > *widestPathLine)
+            *widestPathLine = size.cx;
+        start = end + 1;
+    }
+    SelectObject(dc, previous);
+    DeleteDC(dc);
+    DeleteObject(font);
+    return (int)rect.bottom + GetSystemMetrics(SM_CYCAPTION) + 2 * GetSystemMetrics(SM_CYFIXEDFRAME) + 24 +
+           2 * (int)line.tmHeight;
+}
+
+// A job that fails forty copies, leaves forty stale files and meets forty
+// removed ones, under long names.
+void ManyFailures(JobTrees* trees) {
+    const std::string deep = "\\" + std::string(90, 'n') + "\\";
+    WriteFile(trees->original + "\\same.txt", "same");
+    WriteFile(trees->modded + "\\same.txt", "same");
+    for (int i = 0; i < 40; ++i) {
+        std::string n = std::to_string(i);
+        WriteFile(trees->modded + deep + "new" + n + ".txt", "new");
+        WriteFile(trees->original + deep + "gone" + n + ".txt", "gone");
+        WriteFile(trees->destination + "\\Data" + deep + "old" + n + ".txt", "old");
+    }
+}
+
+// Boxes fit a small work area: lists shortened, down to none, and summed
+// up; paths cut in their middle.
+TEST_F(Shell, BoxesFitASmallWorkArea) {
+    JobTrees trees;
+    ManyFailures(&trees);
+    Services.workArea = SmallWorkArea;
+    Choose(trees.original.c_str(), trees.modded.c_str(), trees.destination.c_str());
+    {
+        FaultInjector faults;
+        faults.Fail(FAULT_COPY, 1, ERROR_ACCESS_DENIED, true);
+        Press(CreateModButton);
+        ASSERT_TRUE(AwaitJob());
+    }
+    ASSERT_EQ(Boxes.size(), 1u);
+    const std::string& text = Boxes[0].text;
+    int widest = 0;
+    EXPECT_LE(BoxHeight(WideWhole(text), &widest), SmallArea.bottom) << text;
+    EXPECT_LE(widest, 400) << "paths cut to half the work area's width";
+    // Each list is summed up: what it names (one indented line a path, or
+    // a failure's reason) and how many more make its count.
+    const char* lists[3] = {"40 path(s) failed", "40 file(s) in the Data folder", "40 file(s) of the backup"};
+    for (int i = 0; i < 3; ++i) {
+        size_t at = text.find(lists[i]);
+        ASSERT_NE(at, std::string::npos) << lists[i];
+        size_t more = text.find("\xE2\x80\xA6 and ", at);
+        ASSERT_NE(more, std::string::npos) << lists[i];
+        int named = 0;
+        for (size_t line = text.find("\n    ", at); line < more; line = text.find("\n    ", line + 1)) ++named;
+        EXPECT_EQ(named + atoi(text.c_str() + more + strlen("\xE2\x80\xA6 and ")), 40) << lists[i];
+    }
+
+    // The refusals too: a long path is cut in its middle, to half the
+    // work area's width.
+    Boxes.clear();
+    std::string gone = trees.dir / std::string(200, 'g');
+    Choose(trees.original.c_str(), gone.c_str(), trees.destination.c_str());
+    Press(CreateModButton);
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_LE(BoxHeight(WideWhole(Boxes[0].text), &widest), SmallArea.bottom);
+    EXPECT_LE(widest, 400);
+    EXPECT_EQ(Boxes[0].text.find(std::string(200, 'g')), std::string::npos);
+}
+
+RECT RealBox;
+int RealBoxTries;
+
+void CALLBACK MeasureAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
+    for (HWND box = FindWindowExA(NULL, NULL, "#32770", NULL); box; box = FindWindowExA(NULL, box, "#32770", NULL)) {
+        if (GetWindowThreadProcessId(box, NULL) != GetCurrentThreadId() || !IsWindowVisible(box)) continue;
+        KillTimer(NULL, timer);
+        GetWindowRect(box, &RealBox);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        return;
+    }
+    if (++RealBoxTries > 100) {  // no box: end its loop, and the test fails
+        KillTimer(NULL, timer);
+        PostQuitMessage(0);
+    }
+}
+
+int WINAPI MeasuredBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+    FakeBoxW(owner, text, caption, type);
+    RealBoxTries = 0;
+    SetTimer(NULL, 0, 100, MeasureAndClose);
+    return MessageBoxW(owner, text, caption, type);
+}
+
+TEST_F(Shell, ARealBoxOfManyFailuresStaysInsideTheWorkArea) {
+    JobTrees trees;
+    ManyFailures(&trees);
+    Services.workArea = RealServices.workArea;
+    Services.messageBoxW = MeasuredBoxW;
+    RealBox = {};
+    Choose(trees.original.c_str(), trees.modded.c_str(), trees.destination.c_str());
+    {
+        FaultInjector faults;
+        faults.Fail(FAULT_COPY, 1, ERROR_ACCESS_DENIED, true);
+        Press(CreateModButton);
+        ASSERT_TRUE(AwaitJob());
+    }
+    ASSERT_EQ(Boxes.size(), 1u);
+    RECT area;
+    ASSERT_TRUE(SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0));
+    ASSERT_GT(RealBox.bottom, RealBox.top) << "the box was not seen";
+    EXPECT_GE(RealBox.top, area.top);
+    EXPECT_LE(RealBox.bottom, area.bottom);
+    EXPECT_GE(RealBox.left, area.left);
+    EXPECT_LE(RealBox.right, area.right);
 }
 
 TEST_F(Shell, PositionsAreSentAtMostOncePerFrameButEachPhaseEndsRight) {
