@@ -48,38 +48,57 @@ const char HELP_TEXT[] =
 const char ERROR_CAPTION[] = "erreur/error";
 const char DIFFERENT_FOLDERS_TEXT[] = "s\xE9lectionnez des repertoires diff\xE9rents\nselect different folders";
 
-const char REFUSAL_EMPTY_TEXT[] = "s\xE9lectionnez les trois repertoires\nselect all three folders";
+const char REFUSAL_EMPTY_TEXT[] = "s\xE9lectionnez les trois r\xE9pertoires\nselect all three folders";
 const char REFUSAL_TOO_LONG_TEXT[] = "chemin trop long\npath too long";
-const char REFUSAL_UNUSABLE_TEXT[] = "repertoire introuvable ou inutilisable\nfolder not found or unusable";
+const char REFUSAL_UNUSABLE_TEXT[] = "r\xE9pertoire introuvable ou inutilisable\nfolder not found or unusable";
 const char REFUSAL_SAME_FOLDER_TEXT[] =
-    "le meme repertoire est choisi deux fois\nthe same folder is chosen twice";
+    "le m\xEAme r\xE9pertoire est choisi deux fois\nthe same folder is chosen twice";
 const char REFUSAL_NESTED_TEXT[] =
-    "un repertoire est dans l'autre\none folder lies inside the other";
+    "un r\xE9pertoire est dans l'autre\none folder lies inside the other";
 const char REFUSAL_DATA_OVERLAPS_INPUT_TEXT[] =
-    "le repertoire Data de la cible touche un repertoire lu\n"
+    "le r\xE9pertoire Data de la cible touche un r\xE9pertoire lu\n"
     "the target's Data folder is, holds or lies inside a folder that is only read";
+const char REFUSAL_DATA_BESIDE_INPUT_TEXT[] =
+    "le r\xE9pertoire Data de la cible serait \xE0 c\xF4t\xE9 d'un r\xE9pertoire lu du m\xEAme nom, \xE0 la casse pr\xE8s\n"
+    "the target's Data folder would stand beside a folder that is only read, named alike but for letter case";
 const char REFUSAL_DATA_UNWRITABLE_TEXT[] =
-    "le repertoire Data de la cible ne peut pas \xEAtre \xE9" "crit\n"
+    "le r\xE9pertoire Data de la cible ne peut pas \xEAtre \xE9" "crit\n"
     "the target's Data folder cannot be made or written";
 
 const char JOB_NOT_STARTED_TEXT[] =
     "impossible de lancer l'extraction\nthe extraction could not be started";
 
 const char JOB_FAILURES_FORMAT[] =
-    "%u fichier(s) ou repertoire(s) en \xE9" "chec, le mod est incomplet\n"
+    "%u fichier(s) ou r\xE9pertoire(s) en \xE9" "chec, le mod est incomplet\n"
     "%u path(s) failed, the mod is incomplete";
 const char JOB_WARNINGS_FORMAT[] = "%u avertissement(s)\n%u warning(s)";
 const char JOB_MORE_FAILURES_FORMAT[] = "... et %u autre(s)\n... and %u more";
 const char JOB_STALE_FORMAT[] =
-    "%u fichier(s) du repertoire Data ne viennent pas de cette extraction et restent dans le mod\n"
+    "%u fichier(s) du r\xE9pertoire Data ne viennent pas de cette extraction et restent dans le mod\n"
     "%u file(s) in the Data folder did not come from this job and ride along in the mod";
 const char JOB_STALE_ADVICE[] =
-    "extrayez dans un repertoire vide, ou supprimez-les \xE0 la main (rien n'est supprim\xE9)\n"
+    "extrayez dans un r\xE9pertoire vide, ou supprimez-les \xE0 la main (rien n'est supprim\xE9)\n"
     "extract into an empty folder, or remove them by hand (nothing is deleted)";
 const char JOB_REMOVED_FORMAT[] =
     "%u fichier(s) de la sauvegarde manquent au jeu modd\xE9 : un mod ne peut pas supprimer de fichier\n"
     "%u file(s) of the backup are gone from the modded folder: a mod cannot carry a removal";
 const char NOTICE_CAPTION[] = "attention/notice";
+
+const char QUESTION_GO_ON[] = "continuer ? / go on?";
+const char QUESTION_DATA_NAMED_TEXT[] =
+    "le r\xE9pertoire cible s'appelle d\xE9j\xE0 Data : le mod sera cr\xE9\xE9 dans\n"
+    "the destination folder is already named Data: the mod will be made in";
+const char QUESTION_TREES_APART_FORMAT[2][200] = {
+    "%u fichier(s) sur les %u de la sauvegarde se retrouvent dans le jeu modd\xE9 : "
+    "un r\xE9pertoire est peut-\xEAtre choisi un niveau trop haut ou trop bas",
+    "only %u of the backup's %u files are found in the modded folder: a folder may be chosen one level off",
+};
+const TopWords QUESTION_TOP_WORDS[2] = {
+    {"la sauvegarde contient ", "le jeu modd\xE9 contient ", "rien", "un r\xE9pertoire", "un fichier",
+     "%u r\xE9pertoires", "%u fichiers", "%u r\xE9pertoire(s) et %u fichier(s)", " : "},
+    {"the backup holds ", "the modded folder holds ", "nothing", "one folder", "one file", "%u folders",
+     "%u files", "%u folder(s) and %u file(s)", ": "},
+};
 
 const char ORIGINAL_LABEL[] = "backup of the original DATA folder";
 const char MODDED_LABEL[] = "your modded game DATA folder";

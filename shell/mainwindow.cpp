@@ -14,6 +14,7 @@
 #include "messages.h"
 #include "textconvert_win32.h"
 #include "paths.h"
+#include "questions.h"
 #include "services.h"
 #include "texts.h"
 #include "jobstop.h"
@@ -158,6 +159,7 @@ static const char* RefusalText(FolderRefusalKind kind) {
     case REFUSAL_SAME_FOLDER: return REFUSAL_SAME_FOLDER_TEXT;
     case REFUSAL_NESTED: return REFUSAL_NESTED_TEXT;
     case REFUSAL_DATA_OVERLAPS_INPUT: return REFUSAL_DATA_OVERLAPS_INPUT_TEXT;
+    case REFUSAL_DATA_BESIDE_INPUT: return REFUSAL_DATA_BESIDE_INPUT_TEXT;
     case REFUSAL_DATA_UNWRITABLE: return REFUSAL_DATA_UNWRITABLE_TEXT;
     case REFUSAL_NOT_ABSOLUTE: return REFUSAL_UNUSABLE_TEXT;
     case REFUSAL_OUT_OF_MEMORY: return JOB_NOT_STARTED_TEXT;
@@ -168,7 +170,8 @@ static const char* RefusalText(FolderRefusalKind kind) {
 // The job's preparation, which every front end makes: the folders made
 // absolute and checked (the same folder written differently, nested
 // inputs, a mod that would land in an input, a folder that has gone). A
-// refusal is one box naming what is wrong and the path concerned.
+// refusal is one box naming what is wrong and the path concerned, and for
+// a refusal between two folders the other one too.
 static JobParameters* PrepareWindowJob() {
     char reason[512];
     FolderRefusal refusal = {};
@@ -182,7 +185,10 @@ static JobParameters* PrepareWindowJob() {
     if (refusal.kind == REFUSAL_NOT_ABSOLUTE) refusal.kind = REFUSAL_UNUSABLE;  // worded alike in the box
     const char* path = refusal.role >= 0 && refusal.role < 3 ? Folders[refusal.role].path : "";
     char data[FOLDER_PATH_SIZE + 8];
-    if (refusal.kind == REFUSAL_DATA_UNWRITABLE && DataFolderPath(DestinationPath, data, sizeof data)) path = data;
+    bool aboutData = refusal.kind == REFUSAL_DATA_UNWRITABLE || refusal.kind == REFUSAL_DATA_OVERLAPS_INPUT ||
+                     refusal.kind == REFUSAL_DATA_BESIDE_INPUT;
+    if (aboutData && DataFolderPath(DestinationPath, data, sizeof data)) path = data;
+    const char* other = refusal.other >= 0 && refusal.other < 3 ? Folders[refusal.other].path : nullptr;
     char text[1024];
     if ((refusal.kind == REFUSAL_UNUSABLE || refusal.kind == REFUSAL_DATA_UNWRITABLE) && refusal.error) {
         // The system's text comes in UTF-8; this box shows the code page's.
@@ -192,6 +198,8 @@ static JobParameters* PrepareWindowJob() {
         if (WideFromUtf8(why, wide, sizeof wide / sizeof wide[0]))
             WideCharToMultiByte(CP_ACP, 0, wide, -1, why, sizeof why, NULL, NULL);
         snprintf(text, sizeof text, "%s\n%s\n(%s)", RefusalText(refusal.kind), path, why);
+    } else if (other) {
+        snprintf(text, sizeof text, "%s\n%s\n%s", RefusalText(refusal.kind), path, other);
     } else {
         snprintf(text, sizeof text, "%s\n%s", RefusalText(refusal.kind), path);
     }
@@ -214,13 +222,24 @@ static void StartJob() {
     // A second press before the job has ended starts nothing: the job's
     // state exists once.
     if (JobStarted) return;
-    if (strcmp(OriginalPath, ModdedPath) == 0 || strcmp(OriginalPath, DestinationPath) == 0 ||
-        strcmp(ModdedPath, DestinationPath) == 0) {
-        Warn(DIFFERENT_FOLDERS_TEXT);
+    const char* same = strcmp(OriginalPath, ModdedPath) == 0 || strcmp(OriginalPath, DestinationPath) == 0 ? OriginalPath
+                       : strcmp(ModdedPath, DestinationPath) == 0                                           ? ModdedPath
+                                                                                                             : nullptr;
+    if (same) {
+        char text[FOLDER_PATH_SIZE + 128];  // the folder chosen twice, on a line of its own
+        snprintf(text, sizeof text, "%s\n%s", DIFFERENT_FOLDERS_TEXT, same);
+        Warn(text);
         return;
     }
     JobParameters* record = PrepareWindowJob();
     if (!record) return;
+    // The mod's own Data folder chosen as the destination puts the mod in Data\Data.
+    char data[JOB_PATH_SIZE + 8];
+    if (NamedData(record->destinationPath) && DataFolderPath(record->destinationPath, data, sizeof data) &&
+        !AskDataNamed(MainWindow, data)) {
+        free(record);
+        return;
+    }
     // The record carries its own copies of the paths, so that a folder
     // chosen while the job starts up cannot change what it reads.
     JobResult* result = (JobResult*)calloc(1, sizeof(JobResult));
@@ -352,6 +371,13 @@ static void AppendFailures(const JobResult* result, size_t* used) {
 static void OnJobFinished(JobResult* result) {
     JobStarted = 0;
     if (!result) return;
+    if (result->declined) {
+        // Stopped at its question: nothing was written, and the folders wait for another choice.
+        ReleaseJobResult(result);
+        free(result);
+        if (FoldersReady) SendMessageA(MainWindow, MSG_STATUS_READY, 0, 0);
+        return;
+    }
     SysError refusal = result->refused && result->problems ? result->problems->error : 0;
     uint32_t stale = result->lists.staleKnown ? result->lists.stale.count : 0;
     const size_t size = sizeof BoxText / sizeof BoxText[0];
@@ -417,6 +443,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case MSG_STATUS_CREATING_MOD: StatusCode = 5; return 0;
     case MSG_STATUS_IDLE: StatusCode = 0; return 0;
     case MSG_JOB_FINISHED: OnJobFinished((JobResult*)lParam); return 0;
+    case MSG_JOB_QUESTION: return AskTreesApart(window, (const JobQuestion*)lParam) ? 1 : 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

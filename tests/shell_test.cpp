@@ -39,6 +39,7 @@ struct Browse {
 std::deque<const char*> Answers;  // what the next browses choose, UTF-8; null: cancelled
 std::vector<Browse> Browses;
 std::vector<Box> Boxes;
+std::deque<int> BoxAnswers;  // what the next boxes answer; IDOK when none is left
 int FreedLists;
 int ThreadsStarted;
 std::vector<UINT> Sent;  // messages sent to the main window, in order
@@ -87,14 +88,21 @@ BOOL WINAPI FakePathW(PCIDLIST_ABSOLUTE list, LPWSTR path) {
 
 void WINAPI FakeFree(LPVOID) { ++FreedLists; }
 
+int NextAnswer() {
+    if (BoxAnswers.empty()) return IDOK;
+    int answer = BoxAnswers.front();
+    BoxAnswers.pop_front();
+    return answer;
+}
+
 int WINAPI FakeBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     Boxes.push_back({owner, text ? text : "", caption ? caption : "", type, false});
-    return IDOK;
+    return NextAnswer();
 }
 
 int WINAPI FakeBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     Boxes.push_back({owner, Utf8(text ? text : L""), Utf8(caption ? caption : L""), type, true});
-    return IDOK;
+    return NextAnswer();
 }
 
 HANDLE WINAPI CountingCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start,
@@ -159,6 +167,7 @@ protected:
         Answers.clear();
         Browses.clear();
         Boxes.clear();
+        BoxAnswers.clear();
         Sent.clear();
         FreedLists = ThreadsStarted = 0;
         Services = {FakeBrowse, FakePath, FakePathW, FakeFree, FakeBox, FakeBoxW, CountingCreateThread};
@@ -339,11 +348,15 @@ TEST_F(Shell, CreateModRefusesUnusableFoldersWithOneBox) {
         // Differs only in letter case: not equal byte for byte, but the
         // folder check sees the same folder.
         {o, dir / "O", d, ""},
-        {o, dir / "gone", d, "repertoire introuvable ou inutilisable\nfolder not found or unusable\n" + dir / "gone"},
-        {o, dir / "o\\sub", d, "un repertoire est dans l'autre\none folder lies inside the other\n" + dir / "o\\sub"},
-        {o, m, dir / "o\\sub", "le repertoire Data de la cible touche un repertoire lu\n"},
+        {o, dir / "gone", d, "r\xE9pertoire introuvable ou inutilisable\nfolder not found or unusable\n" + dir / "gone"},
+        {o, dir / "o\\sub", d,
+         "un r\xE9pertoire est dans l'autre\none folder lies inside the other\n" + dir / "o\\sub" + "\n" + o},
+        {o, m, dir / "o\\sub",
+         "le r\xE9pertoire Data de la cible touche un r\xE9pertoire lu\n"
+         "the target's Data folder is, holds or lies inside a folder that is only read\n" +
+             dir / "o\\sub\\Data\n" + o},
         // Data a file: the destination cannot hold the mod, named by its Data.
-        {o, m, dir / "d-file", "le repertoire Data de la cible ne peut pas \xEAtre \xE9" "crit\n"
+        {o, m, dir / "d-file", "le r\xE9pertoire Data de la cible ne peut pas \xEAtre \xE9" "crit\n"
                                "the target's Data folder cannot be made or written\n" + dir / "d-file\\Data\n"},
     };
     WriteFile(dir / "d-file\\Data", "a file");
@@ -361,8 +374,12 @@ TEST_F(Shell, CreateModRefusesUnusableFoldersWithOneBox) {
         EXPECT_EQ(Boxes[0].caption, "erreur/error");
         EXPECT_EQ(Boxes[0].type, (UINT)MB_ICONWARNING);
         EXPECT_EQ(Boxes[0].owner, MainWindow);
-        if (!c.text.empty()) EXPECT_EQ(Boxes[0].text.substr(0, c.text.size()), c.text);
-        else EXPECT_EQ(Boxes[0].text, "le meme repertoire est choisi deux fois\nthe same folder is chosen twice\n" + c.modded);
+        if (c.text == different)  // names the folder chosen twice
+            EXPECT_EQ(Boxes[0].text, different + "\n" +
+                                         (c.original == c.modded || c.original == c.destination ? c.original : c.modded));
+        else if (!c.text.empty()) EXPECT_EQ(Boxes[0].text.substr(0, c.text.size()), c.text);
+        else EXPECT_EQ(Boxes[0].text, "le m\xEAme r\xE9pertoire est choisi deux fois\nthe same folder is chosen twice\n" +
+                                           c.modded + "\n" + c.original);
     }
 
     // A folder cleared during a job leaves Create MOD enabled at the job's
@@ -415,7 +432,7 @@ TEST_F(Shell, OneJobAtATimeAndItsFailuresInOneBox) {
     const std::string& text = Boxes[0].text;
     EXPECT_EQ(Boxes[0].caption, "erreur/error");
     EXPECT_TRUE(Boxes[0].wide);
-    EXPECT_EQ(text.substr(0, text.find('\n')), "12 fichier(s) ou repertoire(s) en \xC3\xA9" "chec, le mod est incomplet");
+    EXPECT_EQ(text.substr(0, text.find('\n')), "12 fichier(s) ou r\xC3\xA9pertoire(s) en \xC3\xA9" "chec, le mod est incomplet");
     EXPECT_NE(text.find("\n12 path(s) failed, the mod is incomplete\n"), std::string::npos);
     size_t named = 0;  // by the target, which failed
     for (size_t at = text.find(trees.destination + "\\Data\\new"); at != std::string::npos;
@@ -435,7 +452,7 @@ TEST_F(Shell, OneJobAtATimeAndItsFailuresInOneBox) {
         ASSERT_TRUE(AwaitJob());
     }
     ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0].text, "le repertoire Data de la cible touche un repertoire lu\n"
+    EXPECT_EQ(Boxes[0].text, "le r\xE9pertoire Data de la cible touche un r\xE9pertoire lu\n"
                              "the target's Data folder is, holds or lies inside a folder that is only read\n" +
                                  trees.destination + "\\Data");
     EXPECT_FALSE(Exists(trees.destination + "\\Data"));
@@ -468,11 +485,11 @@ TEST_F(Shell, WhatTheModFolderHoldsThatTheJobDidNotMakeIsNamedInTheOneBox) {
     std::string text = Boxes[0].text;
     EXPECT_TRUE(Boxes[0].wide);
     EXPECT_EQ(Boxes[0].caption, "attention/notice");
-    EXPECT_EQ(text, "3 fichier(s) du repertoire Data ne viennent pas de cette extraction et restent dans le mod\n"
+    EXPECT_EQ(text, "3 fichier(s) du r\xC3\xA9pertoire Data ne viennent pas de cette extraction et restent dans le mod\n"
                     "3 file(s) in the Data folder did not come from this job and ride along in the mod\n" +
                         trees.destination + "\\Data\n"
                         "    meshes\\weapons\\sword.nif\n    scripts\\main.lua\n    textures\\sword.dds\n"
-                        "extrayez dans un repertoire vide, ou supprimez-les \xC3\xA0 la main (rien n'est supprim\xC3\xA9)\n"
+                        "extrayez dans un r\xC3\xA9pertoire vide, ou supprimez-les \xC3\xA0 la main (rien n'est supprim\xC3\xA9)\n"
                         "extract into an empty folder, or remove them by hand (nothing is deleted)");
     EXPECT_EQ(ListTree(trees.destination + "\\Data").size(), 4u) << "nothing is deleted";
 
@@ -491,10 +508,70 @@ TEST_F(Shell, WhatTheModFolderHoldsThatTheJobDidNotMakeIsNamedInTheOneBox) {
     ASSERT_EQ(Boxes.size(), 1u);
     text = Boxes[0].text;
     EXPECT_EQ(Boxes[0].caption, "erreur/error");
-    size_t failed = text.find("1 path(s) failed"), stale = text.find("\n\n3 fichier(s) du repertoire Data"),
+    size_t failed = text.find("1 path(s) failed"), stale = text.find("\n\n3 fichier(s) du r\xC3\xA9pertoire Data"),
            removed = text.find("\n\n1 fichier(s) de la sauvegarde manquent");
     EXPECT_TRUE(failed < stale && stale < removed && removed != std::string::npos) << text;
     EXPECT_NE(text.find("a mod cannot carry a removal\n    gone.txt"), std::string::npos) << text;
+}
+
+// The two most common mistakes: the backup's parent chosen instead of its
+// DATA folder (the trees share no path), asked by the job once both are
+// indexed; and the mod's own Data folder chosen as the destination, asked
+// before the job. No stops with nothing written and the window ready
+// again; Yes goes on.
+TEST_F(Shell, ALikelyMistakeIsAskedOnceBeforeAnythingIsWritten) {
+    JobTrees apart;
+    for (const char* name : {"a.dat", "b.dat", "c.dat"}) {
+        WriteFile(apart.original + "\\DATA\\" + name, "old");
+        WriteFile(apart.modded + "\\" + name, "new");
+    }
+    Choose(apart.original.c_str(), apart.modded.c_str(), apart.destination.c_str());
+    const UINT yesNo = MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2;
+    for (int answer : {IDNO, IDYES}) {
+        SCOPED_TRACE(answer == IDYES ? "going on" : "stopping");
+        Boxes.clear();
+        BoxAnswers = {answer};
+        Press(CreateModButton);
+        ASSERT_TRUE(AwaitJob());
+        ASSERT_GE(Boxes.size(), 1u);
+        EXPECT_EQ(Boxes[0].type, yesNo);
+        EXPECT_EQ(Boxes[0].owner, MainWindow);
+        EXPECT_EQ(Boxes[0].caption, "attention/notice");
+        const std::string& text = Boxes[0].text;
+        EXPECT_EQ(text.substr(0, text.find('\n')),
+                  "0 fichier(s) sur les 3 de la sauvegarde se retrouvent dans le jeu modd\xC3\xA9 : "
+                  "un r\xC3\xA9pertoire est peut-\xC3\xAAtre choisi un niveau trop haut ou trop bas");
+        EXPECT_NE(text.find("\nla sauvegarde contient un r\xC3\xA9pertoire, DATA\n"), std::string::npos) << text;
+        EXPECT_NE(text.find("\nthe backup holds one folder, DATA\n"
+                            "the modded folder holds 3 files: a.dat, b.dat, c.dat\n\ncontinuer ? / go on?"),
+                  std::string::npos) << text;
+        EXPECT_EQ(StatusCode, answer == IDYES ? 0 : 1);
+        EXPECT_TRUE(IsWindowEnabled(CreateModButton));
+    }
+    // Stopped: nothing written, no other box. Gone on: the mod, and the
+    // box that says the backup's files are gone from the modded folder.
+    EXPECT_EQ(ListTree(apart.destination + "\\Data"), (std::vector<std::string>{"a.dat", "b.dat", "c.dat"}));
+    ASSERT_EQ(Boxes.size(), 2u);
+    EXPECT_EQ(ThreadsStarted, 2);
+
+    JobTrees named;
+    named.Both("a.dat", "old", "new");
+    std::string destination = named.dir / "dAtA";
+    Choose(named.original.c_str(), named.modded.c_str(), destination.c_str());
+    for (int answer : {IDNO, IDYES}) {
+        SCOPED_TRACE(answer == IDYES ? "going on" : "stopping");
+        Boxes.clear();
+        BoxAnswers = {answer};
+        Press(CreateModButton);
+        ASSERT_TRUE(AwaitJob());
+        ASSERT_EQ(Boxes.size(), 1u);
+        EXPECT_EQ(Boxes[0].type, yesNo);
+        EXPECT_EQ(Boxes[0].text, "le r\xC3\xA9pertoire cible s'appelle d\xC3\xA9j\xC3\xA0 Data : le mod sera cr\xC3\xA9\xC3\xA9 dans\n"
+                                 "the destination folder is already named Data: the mod will be made in\n" +
+                                     destination + "\\Data\ncontinuer ? / go on?");
+        EXPECT_EQ(ThreadsStarted, answer == IDYES ? 3 : 2);
+    }
+    EXPECT_EQ(ListTree(destination), std::vector<std::string>{"Data/a.dat"});
 }
 
 TEST_F(Shell, TheJobReadsTheChosenFoldersNotTheirCodePageRendering) {
