@@ -641,6 +641,7 @@ TEST_F(Shell, ClosingDuringTheCopiesLeavesNoTemporaryFile) {
     JobTrees trees;
     std::string big(2 << 20, 'x');
     for (int i = 0; i < 16; ++i) WriteFile(trees.modded + "\\big" + std::to_string(i) + ".bin", big);
+    trees.Both("same.txt", "same", "same");  // trees that share their paths: no question first
     CreateDirectoryA(trees.destination.c_str(), NULL);
     SysSwap restore;
     CopyInFlight = false;
