@@ -13,6 +13,7 @@
 #include "joblists.h"
 #include "listing.h"
 #include "options.h"
+#include "paths.h"
 
 typedef std::chrono::steady_clock Clock;
 
@@ -57,6 +58,7 @@ struct Progress {
     uint32_t position;
     uint32_t found;      // while indexing
     JobResult* result;
+    bool quiet;          // no warnings, the question's included
     Clock::time_point start;
     Clock::time_point lastDrawn;
     bool drawn;
@@ -140,7 +142,46 @@ static void OnFound(void* handle, uint32_t found) {
     Draw(progress, false);
 }
 
-static const ReportOps CliReport = {OnStatus, OnRange, OnPosition, OnStartCommand, OnFound};
+// What a tree holds at its top, as "one folder, DATA" or "2 folders and
+// 3 files: a, b, c, ...".
+static void PutTop(FILE* err, const TreeTop& top) {
+    uint32_t entries = top.folders + top.files;
+    if (entries == 0) {
+        Put(err, "nothing");
+        return;
+    }
+    if (entries == 1) Put(err, top.folders ? "one folder" : "one file");
+    else if (top.files == 0) Print(err, "%u folders", top.folders);
+    else if (top.folders == 0) Print(err, "%u files", top.files);
+    else Print(err, "%u folder%s and %u file%s", top.folders, top.folders == 1 ? "" : "s", top.files,
+               top.files == 1 ? "" : "s");
+    Put(err, entries == 1 ? ", " : ": ");
+    for (uint32_t at = 0; at < top.named; ++at) {
+        if (at) Put(err, ", ");
+        PutQuoted(err, top.names[at]);
+    }
+    if (entries > top.named) Put(err, ", ...");
+}
+
+// The job's question, before a likely mistake: one warning, and the run
+// goes on; a script has no one to answer.
+static int OnQuestion(void* handle, const JobQuestion* question) {
+    Progress* progress = (Progress*)handle;
+    if (progress->quiet) return 1;
+    ClearLine(progress);
+    Print(progress->err,
+          "modextract: warning: only %u of the original's %u files are found in the modded folder, the sign of a "
+          "folder one level off: the original holds ",
+          question->sharedFiles, question->originalFiles);
+    PutTop(progress->err, question->tops[0]);
+    Put(progress->err, "; the modded folder holds ");
+    PutTop(progress->err, question->tops[1]);
+    Put(progress->err, "\n");
+    Draw(progress, true);
+    return 1;
+}
+
+static const ReportOps CliReport = {OnStatus, OnRange, OnPosition, OnStartCommand, OnFound, OnQuestion};
 
 // Everything for standard output is written: a failure to write it (a full
 // disk, a closed pipe) is the run's failure, named once.
@@ -254,6 +295,21 @@ static int Refused(FILE* err, const CliOptions* options, const FolderRefusal& re
     return EXIT_REFUSED;
 }
 
+// An interrupted run's counts, which add up to the modded files: copied,
+// already in place, to copy but not copied (in flight and failed
+// included), unchanged, and never compared because the stop came first.
+static void PrintInterrupted(FILE* err, const JobResult& result, const char* failed) {
+    char line[256] = "";
+    AddToLine(line, sizeof line, "%u files copied", result.copiedFiles);
+    if (result.inPlace) AddToLine(line, sizeof line, ", %u already in place", result.inPlace);
+    AddToLine(line, sizeof line, ", %u not copied%s", result.notCopied, failed);
+    uint32_t decided = result.moddedFiles - result.unscanned;
+    uint32_t found = result.newFiles + result.changedFiles;
+    if (decided > found) AddToLine(line, sizeof line, ", %u unchanged", decided - found);
+    if (result.unscanned) AddToLine(line, sizeof line, ", %u never compared", result.unscanned);
+    Print(err, "modextract: interrupted: %s; no partial file left\n", line);
+}
+
 // What the run found, on standard error, and the exit status it makes.
 static int Report(FILE* err, const CliOptions* options, const JobResult& result) {
     const StaleFiles& stale = result.lists.stale;
@@ -281,12 +337,8 @@ static int Report(FILE* err, const CliOptions* options, const JobResult& result)
         if (result.failures) snprintf(failed, sizeof failed, ", %u failed", result.failures);
         if (options->dryRun)
             Print(err, "modextract: interrupted%s: the list above is incomplete\n", failed);
-        else {
-            char inPlace[40] = "";
-            if (result.inPlace) snprintf(inPlace, sizeof inPlace, ", %u already in place", result.inPlace);
-            Print(err, "modextract: interrupted: %u files copied%s, %u not copied%s; no partial file left\n",
-                  result.copiedFiles, inPlace, result.notCopied, failed);
-        }
+        else
+            PrintInterrupted(err, result, failed);
         if (InterruptExitStatus()) status = InterruptExitStatus();
     }
     return status;
@@ -299,10 +351,17 @@ static int RunJob(CliOptions* options, FILE* out, FILE* err, bool errIsTerminal)
     // Listening before the preparation, which may make a probe file in the
     // destination: a signal then only asks the job to stop.
     WatchInterrupts();
-    char reason[1024];
+    char reason[3 * PATH_BUFFER_SIZE + 256];  // a refusal between two folders names both
     FolderRefusal refusal = {};
     JobParameters* parameters = PrepareJob(options->folders, !options->dryRun, &refusal, reason, sizeof reason);
     if (!parameters) return Refused(err, options, refusal, reason);
+    if (!options->quiet && NamedData(parameters->destinationPath)) {
+        char data[PATH_BUFFER_SIZE];
+        DataFolderPath(parameters->destinationPath, data, sizeof data);
+        Put(err, "modextract: warning: ");
+        PutQuoted(err, data);
+        Put(err, ": the destination is itself named Data, so the mod goes into a Data folder inside it\n");
+    }
     if (int status = InterruptExitStatus()) {  // stopped before the job began
         free(parameters);
         return status;
@@ -315,6 +374,7 @@ static int RunJob(CliOptions* options, FILE* out, FILE* err, bool errIsTerminal)
     progress.err = err;
     progress.live = errIsTerminal && !options->quiet;
     progress.result = &result;
+    progress.quiet = options->quiet;
     progress.start = Clock::now();
 
     parameters->mainWindow = &progress;

@@ -5,6 +5,7 @@
 
 #include "comparepool.h"
 #include "copyqueue.h"
+#include "jobquestion.h"
 #include "originalindex.h"
 #include "joblists.h"
 #include "jobstate.h"
@@ -295,6 +296,17 @@ static bool DecideFile(ScanState* scan, uint32_t at) {
     return true;
 }
 
+// The modded files that have an original at their relative path.
+static uint32_t CountSharedFiles(const ScanState* scan) {
+    const FileTree* modded = &Job.ModdedTree;
+    uint32_t shared = 0;
+    for (uint32_t file = 0; file < FileCount(modded); ++file) {
+        uint32_t original;
+        if (MatchPair(&scan->index, scan->folderMatches, file, &original) != PAIR_NEW) ++shared;
+    }
+    return shared;
+}
+
 void DeepScan(CopyQueue* copies) {
     const FileTree* originals = &Job.OriginalTree;
     const FileTree* modded = &Job.ModdedTree;
@@ -307,6 +319,8 @@ void DeepScan(CopyQueue* copies) {
     scan.foldCase = scan.index.foldCase;
     scan.carried = nullptr;
     scan.carriedMask = scan.carriedCount = 0;
+    // Asked before the first copy is queued; only of a user who can be asked.
+    if (Job.Report && Job.Report->askQuestion && !StopRequested()) ConfirmSharedPaths(CountSharedFiles(&scan));
     StartComparePool(&scan.pool, Job.Comparers, JobStopFlag());
     if (!Job.DryRun) scan.pool.keptSources = &copies->keptSources;
 

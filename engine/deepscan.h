@@ -11,7 +11,10 @@
 
 // The deep scan: the job's ModdedTree against its OriginalTree, in list
 // order (newest first), from the match of each modded file to the queueing
-// of its copy (the copies run meanwhile; CreateMod awaits them). Appends every new or changed file to ChangedList (new
+// of its copy (the copies run meanwhile; CreateMod awaits them). First,
+// when the user interface can be asked, asks whether to go on if the two
+// trees share few relative paths (ConfirmSharedPaths); a user who stops
+// there stops the job before anything is compared or queued. Appends every new or changed file to ChangedList (new
 // ones flagged CHANGED_NEW), counts them in ChangedCount, queues their
 // copies on `copies` (none in a dry run), and sends the
 // progress position once per modded file. Once every modded file is

@@ -42,9 +42,18 @@ struct Verdict {
 
 static bool Refuse(Verdict* verdict, FolderRefusalKind kind, int role, const char* text, const char* path = nullptr,
                    SysError error = 0) {
-    if (verdict->refusal) *verdict->refusal = FolderRefusal{kind, role, error};
+    if (verdict->refusal) *verdict->refusal = FolderRefusal{kind, role, error, -1};
     if (path) snprintf(verdict->reason, verdict->reasonSize, "%s: %s", path, text);
     else snprintf(verdict->reason, verdict->reasonSize, "%s", text);
+    return false;
+}
+
+// Refuses for what lies between folder `role` (at `path`) and folder
+// `other`: "<path>: <text>", the text naming the other.
+static bool RefuseBetween(Verdict* verdict, FolderRefusalKind kind, int role, int other, const char* text,
+                          const char* path) {
+    Refuse(verdict, kind, role, text, path);
+    if (verdict->refusal) verdict->refusal->other = other;
     return false;
 }
 
@@ -148,34 +157,66 @@ static bool CheckGiven(Verdict* verdict, const char* const paths[3]) {
     return true;
 }
 
-// The two inputs (resolved, with their identities): two separate
-// folders, neither inside the other.
-static bool CheckInputsApart(Verdict* verdict, char inputs[2][PATH_BUFFER_SIZE], const FolderId ids[2]) {
-    if (strcmp(inputs[0], inputs[1]) == 0 || SameFolder(ids[0], ids[1]))
-        return Refuse(verdict, REFUSAL_SAME_FOLDER, 1, "the original and the modded folder are the same folder");
-    if (PathInside(inputs[1], inputs[0]) || Below(inputs[1], ids[0]))
-        return Refuse(verdict, REFUSAL_NESTED, 1, "the modded folder lies inside the original folder");
-    if (PathInside(inputs[0], inputs[1]) || Below(inputs[0], ids[1]))
-        return Refuse(verdict, REFUSAL_NESTED, 0, "the original folder lies inside the modded folder");
+// What a check between two folders needs: the inputs as given, resolved,
+// and their identities.
+struct Inputs {
+    const char* given[2];
+    char resolved[2][PATH_BUFFER_SIZE];
+    FolderId ids[2];
+};
+
+// The two inputs: two separate folders, neither inside the other.
+static bool CheckInputsApart(Verdict* verdict, const Inputs* in) {
+    char text[2 * PATH_BUFFER_SIZE + 160];
+    if (strcmp(in->resolved[0], in->resolved[1]) == 0 || SameFolder(in->ids[0], in->ids[1])) {
+        snprintf(text, sizeof text, "the original folder %s and the modded folder %s are the same folder",
+                 in->given[0], in->given[1]);
+        return RefuseBetween(verdict, REFUSAL_SAME_FOLDER, 1, 0, text, nullptr);
+    }
+    for (int inner = 1; inner >= 0; --inner) {
+        int outer = 1 - inner;
+        if (!PathInside(in->resolved[inner], in->resolved[outer]) && !Below(in->resolved[inner], in->ids[outer]))
+            continue;
+        snprintf(text, sizeof text, "the %s folder lies inside the %s folder %s", ROLES[inner], ROLES[outer],
+                 in->given[outer]);
+        return RefuseBetween(verdict, REFUSAL_NESTED, inner, outer, text, in->given[inner]);
+    }
     return true;
 }
 
-// The Data folder (resolved) is no input, lies in none and holds none.
-static bool CheckDataApart(Verdict* verdict, const char* resolvedData, char inputs[2][PATH_BUFFER_SIZE],
-                           const FolderId ids[2]) {
+// True when the last name of `path` is "Data" in another letter case.
+static bool NamedDataInOtherCase(const char* path) {
+    return NamedData(path) && strcmp(LastName(path), "Data") != 0;
+}
+
+// The Data folder (resolved; `data` as given) is no input, lies in none,
+// holds none, and stands beside none of the same name but for letter case.
+static bool CheckDataApart(Verdict* verdict, const char* data, const char* resolvedData, const Inputs* in) {
     EntryKind kind;
     FolderId dataId;
     bool dataExists = !Sys.examine(resolvedData, &kind, &dataId) && kind == ENTRY_FOLDER;
+    char dataParent[PATH_BUFFER_SIZE], inputParent[PATH_BUFFER_SIZE];
+    snprintf(dataParent, sizeof dataParent, "%s", resolvedData);
+    ParentFolder(dataParent);
     for (int i = 0; i < 2; ++i) {
+        const char* input = in->resolved[i];
         const char* problem = nullptr;
-        if (strcmp(resolvedData, inputs[i]) == 0 || (dataExists && SameFolder(dataId, ids[i]))) problem = "is";
-        else if (PathInside(resolvedData, inputs[i]) || Below(resolvedData, ids[i])) problem = "lies inside";
-        else if (PathInside(inputs[i], resolvedData) || (dataExists && Below(inputs[i], dataId))) problem = "contains";
-        if (!problem) continue;
-        char text[160];
-        snprintf(text, sizeof text, "the destination's Data folder %s the %s folder, which is only read", problem,
-                 ROLES[i]);
-        return Refuse(verdict, REFUSAL_DATA_OVERLAPS_INPUT, 2, text);
+        if (strcmp(resolvedData, input) == 0 || (dataExists && SameFolder(dataId, in->ids[i]))) problem = "is";
+        else if (PathInside(resolvedData, input) || Below(resolvedData, in->ids[i])) problem = "lies inside";
+        else if (PathInside(input, resolvedData) || (dataExists && Below(input, dataId))) problem = "contains";
+        char text[PATH_BUFFER_SIZE + 160];
+        if (problem) {
+            snprintf(text, sizeof text, "the destination's Data folder %s the %s folder %s, which is only read",
+                     problem, ROLES[i], in->given[i]);
+            return RefuseBetween(verdict, REFUSAL_DATA_OVERLAPS_INPUT, 2, i, text, data);
+        }
+        snprintf(inputParent, sizeof inputParent, "%s", input);
+        ParentFolder(inputParent);
+        if (strcmp(dataParent, inputParent) != 0 || !NamedDataInOtherCase(input)) continue;
+        snprintf(text, sizeof text,
+                 "the destination's Data folder would stand beside the %s folder %s, named alike but for letter case",
+                 ROLES[i], in->given[i]);
+        return RefuseBetween(verdict, REFUSAL_DATA_BESIDE_INPUT, 2, i, text, data);
     }
     return true;
 }
@@ -183,10 +224,9 @@ static bool CheckDataApart(Verdict* verdict, const char* resolvedData, char inpu
 bool CheckJobFolders(const char* const folders[3], char* reason, size_t reasonSize, FolderRefusal* refusal,
                      bool willWrite) {
     Verdict verdict = {reason, reasonSize, refusal};
-    char inputs[2][PATH_BUFFER_SIZE];
-    FolderId ids[2];
-    if (!CheckGiven(&verdict, folders) || !CheckInput(&verdict, 0, folders[0], inputs[0], &ids[0]) ||
-        !CheckInput(&verdict, 1, folders[1], inputs[1], &ids[1]))
+    Inputs in = {{folders[0], folders[1]}, {}, {}};
+    if (!CheckGiven(&verdict, folders) || !CheckInput(&verdict, 0, folders[0], in.resolved[0], &in.ids[0]) ||
+        !CheckInput(&verdict, 1, folders[1], in.resolved[1], &in.ids[1]))
         return false;
 
     const char* destination = folders[2];
@@ -201,7 +241,7 @@ bool CheckJobFolders(const char* const folders[3], char* reason, size_t reasonSi
     DataFolderPath(destination, data, sizeof data);
     if (!ResolveLeniently(data, resolvedData, &error))
         return RefuseFor(&verdict, error, REFUSAL_UNUSABLE, 2, "the destination cannot be used", destination);
-    if (!CheckInputsApart(&verdict, inputs, ids) || !CheckDataApart(&verdict, resolvedData, inputs, ids)) return false;
+    if (!CheckInputsApart(&verdict, &in) || !CheckDataApart(&verdict, data, resolvedData, &in)) return false;
 
     // The destination as Data's resolved parent: where Data will be made.
     char resolvedDestination[PATH_BUFFER_SIZE];

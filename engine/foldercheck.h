@@ -15,6 +15,7 @@ enum FolderRefusalKind {
     REFUSAL_SAME_FOLDER,         // the original and the modded path name one folder
     REFUSAL_NESTED,              // one input lies inside the other; role is the inner one
     REFUSAL_DATA_OVERLAPS_INPUT, // the destination's Data folder is, holds or lies in an input
+    REFUSAL_DATA_BESIDE_INPUT,   // the Data folder would stand beside an input named alike but for letter case
     REFUSAL_DATA_UNWRITABLE,     // the destination's Data folder cannot be made or written; see error
     REFUSAL_NOT_ABSOLUTE,        // the path cannot be made absolute; see error
     REFUSAL_OUT_OF_MEMORY,       // no memory for the job's parameters
@@ -24,6 +25,8 @@ struct FolderRefusal {
     FolderRefusalKind kind;
     int role;        // the path concerned: 0 original, 1 modded, 2 destination
     SysError error;  // for REFUSAL_UNUSABLE
+    int other;       // the other folder concerned, for the refusals between two
+                     // (same folder, nested, Data overlapping or beside an input); else -1
 };
 
 // True when a job may run on these folders. Otherwise false, with a
@@ -31,9 +34,13 @@ struct FolderRefusal {
 // that is missing or not a folder; a destination that exists but is not a
 // folder; two inputs that are the same folder or one inside the other; a
 // destination whose "Data" folder is an input, lies inside one or contains
-// one. Paths are compared resolved (absolute, links followed), byte for byte,
-// and folders also by identity (FolderId), which holds where a volume
-// cannot resolve links.
+// one; and, on every platform, a destination whose Data folder would stand
+// beside an input whose name is "Data" in another letter case ("game/Data"
+// beside "game/DATA"), which a program that ignores letter case takes for
+// the same folder. Paths are compared resolved (absolute, links followed),
+// byte for byte, and folders also by identity (FolderId), which holds
+// where a volume cannot resolve links. A refusal between two folders
+// names both, as they were given.
 // Refuses too, naming the Data folder, a destination that cannot hold the
 // mod: Data, or the nearest folder above it that exists, is not a folder;
 // and, when `willWrite`, a file cannot be written there (Sys.probeFolder:

@@ -21,7 +21,7 @@ static void IgnoreStatus(void*, int) {}
 static void IgnoreCount(void*, uint32_t) {}
 static void IgnoreEnabled(void*, int) {}
 // For a caller that wants no reports at all.
-static const ReportOps NoReports = {IgnoreStatus, IgnoreCount, IgnoreCount, IgnoreEnabled, nullptr};
+static const ReportOps NoReports = {IgnoreStatus, IgnoreCount, IgnoreCount, IgnoreEnabled, nullptr, nullptr};
 
 // Takes a root path into the snapshot in its absolute form (paths.h),
 // which every path of the job is built on. A root that is empty or too
@@ -56,6 +56,7 @@ static bool TakeParameters(JobParameters* record, JobResult* ownResult) {
     ReleaseJobLists(&result->lists);  // an earlier job's, in a result used again
     result->dataFolder[0] = '\0';
     result->refused = !rootsUsable;
+    result->declined = false;
     if (!rootsUsable) {
         RecordProblem(result, PROBLEM_REFUSED, true, ENGINE_PATH_TOO_LONG, "a folder path is empty or too long");
         return false;
@@ -149,6 +150,7 @@ static void FinishJob(JobResult* result, JobResult* ownResult) {
     result->abandoned = StopRequested();
     result->originalFiles = Job.OriginalCount;
     result->moddedFiles = Job.ModdedCount;
+    result->unscanned = Job.ModdedCount - Job.ScanPosition;  // all of them when nothing was compared
     if (result->abandoned) {
         ReleaseStaleFiles(&result->lists.stale);
         result->lists.staleKnown = false;

@@ -12,7 +12,7 @@ JobParameters* PrepareJob(const char* const folders[3], bool willWrite, FolderRe
     char absolute[3][PATH_BUFFER_SIZE];
     for (int i = 0; i < 3; ++i) {
         if (SysError error = AbsolutePath(folders[i] ? folders[i] : "", absolute[i], PATH_BUFFER_SIZE)) {
-            *refusal = FolderRefusal{REFUSAL_NOT_ABSOLUTE, i, error};
+            *refusal = FolderRefusal{REFUSAL_NOT_ABSOLUTE, i, error, -1};
             char why[256];
             DescribeError(error, why, sizeof why);
             snprintf(reason, reasonSize, "the folder cannot be made absolute: %s", why);
@@ -27,7 +27,7 @@ JobParameters* PrepareJob(const char* const folders[3], bool willWrite, FolderRe
     for (int i = 0; i < 3; ++i) size += (lengths[i] = strlen(absolute[i])) + 1;
     JobParameters* parameters = (JobParameters*)calloc(1, size);
     if (!parameters) {
-        *refusal = FolderRefusal{REFUSAL_OUT_OF_MEMORY, 0, ENGINE_OUT_OF_MEMORY};
+        *refusal = FolderRefusal{REFUSAL_OUT_OF_MEMORY, 0, ENGINE_OUT_OF_MEMORY, -1};
         snprintf(reason, reasonSize, "out of memory");
         return nullptr;
     }

@@ -62,11 +62,17 @@ struct JobResult {
     uint32_t copiedFiles;
     uint32_t inPlace;        // new or changed files whose target held their bytes already: not
                              // written (at most their times set), not counted in copiedFiles
-    uint32_t notCopied;      // left out because the job was abandoned
+    uint32_t notCopied;      // new or changed files neither copied nor in place: the job was
+                             // abandoned before their copy ended (in flight included), or it
+                             // failed (named among the problems). In a dry run, 0
+    uint32_t unscanned;      // modded files the scan never decided, because the job was abandoned
+                             // first (pairs being compared at the stop included). copiedFiles +
+                             // inPlace + notCopied + unchanged ones + unscanned = moddedFiles
     uint32_t uncompared;     // new or changed files taken without a comparison, because the
                              // original tree could not be read there (the original file, or
                              // the folder that would hold it); copied all the same
     bool abandoned;          // a stop (StopJob, AbandonJob) ended the job early
+    bool declined;           // the user stopped it at its question (report.h); abandoned too
     bool refused;            // the job's folders were unusable (PROBLEM_REFUSED); nothing was written
     uint32_t failures;
     uint32_t warnings;

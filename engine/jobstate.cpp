@@ -25,3 +25,8 @@ void ReportFound(uint32_t found) {
 void SetJobRunning(int running) {
     if (Job.JobRunning) Job.JobRunning->store(running, std::memory_order_relaxed);
 }
+
+bool AskQuestion(const JobQuestion* question) {
+    if (!Job.Report || !Job.Report->askQuestion) return true;
+    return Job.Report->askQuestion(Job.MainWindow, question) != 0;
+}

@@ -63,3 +63,6 @@ void SetProgressPosition(uint32_t position);
 void EnableStartCommand(int enabled);
 void ReportFound(uint32_t found);  // nothing when the operation is null
 void SetJobRunning(int running);
+// True when the user goes on after `question` (or is not asked: no such
+// operation); false when the user stops the job there.
+bool AskQuestion(const JobQuestion* question);

@@ -65,8 +65,9 @@ static void NameCertainFailures(const ChangedFile* changed, const OriginalIndex*
 // How one awaited copy ended, into the result.
 static void TakeCopyOutcome(const CopyOutcome& outcome, const ChangedFile* changed, char* source, char* target) {
     JobResult* result = Job.Result;
+    if (outcome.error) ++result->notCopied;
     if (outcome.error == ENGINE_ABANDONED) {
-        ++result->notCopied;  // not a failure: the user asked for it
+        // not a failure: the user asked for it
     } else if (outcome.error) {
         FilePath(&Job.ModdedTree, changed->file, source);
         // Named where it failed: a target that cannot be written is not the source's fault.
@@ -96,6 +97,7 @@ void CreateMod(CopyQueue* copies, const FileTree* data) {
         } else if (changed->flags & CHANGED_CLASH) {
             FilePath(&Job.ModdedTree, changed->file, source);
             RecordProblem(Job.Result, PROBLEM_COPY, true, ENGINE_NAME_CLASH, source);
+            ++Job.Result->notCopied;
         } else {
             CopyOutcome outcome;
             AwaitCopy(copies, changed, &outcome);

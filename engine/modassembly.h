@@ -17,6 +17,6 @@
 // and, from `data` (the Data folder's entries as they were listed before
 // the copies, links as files; null when there was no Data folder), a file
 // standing where a folder is needed and a folder standing where the file
-// goes. Files that could not be copied are recorded as failures; those
-// left out because the job was abandoned are counted in notCopied.
+// goes. Files that could not be copied are recorded as failures; they and
+// those left out because the job was abandoned are counted in notCopied.
 void CreateMod(CopyQueue* copies, const FileTree* data);

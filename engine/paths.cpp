@@ -158,3 +158,20 @@ bool ResolveLeniently(const char* path, char* out, SysError* error) {
     *error = 0;
     return true;
 }
+
+const char* LastName(const char* path) {
+    const char* name = path + strlen(path);
+    while (name > path && !IsPathSeparator(name[-1])) --name;
+    return name;
+}
+
+bool NamedData(const char* path) {
+    const char* name = LastName(path);
+    for (size_t at = 0; at < sizeof DATA_FOLDER; ++at) {
+        char c = name[at], d = DATA_FOLDER[at];
+        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+        if (d >= 'A' && d <= 'Z') d = (char)(d - 'A' + 'a');
+        if (c != d) return false;
+    }
+    return true;
+}

@@ -49,3 +49,13 @@ bool PathInside(const char* inner, const char* outer);
 
 // Takes the last name off the resolved path `path`, never its root.
 void ParentFolder(char* path);
+
+// The last name of `path`: what follows its last separator (all of it
+// when it has none; "" for a root or a path that ends in one).
+const char* LastName(const char* path);
+
+// True when the last name of the folder `path` is "Data" in any letter
+// case: a destination so named takes the mod one Data folder deeper
+// (".../Data/Data"), the usual sign that the mod's own Data folder was
+// chosen instead of the folder that is to hold it.
+bool NamedData(const char* path);

@@ -58,6 +58,9 @@ const char REFUSAL_NESTED_TEXT[] =
 const char REFUSAL_DATA_OVERLAPS_INPUT_TEXT[] =
     "le r\xE9pertoire Data de la cible touche un r\xE9pertoire lu\n"
     "the target's Data folder is, holds or lies inside a folder that is only read";
+const char REFUSAL_DATA_BESIDE_INPUT_TEXT[] =
+    "le r\xE9pertoire Data de la cible serait \xE0 c\xF4t\xE9 d'un r\xE9pertoire lu du m\xEAme nom, \xE0 la casse pr\xE8s\n"
+    "the target's Data folder would stand beside a folder that is only read, named alike but for letter case";
 const char REFUSAL_DATA_UNWRITABLE_TEXT[] =
     "le r\xE9pertoire Data de la cible ne peut pas \xEAtre \xE9" "crit\n"
     "the target's Data folder cannot be made or written";
@@ -87,6 +90,21 @@ const char JOB_DONE_FORMAT[] =
 const char JOB_NOTHING_FORMAT[] =
     "extraction termin\xE9" "e : %u fichier(s), rien de nouveau ni de modifi\xE9, rien n'est \xE9" "crit\n"
     "extraction done: %u file(s), nothing new or changed, nothing written";
+const char QUESTION_GO_ON[] = "continuer ? / go on?";
+const char QUESTION_DATA_NAMED_TEXT[] =
+    "le r\xE9pertoire cible s'appelle d\xE9j\xE0 Data : le mod sera cr\xE9\xE9 dans\n"
+    "the destination folder is already named Data: the mod will be made in";
+const char QUESTION_TREES_APART_FORMAT[2][200] = {
+    "%u fichier(s) sur les %u de la sauvegarde se retrouvent dans le jeu modd\xE9 : "
+    "un r\xE9pertoire est peut-\xEAtre choisi un niveau trop haut ou trop bas",
+    "only %u of the backup's %u files are found in the modded folder: a folder may be chosen one level off",
+};
+const TopWords QUESTION_TOP_WORDS[2] = {
+    {"la sauvegarde contient ", "le jeu modd\xE9 contient ", "rien", "un r\xE9pertoire", "un fichier",
+     "%u r\xE9pertoires", "%u fichiers", "%u r\xE9pertoire(s) et %u fichier(s)", " : "},
+    {"the backup holds ", "the modded folder holds ", "nothing", "one folder", "one file", "%u folders",
+     "%u files", "%u folder(s) and %u file(s)", ": "},
+};
 
 const char ORIGINAL_LABEL[] = "backup of the original DATA folder";
 const char MODDED_LABEL[] = "your modded game DATA folder";

@@ -42,6 +42,7 @@ extern const char REFUSAL_UNUSABLE_TEXT[];
 extern const char REFUSAL_SAME_FOLDER_TEXT[];
 extern const char REFUSAL_NESTED_TEXT[];
 extern const char REFUSAL_DATA_OVERLAPS_INPUT_TEXT[];
+extern const char REFUSAL_DATA_BESIDE_INPUT_TEXT[];
 extern const char REFUSAL_DATA_UNWRITABLE_TEXT[];
 
 // A job could not be started (no memory or no thread).
@@ -65,7 +66,7 @@ enum { JOB_FAILURES_LISTED = 10 };
 extern const char JOB_STALE_FORMAT[];
 extern const char JOB_STALE_ADVICE[];
 extern const char JOB_REMOVED_FORMAT[];
-// Caption of that box when nothing failed.
+// Caption of that box when nothing failed, and of the questions.
 extern const char NOTICE_CAPTION[];
 
 // What a job made, said at its end: in the window's own text after a job
@@ -76,6 +77,26 @@ extern const char JOB_DONE_FORMAT[];
 // The same after a job that found nothing new or changed: the number of
 // modded files (twice).
 extern const char JOB_NOTHING_FORMAT[];
+// The questions before a likely mistake, Yes to go on: their last line.
+extern const char QUESTION_GO_ON[];
+// The destination is itself named Data; the Data folder's path follows.
+extern const char QUESTION_DATA_NAMED_TEXT[];
+// The two trees share few paths: in French, then in English, formats of
+// the files found and the backup's files, each followed by what the two
+// folders hold at their top, in the words of QUESTION_TOP_WORDS.
+extern const char QUESTION_TREES_APART_FORMAT[2][200];
+struct TopWords {
+    const char* backupHolds;
+    const char* moddedHolds;
+    const char* nothing;
+    const char* oneFolder;
+    const char* oneFile;
+    const char* folders;  // %u
+    const char* files;    // %u
+    const char* both;     // %u folders, %u files
+    const char* namesFollow;
+};
+extern const TopWords QUESTION_TOP_WORDS[2];
 
 // The scene's texts, drawn with the label font's glyph lists: the labels
 // above the three path fields and the status line of each StatusCode 1 to 5.

@@ -56,4 +56,9 @@ static void EnableButton(void* button, int enabled) {
     EnableWindow((HWND)button, enabled ? TRUE : FALSE);
 }
 
-const ReportOps WindowReports = {SendStatus, SendRange, SendPosition, EnableButton, nullptr};
+// The main window asks the player (MSG_JOB_QUESTION) while the job waits.
+static int SendQuestion(void* mainWindow, const JobQuestion* question) {
+    return SendMessageA((HWND)mainWindow, MSG_JOB_QUESTION, 0, (LPARAM)question) != 0;
+}
+
+const ReportOps WindowReports = {SendStatus, SendRange, SendPosition, EnableButton, nullptr, SendQuestion};

@@ -11,7 +11,8 @@
 // way, since the GUI thread takes messages only between two frames: a
 // position is sent only when about a frame's time has passed since the last
 // one, or when it is 0 or the end of its range, and without waiting, though
-// in order with the rest.
+// in order with the rest. The job's question is a synchronous message
+// too (MSG_JOB_QUESTION): the main window answers it.
 extern const ReportOps WindowReports;
 
 // Milliseconds between two positions sent, at the least.

@@ -15,6 +15,7 @@
 #include "messages.h"
 #include "textconvert_win32.h"
 #include "paths.h"
+#include "questions.h"
 #include "services.h"
 #include "texts.h"
 #include "jobstop.h"
@@ -220,6 +221,7 @@ static const char* RefusalText(FolderRefusalKind kind) {
     case REFUSAL_SAME_FOLDER: return REFUSAL_SAME_FOLDER_TEXT;
     case REFUSAL_NESTED: return REFUSAL_NESTED_TEXT;
     case REFUSAL_DATA_OVERLAPS_INPUT: return REFUSAL_DATA_OVERLAPS_INPUT_TEXT;
+    case REFUSAL_DATA_BESIDE_INPUT: return REFUSAL_DATA_BESIDE_INPUT_TEXT;
     case REFUSAL_DATA_UNWRITABLE: return REFUSAL_DATA_UNWRITABLE_TEXT;
     case REFUSAL_NOT_ABSOLUTE: return REFUSAL_UNUSABLE_TEXT;
     case REFUSAL_OUT_OF_MEMORY: return JOB_NOT_STARTED_TEXT;
@@ -230,7 +232,8 @@ static const char* RefusalText(FolderRefusalKind kind) {
 // The job's preparation, which every front end makes: the folders made
 // absolute and checked (the same folder written differently, nested
 // inputs, a mod that would land in an input, a folder that has gone). A
-// refusal is one box naming what is wrong and the path concerned.
+// refusal is one box naming what is wrong and the path concerned, and for
+// a refusal between two folders the other one too.
 static JobParameters* PrepareWindowJob() {
     char reason[512];
     FolderRefusal refusal = {};
@@ -244,16 +247,16 @@ static JobParameters* PrepareWindowJob() {
     if (refusal.kind == REFUSAL_NOT_ABSOLUTE) refusal.kind = REFUSAL_UNUSABLE;  // worded alike in the box
     const char* named[2] = {refusal.role >= 0 && refusal.role < 3 ? jobPaths[refusal.role] : "", nullptr};
     int count = refusal.kind == REFUSAL_EMPTY ? 0 : 1;
-    // One folder chosen twice, or one inside the other: both inputs are
-    // named, as chosen, so that the player sees how they meet.
-    if (refusal.kind == REFUSAL_SAME_FOLDER || refusal.kind == REFUSAL_NESTED) {
-        named[0] = jobPaths[0];
-        named[1] = jobPaths[1];
+    // A refusal between two folders names both, as chosen, so that the
+    // player sees how they meet.
+    if (refusal.other >= 0 && refusal.other < 3) {
+        named[1] = jobPaths[refusal.other];
         count = 2;
     }
     char data[JOB_PATH_SIZE + 8];
-    if (refusal.kind == REFUSAL_DATA_UNWRITABLE && DataFolderPath(DestinationJobPath, data, sizeof data))
-        named[0] = data;
+    bool aboutData = refusal.kind == REFUSAL_DATA_UNWRITABLE || refusal.kind == REFUSAL_DATA_OVERLAPS_INPUT ||
+                     refusal.kind == REFUSAL_DATA_BESIDE_INPUT;
+    if (aboutData && DataFolderPath(DestinationJobPath, data, sizeof data)) named[0] = data;
     char why[256] = "";
     if ((refusal.kind == REFUSAL_UNUSABLE || refusal.kind == REFUSAL_DATA_UNWRITABLE) && refusal.error)
         DescribeError(refusal.error, why, sizeof why);  // in UTF-8, as paths are
@@ -296,6 +299,13 @@ static void StartJob() {
     }
     JobParameters* record = PrepareWindowJob();
     if (!record) return;
+    // The mod's own Data folder chosen as the destination puts the mod in Data\Data.
+    char data[JOB_PATH_SIZE + 8];
+    if (NamedData(record->destinationPath) && DataFolderPath(record->destinationPath, data, sizeof data) &&
+        !AskDataNamed(MainWindow, data)) {
+        free(record);
+        return;
+    }
     // The record carries its own copies of the paths, so that a folder
     // chosen while the job starts up cannot change what it reads.
     JobResult* result = (JobResult*)calloc(1, sizeof(JobResult));
@@ -365,6 +375,13 @@ static void ShowJobWord(const JobResult* result) {
 static void OnJobFinished(JobResult* result) {
     JobStarted = 0;
     if (!result) return;
+    if (result->declined) {
+        // Stopped at its question: nothing was written, and the folders wait for another choice.
+        ReleaseJobResult(result);
+        free(result);
+        if (FoldersReady) SendMessageA(MainWindow, MSG_STATUS_READY, 0, 0);
+        return;
+    }
     SysError refusal = result->refused && result->problems ? result->problems->error : 0;
     if (refusal == ENGINE_DATA_IN_INPUT || refusal == ENGINE_DATA_HOLDS_INPUT) {
         // Refused before anything was written (the Data folder met inside
@@ -422,6 +439,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case MSG_STATUS_IDLE: StatusCode = 0; return 0;
     case MSG_JOB_FINISHED: OnJobFinished((JobResult*)lParam); return 0;
     case WM_CTLCOLORSTATIC: return OnStaticColour((HDC)wParam, (HWND)lParam, wParam, lParam);
+    case MSG_JOB_QUESTION: return AskTreesApart(window, (const JobQuestion*)lParam) ? 1 : 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

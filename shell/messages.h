@@ -15,6 +15,10 @@ enum : UINT {
     // Posted by the job's thread once the job has made its last report;
     // lParam is the job's JobResult, which the main window then owns.
     MSG_JOB_FINISHED = WM_APP + 0x406,
+    // Sent by the job's thread before a likely mistake; lParam is the job's
+    // JobQuestion. The main window asks the player and returns 1 to go on,
+    // 0 to stop the job.
+    MSG_JOB_QUESTION = WM_APP + 0x407,
 };
 
 // The status message that sets StatusCode to `statusCode` (0 to 5).

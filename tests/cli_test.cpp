@@ -2,6 +2,8 @@
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
+#include <map>
 #include <filesystem>
 #include <sstream>
 #include <thread>
@@ -666,4 +668,122 @@ TEST(Cli, StaleFilesOfAnEarlierRunAreCountedAndListedButNeverDeleted) {
     WriteFile(c.modded + Native("/kept.dat"), "1 once more");
     EXPECT_EQ(1, c.Run({"--stale", c.original, c.modded, c.destination}));
     EXPECT_EQ("S gone.dat\nS " + Native("old/deep/x") + "\n", c.out);
+}
+
+// The backup's parent chosen instead of its DATA folder: the two trees
+// share no path. And the mod's own Data folder chosen as the destination.
+// Each gets one warning, the run goes on as asked, and -q says nothing.
+TEST(Cli, ALikelyMistakeGetsOneWarningAndTheRunGoesOnUnlessQuiet) {
+    Cli c;
+    for (const char* name : {"a.dat", "b.dat", "c.dat"}) {
+        WriteFile(c.original + Native("/DATA/") + name, "old");
+        WriteFile(c.modded + Native("/") + name, "new");
+    }
+    const std::string apart = "modextract: warning: only 0 of the original's 3 files are found in the modded folder";
+    const std::string tops = "the original holds one folder, DATA; the modded folder holds 3 files: a.dat, b.dat, c.dat\n";
+    EXPECT_EQ(0, c.Run());
+    EXPECT_EQ(0u, c.err.find(apart)) << c.err;
+    EXPECT_NE(std::string::npos, c.err.find(tops)) << c.err;
+    EXPECT_EQ(c.err.find("warning"), c.err.rfind("warning")) << "one warning: " << c.err;
+    EXPECT_EQ("new", ReadFile(c.destination + Native("/Data/a.dat")));
+    EXPECT_EQ(0, c.Run({"-q", c.original, c.modded, c.destination}));
+    EXPECT_EQ("", c.err);
+
+    // Trees that share their paths: no warning.
+    Cli shared;
+    shared.Both("a.dat", "old", "new");
+    EXPECT_EQ(0, shared.Run());
+    EXPECT_EQ(std::string::npos, shared.err.find("warning")) << shared.err;
+
+    std::string named = c.dir / "dAtA";
+    std::string warned = "modextract: warning: " + named + Native("/Data") +
+                         ": the destination is itself named Data, so the mod goes into a Data folder inside it\n";
+    EXPECT_EQ(0, c.Run({c.original, c.modded, named}));
+    EXPECT_EQ(0u, c.err.find(warned)) << c.err;
+    EXPECT_EQ("new", ReadFile(named + Native("/Data/b.dat")));
+    EXPECT_EQ(0, c.Run({"-q", c.original, c.modded, named}));
+    EXPECT_EQ("", c.err);
+}
+
+// game/Data beside game/DATA: a program that ignores letter case takes
+// them for one folder. Refused on every platform (where names ignore
+// letter case, as the modded folder itself), naming both, before anything
+// is written.
+TEST(Cli, ADataFolderBesideTheModdedFolderNamedAlikeButForLetterCaseIsRefused) {
+    Cli c;
+    std::string game = c.dir / "game", modded = c.dir / "game/DATA";
+    WriteFile(modded + Native("/a.dat"), "a");
+    c.Both("a.dat", "old", "new");
+    for (const char* quiet : {"-v", "-q"}) {
+        EXPECT_EQ(2, c.Run({quiet, c.original, modded, game}));
+        EXPECT_EQ(0u, c.err.find("modextract: " + game + Native("/Data") + ": the destination's Data folder "))
+            << c.err;
+        EXPECT_NE(std::string::npos, c.err.find(" the modded folder " + modded + ",")) << c.err;
+        EXPECT_EQ(1, std::count(c.err.begin(), c.err.end(), '\n')) << c.err;
+    }
+    EXPECT_EQ(std::vector<std::string>{"DATA/a.dat"}, ListTree(game));
+}
+
+// The counts of an interrupted run's line, by their words.
+static std::map<std::string, uint32_t> InterruptedCounts(const std::string& err) {
+    std::map<std::string, uint32_t> counts;
+    size_t at = err.find("modextract: interrupted: ");
+    if (at == std::string::npos) return counts;
+    std::string line = err.substr(at, err.find(';', at) - at);
+    for (const char* word : {" files copied", " already in place", " not copied", " unchanged", " never compared"}) {
+        size_t end = line.find(word);
+        if (end == std::string::npos) continue;
+        size_t begin = line.rfind(' ', end - 1) + 1;
+        counts[word + 1] = (uint32_t)std::stoul(line.substr(begin, end - begin));
+    }
+    return counts;
+}
+
+static std::atomic<int> StopAfter;
+static SysError ReadThenStop(FileHandle file, void* buffer, size_t size, size_t* got) {
+    if (--StopAfter == 0) StopJob();
+    return PlatformCalls.readFile(file, buffer, size, got);
+}
+static SysError CopyThenStop(const CopyRequest* request, uint64_t* copied) {
+    if (--StopAfter == 0) StopJob();
+    return PlatformCalls.copyFile(request, copied);
+}
+
+// Stopped while comparing 400 changed files (and 100 unchanged ones), or
+// once 10 of 60 new files are being copied: the line accounts for every
+// modded file.
+TEST(Cli, AnInterruptedRunsCountsAddUpToEveryModdedFile) {
+    Cli c;
+    for (int i = 0; i < 400; ++i) c.Both("changed" + std::to_string(i), "old " + std::to_string(i), "new " + std::to_string(i));
+    for (int i = 0; i < 100; ++i) c.Both("same" + std::to_string(i), "same", "same");
+    {
+        SysSwap restore;
+        StopAfter = 40;
+        Sys.readFile = ReadThenStop;
+        c.Run();
+        ClearJobStop();
+    }
+    std::map<std::string, uint32_t> counts = InterruptedCounts(c.err);
+    EXPECT_LT(0u, counts["never compared"]) << c.err;
+    uint32_t total = 0;
+    for (const auto& count : counts) total += count.second;
+    EXPECT_EQ(500u, total) << c.err;
+
+    Cli copies;
+    for (int i = 0; i < 60; ++i) WriteFile(copies.modded + Native("/new" + std::to_string(i)), "n");
+    copies.Both("same", "same", "same");
+    {
+        SysSwap restore;
+        StopAfter = 10;
+        Sys.copyFile = CopyThenStop;
+        copies.Run();
+        ClearJobStop();
+    }
+    // The copies run while the scan still decides, so the scan may or may
+    // not have ended at the stop: either way every file is counted once.
+    counts = InterruptedCounts(copies.err);
+    EXPECT_LT(0u, counts["not copied"]) << copies.err;
+    total = 0;
+    for (const auto& count : counts) total += count.second;
+    EXPECT_EQ(61u, total) << copies.err;
 }

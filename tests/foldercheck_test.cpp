@@ -185,3 +185,45 @@ TEST(CheckJobFolders, RefusesTheSameFoldersWhereLinksCannotBeResolved) {
     EXPECT_TRUE(f.Check(f.dir / "orig", f.dir / "mod", f.dir / "mod-out")) << f.reason;
     Sys.resolvePath = PlatformCalls.resolvePath;
 }
+
+// Each refusal between two folders names both as they were given, the
+// same folder spelt two ways included, and says which two they are.
+TEST(CheckJobFolders, ARefusalBetweenTwoFoldersNamesBoth) {
+    Folders f;
+    std::filesystem::create_directories(f.dir / "orig/inner");
+    std::string orig = f.dir / "orig", mod = f.dir / "mod", spelt = f.dir / "mod/../orig";
+    struct Case {
+        std::string original, modded, destination;
+        FolderRefusalKind kind;
+        int role, other;
+        std::string first, second;  // named in this order
+    } cases[] = {
+        {orig, spelt, f.dir / "dest", REFUSAL_SAME_FOLDER, 1, 0, orig, spelt},
+        {orig, f.dir / "orig/inner", f.dir / "dest", REFUSAL_NESTED, 1, 0, f.dir / "orig/inner", orig},
+        {f.dir / "orig/inner", orig, f.dir / "dest", REFUSAL_NESTED, 0, 1, f.dir / "orig/inner", orig},
+        {orig, mod, f.dir / "mod/sub", REFUSAL_DATA_OVERLAPS_INPUT, 2, 1, f.dir / "mod/sub/Data", mod},
+        {orig, mod, f.dir / "orig/inner", REFUSAL_DATA_OVERLAPS_INPUT, 2, 0, f.dir / "orig/inner/Data", orig},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.first + " " + c.second);
+        char text[3 * PATH_BUFFER_SIZE] = "";
+        FolderRefusal refusal = {};
+        const char* folders[3] = {c.original.c_str(), c.modded.c_str(), c.destination.c_str()};
+        EXPECT_FALSE(CheckJobFolders(folders, text, sizeof text, &refusal));
+        EXPECT_EQ(c.kind, refusal.kind);
+        EXPECT_EQ(c.role, refusal.role);
+        EXPECT_EQ(c.other, refusal.other);
+        std::string reason = text;
+        size_t first = reason.find(c.first), second = reason.find(c.second, first + c.first.size());
+        EXPECT_NE(std::string::npos, first) << reason;
+        EXPECT_NE(std::string::npos, second) << reason;
+    }
+    // A refusal of one folder alone names no other.
+    FolderRefusal refusal = {};
+    char text[1024];
+    std::string missing = f.dir / "missing", dest = f.dir / "dest";
+    const char* folders[3] = {missing.c_str(), mod.c_str(), dest.c_str()};
+    EXPECT_FALSE(CheckJobFolders(folders, text, sizeof text, &refusal));
+    EXPECT_EQ(REFUSAL_UNUSABLE, refusal.kind);
+    EXPECT_EQ(-1, refusal.other);
+}

@@ -476,3 +476,77 @@ TEST(ExtractionJob, StaleFilesOfTheDataFolderComeWithTheResultAndTheWalkStaysIns
     fresh.Run();
     EXPECT_FALSE(fresh.result.lists.staleKnown);
 }
+
+// What the job had done when it asked, and what it asked.
+static std::atomic<int> ReadsSoFar, CopiesSoFar;
+static int ReadsWhenAsked, CopiesWhenAsked, Questions, Answer;
+static JobQuestion LastQuestion;
+static std::vector<std::string> TopNames[2];
+static int AnswerQuestion(void*, const JobQuestion* question) {
+    ++Questions;
+    ReadsWhenAsked = ReadsSoFar;
+    CopiesWhenAsked = CopiesSoFar;
+    LastQuestion = *question;
+    for (int tree = 0; tree < 2; ++tree) {
+        TopNames[tree].clear();
+        for (uint32_t at = 0; at < question->tops[tree].named; ++at) TopNames[tree].push_back(question->tops[tree].names[at]);
+    }
+    return Answer;
+}
+static SysError ReadCounted(FileHandle file, void* buffer, size_t size, size_t* got) {
+    ++ReadsSoFar;
+    return PlatformCalls.readFile(file, buffer, size, got);
+}
+static SysError CopyCounted(const CopyRequest* request, uint64_t* copied) {
+    ++CopiesSoFar;
+    return PlatformCalls.copyFile(request, copied);
+}
+
+// The backup's parent chosen: one path of 21 shared. The job asks once,
+// after both indexes and before any pair is read or copy made; stopped
+// there it writes nothing and ends as a stopped job, else it goes on.
+TEST(ExtractionJob, TreesThatShareFewPathsAreAskedAboutOnceBeforeAnythingIsReadOrCopied) {
+    for (int answer : {0, 1}) {
+        SCOPED_TRACE(answer ? "going on" : "stopping");
+        JobTrees t;
+        t.Both("top.txt", "same", "same");
+        for (int i = 0; i < 20; ++i) {
+            WriteFile(t.original + Native("/DATA/f" + std::to_string(i + 10)), "old");
+            WriteFile(t.modded + Native("/f" + std::to_string(i + 10)), "new");
+        }
+        ReportOps asking = RecordingReport;
+        asking.askQuestion = AnswerQuestion;
+        Questions = 0;
+        Answer = answer;
+        ReadsSoFar = CopiesSoFar = 0;
+        SysSwap restore;
+        Sys.readFile = ReadCounted;
+        Sys.copyFile = CopyCounted;
+        JobParameters* parameters = (JobParameters*)calloc(1, sizeof(JobParameters));
+        parameters->mainWindow = parameters->createModButton = parameters->progressBar = &t.recorder;
+        parameters->originalPath = t.original.c_str();
+        parameters->moddedPath = t.modded.c_str();
+        parameters->destinationPath = t.destination.c_str();
+        parameters->report = &asking;
+        parameters->result = &t.result;
+        ExtractionJob(parameters);
+        ClearJobStop();
+
+        EXPECT_EQ(1, Questions);
+        EXPECT_EQ(0, ReadsWhenAsked);
+        EXPECT_EQ(0, CopiesWhenAsked);
+        EXPECT_EQ(21u, LastQuestion.originalFiles);
+        EXPECT_EQ(21u, LastQuestion.moddedFiles);
+        EXPECT_EQ(1u, LastQuestion.sharedFiles);
+        EXPECT_EQ(1u, LastQuestion.tops[0].folders);
+        EXPECT_EQ(1u, LastQuestion.tops[0].files);
+        EXPECT_EQ((std::vector<std::string>{"DATA", "top.txt"}), TopNames[0]);
+        EXPECT_EQ(21u, LastQuestion.tops[1].files);
+        EXPECT_EQ((std::vector<std::string>{"f10", "f11", "f12"}), TopNames[1]);
+        EXPECT_EQ(answer == 0, t.result.declined);
+        EXPECT_EQ(answer == 0, t.result.abandoned);
+        EXPECT_EQ(answer ? 20u : 0u, t.result.copiedFiles);
+        EXPECT_EQ(answer ? 0u : 21u, t.result.unscanned);
+        EXPECT_EQ(answer == 1, Exists(t.destination));
+    }
+}

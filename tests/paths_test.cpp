@@ -73,3 +73,17 @@ TEST(ResolveLeniently, ResolvesTheExistingHeadAndAppendsTheRest) {
     // Under a file nothing can be made.
     EXPECT_FALSE(ResolveLeniently((dir / "a-file/below").c_str(), resolved, &error));
 }
+
+// A folder named Data in any letter case, by its last name alone.
+TEST(NamedData, IsTheLastNameDataInAnyLetterCase) {
+    struct Case {
+        std::string path;
+        bool named;
+    } cases[] = {
+        {Native("/games/mod/Data"), true},   {Native("/games/mod/dAtA"), true}, {Native("/games/DATA"), true},
+        {Native("/games/Data/mod"), false},  {Native("/games/Database"), false}, {Native("/games/Dat"), false},
+        {Native("/games/mod/old-Data"), false}, {"Data", true}, {Native("/"), false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.named, NamedData(c.path.c_str())) << c.path;
+    EXPECT_STREQ("DATA", LastName(Native("/games/DATA").c_str()));
+}

@@ -39,6 +39,7 @@ struct Browse {
 std::deque<const char*> Answers;  // what the next browses choose, UTF-8; null: cancelled
 std::vector<Browse> Browses;
 std::vector<Box> Boxes;
+std::deque<int> BoxAnswers;  // what the next boxes answer; IDOK when none is left
 int FreedLists;
 int ThreadsStarted;
 std::vector<UINT> Sent;  // messages sent to the main window, in order
@@ -87,14 +88,21 @@ BOOL WINAPI FakePathW(PCIDLIST_ABSOLUTE list, LPWSTR path) {
 
 void WINAPI FakeFree(LPVOID) { ++FreedLists; }
 
+int NextAnswer() {
+    if (BoxAnswers.empty()) return IDOK;
+    int answer = BoxAnswers.front();
+    BoxAnswers.pop_front();
+    return answer;
+}
+
 int WINAPI FakeBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     Boxes.push_back({owner, text ? text : "", caption ? caption : "", type, false});
-    return IDOK;
+    return NextAnswer();
 }
 
 int WINAPI FakeBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     Boxes.push_back({owner, Utf8(text ? text : L""), Utf8(caption ? caption : L""), type, true});
-    return IDOK;
+    return NextAnswer();
 }
 
 HANDLE WINAPI CountingCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start,
@@ -159,6 +167,7 @@ protected:
         Answers.clear();
         Browses.clear();
         Boxes.clear();
+        BoxAnswers.clear();
         Sent.clear();
         FreedLists = ThreadsStarted = 0;
         Services = {FakeBrowse, FakePath, FakePathW, FakeFree, FakeBox, FakeBoxW, RealServices.workArea,
@@ -340,12 +349,15 @@ TEST_F(Shell, CreateModRefusesUnusableFoldersWithOneBox) {
         {o, m, m, different + m},
         // Differs only in letter case: not equal byte for byte, but the
         // folder check sees the same folder, and names it both ways.
-        {o, dir / "O", d, "le m\xC3\xAAme r\xC3\xA9pertoire est choisi deux fois\nthe same folder is chosen twice\n" + o +
-                             "\n" + dir / "O"},
+        {o, dir / "O", d, "le m\xC3\xAAme r\xC3\xA9pertoire est choisi deux fois\nthe same folder is chosen twice\n" +
+                             dir / "O" + "\n" + o},
         {o, dir / "gone", d, "r\xC3\xA9pertoire introuvable ou inutilisable\nfolder not found or unusable\n" + dir / "gone\n("},
-        {o, dir / "o\\sub", d, "un r\xC3\xA9pertoire est dans l'autre\none folder lies inside the other\n" + o + "\n" +
-                                   dir / "o\\sub"},
-        {o, m, dir / "o\\sub", "le r\xC3\xA9pertoire Data de la cible touche un r\xC3\xA9pertoire lu\n"},
+        {o, dir / "o\\sub", d, "un r\xC3\xA9pertoire est dans l'autre\none folder lies inside the other\n" +
+                                   dir / "o\\sub" + "\n" + o},
+        {o, m, dir / "o\\sub",
+         "le r\xC3\xA9pertoire Data de la cible touche un r\xC3\xA9pertoire lu\n"
+         "the target's Data folder is, holds or lies inside a folder that is only read\n" +
+             dir / "o\\sub\\Data\n" + o},
         // Data a file: the destination cannot hold the mod, named by its Data.
         {o, m, dir / "d-file", "le r\xC3\xA9pertoire Data de la cible ne peut pas \xC3\xAAtre \xC3\xA9" "crit\n"
                                "the target's Data folder cannot be made or written\n" + dir / "d-file\\Data\n("},
@@ -502,6 +514,66 @@ TEST_F(Shell, WhatTheModFolderHoldsThatTheJobDidNotMakeIsNamedInTheOneBox) {
            removed = text.find("\n\n1 fichier(s) de la sauvegarde manquent");
     EXPECT_TRUE(failed < stale && stale < removed && removed != std::string::npos) << text;
     EXPECT_NE(text.find("a mod cannot carry a removal\n    gone.txt"), std::string::npos) << text;
+}
+
+// The two most common mistakes: the backup's parent chosen instead of its
+// DATA folder (the trees share no path), asked by the job once both are
+// indexed; and the mod's own Data folder chosen as the destination, asked
+// before the job. No stops with nothing written and the window ready
+// again; Yes goes on.
+TEST_F(Shell, ALikelyMistakeIsAskedOnceBeforeAnythingIsWritten) {
+    JobTrees apart;
+    for (const char* name : {"a.dat", "b.dat", "c.dat"}) {
+        WriteFile(apart.original + "\\DATA\\" + name, "old");
+        WriteFile(apart.modded + "\\" + name, "new");
+    }
+    Choose(apart.original.c_str(), apart.modded.c_str(), apart.destination.c_str());
+    const UINT yesNo = MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2;
+    for (int answer : {IDNO, IDYES}) {
+        SCOPED_TRACE(answer == IDYES ? "going on" : "stopping");
+        Boxes.clear();
+        BoxAnswers = {answer};
+        Press(CreateModButton);
+        ASSERT_TRUE(AwaitJob());
+        ASSERT_GE(Boxes.size(), 1u);
+        EXPECT_EQ(Boxes[0].type, yesNo);
+        EXPECT_EQ(Boxes[0].owner, MainWindow);
+        EXPECT_EQ(Boxes[0].caption, "attention/notice");
+        const std::string& text = Boxes[0].text;
+        EXPECT_EQ(text.substr(0, text.find('\n')),
+                  "0 fichier(s) sur les 3 de la sauvegarde se retrouvent dans le jeu modd\xC3\xA9 : "
+                  "un r\xC3\xA9pertoire est peut-\xC3\xAAtre choisi un niveau trop haut ou trop bas");
+        EXPECT_NE(text.find("\nla sauvegarde contient un r\xC3\xA9pertoire, DATA\n"), std::string::npos) << text;
+        EXPECT_NE(text.find("\nthe backup holds one folder, DATA\n"
+                            "the modded folder holds 3 files: a.dat, b.dat, c.dat\n\ncontinuer ? / go on?"),
+                  std::string::npos) << text;
+        EXPECT_EQ(StatusCode, answer == IDYES ? 0 : 1);
+        EXPECT_TRUE(IsWindowEnabled(CreateModButton));
+    }
+    // Stopped: nothing written, no other box. Gone on: the mod, and the
+    // box that says the backup's files are gone from the modded folder.
+    EXPECT_EQ(ListTree(apart.destination + "\\Data"), (std::vector<std::string>{"a.dat", "b.dat", "c.dat"}));
+    ASSERT_EQ(Boxes.size(), 2u);
+    EXPECT_EQ(ThreadsStarted, 2);
+
+    JobTrees named;
+    named.Both("a.dat", "old", "new");
+    std::string destination = named.dir / "dAtA";
+    Choose(named.original.c_str(), named.modded.c_str(), destination.c_str());
+    for (int answer : {IDNO, IDYES}) {
+        SCOPED_TRACE(answer == IDYES ? "going on" : "stopping");
+        Boxes.clear();
+        BoxAnswers = {answer};
+        Press(CreateModButton);
+        ASSERT_TRUE(AwaitJob());
+        ASSERT_EQ(Boxes.size(), 1u);
+        EXPECT_EQ(Boxes[0].type, yesNo);
+        EXPECT_EQ(Boxes[0].text, "le r\xC3\xA9pertoire cible s'appelle d\xC3\xA9j\xC3\xA0 Data : le mod sera cr\xC3\xA9\xC3\xA9 dans\n"
+                                 "the destination folder is already named Data: the mod will be made in\n" +
+                                     destination + "\\Data\ncontinuer ? / go on?");
+        EXPECT_EQ(ThreadsStarted, answer == IDYES ? 3 : 2);
+    }
+    EXPECT_EQ(ListTree(destination), std::vector<std::string>{"Data/a.dat"});
 }
 
 TEST_F(Shell, TheJobReadsTheChosenFoldersNotTheirCodePageRendering) {
@@ -824,6 +896,7 @@ TEST_F(Shell, ClosingDuringTheCopiesLeavesNoTemporaryFile) {
     JobTrees trees;
     std::string big(2 << 20, 'x');
     for (int i = 0; i < 16; ++i) WriteFile(trees.modded + "\\big" + std::to_string(i) + ".bin", big);
+    trees.Both("same.txt", "same", "same");  // trees that share their paths: no question first
     CreateDirectoryA(trees.destination.c_str(), NULL);
     SysSwap restore;
     CopyInFlight = false;

@@ -109,7 +109,7 @@ static void RecordStart(void* handle, int enabled) {
                                std::to_string(recorder->running.load()));
 }
 
-const ReportOps RecordingReport = {RecordStatus, RecordRange, RecordPosition, RecordStart, nullptr};
+const ReportOps RecordingReport = {RecordStatus, RecordRange, RecordPosition, RecordStart, nullptr, nullptr};
 
 std::vector<std::string> Recorder::Only(const char* kind) const {
     std::vector<std::string> out;
