@@ -80,7 +80,6 @@ struct PairSlot {
     PairOutcome outcome;
 };
 
-
 // The pool of one scan, which owns it and hands it to every call below.
 // Pair k lives in slots[k % window]. `submitted` and `scanWaits` are
 // written by the scan's thread under the workers' lock; `started`, `ended`,

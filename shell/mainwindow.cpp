@@ -14,6 +14,7 @@
 #include "messages.h"
 #include "textconvert_win32.h"
 #include "paths.h"
+#include "report.h"
 #include "services.h"
 #include "texts.h"
 #include "jobstop.h"
@@ -43,9 +44,9 @@ static HANDLE JobThreadHandle;
 static DWORD JobThreadId;
 
 enum : DWORD {
-    PATH_FIELD_STYLE = WS_CHILD | WS_VISIBLE | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL,  // 0x50800880
-    BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_BORDER | BS_PUSHLIKE | BS_TOP,             // 0x50801400
-    PROGRESS_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | PBS_VERTICAL | PBS_SMOOTH,     // 0x50010005
+    PATH_FIELD_STYLE = WS_CHILD | WS_VISIBLE | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL,
+    BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_BORDER | BS_PUSHLIKE | BS_TOP,
+    PROGRESS_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | PBS_VERTICAL | PBS_SMOOTH,
 };
 
 // Where a control goes and what it is.
@@ -121,7 +122,7 @@ static void BrowseFolder(FolderChoice* choice) {
     browser->pidlRoot = NULL;
     browser->pszDisplayName = path;
     browser->lpszTitle = choice->title;
-    browser->ulFlags = BIF_NEWDIALOGSTYLE | BIF_EDITBOX;  // 0x50
+    browser->ulFlags = BIF_NEWDIALOGSTYLE | BIF_EDITBOX;
     browser->lpfn = NULL;
     browser->lParam = 0;
     PIDLIST_ABSOLUTE list = Services.browseForFolder(browser);
@@ -185,12 +186,12 @@ static JobParameters* PrepareWindowJob() {
     if (refusal.kind == REFUSAL_DATA_UNWRITABLE && DataFolderPath(DestinationPath, data, sizeof data)) path = data;
     char text[1024];
     if ((refusal.kind == REFUSAL_UNUSABLE || refusal.kind == REFUSAL_DATA_UNWRITABLE) && refusal.error) {
-        // The system's text comes in UTF-8; this box shows the code page's.
+        // The system's text comes in UTF-8; it joins our own texts in their code page.
         char why[256];
         DescribeError(refusal.error, why, sizeof why);
         WCHAR wide[256];
         if (WideFromUtf8(why, wide, sizeof wide / sizeof wide[0]))
-            WideCharToMultiByte(CP_ACP, 0, wide, -1, why, sizeof why, NULL, NULL);
+            WideCharToMultiByte(TEXTS_CODE_PAGE, 0, wide, -1, why, sizeof why, NULL, NULL);
         snprintf(text, sizeof text, "%s\n%s\n(%s)", RefusalText(refusal.kind), path, why);
     } else {
         snprintf(text, sizeof text, "%s\n%s", RefusalText(refusal.kind), path);
@@ -279,7 +280,7 @@ static void AppendText(WCHAR* text, size_t size, size_t* used, const char* forma
     int written = vsnprintf(part, sizeof part, format, arguments);
     va_end(arguments);
     if (written < 0 || *used >= size - 1) return;
-    int got = MultiByteToWideChar(1252, 0, part, -1, text + *used, (int)(size - *used));
+    int got = MultiByteToWideChar(TEXTS_CODE_PAGE, 0, part, -1, text + *used, (int)(size - *used));
     if (got > 0) *used += (size_t)got - 1;
 }
 
@@ -383,7 +384,7 @@ static void OnJobFinished(JobResult* result) {
             AppendListed(result, LIST_REMOVED, result->removedFiles, &used);
         }
         WCHAR caption[64];
-        MultiByteToWideChar(1252, 0, result->failures > 0 ? ERROR_CAPTION : NOTICE_CAPTION, -1, caption,
+        MultiByteToWideChar(TEXTS_CODE_PAGE, 0, result->failures > 0 ? ERROR_CAPTION : NOTICE_CAPTION, -1, caption,
                             sizeof caption / sizeof caption[0]);
         Services.messageBoxW(MainWindow, BoxText, caption, MB_ICONWARNING);
     }
@@ -410,12 +411,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE: DestroyWindow(window); return 0;
     case WM_HELP: Services.messageBox(window, HELP_TEXT, HELP_CAPTION, MB_OK); return 0;
     case WM_COMMAND: OnCommand(wParam, lParam); return 0;
-    case MSG_STATUS_READY: StatusCode = 1; return 0;
-    case MSG_STATUS_ORIGINAL_INDEX: StatusCode = 2; return 0;
-    case MSG_STATUS_MODDED_INDEX: StatusCode = 3; return 0;
-    case MSG_STATUS_DEEP_SCAN: StatusCode = 4; return 0;
-    case MSG_STATUS_CREATING_MOD: StatusCode = 5; return 0;
-    case MSG_STATUS_IDLE: StatusCode = 0; return 0;
+    case MSG_STATUS_READY: StatusCode = STATUS_READY; return 0;
+    case MSG_STATUS_ORIGINAL_INDEX: StatusCode = STATUS_ORIGINAL_INDEX; return 0;
+    case MSG_STATUS_MODDED_INDEX: StatusCode = STATUS_MODDED_INDEX; return 0;
+    case MSG_STATUS_DEEP_SCAN: StatusCode = STATUS_DEEP_SCAN; return 0;
+    case MSG_STATUS_CREATING_MOD: StatusCode = STATUS_CREATING_MOD; return 0;
+    case MSG_STATUS_IDLE: StatusCode = STATUS_IDLE; return 0;
     case MSG_JOB_FINISHED: OnJobFinished((JobResult*)lParam); return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
