@@ -97,7 +97,7 @@ bool SetTreeRoot(FileTree* tree, const char* root, size_t length) {
 }
 
 uint32_t AddFolder(FileTree* tree, uint32_t parent, const char* name, size_t length) {
-    ENGINE_ASSERT(parent < FolderCount(tree));
+    ENGINE_ASSERT(parent < FolderCount(tree) || (parent == NO_INDEX && FolderCount(tree) == 0));  // only the root has none
     uint32_t position = StoreName(&tree->names, name, length);
     if (position == NO_INDEX) return NO_INDEX;
     FolderRecord* folder = (FolderRecord*)AppendItem(&tree->folders);
