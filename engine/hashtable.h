@@ -35,11 +35,19 @@ inline uint32_t HomeSlot(uint32_t hash, uint32_t capacity) {
     return (uint32_t)(((uint64_t)hash * capacity) >> 32);
 }
 
+// True for an entry of all one bits: an empty slot.
 template <typename Entry>
 inline bool IsEmptySlot(const Entry& entry) {
     Entry empty;
     memset(&empty, 0xFF, sizeof empty);
     return memcmp(&entry, &empty, sizeof entry) == 0;
+}
+// The same for the tables of indices and keys, whatever the optimiser does.
+inline bool IsEmptySlot(uint32_t entry) {
+    return entry == 0xFFFFFFFFu;
+}
+inline bool IsEmptySlot(uint64_t entry) {
+    return entry == ~(uint64_t)0;
 }
 
 // Makes `table` an empty table of room for `entries` entries while at most
