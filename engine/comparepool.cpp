@@ -7,6 +7,8 @@
 #include <mutex>
 #include <thread>
 
+#include "contract.h"
+
 // Comparers beyond the cores and hints pay only while reads wait for the
 // disk: from memory, the comparers only take turns on the cores (and the
 // scan's thread waits behind them), and a hint costs an open and a close of
@@ -325,6 +327,7 @@ void AskAhead(ComparePool* pool, const char* path, uint64_t bytes) {
 }
 
 void SubmitPair(ComparePool* pool, const char* original, const char* modded, ListedFile listed) {
+    ENGINE_ASSERT(pool->submitted - pool->taken < pool->window);  // RoomForPair said yes
     PairSlot* slot = &pool->slots[pool->submitted % pool->window];
     slot->tooLong = !CopyPath(original, slot->original);
     slot->tooLong |= !CopyPath(modded, slot->modded);
@@ -400,6 +403,7 @@ static void CountLazyProbe(ComparePool* pool, const PairOutcome* outcome) {
 }
 
 void TakeOutcome(ComparePool* pool, PairOutcome* outcome) {
+    ENGINE_ASSERT(pool->taken < pool->submitted);
     PairSlot* slot = &pool->slots[pool->taken % pool->window];
     if (pool->workers.count == 0) {
         ComparePair(pool, slot, pool->inlineOriginal, pool->inlineModded);

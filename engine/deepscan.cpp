@@ -5,6 +5,7 @@
 
 #include "comparepool.h"
 #include "copyqueue.h"
+#include "hashtable.h"
 #include "jobquestion.h"
 #include "originalindex.h"
 #include "joblists.h"
@@ -51,38 +52,25 @@ struct ScanState {
     // still tell it apart (per-folder case sensitivity, a network share):
     // the modded files taken so far, by their compared relative path, so
     // that two of them that would land on one target are never merged.
-    // Open addressing over modded file indices; null until the first.
+    // Modded file indices, hashed by HashComparedPath; no slots until the first.
     bool foldCase;
-    uint32_t* carried;
-    uint32_t carriedMask;
-    uint32_t carriedCount;
+    HashTable<uint32_t> carried;
 };
+
+// Half full at most: each probe compares two paths name by name.
+enum { CARRIED_MAX_LOAD = 50 };
 
 // True when a modded file taken before has the relative path of `file` as
 // the platform compares names; otherwise takes `file` in. When memory runs
 // out the file is taken unchecked: as without this check.
 static bool ClashesWithCarried(ScanState* scan, uint32_t file) {
     const FileTree* modded = &Job.ModdedTree;
-    if (2 * (scan->carriedCount + 1) > scan->carriedMask + 1) {
-        uint32_t slots = scan->carried ? 2 * (scan->carriedMask + 1) : 1024;
-        uint32_t* grown = (uint32_t*)malloc(slots * sizeof(uint32_t));
-        if (!grown) return false;
-        memset(grown, 0xFF, slots * sizeof(uint32_t));  // every slot NO_INDEX
-        for (uint32_t i = 0; scan->carried && i <= scan->carriedMask; ++i) {
-            if (scan->carried[i] == NO_INDEX) continue;
-            uint32_t slot = HashComparedPath(modded, scan->carried[i]) & (slots - 1);
-            while (grown[slot] != NO_INDEX) slot = (slot + 1) & (slots - 1);
-            grown[slot] = scan->carried[i];
-        }
-        free(scan->carried);
-        scan->carried = grown;
-        scan->carriedMask = slots - 1;
-    }
-    uint32_t slot = HashComparedPath(modded, file) & scan->carriedMask;
-    for (; scan->carried[slot] != NO_INDEX; slot = (slot + 1) & scan->carriedMask)
-        if (CompareFilePaths(modded, scan->carried[slot], modded, file, true) == 0) return true;
-    scan->carried[slot] = file;
-    ++scan->carriedCount;
+    if (!GrowForOne(&scan->carried, [modded](uint32_t at) { return HashComparedPath(modded, at); })) return false;
+    uint32_t slot = ProbeHashTable(&scan->carried, HashComparedPath(modded, file), [modded, file](uint32_t at) {
+        return CompareFilePaths(modded, at, modded, file, true) == 0;
+    });
+    if (!IsEmptySlot(scan->carried.slots[slot])) return true;
+    FillSlot(&scan->carried, slot, file);
     return false;
 }
 
@@ -317,8 +305,7 @@ void DeepScan(CopyQueue* copies) {
     scan.matched = NewBits(FileCount(originals));
     scan.unread = UnreadOriginalFolders(scan.folderMatches);
     scan.foldCase = scan.index.foldCase;
-    scan.carried = nullptr;
-    scan.carriedMask = scan.carriedCount = 0;
+    scan.carried = HashTable<uint32_t>{nullptr, 0, 0, CARRIED_MAX_LOAD};
     // Asked before the first copy is queued; only of a user who can be asked.
     if (Job.Report && Job.Report->askQuestion && !StopRequested()) ConfirmSharedPaths(CountSharedFiles(&scan));
     StartComparePool(&scan.pool, Job.Comparers, JobStopFlag());
@@ -340,7 +327,7 @@ void DeepScan(CopyQueue* copies) {
     StopComparePool(&scan.pool);
     // A scan cut short leaves files unmatched that are not gone.
     if (scan.matched && !StopRequested()) FindRemoved(&scan.index, scan.folderMatches, scan.matched);
-    free(scan.carried);
+    ReleaseHashTable(&scan.carried);
     free(scan.matched);
     free(scan.unread);
     free(scan.folderMatches);

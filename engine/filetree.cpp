@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "contract.h"
 #include "platform.h"
 
 // 2^16 records of 16 bytes: 1 MiB blocks, like the names'.
@@ -96,6 +97,7 @@ bool SetTreeRoot(FileTree* tree, const char* root, size_t length) {
 }
 
 uint32_t AddFolder(FileTree* tree, uint32_t parent, const char* name, size_t length) {
+    ENGINE_ASSERT(parent < FolderCount(tree) || (parent == NO_INDEX && FolderCount(tree) == 0));  // only the root has none
     uint32_t position = StoreName(&tree->names, name, length);
     if (position == NO_INDEX) return NO_INDEX;
     FolderRecord* folder = (FolderRecord*)AppendItem(&tree->folders);
@@ -110,6 +112,7 @@ uint32_t AddFolder(FileTree* tree, uint32_t parent, const char* name, size_t len
 
 uint32_t AddFile(FileTree* tree, uint32_t folder, const char* name, size_t length, uint64_t size,
                  uint64_t stamp) {
+    ENGINE_ASSERT(folder < FolderCount(tree));
     uint32_t position = StoreName(&tree->names, name, length);
     if (position == NO_INDEX) return NO_INDEX;
     if (tree->keepStamps) {

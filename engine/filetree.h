@@ -6,6 +6,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "contract.h"
+
 // No such folder or file (a lookup that failed, or the root's parent).
 const uint32_t NO_INDEX = 0xFFFFFFFFu;
 // Folder 0 of every tree is its root.
@@ -32,6 +34,7 @@ void* AppendItem(BlockList* list);
 
 // Item `index` (below list->count).
 inline void* ItemAt(const BlockList* list, uint32_t index) {
+    ENGINE_ASSERT(index < list->count);
     return list->blocks[index >> list->shift] + (size_t)(index & ((1u << list->shift) - 1)) * list->itemSize;
 }
 
@@ -128,6 +131,7 @@ inline const FolderRecord* FolderAt(const FileTree* tree, uint32_t index) {
 }
 // The NUL-terminated name at arena position `position`.
 inline const char* NameAt(const FileTree* tree, uint32_t position) {
+    ENGINE_ASSERT((position >> NAME_BLOCK_SHIFT) < tree->names.blockCount);
     return tree->names.blocks[position >> NAME_BLOCK_SHIFT] + (position & (NAME_BLOCK_SIZE - 1));
 }
 // The file's size as the listing saw it; SIZE_UNKNOWN when it did not.

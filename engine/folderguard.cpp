@@ -39,51 +39,32 @@ bool IsGuardedFolder(const FolderGuard* guard, const FolderId& id) {
     return false;
 }
 
-// Two folders that mix alike are as likely as two random 64-bit numbers meeting.
-
+// Two folders that mix alike are as likely as two random 64-bit numbers
+// meeting. All one bits marks an empty slot, so no key is.
 static uint64_t KeyOf(const FolderId& id) {
     uint64_t key = (id.index * 0x9E3779B97F4A7C15ull) ^ (id.volume + 0x632BE59BD9B4E019ull);
     key ^= key >> 31;
     key *= 0xBF58476D1CE4E5B9ull;
     key ^= key >> 29;
-    return key ? key : 1;
+    return key != ~0ull ? key : 1;
 }
 
-static uint32_t SlotOf(uint64_t key, uint32_t mask) {
-    return (uint32_t)(key >> 32) & mask;
+static uint32_t HashOfKey(uint64_t key) {
+    return (uint32_t)(key >> 32);
 }
 
 static void RememberInputFolder(FolderGuard* guard, const FolderId& id) {
     if (id.index == 0) return;  // tells nothing
-    if (4 * (guard->inputCount + 1) > 3 * (guard->inputMask + 1) || !guard->inputFolders) {
-        uint32_t slots = guard->inputFolders ? 2 * (guard->inputMask + 1) : 1024;
-        uint64_t* grown = (uint64_t*)calloc(slots, sizeof(uint64_t));
-        if (!grown) return;
-        for (uint32_t i = 0; guard->inputFolders && i <= guard->inputMask; ++i) {
-            if (!guard->inputFolders[i]) continue;
-            uint32_t slot = SlotOf(guard->inputFolders[i], slots - 1);
-            while (grown[slot]) slot = (slot + 1) & (slots - 1);
-            grown[slot] = guard->inputFolders[i];
-        }
-        free(guard->inputFolders);
-        guard->inputFolders = grown;
-        guard->inputMask = slots - 1;
-    }
+    if (!GrowForOne(&guard->inputFolders, HashOfKey)) return;
     uint64_t key = KeyOf(id);
-    uint32_t slot = SlotOf(key, guard->inputMask);
-    for (; guard->inputFolders[slot]; slot = (slot + 1) & guard->inputMask)
-        if (guard->inputFolders[slot] == key) return;
-    guard->inputFolders[slot] = key;
-    ++guard->inputCount;
+    uint32_t slot = ProbeHashTable(&guard->inputFolders, HashOfKey(key), [key](uint64_t at) { return at == key; });
+    if (IsEmptySlot(guard->inputFolders.slots[slot])) FillSlot(&guard->inputFolders, slot, key);
 }
 
 static bool IsInputFolder(const FolderGuard* guard, const FolderId& id) {
-    if (id.index == 0 || !guard->inputFolders) return false;
+    if (id.index == 0) return false;
     uint64_t key = KeyOf(id);
-    for (uint32_t slot = SlotOf(key, guard->inputMask); guard->inputFolders[slot];
-         slot = (slot + 1) & guard->inputMask)
-        if (guard->inputFolders[slot] == key) return true;
-    return false;
+    return FindInHashTable(&guard->inputFolders, HashOfKey(key), [key](uint64_t at) { return at == key; }) != nullptr;
 }
 
 // The relative path of folder `folder` of `tree` (a separator before each
@@ -143,7 +124,5 @@ bool GuardMet(FolderGuard* guard, const FolderId& id) {
 
 void ForgetGuardedFolders(FolderGuard* guard) {
     guard->guardedCount = 0;
-    free(guard->inputFolders);
-    guard->inputFolders = nullptr;
-    guard->inputMask = guard->inputCount = 0;
+    ReleaseHashTable(&guard->inputFolders);
 }

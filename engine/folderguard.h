@@ -5,9 +5,9 @@
 #pragma once
 
 #include <stddef.h>
-
 #include <stdint.h>
 
+#include "hashtable.h"
 #include "platform.h"
 
 // A path of PATH_BUFFER_SIZE bytes has at most half as many folders.
@@ -15,15 +15,12 @@ enum { MAX_GUARDED = PATH_BUFFER_SIZE / 2 + 1 };
 
 // One job's guard, owned by the job while its trees are indexed: the
 // folders it guards, and every folder of the inputs that the index went
-// into, by identity (open addressing over a table that doubles, 8 bytes a
-// slot: a 64-bit mix of volume and file number, 0 for an empty slot).
-// Zero-filled, it guards nothing.
+// into, by identity (8 bytes a slot: a 64-bit mix of volume and file
+// number). Zero-filled, it guards nothing.
 struct FolderGuard {
     FolderId guarded[MAX_GUARDED];
     size_t guardedCount;
-    uint64_t* inputFolders;
-    uint32_t inputMask;
-    uint32_t inputCount;
+    HashTable<uint64_t> inputFolders;
 };
 
 // Takes the identities of the folder `data` (resolved) and of every folder

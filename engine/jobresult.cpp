@@ -4,8 +4,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "contract.h"
+
 void RecordProblem(JobResult* result, ProblemKind kind, bool failure, SysError error,
                    const char* first, const char* second) {
+    ENGINE_ASSERT(result && kind <= PROBLEM_REFUSED && first);
     if (failure) ++result->failures;
     else ++result->warnings;
 

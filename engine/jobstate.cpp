@@ -1,8 +1,11 @@
 #include "jobstate.h"
 
+#include "contract.h"
+
 JobState Job;
 
 void ReportStatus(int statusCode) {
+    ENGINE_ASSERT(statusCode >= STATUS_IDLE && statusCode <= STATUS_CREATING_MOD);
     Job.Report->reportStatus(Job.MainWindow, statusCode);
 }
 

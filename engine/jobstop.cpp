@@ -3,6 +3,8 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "contract.h"
+
 // A stop stays raised until the front end clears it, so that one asked for
 // before the job started, or while it set out, is not lost. The flag is read
 // without the lock between chunks and entries; the lock makes a stop and
@@ -49,5 +51,6 @@ bool BeginCopy() {
 
 void EndCopy() {
     std::lock_guard<std::mutex> hold(Stop.lock);
+    ENGINE_ASSERT(Stop.inFlight > 0);  // each EndCopy follows a BeginCopy that said yes
     if (--Stop.inFlight == 0) Stop.copiesEnded.notify_all();
 }

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "contract.h"
 #include "copyqueue.h"
 #include "originalindex.h"
 #include "jobstate.h"
@@ -93,6 +94,7 @@ void CreateMod(CopyQueue* copies, const FileTree* data) {
     for (uint32_t at = Job.ChangedList.count; at-- > 0;) {
         const ChangedFile* changed = ChangedAt(&Job.ChangedList, at);
         if (Job.DryRun) {
+            ENGINE_ASSERT(changed->slot == NOT_QUEUED);  // a dry run queues no copy
             NameCertainFailures(changed, &index, data, source, target);
         } else if (changed->flags & CHANGED_CLASH) {
             FilePath(&Job.ModdedTree, changed->file, source);

@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "contract.h"
+
 // True where the platform's name comparison (NameAsCompared) does not
 // tell letter case apart: Windows. Names are then matched as the file
 // system matches them, so that a folder or file spelt in other letter case
@@ -56,14 +58,9 @@ static uint32_t HashName(const char* name, size_t length, bool foldCase) {
     return hash;
 }
 
-// A slot for a name in a folder: the name's hash mixed with the folder,
-// spread over the table by multiplication (the table need not be a power of two).
-static uint32_t SlotOf(uint32_t folder, const char* name, size_t length, uint32_t slots, bool foldCase) {
-    uint32_t hash = HashName(name, length, foldCase) ^ (folder * 0x9E3779B1u);
-    hash ^= hash >> 16;
-    hash *= 0x85EBCA6Bu;
-    hash ^= hash >> 13;
-    return (uint32_t)(((uint64_t)hash * slots) >> 32);
+// The hash of a name in a folder: the name's hash mixed with the folder.
+static uint32_t HashEntry(uint32_t folder, const char* name, size_t length, bool foldCase) {
+    return HashName(name, length, foldCase) ^ (folder * 0x9E3779B1u);
 }
 
 static bool SameName(const char* stored, const char* name, size_t length, bool foldCase) {
@@ -93,77 +90,51 @@ static bool FolderIs(const OriginalIndex* index, uint32_t at, uint32_t parent, c
     return record->parent == parent && SameName(NameAt(index->tree, record->name), name, length, index->foldCase);
 }
 
-// From `slot` on, the slot holding an entry that `is` accepts, or the empty
-// slot where such an entry belongs (the tables always keep one empty).
-template <typename Accepts>
-static uint32_t Probe(const uint32_t* table, uint32_t slots, uint32_t slot, Accepts is) {
-    while (table[slot] != NO_INDEX && !is(table[slot]))
-        if (++slot == slots) slot = 0;
-    return slot;
-}
-
-// Room for 1.5 times the entries: short probes, 6 bytes per entry.
-static uint32_t* NewTable(uint32_t entries, uint32_t* slots) {
-    uint64_t wanted = (uint64_t)entries + entries / 2 + 16;
-    if (wanted > 0xFFFFFFFFu || wanted > SIZE_MAX / sizeof(uint32_t)) return nullptr;
-    uint32_t* table = (uint32_t*)malloc((size_t)wanted * sizeof(uint32_t));
-    if (!table) return nullptr;
-    memset(table, 0xFF, (size_t)wanted * sizeof(uint32_t));  // every slot NO_INDEX
-    *slots = (uint32_t)wanted;
-    return table;
-}
+// At most two thirds full: short probes, 6 bytes per entry.
+enum { INDEX_MAX_LOAD = 67 };
 
 void BuildOriginalIndex(const FileTree* originals, OriginalIndex* index) {
     index->tree = originals;
     index->foldCase = PlatformFoldsCase();
-    index->files = index->folders = nullptr;
-    index->fileSlots = index->folderSlots = 0;
-
-    uint32_t slots;
-    if (uint32_t* table = NewTable(FolderCount(originals), &slots)) {
+    if (InitHashTable(&index->folders, FolderCount(originals), INDEX_MAX_LOAD)) {
         for (uint32_t folder = 1; folder < FolderCount(originals); ++folder) {  // the root has no name to look up
             const FolderRecord* record = FolderAt(originals, folder);
             const char* name = NameAt(originals, record->name);
             size_t length = strlen(name);
-            uint32_t slot = Probe(table, slots, SlotOf(record->parent, name, length, slots, index->foldCase),
-                                  [&](uint32_t at) { return FolderIs(index, at, record->parent, name, length); });
-            if (table[slot] == NO_INDEX) table[slot] = folder;
+            uint32_t slot = ProbeHashTable(&index->folders, HashEntry(record->parent, name, length, index->foldCase),
+                                           [&](uint32_t at) { return FolderIs(index, at, record->parent, name, length); });
+            if (IsEmptySlot(index->folders.slots[slot])) FillSlot(&index->folders, slot, folder);
         }
-        index->folders = table;
-        index->folderSlots = slots;
     }
-    if (uint32_t* table = NewTable(FileCount(originals), &slots)) {
+    if (InitHashTable(&index->files, FileCount(originals), INDEX_MAX_LOAD)) {
         // In list order, newest first: the first file with a given path wins, as a walk would find it.
         for (uint32_t file = FileCount(originals); file-- > 0;) {
             const FileRecord* record = FileAt(originals, file);
             const char* name = NameAt(originals, record->name);
             size_t length = strlen(name);
-            uint32_t slot = Probe(table, slots, SlotOf(record->folder, name, length, slots, index->foldCase),
-                                  [&](uint32_t at) { return FileIs(index, at, record->folder, name, length); });
-            if (table[slot] == NO_INDEX) table[slot] = file;
+            uint32_t slot = ProbeHashTable(&index->files, HashEntry(record->folder, name, length, index->foldCase),
+                                           [&](uint32_t at) { return FileIs(index, at, record->folder, name, length); });
+            if (IsEmptySlot(index->files.slots[slot])) FillSlot(&index->files, slot, file);
         }
-        index->files = table;
-        index->fileSlots = slots;
     }
 }
 
 void ReleaseOriginalIndex(OriginalIndex* index) {
-    free(index->files);
-    free(index->folders);
-    index->files = index->folders = nullptr;
+    ReleaseHashTable(&index->files);
+    ReleaseHashTable(&index->folders);
 }
 
 uint32_t FindOriginalFolder(const OriginalIndex* index, uint32_t parent, const char* name, size_t length) {
     const FileTree* tree = index->tree;
-    if (!index->folders) {
+    ENGINE_ASSERT(parent < FolderCount(tree));
+    if (!index->folders.slots) {
         for (uint32_t folder = 1; folder < FolderCount(tree); ++folder)
             if (FolderIs(index, folder, parent, name, length)) return folder;
         return NO_INDEX;
     }
-    uint32_t slot = Probe(index->folders, index->folderSlots,
-                          SlotOf(parent, name, length, index->folderSlots, index->foldCase),
-                          [&](uint32_t at) { return FolderIs(index, at, parent, name, length); });
-    return index->folders[slot];  // NO_INDEX when empty
+    uint32_t slot = ProbeHashTable(&index->folders, HashEntry(parent, name, length, index->foldCase),
+                                   [&](uint32_t at) { return FolderIs(index, at, parent, name, length); });
+    return index->folders.slots[slot];  // NO_INDEX when empty
 }
 
 uint32_t MatchFolder(const OriginalIndex* index, const FileTree* tree, uint32_t folder) {
@@ -177,12 +148,13 @@ uint32_t MatchFolder(const OriginalIndex* index, const FileTree* tree, uint32_t 
 
 uint32_t FindOriginal(const OriginalIndex* index, uint32_t folder, const char* name, size_t length) {
     const FileTree* tree = index->tree;
-    if (!index->files) {
+    ENGINE_ASSERT(folder < FolderCount(tree));
+    if (!index->files.slots) {
         for (uint32_t file = FileCount(tree); file-- > 0;)
             if (FileIs(index, file, folder, name, length)) return file;
         return NO_INDEX;
     }
-    uint32_t slot = Probe(index->files, index->fileSlots, SlotOf(folder, name, length, index->fileSlots, index->foldCase),
-                          [&](uint32_t at) { return FileIs(index, at, folder, name, length); });
-    return index->files[slot];  // NO_INDEX when empty
+    uint32_t slot = ProbeHashTable(&index->files, HashEntry(folder, name, length, index->foldCase),
+                                   [&](uint32_t at) { return FileIs(index, at, folder, name, length); });
+    return index->files.slots[slot];  // NO_INDEX when empty
 }

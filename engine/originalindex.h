@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "filetree.h"
+#include "hashtable.h"
 #include "platform.h"
 
 // Lookup tables of the original tree by folder and name, built once per job
@@ -17,11 +18,9 @@
 // case-only difference is the same file.
 struct OriginalIndex {
     const FileTree* tree;
-    bool foldCase;        // names matched in the platform's compared form
-    uint32_t* files;      // open addressing over file indices; NO_INDEX = empty; null: search the records
-    uint32_t fileSlots;
-    uint32_t* folders;    // the same over folder indices, keyed by parent and name
-    uint32_t folderSlots;
+    bool foldCase;                // names matched in the platform's compared form
+    HashTable<uint32_t> files;    // file indices; without slots: search the records
+    HashTable<uint32_t> folders;  // folder indices, keyed by parent and name
 };
 
 // Indexes every folder and file of `originals`, which must not change until

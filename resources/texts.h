@@ -2,6 +2,9 @@
 // Windows-1252 bytes: accents are written as \x escapes.
 #pragma once
 
+// The code page of these texts, for every conversion to or from them.
+enum { TEXTS_CODE_PAGE = 1252 };
+
 // Window classes and the main window's title.
 extern const char MAIN_CLASS_NAME[];
 extern const char SURFACE_CLASS_NAME[];

@@ -34,7 +34,7 @@ trap '"$source_dir/cmake/wine-run.sh" "$build_dir/wine" --shutdown; "$source_dir
 # With NATIVE_MODEXTRACT set, modextract.exe is also checked against it.
 cmake -S "$source_dir" -B "$build_dir" -G Ninja \
       -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-      -DNATIVE_MODEXTRACT="${NATIVE_MODEXTRACT:-}"
+      -DNATIVE_MODEXTRACT="${NATIVE_MODEXTRACT:-}" -DENGINE_CHECKS=ON
 cmake --build "$build_dir"
 # The tests that open windows (label "window") run one at a time, each
 # ending its prefix's Wine processes while its display is still up

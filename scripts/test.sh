@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh --windows
 
-cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
+cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON -DENGINE_CHECKS=ON >/dev/null
 cmake --build build/native
 ctest --test-dir build/native --output-on-failure --no-tests=error -j2
 
@@ -18,7 +18,7 @@ ctest --test-dir build/native --output-on-failure --no-tests=error -j2
 # without.
 sanitized() {  # sanitized BUILD_DIR FLAGS
   cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
-        -DCMAKE_CXX_FLAGS="$2 -fno-omit-frame-pointer" -DCMAKE_EXE_LINKER_FLAGS="$2" -DBUILD_TESTING=ON >/dev/null
+        -DCMAKE_CXX_FLAGS="$2 -fno-omit-frame-pointer" -DCMAKE_EXE_LINKER_FLAGS="$2" -DBUILD_TESTING=ON -DENGINE_CHECKS=ON >/dev/null
   cmake --build "$1" --target engine_tests
   echo "engine tests built with $2"
   TSAN_OPTIONS=halt_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 "$1/tests/engine_tests" --gtest_brief=1

@@ -48,7 +48,7 @@ TEST(Exclusions, PatternsMatchAsDotGitignoreFilesDo) {
         {{"cache/", "!cache/"}, "cache", true, false},
         {{"*", "!*.dds", "old.dds"}, "old.dds", false, true},
         {{"**/!x"}, "a/!x", false, true},  // a name that starts with '!'
-        // The rest as before: '*', '?', '**', anchoring, folders only.
+        // Beside '!', the other rules still hold: '*', '?', '**', anchoring, folders only.
         {{"a/**/b"}, "a/x/y/b", false, true},
         {{"a/**"}, "a", true, false},
         {{"/top"}, "sub/top", false, false},

@@ -50,7 +50,7 @@ TEST(FindOriginal, FindsByExactFolderAndNameAndTheFirstInListOrder) {
     OriginalIndex index;
     BuildOriginalIndex(&tree, &index);
     OriginalIndex search = index;
-    search.files = search.folders = nullptr;  // what stands in when the tables cannot be had
+    search.files.slots = search.folders.slots = nullptr;  // what stands in when the tables cannot be had
     for (const OriginalIndex* which : {&index, &search}) {
         uint32_t x = FindOriginalFolder(which, ROOT_FOLDER, "x", 1);
         ASSERT_NE(NO_INDEX, x);

@@ -15,8 +15,6 @@
 
 #include <atomic>
 
-
-
 static void Classify(const struct stat& st, FolderEntry* entry) {
     if (S_ISREG(st.st_mode)) {
         entry->kind = ENTRY_FILE;
@@ -123,7 +121,6 @@ static SysError Examine(const char* path, EntryKind* kind, FolderId* id) {
     return 0;
 }
 
-
 // POSIX has no mandatory exclusive open; an advisory lock would only stop
 // programs that ask for one, so the file is simply opened.
 static SysError OpenForReading(const char* path, FileHandle* file) {
@@ -133,7 +130,6 @@ static SysError OpenForReading(const char* path, FileHandle* file) {
     *file = fd < 0 ? INVALID_FILE : (FileHandle)fd;
     return error;
 }
-
 
 static SysError ReadFile(FileHandle file, void* buffer, size_t size, size_t* got) {
     *got = 0;
@@ -236,7 +232,6 @@ void FreeChunk(unsigned char* chunk) {
     munmap(block, *(size_t*)block);
 }
 
-
 // The pages are asked for and the file closed at once: the kernel reads on
 // by itself, and the comparison's own open finds them in memory.
 static SysError AdviseWillNeed(const char* path, uint64_t bytes, uint64_t* asked) {
@@ -283,11 +278,6 @@ const SysCalls PlatformCalls = {
 };
 
 SysCalls Sys = PlatformCalls;
-
-
-
-
-
 
 bool IsNotFound(SysError error) {
     return error == ENOENT;

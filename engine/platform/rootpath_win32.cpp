@@ -7,7 +7,6 @@
 #include <windows.h>
 #include <string.h>
 
-
 static bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
