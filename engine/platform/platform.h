@@ -92,6 +92,12 @@ struct CopyRequest {
     FileHandle sourceFile;
 };
 
+// A file's times in the platform's own units: nanoseconds since 1970 on
+// POSIX (where `created` is not set), FILETIME ticks on Win32.
+struct FileTimes {
+    int64_t created, accessed, written;
+};
+
 struct SysCalls {
     // Lists `folder` entry by entry into `sink`. Returns 0 when the whole
     // folder was listed, ENGINE_ABANDONED when the sink ended it early;
@@ -226,6 +232,19 @@ struct SysCalls {
 
     // The cores the system runs threads on; 0 when it cannot tell.
     unsigned (*coreCount)();
+
+    // The calls a copy and the in-place check make on the file they write
+    // or whose times they set, through the table so that a test can fail
+    // each one (the platform's copyFile and matchTimes call them).
+    // Closes a file the engine wrote: a write error that only the close
+    // reports (a network share, a quota) fails the copy, since the bytes
+    // may never have reached the disk. The handle is gone either way.
+    SysError (*closeWritten)(FileHandle file);
+    // Gives the open `file` the permission bits (POSIX) or the attributes
+    // (Win32, FILE_ATTRIBUTE_*) `mode`.
+    SysError (*setMode)(FileHandle file, uint32_t mode);
+    // Gives the open `file` the times `times` (see FileTimes).
+    SysError (*setTimes)(FileHandle file, const FileTimes* times);
 };
 
 // The calls in force. Tests may swap entries; nothing else writes it.
