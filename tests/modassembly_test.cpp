@@ -392,3 +392,35 @@ TEST(SecondExtraction, AStopDuringALongComparisonOfATargetEndsItWithinAChunk) {
     EXPECT_TRUE(writes.Sorted().empty());
     EXPECT_EQ(0u, a.result.failures) << ProblemText(a.result);
 }
+
+// Targets that are other names of input files (hard links), holding the
+// modded file's bytes under other times: never taken as in place, so that
+// no input's times move; each is copied anew, which replaces the link.
+TEST(SecondExtraction, AHardLinkedTargetIsCopiedAnewAndTheInputsTimesStay) {
+    JobTrees a;
+    a.Both("y.txt", "the modded bytes", "the modded bytes");  // unchanged: never copied
+    WriteFile(a.original + Native("/x.txt"), "old");
+    WriteFile(a.modded + Native("/x.txt"), "the modded bytes");
+    WriteFile(a.modded + Native("/z.txt"), "a new file");
+    auto path = [](const std::string& p) { return std::filesystem::u8path(p); };
+    std::string backup = a.original + Native("/y.txt"), modded = a.modded + Native("/z.txt");
+    std::filesystem::last_write_time(path(backup), WrittenAt(backup) - std::chrono::hours(24 * 400));
+    std::filesystem::create_directories(path(a.destination + Native("/Data")));
+    std::error_code failed;
+    std::filesystem::create_hard_link(path(backup), path(a.destination + Native("/Data/x.txt")), failed);
+    if (!failed) std::filesystem::create_hard_link(path(modded), path(a.destination + Native("/Data/z.txt")), failed);
+    if (failed) GTEST_SKIP() << "no hard links can be made here: " << failed.message();
+    auto backupTime = WrittenAt(backup), moddedTime = WrittenAt(modded);
+    a.Run();
+    EXPECT_EQ(0u, a.result.failures) << ProblemText(a.result);
+    EXPECT_EQ(0u, a.result.inPlace);
+    EXPECT_EQ(2u, a.result.copiedFiles);
+    EXPECT_TRUE(backupTime == WrittenAt(backup));
+    EXPECT_TRUE(moddedTime == WrittenAt(modded));
+    // (Their change time on POSIX moves all the same: a name of theirs went.)
+    EXPECT_EQ("the modded bytes", ReadFile(backup));
+    EXPECT_EQ("a new file", ReadFile(modded));
+    EXPECT_FALSE(std::filesystem::equivalent(path(backup), path(a.destination + Native("/Data/x.txt"))));
+    EXPECT_FALSE(std::filesystem::equivalent(path(modded), path(a.destination + Native("/Data/z.txt"))));
+    EXPECT_EQ("the modded bytes", ReadFile(a.destination + Native("/Data/x.txt")));
+}

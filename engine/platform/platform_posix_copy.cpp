@@ -240,6 +240,16 @@ static SysError LinkToTarget(int fd, const char* target, bool* named) {
     return error;
 }
 
+// The calls a copy makes where its request names no table.
+static SysCalls MakeOwnCalls() {
+    SysCalls calls = {};
+    calls.closeWritten = CloseWritten;
+    calls.setMode = SetMode;
+    calls.setTimes = SetTimes;
+    return calls;
+}
+static const SysCalls OwnCalls = MakeOwnCalls();
+
 SysError CopyFile(const CopyRequest* request, uint64_t* copied) {
     *copied = 0;
     const char* target = request->target;
@@ -273,25 +283,26 @@ SysError CopyFile(const CopyRequest* request, uint64_t* copied) {
     } else if (!error && ((uint64_t)after.st_size != size || StampOf(after) != stamp)) {
         error = ENGINE_SOURCE_CHANGED;
     }
-    if (!request->sourceOpen) Sys.closeFile((FileHandle)from);
+    if (!request->sourceOpen) close(from);
     if (to < 0) return error;
     bool unnamed = !temporary[0];
+    const SysCalls* calls = request->calls ? request->calls : &OwnCalls;
     if (!error && (!unnamed || (after.st_mode & 07777) != CreatedMode()))
-        error = Sys.setMode((FileHandle)to, after.st_mode & 07777);
+        error = calls->setMode((FileHandle)to, after.st_mode & 07777);
     if (!error) {
         FileTimes times = {0, Nanoseconds(after.st_atim), Nanoseconds(after.st_mtim)};
-        Sys.setTimes((FileHandle)to, &times);  // the times are a courtesy; the contents are what counts
+        calls->setTimes((FileHandle)to, &times);  // the times are a courtesy; the contents are what counts
     }
     bool named = false;
     if (!error && unnamed) error = LinkToTarget(to, target, &named);
     if (!error && unnamed && !named) {
         error = NameCopy(to, target, folderLength, temporary);
         if (error == ENOENT) {  // no /proc to name it by: once more the named way
-            Sys.closeFile((FileHandle)to);
+            close(to);
             return CopyFile(request, copied);
         }
     }
-    SysError closing = Sys.closeWritten((FileHandle)to);
+    SysError closing = calls->closeWritten((FileHandle)to);
     if (!error) error = closing;
     if (!error && !named && rename(temporary, target) != 0) error = LastError();
     if (error && temporary[0]) unlink(temporary);
@@ -300,7 +311,9 @@ SysError CopyFile(const CopyRequest* request, uint64_t* copied) {
 }
 
 // O_NOFOLLOW: a link in the target's place is replaced by the copy, never
-// read through; O_NONBLOCK keeps a FIFO from blocking the open.
+// read through; O_NONBLOCK keeps a FIFO from blocking the open. A file of
+// more than one name is refused like a link: its other name may be an
+// input's.
 SysError OpenTarget(const char* path, FileHandle* file, uint64_t* size) {
     *file = INVALID_FILE;
     int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
@@ -308,7 +321,7 @@ SysError OpenTarget(const char* path, FileHandle* file, uint64_t* size) {
     struct stat st;
     SysError error = 0;
     if (fstat(fd, &st) != 0) error = LastError();
-    else if (!S_ISREG(st.st_mode)) error = ENGINE_NOT_REGULAR;
+    else if (!S_ISREG(st.st_mode) || st.st_nlink > 1) error = ENGINE_NOT_REGULAR;
     if (error) {
         close(fd);
         return error;
@@ -340,7 +353,7 @@ SysError MatchTimes(FileHandle target, FileHandle source, bool* set) {
     if (fstat((int)source, &from) != 0 || fstat((int)target, &to) != 0) return LastError();
     if (from.st_mtim.tv_sec == to.st_mtim.tv_sec && from.st_mtim.tv_nsec == to.st_mtim.tv_nsec) return 0;
     FileTimes times = {0, Nanoseconds(from.st_atim), Nanoseconds(from.st_mtim)};
-    if (SysError error = Sys.setTimes(target, &times)) return error;
+    if (SysError error = SetTimes(target, &times)) return error;
     *set = true;
     return 0;
 }
