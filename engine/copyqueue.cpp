@@ -247,7 +247,7 @@ static void Copy(CopyQueue* queue, const QueuedCopy& queued, FileHandle* source,
     bool open = *source != INVALID_FILE;
     CopyRequest request = {state->source, state->target, open ? queued.size : FileSize(&Job.ModdedTree, file),
                            open ? queued.stamp : StampOf(&Job.ModdedTree, file), state->chunk, state->chunk ? CHUNK_SIZE : 0, JobStopFlag(), WaitOutHold,
-                           false, INVALID_FILE};
+                           false, INVALID_FILE, &Sys};
     // The comparison's handle is held to the size and stamp it saw: without a stamp the copy opens anew.
     request.sourceOpen = open && request.stamp != 0;
     request.sourceFile = *source;

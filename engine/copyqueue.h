@@ -122,9 +122,10 @@ unsigned DefaultCopierCount();
 // size, in a folder this job did not make, is compared with the source
 // chunk by chunk first: one that holds the same bytes is not written (its
 // times are set to the source's when its last write time differs, as a
-// copy would), and its outcome says inPlace. A link, a folder or a held
-// file in the target's place, or one that cannot be read, is copied over
-// as ever.
+// copy would), and its outcome says inPlace. A link, a folder, a file of
+// more than one name (a hard link, perhaps to an input file, whose times
+// must never move) or a held file in the target's place, or one that cannot
+// be read, is copied over as ever.
 void StartCopies(CopyQueue* queue, unsigned threads);
 
 // Queues the copy of a changed file of the job's ModdedTree and sets its

@@ -111,6 +111,35 @@ static SysError ProbeByMaking(const char* path, size_t existingLength) {
     return error;
 }
 
+struct Standing {
+    const char* name;
+    size_t length;
+    SysError error;  // what the real run's making of the folder meets; 0: nothing stands there
+};
+
+static bool FindStanding(void* context, const FolderEntry* entry) {
+    Standing* standing = (Standing*)context;
+    if (entry->nameLength != standing->length || memcmp(entry->name, standing->name, standing->length) != 0) return true;
+    standing->error = ENGINE_NOT_A_FOLDER;  // as the making says of whatever stands there and is no folder
+    return false;
+}
+
+// What a run that writes would meet when it makes the first missing folder
+// of `resolved` below the folder `existing`: a dry run makes nothing, but
+// an entry that stands there though it leads nowhere (a dangling link)
+// fails the real run's making, and so the dry run's verdict alike.
+static SysError FirstMissingFree(const char* existing, const char* resolved) {
+    size_t length = strlen(existing);
+    const char* name = resolved + length;
+    while (IsPathSeparator(*name)) ++name;
+    size_t nameLength = 0;
+    while (name[nameLength] && !IsPathSeparator(name[nameLength])) ++nameLength;
+    if (nameLength == 0) return 0;
+    Standing standing = {name, nameLength, 0};
+    Sys.listFolder(existing, FindStanding, &standing);  // a folder that cannot be listed is the real run's to meet
+    return standing.error;
+}
+
 // Whether the Data folder `data` (as given) can hold the mod, `resolved`
 // being its resolved form: it, or the nearest folder above it that exists,
 // must be a folder, and when `willWrite` one that takes a file, tried
@@ -130,6 +159,7 @@ static bool CheckDataWritable(Verdict* verdict, const char* data, const char* re
         ParentFolder(existing);
         if (strlen(existing) >= length) break;  // the root itself is missing
     }
+    if (!error && !willWrite && strcmp(existing, resolved) != 0) error = FirstMissingFree(existing, resolved);
     if (!error && willWrite) {
         // Data, or the destination itself; else the destination is made for the probe.
         if (strcmp(existing, destination) == 0 || PathInside(existing, destination)) error = Sys.probeFolder(existing);

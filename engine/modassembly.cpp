@@ -45,9 +45,40 @@ static SysError InTheWay(const OriginalIndex* index, const FileTree* data, uint3
     return ENGINE_FOLDER_IN_THE_WAY;
 }
 
+// Whether a folder on the way from the Data folder to `target` leads
+// outside the Data folder once resolved, as the real run's copy asks of
+// each folder that stands: the dry run's verdict is then the same. The
+// folders of the last target found clear (`*clear`, the folder's path)
+// are not asked again; neighbours share them.
+static bool LeadsOutside(const char* target, char* clear) {
+    size_t folderLength = strlen(target);
+    while (folderLength > Job.DataPathLength && !IsPathSeparator(target[folderLength - 1])) --folderLength;
+    if (folderLength <= Job.DataPathLength + 1) return false;  // in the Data folder itself
+    --folderLength;
+    if (strncmp(clear, target, folderLength) == 0 && clear[folderLength] == '\0') return false;
+    char folder[PATH_BUFFER_SIZE];
+    char resolved[PATH_BUFFER_SIZE];
+    memcpy(folder, target, folderLength);
+    folder[folderLength] = '\0';
+    for (size_t end = Job.DataPathLength + 1; end <= folderLength; ++end) {
+        if (end < folderLength && !IsPathSeparator(folder[end])) continue;
+        bool known = strncmp(clear, folder, end) == 0 && (clear[end] == '\0' || IsPathSeparator(clear[end]));
+        if (known) continue;
+        char kept = folder[end];
+        folder[end] = '\0';
+        SysError error = Sys.resolvePath(folder, resolved, sizeof resolved);
+        folder[end] = kept;
+        if (error) break;  // missing: the real run makes it, and the rest below it
+        if (strcmp(resolved, Job.DataRoot) != 0 && !PathInside(resolved, Job.DataRoot)) return true;
+    }
+    memcpy(clear, folder, folderLength + 1);
+    return false;
+}
+
 // The dry run's part: names what the real run would fail for certain.
+// `clear`: see LeadsOutside.
 static void NameCertainFailures(const ChangedFile* changed, const OriginalIndex* index, const FileTree* data,
-                                char* source, char* target) {
+                                char* source, char* target, char* clear) {
     JobResult* result = Job.Result;
     FilePath(&Job.ModdedTree, changed->file, source);
     if (changed->flags & CHANGED_CLASH) {
@@ -59,8 +90,9 @@ static void NameCertainFailures(const ChangedFile* changed, const OriginalIndex*
         return;
     }
     ProblemKind kind = PROBLEM_COPY;
-    if (SysError error = data ? InTheWay(index, data, changed->file, &kind) : 0)
-        RecordProblem(result, kind, true, error, target);  // named by the target, as the real run names it
+    SysError error = data ? InTheWay(index, data, changed->file, &kind) : 0;
+    if (!error && data && LeadsOutside(target, clear)) error = ENGINE_OUTSIDE_DATA;
+    if (error) RecordProblem(result, kind, true, error, target);  // named by the target, as the real run names it
 }
 
 // How one awaited copy ended, into the result.
@@ -88,6 +120,7 @@ static void TakeCopyOutcome(const CopyOutcome& outcome, const ChangedFile* chang
 void CreateMod(CopyQueue* copies, const FileTree* data) {
     char target[PATH_BUFFER_SIZE];
     char source[PATH_BUFFER_SIZE];
+    char clear[PATH_BUFFER_SIZE] = "";
     OriginalIndex index = {};
     if (Job.DryRun && data) BuildOriginalIndex(data, &index);
     // Copy order: the changed list from its end, the order the index met the files.
@@ -95,7 +128,7 @@ void CreateMod(CopyQueue* copies, const FileTree* data) {
         const ChangedFile* changed = ChangedAt(&Job.ChangedList, at);
         if (Job.DryRun) {
             ENGINE_ASSERT(changed->slot == NOT_QUEUED);  // a dry run queues no copy
-            NameCertainFailures(changed, &index, data, source, target);
+            NameCertainFailures(changed, &index, data, source, target, clear);
         } else if (changed->flags & CHANGED_CLASH) {
             FilePath(&Job.ModdedTree, changed->file, source);
             RecordProblem(Job.Result, PROBLEM_COPY, true, ENGINE_NAME_CLASH, source);

@@ -399,6 +399,35 @@ TEST(Cli, WhatTheRealRunWouldFailTheDryRunNamesAndAFailedStandardOutputIsSaid) {
     EXPECT_NE(std::string::npos, Cli::Slurp(err).find("modextract: write error: ")) << "nothing said about the lost list";
 }
 
+// The dry run reads the destination as the real run does: a folder link
+// of Data that leads outside it fails the files below it, and a
+// destination given through a link that leads nowhere is refused; both
+// with the real run's exit status.
+TEST(Cli, TheDryRunsVerdictOnLinksInTheDestinationIsTheRealRuns) {
+    Cli c;
+    WriteFile(c.modded + Native("/sub/x.txt"), "x");
+    std::filesystem::create_directories(c.destination + Native("/Data"));
+    std::filesystem::create_directories(c.dir / "outside");
+    std::error_code failed;
+    std::filesystem::create_directory_symlink(c.dir / "outside", c.destination + Native("/Data/sub"), failed);
+    std::string dangling = c.dir / "dangling";
+    if (!failed) std::filesystem::create_directory_symlink(c.dir / "nowhere/dest", dangling, failed);
+    if (failed) GTEST_SKIP() << "no folder links can be made here: " << failed.message();
+    std::string target = c.destination + Native("/Data/sub/x.txt");
+    EXPECT_EQ(1, c.Run({"-n", c.original, c.modded, c.destination})) << c.err;
+    EXPECT_NE(std::string::npos, c.err.find(target + ": cannot copy: a folder link on the way leads outside")) << c.err;
+    EXPECT_EQ(1, c.Run({"-q", c.original, c.modded, c.destination})) << c.err;
+    EXPECT_NE(std::string::npos, c.err.find(target + ": cannot copy: a folder link on the way leads outside")) << c.err;
+    EXPECT_TRUE(ListTree(c.dir / "outside").empty());
+
+    int real = c.Run({"-q", c.original, c.modded, dangling});
+    std::string realSaid = c.err;
+    EXPECT_EQ(2, real) << realSaid;
+    EXPECT_EQ(real, c.Run({"-n", c.original, c.modded, dangling})) << c.err;
+    EXPECT_EQ(realSaid.substr(0, realSaid.find(": cannot run")), c.err.substr(0, c.err.find(": cannot run"))) << c.err;
+    EXPECT_FALSE(Exists(c.dir / "nowhere"));
+}
+
 // Lists as the platform does, but stops the job on its first listing below
 // `AbandonAt`, as an interruption while the trees are indexed would.
 static std::string AbandonAt;

@@ -298,3 +298,129 @@ TEST(SecondExtraction, AStopAmidTheChecksWritesNothing) {
     for (int i = 0; i < 20; ++i) EXPECT_EQ(stamps[i], StampOfFile(a.destination + Native("/Data/f" + std::to_string(i)))) << i;
     EXPECT_EQ(20u, ListTree(a.destination).size());  // nothing of a copy left either
 }
+
+// The calls a copy makes on the file it writes fail as a test says: a
+// close that fails is a failed copy (the bytes may never have reached the
+// disk), and nothing of it is left; times that cannot be set are a
+// courtesy lost, and the copy stands.
+namespace {
+std::atomic<int> ClosesToFail, TimesToFail;
+SysError FailingCloseWritten(FileHandle file) {
+    SysError error = PlatformCalls.closeWritten(file);
+    return ClosesToFail.fetch_sub(1) > 0 ? (SysError)28 : error;
+}
+SysError FailingSetTimes(FileHandle file, const FileTimes* times) {
+    return TimesToFail.fetch_sub(1) > 0 ? (SysError)28 : PlatformCalls.setTimes(file, times);
+}
+}  // namespace
+
+TEST(ModAssembly, AFailingCloseOfTheCopyFailsItAndFailingTimesDoNot) {
+    for (bool closeFails : {true, false}) {
+        JobTrees a;
+        WriteFile(a.modded + Native("/only.txt"), "the mod's bytes");
+        WriteFile(a.destination + Native("/Data/only.txt"), "an earlier version");
+        SysSwap restore;
+        ClosesToFail = closeFails ? 1 : 0;
+        TimesToFail = closeFails ? 0 : 1;
+        Sys.closeWritten = FailingCloseWritten;
+        Sys.setTimes = FailingSetTimes;
+        a.Run();
+        const char* at = closeFails ? "close" : "times";
+        if (closeFails) {
+            EXPECT_EQ((Paths{a.destination + Native("/Data/only.txt")}), FailedPaths(a.result)) << at;
+            EXPECT_EQ(0u, a.result.copiedFiles) << at;
+            EXPECT_NE("the mod's bytes", Exists(a.destination + Native("/Data/only.txt"))
+                                             ? ReadFile(a.destination + Native("/Data/only.txt")) : "");
+        } else {
+            EXPECT_EQ(0u, a.result.failures) << ProblemText(a.result);
+            EXPECT_EQ(1u, a.result.copiedFiles) << at;
+            EXPECT_EQ("the mod's bytes", ReadFile(a.destination + Native("/Data/only.txt")));
+        }
+        for (const std::string& file : ListTree(a.destination))
+            EXPECT_FALSE(IsTemporaryName(std::filesystem::u8path(file).filename().u8string().c_str())) << at << file;
+    }
+}
+
+// Rewrites the modded file at `RewrittenSource` (same size, other bytes)
+// at the first read of its target, once the source's bytes were read.
+namespace {
+std::string RewrittenSource;
+std::atomic<int> ReadsOfTheCheck;
+SysError RewriteAtTheTargetsRead(FileHandle file, uint64_t offset, void* buffer, size_t size, size_t* got) {
+    if (++ReadsOfTheCheck == 2) {
+        auto before = WrittenAt(RewrittenSource);
+        WriteFile(RewrittenSource, "THE SAME SIZE");
+        std::filesystem::last_write_time(std::filesystem::u8path(RewrittenSource), before + std::chrono::hours(1));
+    }
+    return PlatformCalls.readAt(file, offset, buffer, size, got);
+}
+}  // namespace
+
+TEST(SecondExtraction, ASourceRewrittenWhileItsTargetIsComparedIsCopiedAnew) {
+    JobTrees a;
+    WriteFile(a.modded + Native("/moving.txt"), "the same size");
+    a.Run();
+    ASSERT_EQ(1u, a.result.copiedFiles) << ProblemText(a.result);
+    RewrittenSource = a.modded + Native("/moving.txt");
+    ReadsOfTheCheck = 0;
+    SysSwap restore;
+    Sys.readAt = RewriteAtTheTargetsRead;
+    RunAgain(&a);
+    ASSERT_GE(ReadsOfTheCheck.load(), 2);  // the target was compared, and the source moved meanwhile
+    EXPECT_EQ(0u, a.result.inPlace);
+    EXPECT_EQ(1u, a.result.copiedFiles) << ProblemText(a.result);
+    EXPECT_EQ("THE SAME SIZE", ReadFile(a.destination + Native("/Data/moving.txt")));
+}
+
+// A target of many chunks: the check looks at the stop before each one,
+// so a stop never waits for the rest of a big target to be read.
+TEST(SecondExtraction, AStopDuringALongComparisonOfATargetEndsItWithinAChunk) {
+    JobTrees a;
+    WriteFile(a.modded + Native("/big.dat"), std::string(16u << 20, 'b'));  // 32 halves of a chunk
+    a.Run();
+    ASSERT_EQ(1u, a.result.copiedFiles) << ProblemText(a.result);
+    RecordedWrites writes;
+    ReadsAtTarget = 0;
+    Sys.readAt = [](FileHandle file, uint64_t offset, void* buffer, size_t size, size_t* got) {
+        if (++ReadsAtTarget == 3) StopJob();
+        return PlatformCalls.readAt(file, offset, buffer, size, got);
+    };
+    RunAgain(&a);
+    ClearJobStop();
+    EXPECT_TRUE(a.result.abandoned);
+    EXPECT_LE(ReadsAtTarget.load(), 4);  // the target's half of the round the stop came in, and no more
+    EXPECT_TRUE(writes.Sorted().empty());
+    EXPECT_EQ(0u, a.result.failures) << ProblemText(a.result);
+}
+
+// Targets that are other names of input files (hard links), holding the
+// modded file's bytes under other times: never taken as in place, so that
+// no input's times move; each is copied anew, which replaces the link.
+TEST(SecondExtraction, AHardLinkedTargetIsCopiedAnewAndTheInputsTimesStay) {
+    JobTrees a;
+    a.Both("y.txt", "the modded bytes", "the modded bytes");  // unchanged: never copied
+    WriteFile(a.original + Native("/x.txt"), "old");
+    WriteFile(a.modded + Native("/x.txt"), "the modded bytes");
+    WriteFile(a.modded + Native("/z.txt"), "a new file");
+    auto path = [](const std::string& p) { return std::filesystem::u8path(p); };
+    std::string backup = a.original + Native("/y.txt"), modded = a.modded + Native("/z.txt");
+    std::filesystem::last_write_time(path(backup), WrittenAt(backup) - std::chrono::hours(24 * 400));
+    std::filesystem::create_directories(path(a.destination + Native("/Data")));
+    std::error_code failed;
+    std::filesystem::create_hard_link(path(backup), path(a.destination + Native("/Data/x.txt")), failed);
+    if (!failed) std::filesystem::create_hard_link(path(modded), path(a.destination + Native("/Data/z.txt")), failed);
+    if (failed) GTEST_SKIP() << "no hard links can be made here: " << failed.message();
+    auto backupTime = WrittenAt(backup), moddedTime = WrittenAt(modded);
+    a.Run();
+    EXPECT_EQ(0u, a.result.failures) << ProblemText(a.result);
+    EXPECT_EQ(0u, a.result.inPlace);
+    EXPECT_EQ(2u, a.result.copiedFiles);
+    EXPECT_TRUE(backupTime == WrittenAt(backup));
+    EXPECT_TRUE(moddedTime == WrittenAt(modded));
+    // (Their change time on POSIX moves all the same: a name of theirs went.)
+    EXPECT_EQ("the modded bytes", ReadFile(backup));
+    EXPECT_EQ("a new file", ReadFile(modded));
+    EXPECT_FALSE(std::filesystem::equivalent(path(backup), path(a.destination + Native("/Data/x.txt"))));
+    EXPECT_FALSE(std::filesystem::equivalent(path(modded), path(a.destination + Native("/Data/z.txt"))));
+    EXPECT_EQ("the modded bytes", ReadFile(a.destination + Native("/Data/x.txt")));
+}

@@ -13,6 +13,7 @@
 #include "copyqueue.h"
 #include "fileindex.h"
 #include "jobstate.h"
+#include "jobstop.h"
 
 namespace fs = std::filesystem;
 
@@ -101,7 +102,12 @@ static void RecordRange(void* handle, uint32_t maximum) {
     ((Recorder*)handle)->events.push_back("range " + std::to_string(maximum));
 }
 static void RecordPosition(void* handle, uint32_t position) {
-    ((Recorder*)handle)->events.push_back("position " + std::to_string(position));
+    Recorder* recorder = (Recorder*)handle;
+    recorder->events.push_back("position " + std::to_string(position));
+    if (recorder->stopAtPosition != 0 && position == recorder->stopAtPosition) {
+        recorder->stopAtPosition = 0;
+        StopJob();
+    }
 }
 static void RecordStart(void* handle, int enabled) {
     Recorder* recorder = (Recorder*)handle;

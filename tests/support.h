@@ -35,6 +35,9 @@ std::string Native(const std::string& relative);
 struct Recorder {
     std::vector<std::string> events;
     std::atomic<int32_t> running{0};
+    // Not 0: the job is told to stop the first time the progress position
+    // reaches it (during the scan, on the job's own thread).
+    uint32_t stopAtPosition = 0;
     std::vector<std::string> Only(const char* kind) const;  // events starting with kind
 };
 extern const ReportOps RecordingReport;

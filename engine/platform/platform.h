@@ -90,6 +90,17 @@ struct CopyRequest {
     // the caller to close; false: the copy opens `source` itself.
     bool sourceOpen;
     FileHandle sourceFile;
+    // The table through which the copy closes, and sets the mode and times
+    // of, the file it writes (&Sys, so that a test can fail those calls);
+    // null: the platform's own calls. Handed down rather than looked up,
+    // so that the platform's copy needs nothing of the table's home.
+    const struct SysCalls* calls;
+};
+
+// A file's times in the platform's own units: nanoseconds since 1970 on
+// POSIX (where `created` is not set), FILETIME ticks on Win32.
+struct FileTimes {
+    int64_t created, accessed, written;
 };
 
 struct SysCalls {
@@ -204,7 +215,10 @@ struct SysCalls {
     // reading or writing it (on Win32 every sharing is allowed, so that a
     // scanner's or the game's read is not refused), and for setting its
     // times. `*size` receives its size. ENGINE_NOT_REGULAR for a link, a
-    // folder or anything else that is no regular file; the platform's own
+    // folder or anything else that is no regular file, and for a file of
+    // more than one name (a hard link), which may be an input's and is
+    // never the job's alone to give times: it is copied anew, which
+    // replaces this name only; the platform's own
     // error when it cannot be opened (not found, held by another program).
     SysError (*openTarget)(const char* path, FileHandle* file, uint64_t* size);
 
@@ -226,6 +240,19 @@ struct SysCalls {
 
     // The cores the system runs threads on; 0 when it cannot tell.
     unsigned (*coreCount)();
+
+    // The calls a copy makes on the file it writes, through the table so
+    // that a test can fail each one (the platform's copyFile makes them
+    // through CopyRequest.calls).
+    // Closes a file the engine wrote: a write error that only the close
+    // reports (a network share, a quota) fails the copy, since the bytes
+    // may never have reached the disk. The handle is gone either way.
+    SysError (*closeWritten)(FileHandle file);
+    // Gives the open `file` the permission bits (POSIX) or the attributes
+    // (Win32, FILE_ATTRIBUTE_*) `mode`.
+    SysError (*setMode)(FileHandle file, uint32_t mode);
+    // Gives the open `file` the times `times` (see FileTimes).
+    SysError (*setTimes)(FileHandle file, const FileTimes* times);
 };
 
 // The calls in force. Tests may swap entries; nothing else writes it.

@@ -275,6 +275,7 @@ const SysCalls PlatformCalls = {
     ResolvePath, AdviseWillNeed, ExamineOpenFile, StartSystemThread,
     IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds, ProbeFolder, OpenListed, RemoveFolder,
     OpenTarget, ReadAt, MatchTimes, PosixPathLimit, CountThreadDiskReads, KeepOpenFiles, SystemCoreCount,
+    CloseWritten, SetMode, SetTimes,
 };
 
 SysCalls Sys = PlatformCalls;

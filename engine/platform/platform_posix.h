@@ -29,6 +29,10 @@ SysError ProbeFolder(const char* folder);
 SysError OpenTarget(const char* path, FileHandle* file, uint64_t* size);
 SysError ReadAt(FileHandle file, uint64_t offset, void* buffer, size_t size, size_t* got);
 SysError MatchTimes(FileHandle target, FileHandle source, bool* set);
+// Platform.h's closeWritten, setMode and setTimes on POSIX (platform_posix_copy.cpp).
+SysError CloseWritten(FileHandle file);
+SysError SetMode(FileHandle file, uint32_t mode);
+SysError SetTimes(FileHandle file, const FileTimes* times);
 
 // Platform.h's resolvePath and pathLimit on POSIX (platform_posix_paths.cpp).
 SysError ResolvePath(const char* path, char* out, size_t outSize);

@@ -42,6 +42,10 @@ SysError OpenListed(const char* path, FileHandle* file) {
     return fd < 0 ? LastError() : 0;
 }
 
+static int64_t Nanoseconds(const struct timespec& at) {
+    return (int64_t)at.tv_sec * 1000000000 + at.tv_nsec;
+}
+
 static SysError WriteAll(int fd, const unsigned char* data, size_t size) {
     while (size > 0) {
         ssize_t n = write(fd, data, size);
@@ -236,6 +240,16 @@ static SysError LinkToTarget(int fd, const char* target, bool* named) {
     return error;
 }
 
+// The calls a copy makes where its request names no table.
+static SysCalls MakeOwnCalls() {
+    SysCalls calls = {};
+    calls.closeWritten = CloseWritten;
+    calls.setMode = SetMode;
+    calls.setTimes = SetTimes;
+    return calls;
+}
+static const SysCalls OwnCalls = MakeOwnCalls();
+
 SysError CopyFile(const CopyRequest* request, uint64_t* copied) {
     *copied = 0;
     const char* target = request->target;
@@ -272,11 +286,12 @@ SysError CopyFile(const CopyRequest* request, uint64_t* copied) {
     if (!request->sourceOpen) close(from);
     if (to < 0) return error;
     bool unnamed = !temporary[0];
-    if (!error && (!unnamed || (after.st_mode & 07777) != CreatedMode()) && fchmod(to, after.st_mode & 07777) != 0)
-        error = LastError();
+    const SysCalls* calls = request->calls ? request->calls : &OwnCalls;
+    if (!error && (!unnamed || (after.st_mode & 07777) != CreatedMode()))
+        error = calls->setMode((FileHandle)to, after.st_mode & 07777);
     if (!error) {
-        struct timespec times[2] = {after.st_atim, after.st_mtim};
-        futimens(to, times);  // the times are a courtesy; the contents are what counts
+        FileTimes times = {0, Nanoseconds(after.st_atim), Nanoseconds(after.st_mtim)};
+        calls->setTimes((FileHandle)to, &times);  // the times are a courtesy; the contents are what counts
     }
     bool named = false;
     if (!error && unnamed) error = LinkToTarget(to, target, &named);
@@ -287,7 +302,8 @@ SysError CopyFile(const CopyRequest* request, uint64_t* copied) {
             return CopyFile(request, copied);
         }
     }
-    if (close(to) != 0 && !error) error = LastError();
+    SysError closing = calls->closeWritten((FileHandle)to);
+    if (!error) error = closing;
     if (!error && !named && rename(temporary, target) != 0) error = LastError();
     if (error && temporary[0]) unlink(temporary);
     if (error && named) unlink(target);  // a copy that failed after naming: none of it stays
@@ -295,7 +311,9 @@ SysError CopyFile(const CopyRequest* request, uint64_t* copied) {
 }
 
 // O_NOFOLLOW: a link in the target's place is replaced by the copy, never
-// read through; O_NONBLOCK keeps a FIFO from blocking the open.
+// read through; O_NONBLOCK keeps a FIFO from blocking the open. A file of
+// more than one name is refused like a link: its other name may be an
+// input's.
 SysError OpenTarget(const char* path, FileHandle* file, uint64_t* size) {
     *file = INVALID_FILE;
     int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
@@ -303,7 +321,7 @@ SysError OpenTarget(const char* path, FileHandle* file, uint64_t* size) {
     struct stat st;
     SysError error = 0;
     if (fstat(fd, &st) != 0) error = LastError();
-    else if (!S_ISREG(st.st_mode)) error = ENGINE_NOT_REGULAR;
+    else if (!S_ISREG(st.st_mode) || st.st_nlink > 1) error = ENGINE_NOT_REGULAR;
     if (error) {
         close(fd);
         return error;
@@ -334,8 +352,36 @@ SysError MatchTimes(FileHandle target, FileHandle source, bool* set) {
     struct stat from, to;
     if (fstat((int)source, &from) != 0 || fstat((int)target, &to) != 0) return LastError();
     if (from.st_mtim.tv_sec == to.st_mtim.tv_sec && from.st_mtim.tv_nsec == to.st_mtim.tv_nsec) return 0;
-    struct timespec times[2] = {from.st_atim, from.st_mtim};
-    if (futimens((int)target, times) != 0) return LastError();
+    FileTimes times = {0, Nanoseconds(from.st_atim), Nanoseconds(from.st_mtim)};
+    if (SysError error = SetTimes(target, &times)) return error;
     *set = true;
     return 0;
+}
+
+SysError CloseWritten(FileHandle file) {
+    // A close interrupted by a signal has closed the descriptor all the
+    // same on Linux: it is never closed twice.
+    return close((int)file) == 0 || errno == EINTR ? 0 : LastError();
+}
+
+SysError SetMode(FileHandle file, uint32_t mode) {
+    return fchmod((int)file, (mode_t)mode) == 0 ? 0 : LastError();
+}
+
+static struct timespec Timespec(int64_t nanoseconds) {
+    int64_t seconds = nanoseconds / 1000000000;
+    int64_t rest = nanoseconds % 1000000000;
+    if (rest < 0) {  // before 1970: the nanoseconds of a timespec never go below 0
+        rest += 1000000000;
+        --seconds;
+    }
+    struct timespec at;
+    at.tv_sec = (time_t)seconds;
+    at.tv_nsec = (long)rest;
+    return at;
+}
+
+SysError SetTimes(FileHandle file, const FileTimes* times) {
+    struct timespec both[2] = {Timespec(times->accessed), Timespec(times->written)};
+    return futimens((int)file, both) == 0 ? 0 : LastError();
 }

@@ -345,6 +345,7 @@ const SysCalls PlatformCalls = {
     OpenForReading,  // the open asks GetFileType, which no file-system filter sees
     RemoveFolder,
     OpenTargetFile, ReadFileAt, MatchTargetTimes, Win32PathLimit, CountThreadDiskReads, KeepOpenFiles, SystemCoreCount,
+    CloseWrittenFile, SetFileMode, SetFileTimes,
 };
 
 SysCalls Sys = PlatformCalls;

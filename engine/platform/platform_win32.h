@@ -65,6 +65,10 @@ SysError CopyOneFile(const CopyRequest* request, uint64_t* copied);
 SysError OpenTargetFile(const char* path, FileHandle* file, uint64_t* size);
 SysError ReadFileAt(FileHandle file, uint64_t offset, void* buffer, size_t size, size_t* got);
 SysError MatchTargetTimes(FileHandle target, FileHandle source, bool* set);
+// Platform.h's closeWritten, setMode and setTimes on Win32 (platform_win32_copy.cpp).
+SysError CloseWrittenFile(FileHandle file);
+SysError SetFileMode(FileHandle file, uint32_t mode);
+SysError SetFileTimes(FileHandle file, const FileTimes* times);
 
 // Platform.h's probeFolder on Win32 (platform_win32_copy.cpp), under the
 // copies' own temporary names, so that a run after a crash here removes

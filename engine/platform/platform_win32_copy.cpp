@@ -44,6 +44,21 @@ static SysError RenameThrough(HANDLE file, const WidePath& target) {
     return set(file, FileRenameInfo, buffer, size) ? 0 : LastError();
 }
 
+// The calls a copy makes where its request names no table.
+static SysCalls MakeOwnCalls() {
+    SysCalls calls = {};
+    calls.closeWritten = CloseWrittenFile;
+    calls.setMode = SetFileMode;
+    calls.setTimes = SetFileTimes;
+    return calls;
+}
+
+// The table the request's copy closes, and sets the mode and times of, its file through.
+static const SysCalls* Calls(const CopyRequest* request) {
+    static const SysCalls own = MakeOwnCalls();
+    return request->calls ? request->calls : &own;
+}
+
 // Another program's hold met by a copy is waited out as the engine's
 // policy, handed down with the request, says; `stoppable`: a stop may cut
 // the wait short (the clean-up of a failed copy is never cut short).
@@ -68,7 +83,7 @@ static SysError ReplaceTarget(HANDLE file, bool* closed, const wchar_t* temporar
         if (!*closed) {
             error = RenameThrough(file, target);
             if (error && NotThroughHandle(error)) {
-                error = CloseHandle(file) ? 0 : LastError();
+                error = Calls(request)->closeWritten((FileHandle)file);
                 *closed = true;
                 if (error) break;
                 continue;
@@ -116,6 +131,10 @@ static void Discard(HANDLE file, bool closed, const wchar_t* temporary, const Co
         if (deleted) return;
     }
     RemoveTemporary(temporary, request);
+}
+
+static int64_t Ticks(const FILETIME& at) {
+    return (int64_t)(((uint64_t)at.dwHighDateTime << 32) | at.dwLowDateTime);
 }
 
 static std::atomic<unsigned> TemporaryCounter;
@@ -287,19 +306,15 @@ static SysError CheckSourceHeldStill(const CopyRequest* request, HANDLE from, ui
 // failed copy is never read-only when it is deleted. Attributes can be set
 // whoever holds the file. Closes the copy's handle unless `closed`.
 static SysError FinishNamedCopy(HANDLE to, bool closed, const CopyPaths& paths,
-                                const BY_HANDLE_FILE_INFORMATION& before) {
+                                const BY_HANDLE_FILE_INFORMATION& before, const CopyRequest* request) {
     DWORD kept = before.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
     if (closed) {
         if (kept) SetFileAttributesW(paths.target.text, kept);
         return 0;
     }
-    if (kept) {
-        FILE_BASIC_INFO basic = {};
-        basic.FileAttributes = kept;
-        SetInformation()(to, FileBasicInfo, &basic, sizeof basic);
-    }
-    return CloseHandle(to) ? 0 : LastError();
+    if (kept) Calls(request)->setMode((FileHandle)to, kept);
+    return Calls(request)->closeWritten((FileHandle)to);
 }
 
 SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
@@ -322,18 +337,25 @@ SysError CopyOneFile(const CopyRequest* request, uint64_t* copied) {
     error = CopyContents(from, to, request, copied);
     if (!error) error = CheckSourceHeldStill(request, from, *copied, &before);
     if (!request->sourceOpen) CloseHandle(from);
-    if (!error) SetFileTime(to, &before.ftCreationTime, &before.ftLastAccessTime, &before.ftLastWriteTime);
+    if (!error) {
+        FileTimes times = {Ticks(before.ftCreationTime), Ticks(before.ftLastAccessTime), Ticks(before.ftLastWriteTime)};
+        Calls(request)->setTimes((FileHandle)to, &times);  // the times are a courtesy; the contents are what counts
+    }
     bool closed = false;
     if (!error && !SetInformation()) {
         closed = true;
-        if (!CloseHandle(to)) error = LastError();
+        error = Calls(request)->closeWritten((FileHandle)to);
     }
     if (!error) error = ReplaceTarget(to, &closed, temporary, paths.target, request);
     if (error) {
         Discard(to, closed, temporary, request);
         return HeldOrAbandoned(request, error);
     }
-    return FinishNamedCopy(to, closed, paths, before);
+    error = FinishNamedCopy(to, closed, paths, before, request);
+    // A close that fails after the rename leaves bytes the disk may never
+    // have taken under the target's name: they go, and the copy failed.
+    if (error) RemoveTemporary(paths.target.text, request);
+    return error;
 }
 
 // Every sharing: a scanner, an indexer or the game may go on reading (or
@@ -354,6 +376,7 @@ SysError OpenTargetFile(const char* path, FileHandle* file, uint64_t* size) {
     if (GetFileType(handle) != FILE_TYPE_DISK) error = ENGINE_NOT_REGULAR;
     else if (!GetFileInformationByHandle(handle, &info)) error = LastError();
     else if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) error = ENGINE_NOT_REGULAR;
+    else if (info.nNumberOfLinks > 1) error = ENGINE_NOT_REGULAR;  // another name of it may be an input's
     if (error) {
         CloseHandle(handle);
         return error;
@@ -394,10 +417,38 @@ SysError MatchTargetTimes(FileHandle target, FileHandle source, bool* set) {
     if (from.ftLastWriteTime.dwLowDateTime == to.ftLastWriteTime.dwLowDateTime &&
         from.ftLastWriteTime.dwHighDateTime == to.ftLastWriteTime.dwHighDateTime)
         return 0;
-    if (!SetFileTime((HANDLE)target, &from.ftCreationTime, &from.ftLastAccessTime, &from.ftLastWriteTime))
-        return LastError();
+    FileTimes times = {Ticks(from.ftCreationTime), Ticks(from.ftLastAccessTime), Ticks(from.ftLastWriteTime)};
+    if (SysError error = SetFileTimes(target, &times)) return error;
     *set = true;
     return 0;
+}
+
+SysError CloseWrittenFile(FileHandle file) {
+    return CloseHandle((HANDLE)file) ? 0 : LastError();
+}
+
+// Through the handle where the system can (Vista on), so that a file
+// nobody else may open still takes its attributes; else by nothing: the
+// attributes of a copy are a courtesy on systems that old.
+SysError SetFileMode(FileHandle file, uint32_t mode) {
+    SetInformationFunction set = SetInformation();
+    if (!set) return 0;
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = mode;
+    return set((HANDLE)file, FileBasicInfo, &basic, sizeof basic) ? 0 : LastError();
+}
+
+static FILETIME FileTimeOf(int64_t ticks) {
+    FILETIME at;
+    at.dwLowDateTime = (DWORD)(uint64_t)ticks;
+    at.dwHighDateTime = (DWORD)((uint64_t)ticks >> 32);
+    return at;
+}
+
+SysError SetFileTimes(FileHandle file, const FileTimes* times) {
+    FILETIME created = FileTimeOf(times->created), accessed = FileTimeOf(times->accessed),
+             written = FileTimeOf(times->written);
+    return SetFileTime((HANDLE)file, &created, &accessed, &written) ? 0 : LastError();
 }
 
 bool IsHeldByOther(SysError error, bool ownName) {
