@@ -304,7 +304,7 @@ static int RunJob(CliOptions* options, FILE* out, FILE* err, bool errIsTerminal)
     JobParameters* parameters = PrepareJob(options->folders, !options->dryRun, &refusal, reason, sizeof reason);
     if (!parameters) return Refused(err, options, refusal, reason);
     if (int status = InterruptExitStatus()) {  // stopped before the job began
-        free(parameters);
+        DiscardJobParameters(parameters);
         return status;
     }
 

@@ -345,9 +345,16 @@ TEST_F(Shell, CreateModRefusesUnusableFoldersWithOneBox) {
         // Data a file: the destination cannot hold the mod, named by its Data.
         {o, m, dir / "d-file", "le repertoire Data de la cible ne peut pas \xEAtre \xE9" "crit\n"
                                "the target's Data folder cannot be made or written\n" + dir / "d-file\\Data\n"},
+        // Another job writes into the destination: the box names it.
+        {o, m, dir / "busy", "une autre extraction \xE9" "crit d\xE9j\xE0 dans la cible, r\xE9" "essayez quand elle "
+                             "sera termin\xE9" "e\nanother extraction is writing into the target; try again once it "
+                             "has ended\n" + dir / "busy"},
     };
     WriteFile(dir / "d-file\\Data", "a file");
     CreateDirectoryA((dir / "o\\sub").c_str(), NULL);
+    CreateDirectoryA((dir / "busy").c_str(), NULL);
+    FileHandle busy = INVALID_FILE;
+    ASSERT_EQ(0u, Sys.lockFolder((dir / "busy").c_str(), &busy));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.modded + " " + c.destination);
         Boxes.clear();
@@ -364,6 +371,7 @@ TEST_F(Shell, CreateModRefusesUnusableFoldersWithOneBox) {
         if (!c.text.empty()) EXPECT_EQ(Boxes[0].text.substr(0, c.text.size()), c.text);
         else EXPECT_EQ(Boxes[0].text, "le meme repertoire est choisi deux fois\nthe same folder is chosen twice\n" + c.modded);
     }
+    Sys.unlockFolder(busy);
 
     // A folder cleared during a job leaves Create MOD enabled at the job's
     // end; an empty path then starts nothing either.
