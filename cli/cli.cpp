@@ -363,7 +363,7 @@ static int RunJob(CliOptions* options, FILE* out, FILE* err, bool errIsTerminal)
         Put(err, ": the destination is itself named Data, so the mod goes into a Data folder inside it\n");
     }
     if (int status = InterruptExitStatus()) {  // stopped before the job began
-        free(parameters);
+        DiscardJobParameters(parameters);
         return status;
     }
 

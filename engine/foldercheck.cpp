@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "destinationhold.h"
 #include "platform.h"
 #include "paths.h"
 
@@ -82,32 +83,22 @@ static bool CheckInput(Verdict* verdict, int role, const char* path, char* resol
     return RefuseFor(verdict, error, REFUSAL_UNUSABLE, role, what, path);
 }
 
-// Makes the folders of `path` (resolved) from the nearest one that exists
-// down, and probes the last: a destination that does not exist yet is
-// tried where it will be, so that nothing is ever made outside it. The
-// folders made are removed again, deepest first, so that a run with
-// nothing to copy leaves none. The probe itself leaves nothing (probeFolder).
-static SysError ProbeByMaking(const char* path, size_t existingLength) {
-    char folder[PATH_BUFFER_SIZE];
-    snprintf(folder, sizeof folder, "%s", path);
-    size_t length = strlen(folder);
-    size_t made[PATH_BUFFER_SIZE / 2];
-    size_t madeCount = 0;
+// Holds the destination `destination` (resolved) and probes where the mod
+// will be written: in Data, `existing`, when it stands, else in the
+// destination itself, made for it when missing, so that nothing is ever
+// made outside it. The hold comes first: the probe's file, and the
+// leftovers cleared, are then of no other job. A hold not asked for goes
+// again, with the folders it made (a run with nothing to copy leaves none);
+// the probe itself leaves nothing (probeFolder).
+static SysError HoldAndProbe(const char* existing, const char* data, const char* destination, DestinationHold** hold) {
+    bool inside = strcmp(existing, destination) == 0 || PathInside(existing, destination);
     SysError error = 0;
-    for (size_t end = existingLength + 1; end <= length && !error; ++end) {
-        if (end < length && !IsPathSeparator(folder[end])) continue;
-        char kept = folder[end];
-        folder[end] = '\0';
-        bool madeNow = false;
-        error = Sys.makeFolder(folder, &madeNow);
-        if (!error && madeNow && madeCount < PATH_BUFFER_SIZE / 2) made[madeCount++] = end;
-        folder[end] = kept;
-    }
-    if (!error) error = Sys.probeFolder(path);
-    while (madeCount > 0) {
-        folder[made[--madeCount]] = '\0';
-        Sys.removeFolder(folder);  // an empty folder of ours; one another program filled stays
-    }
+    DestinationHold* held =
+        HoldDestination(destination, inside ? strlen(destination) : strlen(existing), data, &error);
+    if (!held) return error;
+    error = Sys.probeFolder(inside ? existing : destination);
+    if (error || !hold) ReleaseDestination(held);
+    else *hold = held;
     return error;
 }
 
@@ -143,9 +134,10 @@ static SysError FirstMissingFree(const char* existing, const char* resolved) {
 // Whether the Data folder `data` (as given) can hold the mod, `resolved`
 // being its resolved form: it, or the nearest folder above it that exists,
 // must be a folder, and when `willWrite` one that takes a file, tried
-// inside the destination `destination` (resolved) alone.
+// inside the destination `destination` (resolved) alone, which is held
+// meanwhile (HoldAndProbe).
 static bool CheckDataWritable(Verdict* verdict, const char* data, const char* resolved, const char* destination,
-                              bool willWrite) {
+                              bool willWrite, DestinationHold** hold) {
     char existing[PATH_BUFFER_SIZE];
     snprintf(existing, sizeof existing, "%s", resolved);
     SysError error = 0;
@@ -160,12 +152,16 @@ static bool CheckDataWritable(Verdict* verdict, const char* data, const char* re
         if (strlen(existing) >= length) break;  // the root itself is missing
     }
     if (!error && !willWrite && strcmp(existing, resolved) != 0) error = FirstMissingFree(existing, resolved);
-    if (!error && willWrite) {
-        // Data, or the destination itself; else the destination is made for the probe.
-        if (strcmp(existing, destination) == 0 || PathInside(existing, destination)) error = Sys.probeFolder(existing);
-        else error = ProbeByMaking(destination, strlen(existing));
-    }
+    if (!error && willWrite) error = HoldAndProbe(existing, resolved, destination, hold);
     if (!error) return true;
+    if (error == ENGINE_DESTINATION_BUSY) {
+        char given[PATH_BUFFER_SIZE];
+        snprintf(given, sizeof given, "%s", data);
+        ParentFolder(given);  // the destination as given
+        return Refuse(verdict, REFUSAL_DESTINATION_BUSY, 2,
+                      "another job of this program is writing into this destination; try again once it has ended",
+                      given, error);
+    }
     return RefuseFor(verdict, error, REFUSAL_DATA_UNWRITABLE, 2, "the destination cannot hold the mod", data);
 }
 
@@ -252,7 +248,7 @@ static bool CheckDataApart(Verdict* verdict, const char* data, const char* resol
 }
 
 bool CheckJobFolders(const char* const folders[3], char* reason, size_t reasonSize, FolderRefusal* refusal,
-                     bool willWrite) {
+                     bool willWrite, DestinationHold** hold) {
     Verdict verdict = {reason, reasonSize, refusal};
     Inputs in = {{folders[0], folders[1]}, {}, {}};
     if (!CheckGiven(&verdict, folders) || !CheckInput(&verdict, 0, folders[0], in.resolved[0], &in.ids[0]) ||
@@ -277,5 +273,5 @@ bool CheckJobFolders(const char* const folders[3], char* reason, size_t reasonSi
     char resolvedDestination[PATH_BUFFER_SIZE];
     snprintf(resolvedDestination, sizeof resolvedDestination, "%s", resolvedData);
     ParentFolder(resolvedDestination);
-    return CheckDataWritable(&verdict, data, resolvedData, resolvedDestination, willWrite);
+    return CheckDataWritable(&verdict, data, resolvedData, resolvedDestination, willWrite, hold);
 }

@@ -19,6 +19,7 @@ enum FolderRefusalKind {
     REFUSAL_DATA_UNWRITABLE,     // the destination's Data folder cannot be made or written; see error
     REFUSAL_NOT_ABSOLUTE,        // the path cannot be made absolute; see error
     REFUSAL_OUT_OF_MEMORY,       // no memory for the job's parameters
+    REFUSAL_DESTINATION_BUSY,    // another job of this program is writing into the destination
 };
 
 struct FolderRefusal {
@@ -49,6 +50,15 @@ struct FolderRefusal {
 // may not write, is refused before the first copy). A dry run passes
 // `willWrite` false and writes nothing: it checks only what the folders
 // are. When `refusal` is given, a refusal also fills it.
+// When `willWrite`, the destination (Data's parent, resolved) is held
+// before the probe (HoldDestination: made when missing, locked, the
+// leftovers of killed runs cleared there and in Data), and a destination
+// that another job of this program holds is refused at once
+// (REFUSAL_DESTINATION_BUSY, "<destination>: another job of this program is
+// writing into this destination; ..."). With `hold`, a job that may run gets
+// the hold in `*hold`, to keep while it writes and release at its end
+// (ReleaseDestination); without, it is released before the check returns.
 // `folders`: the original, the modded and the destination folder.
+struct DestinationHold;
 bool CheckJobFolders(const char* const folders[3], char* reason, size_t reasonSize, FolderRefusal* refusal = nullptr,
-                     bool willWrite = false);
+                     bool willWrite = false, DestinationHold** hold = nullptr);

@@ -6,6 +6,7 @@
 #include "comparepool.h"
 #include "copyqueue.h"
 #include "deepscan.h"
+#include "destinationhold.h"
 #include "fileindex.h"
 #include "treewalk.h"
 #include "foldercheck.h"
@@ -48,6 +49,7 @@ static bool TakeParameters(JobParameters* record, JobResult* ownResult) {
     Job.DryRun = record->dryRun;
     Job.Comparers = record->comparers;
     Job.Exclusions = record->exclusions && record->exclusions->count ? record->exclusions : nullptr;
+    Job.Hold = record->destinationHold;
     bool rootsUsable = TakeRoot(record->originalPath, Job.OriginalRoot, &Job.OriginalRootLength);
     rootsUsable &= TakeRoot(record->moddedPath, Job.ModdedRoot, &Job.ModdedRootLength);
     rootsUsable &= TakeRoot(record->destinationPath, Job.DestinationRoot, &Job.DestinationRootLength);
@@ -57,6 +59,8 @@ static bool TakeParameters(JobParameters* record, JobResult* ownResult) {
     result->dataFolder[0] = '\0';
     result->refused = !rootsUsable;
     result->declined = false;
+    if (Job.Hold && Job.Hold->lockError)  // the job writes all the same; a second one is not kept out
+        RecordProblem(result, PROBLEM_NOT_LOCKED, false, Job.Hold->lockError, Job.Hold->folder);
     if (!rootsUsable) {
         RecordProblem(result, PROBLEM_REFUSED, true, ENGINE_PATH_TOO_LONG, "a folder path is empty or too long");
         return false;
@@ -146,6 +150,9 @@ static bool IndexBothTrees(bool rootsUsable, FolderGuard* guard) {
 // The job's end: its figures and lists into the result, everything else
 // released, and the user interface told.
 static void FinishJob(JobResult* result, JobResult* ownResult) {
+    // Nothing is written any more: a next job may begin as soon as it is told this one ended.
+    ReleaseDestination(Job.Hold);
+    Job.Hold = nullptr;
     ReportStatus(STATUS_IDLE);
     result->abandoned = StopRequested();
     result->originalFiles = Job.OriginalCount;

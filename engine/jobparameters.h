@@ -9,6 +9,8 @@
 #include "jobresult.h"
 #include "report.h"
 
+struct DestinationHold;
+
 // Pairs of files compared at once (`comparers`): the default, enough to
 // keep a solid-state or virtual disk busy, few enough that the pairs'
 // reads do not crowd out the copiers; and the most a job takes. 1 is one
@@ -16,7 +18,8 @@
 enum { DEFAULT_COMPARERS = 4, MAX_COMPARERS = 8 };
 
 // What a user interface hands one job. Made on the heap by the front end;
-// the job reads it once at its start and frees it (with free()).
+// the job reads it once at its start and frees it (with free()). One that
+// is not handed to a job goes through DiscardJobParameters (job.h).
 struct JobParameters {
     void* mainWindow;                 // receives the status reports
     void* createModButton;            // disabled while the job runs
@@ -32,4 +35,6 @@ struct JobParameters {
     unsigned comparers;               // reads in flight while comparing; 0: the default, 1: one at a time
     const ExclusionList* exclusions;  // what to leave out of both trees; may be null. The
                                       // caller keeps it unchanged until the job returns.
+    DestinationHold* destinationHold; // PrepareJob's for a job that writes (destinationhold.h), which
+                                      // the job releases at its end; may be null
 };

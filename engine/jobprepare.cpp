@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "destinationhold.h"
 #include "paths.h"
 
 JobParameters* PrepareJob(const char* const folders[3], bool willWrite, FolderRefusal* refusal, char* reason,
@@ -20,13 +21,15 @@ JobParameters* PrepareJob(const char* const folders[3], bool willWrite, FolderRe
         }
     }
     const char* checked[3] = {absolute[0], absolute[1], absolute[2]};
-    if (!CheckJobFolders(checked, reason, reasonSize, refusal, willWrite))
+    DestinationHold* hold = nullptr;
+    if (!CheckJobFolders(checked, reason, reasonSize, refusal, willWrite, &hold))
         return nullptr;
     size_t lengths[3];
     size_t size = sizeof(JobParameters);
     for (int i = 0; i < 3; ++i) size += (lengths[i] = strlen(absolute[i])) + 1;
     JobParameters* parameters = (JobParameters*)calloc(1, size);
     if (!parameters) {
+        ReleaseDestination(hold);
         *refusal = FolderRefusal{REFUSAL_OUT_OF_MEMORY, 0, ENGINE_OUT_OF_MEMORY, -1};
         snprintf(reason, reasonSize, "out of memory");
         return nullptr;
@@ -38,5 +41,12 @@ JobParameters* PrepareJob(const char* const folders[3], bool willWrite, FolderRe
         *paths[i] = at;
         at += lengths[i] + 1;
     }
+    parameters->destinationHold = hold;
     return parameters;
+}
+
+void DiscardJobParameters(JobParameters* parameters) {
+    if (!parameters) return;
+    ReleaseDestination(parameters->destinationHold);
+    free(parameters);
 }

@@ -42,6 +42,7 @@ static const char* KindText(ProblemKind kind) {
     case PROBLEM_CREATE_FOLDER: return "cannot create its destination folder";
     case PROBLEM_COPY: return "cannot copy";
     case PROBLEM_REFUSED: return "cannot run";
+    case PROBLEM_NOT_LOCKED: return "cannot keep a second job out of it";
     }
     return "failed";
 }

@@ -17,6 +17,7 @@ enum ProblemKind : uint8_t {
     PROBLEM_CREATE_FOLDER,  // a destination folder could not be made
     PROBLEM_COPY,           // a changed file could not be copied
     PROBLEM_REFUSED,        // the job's folders were unusable; nothing ran
+    PROBLEM_NOT_LOCKED,     // the destination could not be locked: a second job was not kept out
 };
 
 // The files below a Data folder that an earlier run filled and that this

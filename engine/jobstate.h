@@ -14,6 +14,8 @@
 #include "jobresult.h"
 #include "report.h"
 
+struct DestinationHold;
+
 // The job's own state. It exists once, so at most one job runs at a time;
 // only the job's thread touches it while the job runs.
 struct JobState {
@@ -36,6 +38,7 @@ struct JobState {
     int DryRun;
     unsigned Comparers;  // for the comparison pool; 0: its default
     const ExclusionList* Exclusions;  // null: nothing is left out
+    DestinationHold* Hold;            // keeps a second writing job out until the end; may be null
 
     FileTree OriginalTree;
     FileTree ModdedTree;    // keeps stamps, for the copies

@@ -64,6 +64,9 @@ const char REFUSAL_DATA_BESIDE_INPUT_TEXT[] =
 const char REFUSAL_DATA_UNWRITABLE_TEXT[] =
     "le r\xE9pertoire Data de la cible ne peut pas \xEAtre \xE9" "crit\n"
     "the target's Data folder cannot be made or written";
+const char REFUSAL_DESTINATION_BUSY_TEXT[] =
+    "une autre extraction \xE9" "crit d\xE9j\xE0 dans la cible, r\xE9" "essayez quand elle sera termin\xE9" "e\n"
+    "another extraction is writing into the target; try again once it has ended";
 
 const char JOB_NOT_STARTED_TEXT[] =
     "impossible de lancer l'extraction\nthe extraction could not be started";

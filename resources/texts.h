@@ -47,6 +47,9 @@ extern const char REFUSAL_NESTED_TEXT[];
 extern const char REFUSAL_DATA_OVERLAPS_INPUT_TEXT[];
 extern const char REFUSAL_DATA_BESIDE_INPUT_TEXT[];
 extern const char REFUSAL_DATA_UNWRITABLE_TEXT[];
+// Another job of this program is writing into the destination (the path
+// that follows); the refusal ends once it has.
+extern const char REFUSAL_DESTINATION_BUSY_TEXT[];
 
 // A job could not be started (no memory or no thread).
 extern const char JOB_NOT_STARTED_TEXT[];

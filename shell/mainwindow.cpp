@@ -229,6 +229,7 @@ static const char* RefusalText(FolderRefusalKind kind) {
     case REFUSAL_DATA_UNWRITABLE: return REFUSAL_DATA_UNWRITABLE_TEXT;
     case REFUSAL_NOT_ABSOLUTE: return REFUSAL_UNUSABLE_TEXT;
     case REFUSAL_OUT_OF_MEMORY: return JOB_NOT_STARTED_TEXT;
+    case REFUSAL_DESTINATION_BUSY: return REFUSAL_DESTINATION_BUSY_TEXT;
     }
     return REFUSAL_UNUSABLE_TEXT;
 }
@@ -328,7 +329,7 @@ static void StartJob() {
     // chosen while the job starts up cannot change what it reads.
     JobResult* result = (JobResult*)calloc(1, sizeof(JobResult));
     if (!result) {
-        free(record);
+        DiscardJobParameters(record);
         Warn(JOB_NOT_STARTED_TEXT);
         return;
     }
@@ -345,7 +346,7 @@ static void StartJob() {
     DWORD id = 0;
     HANDLE thread = Services.createThread(NULL, 0, JobThread, record, 0, &id);
     if (!thread) {
-        free(record);
+        DiscardJobParameters(record);
         free(result);
         Warn(JOB_NOT_STARTED_TEXT);
         return;

@@ -10,6 +10,9 @@
 //       A game holding data files: opens every FILE with share mode 0,
 //       writes READYFILE once all are open, holds them MS milliseconds
 //       (0: until READYFILE is removed) and closes them.
+//   holder lock READYFILE FOLDER
+//       Another run writing into FOLDER: takes the program's own lock on it
+//       (Sys.lockFolder), writes READYFILE and waits to be ended.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -17,6 +20,9 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#include "platform.h"
+#include "textconvert_win32.h"
 
 static void CreateEmpty(const wchar_t* path) {
     HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -100,9 +106,23 @@ static int Scan(DWORD milliseconds, const wchar_t* folder, const wchar_t* stop) 
     return 0;
 }
 
+static int Lock(const wchar_t* ready, const wchar_t* folder) {
+    char path[PATH_BUFFER_SIZE];
+    FileHandle lock;
+    if (!Utf8FromWide(folder, path, sizeof path) || Sys.lockFolder(path, &lock) != 0) {
+        fwprintf(stderr, L"holder: cannot lock %ls\n", folder);
+        return 2;
+    }
+    CreateEmpty(ready);
+    Sleep(INFINITE);
+    return 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
     if (argc == 5 && wcscmp(argv[1], L"scan") == 0) return Scan(wcstoul(argv[2], nullptr, 10), argv[3], argv[4]);
     if (argc >= 4 && wcscmp(argv[1], L"hold") == 0) return Hold(wcstoul(argv[2], nullptr, 10), argv[3], argc - 4, argv + 4);
-    fprintf(stderr, "usage: holder scan MS FOLDER STOPFILE | holder hold MS READYFILE FILE...\n");
+    if (argc == 4 && wcscmp(argv[1], L"lock") == 0) return Lock(argv[2], argv[3]);
+    fprintf(stderr, "usage: holder scan MS FOLDER STOPFILE | holder hold MS READYFILE FILE... | "
+                    "holder lock READYFILE FOLDER\n");
     return 2;
 }

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -458,4 +459,38 @@ TEST(PosixCli, SigintWhileTheDestinationIsProbedLeavesNothingAnywhere) {
         EXPECT_EQ(before, ListTree(t.dir.path));
         EXPECT_EQ(existing, Exists(t.destination));
     }
+}
+
+// The destination locked by another process, which is then killed: while
+// it lives, a writing run is refused (exit status 2, one line naming the
+// destination); once it is killed, nothing of its lock is left.
+TEST(PosixCli, AKilledRunsLockOnTheDestinationIsGoneWithIt) {
+    JobTrees t;
+    WriteFile(t.modded + "/f", "x");
+    std::filesystem::create_directories(t.destination);
+    int ready[2];
+    ASSERT_EQ(0, pipe(ready));
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        FileHandle lock;
+        if (Sys.lockFolder(t.destination.c_str(), &lock) == 0 && write(ready[1], "x", 1) == 1) pause();
+        _exit(1);
+    }
+    close(ready[1]);
+    char got = 0;
+    bool locked = read(ready[0], &got, 1) == 1;
+    close(ready[0]);
+    std::string out, err;
+    int status = locked ? RunCli({t.original, t.modded, t.destination}, &out, &err) : -1;
+    kill(child, SIGKILL);
+    int childStatus = 0;
+    waitpid(child, &childStatus, 0);
+    ASSERT_TRUE(locked);
+    EXPECT_EQ(2, status);
+    EXPECT_EQ("modextract: " + t.destination + ": another job of this program is writing into this destination; "
+              "try again once it has ended\n", err);
+    EXPECT_TRUE(WIFSIGNALED(childStatus));
+    EXPECT_EQ(0, RunCli({t.original, t.modded, t.destination}, &out, &err)) << err;
+    EXPECT_EQ(Paths{"Data/f"}, ListTree(t.destination));
 }

@@ -1110,3 +1110,33 @@ TEST(Win32Platform, ModdedNamesEqualButForCaseAreNeverMergedIntoOneTarget) {
     EXPECT_EQ("Data/b.txt", copied[0]);
     EXPECT_EQ(0, _stricmp("Data/sub/a.txt", copied[1].c_str()));  // either name: one of them
 }
+
+// The destination locked by another process, which is then ended as a
+// killed run is: while it lives, a writing run is refused (exit status 2,
+// one line naming the destination) and a dry run is not; once it is
+// ended, nothing of its lock is left.
+TEST(Win32Platform, AKilledRunsLockOnTheDestinationIsGoneWithIt) {
+    TempDir dir;
+    std::string original = dir / "orig", modded = dir / "mod", destination = dir / "dest";
+    WriteFile(modded + "\\f", "x");
+    CreateDirectoryA(original.c_str(), nullptr);
+    CreateDirectoryA(destination.c_str(), nullptr);
+    HANDLE holder = StartHolder({"lock", dir / "ready", destination});
+    ASSERT_NE(nullptr, holder);
+    AwaitFile(dir / "ready");
+    bool locked = Attributes(dir / "ready") != INVALID_FILE_ATTRIBUTES;
+    std::string out, err;
+    int refused = RunModExtractExe({original, modded, destination}, &out, &err);
+    std::string refusal = err;
+    int dry = RunModExtractExe({"-n", original, modded, destination}, &out, &err);
+    TerminateProcess(holder, 9);
+    AwaitHolder(holder);
+    ASSERT_TRUE(locked);
+    EXPECT_EQ(2, refused);
+    refusal.erase(std::remove(refusal.begin(), refusal.end(), '\r'), refusal.end());
+    EXPECT_EQ("modextract: " + destination + ": another job of this program is writing into this destination; "
+              "try again once it has ended\n", refusal);
+    EXPECT_EQ(0, dry) << err;
+    EXPECT_EQ(0, RunModExtractExe({original, modded, destination}, &out, &err)) << err;
+    EXPECT_EQ(std::vector<std::string>{"Data/f"}, ListTree(destination));
+}

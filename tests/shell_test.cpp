@@ -361,9 +361,16 @@ TEST_F(Shell, CreateModRefusesUnusableFoldersWithOneBox) {
         // Data a file: the destination cannot hold the mod, named by its Data.
         {o, m, dir / "d-file", "le r\xC3\xA9pertoire Data de la cible ne peut pas \xC3\xAAtre \xC3\xA9" "crit\n"
                                "the target's Data folder cannot be made or written\n" + dir / "d-file\\Data\n("},
+        // Another job writes into the destination: the box names it.
+        {o, m, dir / "busy", "une autre extraction \xC3\xA9" "crit d\xC3\xA9j\xC3\xA0 dans la cible, r\xC3\xA9" "essayez quand elle "
+                             "sera termin\xC3\xA9" "e\nanother extraction is writing into the target; try again once it "
+                             "has ended\n" + dir / "busy"},
     };
     WriteFile(dir / "d-file\\Data", "a file");
     CreateDirectoryA((dir / "o\\sub").c_str(), NULL);
+    CreateDirectoryA((dir / "busy").c_str(), NULL);
+    FileHandle busy = INVALID_FILE;
+    ASSERT_EQ(0u, Sys.lockFolder((dir / "busy").c_str(), &busy));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.modded + " " + c.destination);
         Boxes.clear();
@@ -380,6 +387,7 @@ TEST_F(Shell, CreateModRefusesUnusableFoldersWithOneBox) {
         EXPECT_TRUE(Boxes[0].wide);
         EXPECT_EQ(Boxes[0].text.substr(0, c.text.size()), c.text);
     }
+    Sys.unlockFolder(busy);
 
     // A folder cleared during a job leaves Create MOD enabled at the job's
     // end; an empty path then starts nothing either.

@@ -253,6 +253,18 @@ struct SysCalls {
     SysError (*setMode)(FileHandle file, uint32_t mode);
     // Gives the open `file` the times `times` (see FileTimes).
     SysError (*setTimes)(FileHandle file, const FileTimes* times);
+
+    // Takes this program's hold on the existing folder `folder`, which
+    // keeps every other such hold on it out (this process's own included)
+    // until unlockFolder, or until the process ends, however it ends: an
+    // advisory lock on an open handle, never a file that would have to be
+    // removed. ENGINE_DESTINATION_BUSY when another holds it. `*lock` is
+    // INVALID_FILE whenever the result is not 0. The folder may still be
+    // read, listed and written below while it is held.
+    SysError (*lockFolder)(const char* folder, FileHandle* lock);
+
+    // Lets go of a hold that lockFolder took.
+    void (*unlockFolder)(FileHandle lock);
 };
 
 // The calls in force. Tests may swap entries; nothing else writes it.
@@ -356,6 +368,7 @@ enum : SysError {
     ENGINE_LEADS_NOWHERE = 0x2000000Bu,
     ENGINE_NAME_CLASH = 0x2000000Cu,
     ENGINE_FOLDER_IN_THE_WAY = 0x2000000Du,
+    ENGINE_DESTINATION_BUSY = 0x20000010u,
 };
 
 // The text of an engine error number, or null for a platform one.

@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -208,6 +209,30 @@ static SysError RemoveFolder(const char* folder) {
     return rmdir(folder) == 0 ? 0 : LastError();
 }
 
+// flock on the folder's own descriptor: the lock lives with the open file,
+// so whatever ends the process ends it too, and a second open, in this
+// process or another, is refused it. O_CLOEXEC keeps a started program
+// from inheriting it.
+static SysError LockFolder(const char* folder, FileHandle* lock) {
+    *lock = INVALID_FILE;
+    int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return LastError();
+    int locked;
+    do locked = flock(fd, LOCK_EX | LOCK_NB);
+    while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+        SysError error = errno == EWOULDBLOCK ? ENGINE_DESTINATION_BUSY : LastError();
+        close(fd);
+        return error;
+    }
+    *lock = (FileHandle)fd;
+    return 0;
+}
+
+static void UnlockFolder(FileHandle lock) {
+    if (lock != INVALID_FILE) close((int)lock);  // the lock goes with the descriptor
+}
+
 static size_t PageSize() {
     long page = sysconf(_SC_PAGESIZE);
     return page > 0 ? (size_t)page : 4096;
@@ -276,6 +301,7 @@ const SysCalls PlatformCalls = {
     IsHeldByOther, SystemClockMilliseconds, SystemSleepMilliseconds, ProbeFolder, OpenListed, RemoveFolder,
     OpenTarget, ReadAt, MatchTimes, PosixPathLimit, CountThreadDiskReads, KeepOpenFiles, SystemCoreCount,
     CloseWritten, SetMode, SetTimes,
+    LockFolder, UnlockFolder,
 };
 
 SysCalls Sys = PlatformCalls;

@@ -64,6 +64,7 @@ const char* EngineErrorText(SysError error) {
     case ENGINE_NAME_CLASH:
         return "another file of the modded folder has the same name but for letter case; only one can be carried";
     case ENGINE_FOLDER_IN_THE_WAY: return "a folder stands where the file goes";
+    case ENGINE_DESTINATION_BUSY: return "another job of this program is writing into this destination";
     case ENGINE_DATA_HOLDS_INPUT:
         return "this folder of the Data folder is a folder of an input (reached through a link, a mount or a "
                "junction); nothing was written";

@@ -277,6 +277,35 @@ static SysError RemoveFolder(const char* folder) {
     return RemoveDirectoryW(wide.text) ? 0 : LastError();
 }
 
+// The folder opened for adding folders to it while sharing only reading:
+// a second such open, in this process or another (on a share, from
+// another machine too: the server keeps share modes), is refused with a
+// sharing violation, while listing the folder (Explorer, a console
+// standing in it), reading, and creating files and folders below it all
+// go on; a delete or a rename of the folder itself is refused until the
+// job ends. No ordinary program opens a folder for adding to it: only
+// renames into the folder itself fail meanwhile, and the job makes none.
+// A lock file would stay behind a killed run; the handle goes with the
+// process.
+static SysError LockFolder(const char* folder, FileHandle* lock) {
+    *lock = INVALID_FILE;
+    WidePath wide;
+    SysError error = ToWide(folder, &wide);
+    if (error) return error;
+    HANDLE handle = CreateFileW(wide.text, FILE_ADD_SUBDIRECTORY | SYNCHRONIZE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = LastError();
+        return error == ERROR_SHARING_VIOLATION ? ENGINE_DESTINATION_BUSY : error;
+    }
+    *lock = (FileHandle)handle;
+    return 0;
+}
+
+static void UnlockFolder(FileHandle lock) {
+    if (lock != INVALID_FILE) CloseHandle((HANDLE)lock);
+}
+
 unsigned char* AllocateChunk(size_t size) {
     return (unsigned char*)VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
 }
@@ -346,6 +375,7 @@ const SysCalls PlatformCalls = {
     RemoveFolder,
     OpenTargetFile, ReadFileAt, MatchTargetTimes, Win32PathLimit, CountThreadDiskReads, KeepOpenFiles, SystemCoreCount,
     CloseWrittenFile, SetFileMode, SetFileTimes,
+    LockFolder, UnlockFolder,
 };
 
 SysCalls Sys = PlatformCalls;
