@@ -322,7 +322,7 @@ static void StartJob() {
     char data[JOB_PATH_SIZE + 8];
     if (NamedData(record->destinationPath) && DataFolderPath(record->destinationPath, data, sizeof data) &&
         !AskDataNamed(MainWindow, data)) {
-        free(record);
+        DiscardJobParameters(record);
         return;
     }
     // The record carries its own copies of the paths, so that a folder
