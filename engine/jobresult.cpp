@@ -8,7 +8,7 @@
 
 void RecordProblem(JobResult* result, ProblemKind kind, bool failure, SysError error,
                    const char* first, const char* second) {
-    ENGINE_ASSERT(result && kind <= PROBLEM_REFUSED && first);
+    ENGINE_ASSERT(result && kind < PROBLEM_KINDS && first);
     if (failure) ++result->failures;
     else ++result->warnings;
 
@@ -43,6 +43,7 @@ static const char* KindText(ProblemKind kind) {
     case PROBLEM_COPY: return "cannot copy";
     case PROBLEM_REFUSED: return "cannot run";
     case PROBLEM_NOT_LOCKED: return "cannot keep a second job out of it";
+    case PROBLEM_KINDS: break;
     }
     return "failed";
 }

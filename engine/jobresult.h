@@ -18,6 +18,7 @@ enum ProblemKind : uint8_t {
     PROBLEM_COPY,           // a changed file could not be copied
     PROBLEM_REFUSED,        // the job's folders were unusable; nothing ran
     PROBLEM_NOT_LOCKED,     // the destination could not be locked: a second job was not kept out
+    PROBLEM_KINDS           // how many kinds there are
 };
 
 // The files below a Data folder that an earlier run filled and that this

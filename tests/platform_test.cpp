@@ -156,7 +156,7 @@ TEST(Platform, CopyOfASourceThatMovedSinceTheListingOrWhenStoppedLeavesNothing) 
     std::string source = dir / "src/f", target = dir / "dst/f";
     std::filesystem::create_directories(dir / "dst");
     CopyRequest request = {source.c_str(), target.c_str(), seen.size, seen.stamp, chunk, 1 << 20, nullptr, nullptr,
-                           false, INVALID_FILE};
+                           false, INVALID_FILE, nullptr};
     uint64_t copied = 0;
     EXPECT_EQ(0u, Sys.copyFile(&request, &copied));
     EXPECT_EQ("listed", ReadFile(target));

@@ -224,7 +224,7 @@ static SysError FaultyCopy(const CopyRequest* request, uint64_t* copied) {
 
 SysError CopyPlain(const char* source, const char* target, uint64_t* copied) {
     static unsigned char* chunk = AllocateChunk(1 << 20);
-    CopyRequest request = {source, target, 0, 0, chunk, 1 << 20, nullptr, nullptr, false, INVALID_FILE};
+    CopyRequest request = {source, target, 0, 0, chunk, 1 << 20, nullptr, nullptr, false, INVALID_FILE, nullptr};
     return Sys.copyFile(&request, copied);
 }
 
