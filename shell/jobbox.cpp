@@ -16,7 +16,7 @@ void AppendText(WideText* out, const char* format, ...) {
     int written = vsnprintf(part, sizeof part, format, arguments);
     va_end(arguments);
     if (written < 0 || out->used >= out->size - 1) return;
-    int got = MultiByteToWideChar(1252, 0, part, -1, out->text + out->used, (int)(out->size - out->used));
+    int got = MultiByteToWideChar(TEXTS_CODE_PAGE, 0, part, -1, out->text + out->used, (int)(out->size - out->used));
     if (got > 0) out->used += (size_t)got - 1;
     else out->text[out->used] = L'\0';
 }

@@ -54,9 +54,6 @@ enum : DWORD {
     // Shown only between a job's end and the next command; long paths
     // wrap rather than run off.
     WORD_STYLE = WS_CHILD | SS_LEFT | SS_NOPREFIX | SS_EDITCONTROL,
-    PATH_FIELD_STYLE = WS_CHILD | WS_VISIBLE | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL,
-    BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_BORDER | BS_PUSHLIKE | BS_TOP,
-    PROGRESS_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | PBS_VERTICAL | PBS_SMOOTH,
 };
 
 // The word at a job's end lies below Create MOD, clear of the progress bar.
@@ -79,8 +76,8 @@ static HWND MakeControl(HWND parent, const ControlLayout& layout) {
 // at a job's end), with the program's own text (Windows-1252) to start with.
 static HWND MakeWideControl(HWND parent, const ControlLayout& layout) {
     WCHAR className[16], text[128];
-    MultiByteToWideChar(1252, 0, layout.className, -1, className, sizeof className / sizeof className[0]);
-    MultiByteToWideChar(1252, 0, layout.text, -1, text, sizeof text / sizeof text[0]);
+    MultiByteToWideChar(TEXTS_CODE_PAGE, 0, layout.className, -1, className, sizeof className / sizeof className[0]);
+    MultiByteToWideChar(TEXTS_CODE_PAGE, 0, layout.text, -1, text, sizeof text / sizeof text[0]);
     return CreateWindowExW(0, className, text, layout.style, layout.x, layout.y, layout.width, layout.height, parent,
                            NULL, Instance, NULL);
 }
@@ -189,7 +186,7 @@ static void Warn(const char* text) {
 
 static void ShowWideBox(const WCHAR* text, const char* caption) {
     WCHAR wideCaption[64];
-    MultiByteToWideChar(1252, 0, caption, -1, wideCaption, sizeof wideCaption / sizeof wideCaption[0]);
+    MultiByteToWideChar(TEXTS_CODE_PAGE, 0, caption, -1, wideCaption, sizeof wideCaption / sizeof wideCaption[0]);
     Services.messageBoxW(MainWindow, text, wideCaption, MB_ICONWARNING);
 }
 
@@ -257,20 +254,6 @@ static JobParameters* PrepareWindowJob() {
     if (refusal.other >= 0 && refusal.other < 3) {
         named[1] = jobPaths[refusal.other];
         count = 2;
-    const char* path = refusal.role >= 0 && refusal.role < 3 ? Folders[refusal.role].path : "";
-    char data[FOLDER_PATH_SIZE + 8];
-    if (refusal.kind == REFUSAL_DATA_UNWRITABLE && DataFolderPath(DestinationPath, data, sizeof data)) path = data;
-    char text[1024];
-    if ((refusal.kind == REFUSAL_UNUSABLE || refusal.kind == REFUSAL_DATA_UNWRITABLE) && refusal.error) {
-        // The system's text comes in UTF-8; it joins our own texts in their code page.
-        char why[256];
-        DescribeError(refusal.error, why, sizeof why);
-        WCHAR wide[256];
-        if (WideFromUtf8(why, wide, sizeof wide / sizeof wide[0]))
-            WideCharToMultiByte(TEXTS_CODE_PAGE, 0, wide, -1, why, sizeof why, NULL, NULL);
-        snprintf(text, sizeof text, "%s\n%s\n(%s)", RefusalText(refusal.kind), path, why);
-    } else {
-        snprintf(text, sizeof text, "%s\n%s", RefusalText(refusal.kind), path);
     }
     char data[JOB_PATH_SIZE + 8];
     bool aboutData = refusal.kind == REFUSAL_DATA_UNWRITABLE || refusal.kind == REFUSAL_DATA_OVERLAPS_INPUT ||
@@ -374,32 +357,6 @@ static void OnCommand(WPARAM wParam, LPARAM lParam) {
     if (notification == 0 && control && control == CreateModButton) StartJob();
 }
 
-// Appends to the wide text of the failure box, cutting what does not fit:
-// the program's own texts (Windows-1252, formatted here) or a path (UTF-8,
-// as the engine holds it).
-__attribute__((format(printf, 4, 5)))
-static void AppendText(WCHAR* text, size_t size, size_t* used, const char* format, ...) {
-    char part[512];
-    va_list arguments;
-    va_start(arguments, format);
-    int written = vsnprintf(part, sizeof part, format, arguments);
-    va_end(arguments);
-    if (written < 0 || *used >= size - 1) return;
-    int got = MultiByteToWideChar(TEXTS_CODE_PAGE, 0, part, -1, text + *used, (int)(size - *used));
-    if (got > 0) *used += (size_t)got - 1;
-}
-
-static void AppendPath(WCHAR* text, size_t size, size_t* used, const char* path) {
-    if (*used >= size - 1) return;
-    // A text cut inside a character (a long system text) still shows, with
-    // a stand-in for the cut character: this is a message, not a name.
-    if (WideFromUtf8(path, text + *used, size - *used) ||
-        MultiByteToWideChar(CP_UTF8, 0, path, -1, text + *used, (int)(size - *used)) > 0)
-        *used += wcslen(text + *used);
-    else
-        text[*used] = L'\0';
-}
-
 // Room for the box's paths: ten of each list and the Data folder, each of
 // up to PATH_BUFFER_SIZE - 1 units, and the texts.
 static WCHAR BoxText[34 * PATH_BUFFER_SIZE];
@@ -444,33 +401,6 @@ static void OnJobFinished(JobResult* result) {
         ShowWideBox(BoxText, result->failures > 0 ? ERROR_CAPTION : NOTICE_CAPTION);
     } else if (!result->refused) {
         ShowJobWord(result);
-        char text[FOLDER_PATH_SIZE + 256];
-        char data[FOLDER_PATH_SIZE + 8];
-        if (!DataFolderPath(DestinationPath, data, sizeof data)) data[0] = '\0';
-        snprintf(text, sizeof text, "%s\n%s", REFUSAL_DATA_OVERLAPS_INPUT_TEXT, data);
-        Warn(text);
-    } else if (result->failures > 0 || stale > 0 || result->removedFiles > 0) {
-        size_t used = 0;
-        BoxText[0] = L'\0';
-        if (result->failures > 0) AppendFailures(result, &used);
-        if (stale > 0) {
-            if (used) AppendText(BoxText, size, &used, "\n\n");
-            AppendText(BoxText, size, &used, JOB_STALE_FORMAT, stale, stale);
-            AppendText(BoxText, size, &used, "\n");
-            AppendPath(BoxText, size, &used, result->dataFolder);
-            AppendListed(result, LIST_STALE, stale, &used);
-            AppendText(BoxText, size, &used, "\n");
-            AppendText(BoxText, size, &used, "%s", JOB_STALE_ADVICE);
-        }
-        if (result->removedFiles > 0) {
-            if (used) AppendText(BoxText, size, &used, "\n\n");
-            AppendText(BoxText, size, &used, JOB_REMOVED_FORMAT, result->removedFiles, result->removedFiles);
-            AppendListed(result, LIST_REMOVED, result->removedFiles, &used);
-        }
-        WCHAR caption[64];
-        MultiByteToWideChar(TEXTS_CODE_PAGE, 0, result->failures > 0 ? ERROR_CAPTION : NOTICE_CAPTION, -1, caption,
-                            sizeof caption / sizeof caption[0]);
-        Services.messageBoxW(MainWindow, BoxText, caption, MB_ICONWARNING);
     }
     ReleaseJobResult(result);
     free(result);
