@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <errno.h>
-#include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -14,33 +13,9 @@
 #include "listing.h"
 #include "options.h"
 #include "paths.h"
+#include "summary.h"
 
 typedef std::chrono::steady_clock Clock;
-
-// All output goes through WriteText, which shows UTF-8 on a console as it is.
-__attribute__((format(printf, 2, 3)))
-static void Print(FILE* stream, const char* format, ...) {
-    char small[1024];
-    va_list arguments;
-    va_start(arguments, format);
-    int length = vsnprintf(small, sizeof small, format, arguments);
-    va_end(arguments);
-    if (length < 0) return;
-    if ((size_t)length < sizeof small) {
-        WriteText(stream, small, (size_t)length);
-        return;
-    }
-    char* large = (char*)malloc((size_t)length + 1);
-    if (!large) {
-        WriteText(stream, small, sizeof small - 1);  // cut rather than nothing
-        return;
-    }
-    va_start(arguments, format);
-    vsnprintf(large, (size_t)length + 1, format, arguments);
-    va_end(arguments);
-    WriteText(stream, large, (size_t)length);
-    free(large);
-}
 
 static void Put(FILE* stream, const char* text) {
     WriteText(stream, text, strlen(text));
@@ -214,54 +189,6 @@ static void PrintList(FILE* out, const JobResult* result, unsigned kinds, bool n
     }
 }
 
-// Appends `format` to the summary line being built in `line` (`size` bytes).
-__attribute__((format(printf, 3, 4)))
-static void AddToLine(char* line, size_t size, const char* format, ...) {
-    size_t used = strlen(line);
-    if (used + 1 >= size) return;
-    va_list arguments;
-    va_start(arguments, format);
-    vsnprintf(line + used, size - used, format, arguments);
-    va_end(arguments);
-}
-
-// What the run found and did: every count on one line, the same in a dry
-// run and a real one, so that an exit status of 1 always comes with its
-// failed count; what the counts mean, when it needs saying, once on a line
-// of its own. No program name in front, as the problems have: with a short
-// destination the counts then fit 80 columns, removed and stale included.
-static void PrintSummary(FILE* err, const CliOptions* options, const JobResult* result, uint32_t staleCount) {
-    char line[512] = "";
-    AddToLine(line, sizeof line, "%u files", result->moddedFiles);
-    if (result->excludedModded) AddToLine(line, sizeof line, ", %u excluded", result->excludedModded);
-    bool nothing = result->newFiles + result->changedFiles == 0;
-    if (nothing) AddToLine(line, sizeof line, ", nothing new or changed");
-    else AddToLine(line, sizeof line, ", %u new, %u changed", result->newFiles, result->changedFiles);
-    if (result->uncompared) AddToLine(line, sizeof line, ", %u not compared", result->uncompared);
-    AddToLine(line, sizeof line, ", %u failed", result->failures);
-    if (result->inPlace) AddToLine(line, sizeof line, ", %u already in place", result->inPlace);
-    if (result->removedFiles) AddToLine(line, sizeof line, ", %u removed", result->removedFiles);
-    if (staleCount) AddToLine(line, sizeof line, ", %u stale", staleCount);
-    if (nothing) {
-        Print(err, "%s; nothing written\n", line);
-    } else {
-        Print(err, "%s; %s ", line, options->dryRun ? "would go to" : "mod in");
-        PutQuoted(err, result->dataFolder);  // as the job built it, quoted whole
-        Print(err, "%s\n", options->dryRun ? " (dry run)" : "");
-    }
-
-    char hints[512] = "";
-    if (result->uncompared)
-        AddToLine(hints, sizeof hints, "; not compared: their original could not be read, so they count as changed");
-    if (result->removedFiles)
-        AddToLine(hints, sizeof hints, "; removed: a mod cannot carry these%s",
-                  options->listRemoved ? "" : ", --removed lists them");
-    if (staleCount)
-        AddToLine(hints, sizeof hints, "; stale: left in Data by an earlier run%s",
-                  options->listStale ? "" : ", --stale lists them");
-    if (hints[0]) Print(err, "%s\n", hints + 2);
-}
-
 static void PrintProblems(FILE* err, const CliOptions* options, const JobResult* result) {
     for (Problem* problem = result->problems; problem; problem = problem->next) {
         if (!problem->failure && options->quiet) continue;
@@ -293,21 +220,6 @@ static int Refused(FILE* err, const CliOptions* options, const FolderRefusal& re
     }
     Print(err, "%s\n", reason);
     return EXIT_REFUSED;
-}
-
-// An interrupted run's counts, which add up to the modded files: copied,
-// already in place, to copy but not copied (in flight and failed
-// included), unchanged, and never compared because the stop came first.
-static void PrintInterrupted(FILE* err, const JobResult& result, const char* failed) {
-    char line[256] = "";
-    AddToLine(line, sizeof line, "%u files copied", result.copiedFiles);
-    if (result.inPlace) AddToLine(line, sizeof line, ", %u already in place", result.inPlace);
-    AddToLine(line, sizeof line, ", %u not copied%s", result.notCopied, failed);
-    uint32_t decided = result.moddedFiles - result.unscanned;
-    uint32_t found = result.newFiles + result.changedFiles;
-    if (decided > found) AddToLine(line, sizeof line, ", %u unchanged", decided - found);
-    if (result.unscanned) AddToLine(line, sizeof line, ", %u never compared", result.unscanned);
-    Print(err, "modextract: interrupted: %s; no partial file left\n", line);
 }
 
 // What the run found, on standard error, and the exit status it makes.

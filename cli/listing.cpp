@@ -1,5 +1,6 @@
 #include "listing.h"
 
+#include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -69,4 +70,27 @@ void PutQuoted(FILE* stream, const char* path) {
     quoted[used++] = '"';
     WriteText(stream, quoted, used);
     free(quoted);
+}
+
+void Print(FILE* stream, const char* format, ...) {
+    char small[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(small, sizeof small, format, arguments);
+    va_end(arguments);
+    if (length < 0) return;
+    if ((size_t)length < sizeof small) {
+        WriteText(stream, small, (size_t)length);
+        return;
+    }
+    char* large = (char*)malloc((size_t)length + 1);
+    if (!large) {
+        WriteText(stream, small, sizeof small - 1);  // cut rather than nothing
+        return;
+    }
+    va_start(arguments, format);
+    vsnprintf(large, (size_t)length + 1, format, arguments);
+    va_end(arguments);
+    WriteText(stream, large, (size_t)length);
+    free(large);
 }

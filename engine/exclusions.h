@@ -1,5 +1,8 @@
 // What to leave out of both trees: patterns matched against the relative
-// path of every folder and file the index meets.
+// path of every folder and file the index meets. The patterns and pattern
+// files are read and checked in exclusionpatterns.cpp (InitExclusions,
+// AddExclusion, AddExclusionsFromReader/FromFile, GivenPattern); they are
+// matched in exclusions.cpp (IsExcluded).
 //
 // A pattern names a relative path with '/' between names (on Win32 '\' too):
 // '*' matches any run of characters within one name, '?' one character,
@@ -93,3 +96,11 @@ bool IsExcluded(const ExclusionList* list, const char* relative, bool isFolder);
 
 // Pattern `index` of `list` as it was given, a leading '!' included.
 const char* GivenPattern(const ExclusionList* list, uint32_t index);
+
+// Where the pattern name that starts at `at` ends ('/' or `end`): patterns
+// hold '/' alone, and on POSIX '\' quotes the character after it, '/'
+// included. For the matching, which walks the names as they were read.
+const char* PatternNameEnd(const char* at, const char* end);
+
+// True when the name from `name` to `nameEnd` is "**", any number of folders.
+bool IsAnyFolders(const char* name, const char* nameEnd);

@@ -17,6 +17,7 @@
 #include "jobstate.h"
 #include "jobstop.h"
 #include "paths.h"
+#include "stalefiles.h"
 
 static void IgnoreStatus(void*, int) {}
 static void IgnoreCount(void*, uint32_t) {}

@@ -1,6 +1,7 @@
 // What a job found, as lists a front end shows: the new and changed
 // files, the removed ones and the files an earlier run left in the Data
-// folder, each sorted by relative path, and merged into one list.
+// folder, each sorted by relative path, and merged into one list. The walk
+// that finds the files an earlier run left is in stalefiles.h.
 #pragma once
 
 #include <stdint.h>
@@ -23,17 +24,6 @@ void SortFiles(const FileTree* tree, uint32_t* files, uint32_t count, bool asCom
 // A hash of the relative path of file `file` of `tree` in the platform's
 // compared form: equal for paths that CompareFilePaths(..., true) finds equal.
 uint32_t HashComparedPath(const FileTree* tree, uint32_t file);
-
-// Lists `dataFolder` through Sys.listFolder, leaving out this program's
-// temporary names, and keeps in `stale` each file or other non-folder
-// entry whose relative path names none of the `count` files `keep` of
-// `modded` (the run's new and changed files, in any order). Never follows
-// a link: a link is one entry of its own, and nothing behind it is listed,
-// so the walk stays inside the folder and ends. Ends early, false, at a
-// stop of the job (StopRequested). False too when memory ran out; what was
-// found so far stays in `stale`. Release with ReleaseStaleFiles (jobresult.h).
-bool FindStaleFiles(const char* dataFolder, const FileTree* modded, const uint32_t* keep, uint32_t count,
-                    StaleFiles* stale);
 
 // Sorts what the result kept (its changed list when keepChangedList, its
 // removed files when keepRemovedList) into result->lists. A list that

@@ -1,7 +1,20 @@
 // The job's stop: the flag that a stop raises, and the copies in flight,
 // which must agree with it (none may start after it) and which a front end
 // about to end its process waits for. Below every phase: they look at the
-// flag, the copy queue counts its copies here.
+// flag, the copy queue counts its copies here (BeginCopy, EndCopy).
+//
+// Where the flag is looked at:
+//   fileindex.cpp, listingrecords.cpp  each entry of the index
+//   deepscan.cpp      each modded file of the scan, and before the question
+//                     on shared paths and the removed files
+//   filecompare.cpp   each chunk of a comparison (JobStopFlag, handed down
+//                     by comparepool.cpp); holdwait.cpp, a wait for a hold
+//   copyqueue.cpp     each copy as it starts (BeginCopy), each chunk of the
+//                     check of a target already there, each leftover
+//                     temporary file removed
+//   platform_*_copy.cpp  each chunk or step of a copy (CopyRequest::stop)
+//   stalefiles.cpp    each entry of the Data folder's walk
+//   job.cpp           between the phases
 #pragma once
 
 #include <atomic>

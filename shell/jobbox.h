@@ -1,7 +1,8 @@
-// What the window says at a job's end: a word in its own text after a job
-// that went well, or one box after a job that lost files, or whose mod
-// folder holds files it did not make, or that met files a mod cannot take
-// away. Texts name paths as they are: they are wide.
+// The end-of-job box and word: what the window says at a job's end, a
+// word in its own text after a job that went well, or one box after a job
+// that lost files, or whose mod folder holds files it did not make, or
+// that met files a mod cannot take away. Texts name paths as they are:
+// they are wide.
 #pragma once
 
 #include <windows.h>

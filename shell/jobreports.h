@@ -1,5 +1,8 @@
-// The reporting operations of a job, carried out on the window program's
-// controls from the job's thread.
+// Where the job's phases reach the scene: the reporting operations of a
+// job, carried out on the window program's controls from the job's thread.
+// Each phase's status becomes a status message to the main window, which
+// sets StatusCode (appstate.h) that the scene draws; ranges and positions
+// move the progress bar.
 #pragma once
 
 #include "report.h"

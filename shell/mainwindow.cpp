@@ -8,6 +8,7 @@
 #include "appstate.h"
 #include "boxfit.h"
 #include "display.h"
+#include "folderchoice.h"
 #include "job.h"
 #include "joblists.h"
 #include "jobbox.h"
@@ -82,26 +83,6 @@ static HWND MakeWideControl(HWND parent, const ControlLayout& layout) {
                            NULL, Instance, NULL);
 }
 
-// One of the three folders the user chooses: its buffers and flag, its
-// controls and its browser record, which is used again on every click.
-struct FolderChoice {
-    char* path;      // FOLDER_PATH_SIZE bytes
-    char* jobPath;   // JOB_PATH_SIZE bytes
-    int* chosen;
-    HWND* field;
-    HWND* browse;
-    const char* title;
-    bool ownedByWindow;  // the destination's browser is not modal to the window
-    BROWSEINFOA browser;
-};
-
-static FolderChoice Folders[3] = {
-    {OriginalPath, OriginalJobPath, &OriginalChosen, &OriginalField, &OriginalBrowse, ORIGINAL_BROWSER_TITLE, true, {}},
-    {ModdedPath, ModdedJobPath, &ModdedChosen, &ModdedField, &ModdedBrowse, MODDED_BROWSER_TITLE, true, {}},
-    {DestinationPath, DestinationJobPath, &DestinationChosen, &DestinationField, &DestinationBrowse,
-     DESTINATION_BROWSER_TITLE, false, {}},
-};
-
 static HFONT MakeControlFont(int height, BOOL italic) {
     return CreateFontA(height, 0, 0, 0, 800, italic, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, ANTIALIASED_QUALITY, 0,
                        CONTROL_FONT_FACE);
@@ -138,46 +119,6 @@ static void OnCreate(HWND window) {
     for (HWND field : fields) SendMessageA(field, WM_SETFONT, (WPARAM)FieldFont, TRUE);
     HWND buttons[] = {OriginalBrowse, ModdedBrowse, DestinationBrowse, CreateModButton};
     for (HWND button : buttons) SendMessageA(button, WM_SETFONT, (WPARAM)ButtonFont, TRUE);
-}
-
-// One BROWSE click: the folder browser, then the path in its buffer and
-// field, and the same folder exactly for the job. An empty result
-// (cancelled, or a choice that is no folder on disk) clears the choice and
-// takes the window out of readiness.
-static void BrowseFolder(FolderChoice* choice) {
-    BROWSEINFOA* browser = &choice->browser;
-    char* path = choice->path;
-    browser->hwndOwner = choice->ownedByWindow ? MainWindow : NULL;
-    browser->pidlRoot = NULL;
-    browser->pszDisplayName = path;
-    browser->lpszTitle = choice->title;
-    browser->ulFlags = BIF_NEWDIALOGSTYLE | BIF_EDITBOX;
-    browser->lpfn = NULL;
-    browser->lParam = 0;
-    PIDLIST_ABSOLUTE list = Services.browseForFolder(browser);
-    // The browser wrote the chosen item's display name into the buffer;
-    // only a file-system path may stay there.
-    if (!list || !Services.pathFromIDList(list, path)) path[0] = '\0';
-    // The code page renders a letter it lacks as a look-alike (a Polish
-    // L with stroke as a plain L) or as "?": the job reads the folder that
-    // was chosen, not its rendering.
-    WCHAR wide[MAX_PATH];
-    if (!path[0] || !Services.pathFromIDListW(list, wide) || !Utf8FromWide(wide, choice->jobPath, JOB_PATH_SIZE))
-        choice->jobPath[0] = '\0';
-    if (list) Services.freeIDList(list);
-    // The field shows the folder as it is, whatever the code page.
-    if (choice->jobPath[0])
-        SendMessageW(*choice->field, WM_SETTEXT, 0, (LPARAM)wide);
-    else
-        SendMessageA(*choice->field, WM_SETTEXT, 0, (LPARAM)path);
-    if (path[0]) {
-        *choice->chosen = 1;
-    } else {
-        EnableWindow(CreateModButton, FALSE);
-        SendMessageA(MainWindow, MSG_STATUS_IDLE, 0, 0);
-        FoldersReady = 0;
-        *choice->chosen = 0;
-    }
 }
 
 static void Warn(const char* text) {
@@ -345,8 +286,7 @@ static void OnCommand(WPARAM wParam, LPARAM lParam) {
     HWND control = (HWND)lParam;
     // The word at a job's end stays until the player's next step.
     if (notification == 0 && control && control != JobWord) ShowWindow(JobWord, SW_HIDE);
-    for (FolderChoice& choice : Folders)
-        if (notification == 0 && control && control == *choice.browse) BrowseFolder(&choice);
+    if (notification == 0 && control) BrowseFolderOf(control);
 
     if (FoldersReady == 0 && OriginalChosen == 1 && ModdedChosen == 1 && DestinationChosen == 1) {
         EnableWindow(CreateModButton, TRUE);

@@ -1,5 +1,6 @@
-// The main window ("ClassePrincipale"): its controls, the folder choice,
-// the readiness rule, starting a job, the help box and the tear-down.
+// The main window ("ClassePrincipale"): its controls, the readiness rule,
+// starting a job, the help box and the tear-down. The folder browser
+// behind the BROWSE buttons is in folderchoice.h.
 #pragma once
 
 #include <windows.h>

@@ -290,7 +290,9 @@ unsigned SystemCoreCount();
 size_t PathLimit();
 
 // True for a name in the pattern of this platform's temporary copies,
-// which only this program makes and which a later run may remove.
+// which only this program makes and which a later run may remove. The
+// names are made and recognised in tempnames_posix.cpp and
+// tempnames_win32.cpp, their shared pattern in tempnames_shared.cpp.
 bool IsTemporaryName(const char* name);
 
 // The pattern of both platforms' temporary names, for IsTemporaryName:

@@ -1,5 +1,5 @@
 // What the POSIX platform files share among themselves. Only
-// engine/platform/platform_posix*.cpp include this.
+// engine/platform/platform_posix*.cpp and tempnames_posix.cpp include this.
 #pragma once
 
 #include <stdint.h>
@@ -33,6 +33,12 @@ SysError MatchTimes(FileHandle target, FileHandle source, bool* set);
 SysError CloseWritten(FileHandle file);
 SysError SetMode(FileHandle file, uint32_t mode);
 SysError SetTimes(FileHandle file, const FileTimes* times);
+
+// The next temporary name in `folder` (its first `folderLength`
+// characters), in `out` (PATH_BUFFER_SIZE bytes): one IsTemporaryName
+// knows, unique in this run; false when it is longer than the path limit
+// (tempnames_posix.cpp).
+bool TemporaryName(const char* folder, size_t folderLength, char* out);
 
 // Platform.h's resolvePath and pathLimit on POSIX (platform_posix_paths.cpp).
 SysError ResolvePath(const char* path, char* out, size_t outSize);

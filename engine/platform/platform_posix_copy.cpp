@@ -1,5 +1,6 @@
 // Copies on POSIX: into an unnamed file beside the target where the file
-// system has them, else under a temporary name, named when whole.
+// system has them, else under a temporary name, named when whole. The
+// temporary names are made and recognised in tempnames_posix.cpp.
 #include "platform_posix.h"
 
 #include <errno.h>
@@ -100,25 +101,6 @@ static SysError CopyContents(int from, int to, uint64_t size, const CopyRequest*
         *copied += (uint64_t)n;
     }
     return 0;
-}
-
-static std::atomic<unsigned> TemporaryCounter;
-
-// Asked once: the process id names every temporary file of this run.
-static long ProcessId() {
-    static const long id = (long)getpid();
-    return id;
-}
-
-// The next temporary name in `folder` (its first `folderLength` characters).
-static bool TemporaryName(const char* folder, size_t folderLength, char* out) {
-    int written = snprintf(out, PATH_BUFFER_SIZE, "%.*s.modextract-%ld-%u.tmp", (int)folderLength, folder,
-                           ProcessId(), TemporaryCounter.fetch_add(1));
-    return written >= 0 && (size_t)written <= PosixPathLimit();
-}
-
-bool IsTemporaryName(const char* name) {
-    return HasTemporaryPattern(name, ".modextract-", '-');
 }
 
 enum { MAX_NAME_ATTEMPTS = 1000 };

@@ -1,4 +1,5 @@
-// Paths on POSIX: the platform resolves them; names differ in every byte.
+// Paths on POSIX: the platform resolves them. Names differ in every byte
+// (NameAsCompared, in namecase_posix.cpp).
 #include "platform_posix.h"
 
 #include <errno.h>
@@ -28,10 +29,6 @@ char PathSeparator() {
 
 bool IsPathSeparator(char c) {
     return c == '/';
-}
-
-const char* NameAsCompared(const char* name, char*, size_t) {
-    return name;
 }
 
 SysError LastError() {

@@ -34,19 +34,6 @@ void SystemSleepMilliseconds(uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-bool HasTemporaryPattern(const char* name, const char* prefix, char between) {
-    size_t prefixLength = strlen(prefix);
-    if (strncmp(name, prefix, prefixLength) != 0) return false;
-    const char* at = name + prefixLength;
-    for (int part = 0; part < 2; ++part) {
-        const char* digits = at;
-        while (*at >= '0' && *at <= '9') ++at;
-        if (at == digits || *at != (part == 0 ? between : '.')) return false;
-        ++at;
-    }
-    return strcmp(at, "tmp") == 0;
-}
-
 const char* EngineErrorText(SysError error) {
     switch (error) {
     case ENGINE_PATH_TOO_LONG: return "path too long";

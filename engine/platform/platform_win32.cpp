@@ -380,16 +380,6 @@ const SysCalls PlatformCalls = {
 
 SysCalls Sys = PlatformCalls;
 
-// The invariant locale's upper case, as the file systems' own tables have
-// it, so that a user's locale does not change what matches.
-const char* NameAsCompared(const char* name, char* out, size_t outSize) {
-    wchar_t wide[PATH_BUFFER_SIZE];
-    wchar_t upper[PATH_BUFFER_SIZE];
-    if (!WideFromUtf8(name, wide, PATH_BUFFER_SIZE)) return nullptr;
-    if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, wide, -1, upper, PATH_BUFFER_SIZE) <= 0) return nullptr;
-    return Utf8FromWide(upper, out, outSize) ? out : nullptr;
-}
-
 bool IsNotFound(SysError error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }

@@ -1,6 +1,7 @@
 // What the Win32 platform files share among themselves: the wide form of a
 // path and the small calls around it, and the calls each file makes for the
-// table. Only engine/platform/platform_win32*.cpp include this.
+// table. Only engine/platform/platform_win32*.cpp and tempnames_win32.cpp
+// include this.
 #pragma once
 
 #include <windows.h>
@@ -74,6 +75,11 @@ SysError SetFileTimes(FileHandle file, const FileTimes* times);
 // copies' own temporary names, so that a run after a crash here removes
 // what is left.
 SysError ProbeFolder(const char* folder);
+
+// A fresh temporary name in `target`'s folder: "~mx<pid>_<n>.tmp", or
+// the shorter "~<n>" when the long one would not fit the path buffers;
+// false when not even that fits (tempnames_win32.cpp).
+bool TemporaryName(const WidePath& target, WidePath* out);
 
 // Platform.h's pathLimit on Win32 (platform_win32_paths.cpp).
 size_t Win32PathLimit();

@@ -1,6 +1,7 @@
 // Copies on Win32: through memory into a temporary file beside the target,
 // renamed over it through its own handle, with another program's holds
-// waited out as the request's policy says.
+// waited out as the request's policy says. The temporary names are made
+// and recognised in tempnames_win32.cpp.
 #include <stdio.h>
 #include <string.h>
 #include <wchar.h>
@@ -137,36 +138,6 @@ static int64_t Ticks(const FILETIME& at) {
     return (int64_t)(((uint64_t)at.dwHighDateTime << 32) | at.dwLowDateTime);
 }
 
-static std::atomic<unsigned> TemporaryCounter;
-
-// Asked once: the process id names every temporary file of this run.
-static unsigned long ProcessId() {
-    static const unsigned long id = GetCurrentProcessId();
-    return id;
-}
-
-// A fresh temporary name in the target's folder: "~mx<pid>_<n>.tmp", or
-// the shorter "~<n>" when the long one would not fit the path buffers;
-// false when not even that fits.
-static bool TemporaryName(const WidePath& target, WidePath* out) {
-    size_t folderLength = target.length;
-    while (folderLength > target.rootLength && target.text[folderLength - 1] != L'\\') --folderLength;
-    unsigned counter = TemporaryCounter.fetch_add(1);
-    char names[2][40];
-    snprintf(names[0], sizeof names[0], "~mx%lu_%u.tmp", ProcessId(), counter);
-    snprintf(names[1], sizeof names[1], "~%x", counter);
-    for (const char* name : names) {
-        size_t nameLength = strlen(name);
-        if (folderLength + nameLength >= PATH_BUFFER_SIZE) continue;  // as long as the engine's paths, at most
-        memcpy(out->text, target.text, folderLength * sizeof(wchar_t));
-        for (size_t i = 0; i <= nameLength; ++i) out->text[folderLength + i] = (wchar_t)(unsigned char)name[i];
-        out->length = folderLength + nameLength;
-        out->rootLength = target.rootLength;
-        return true;
-    }
-    return false;
-}
-
 SysError ProbeFolder(const char* folder) {
     WidePath target;
     SysError error = ToWide(folder, &target);
@@ -188,11 +159,6 @@ SysError ProbeFolder(const char* folder) {
         return 0;
     }
     return ERROR_FILE_EXISTS;
-}
-
-// Only the long pattern: "~<hex>" is too plain a name to remove on sight.
-bool IsTemporaryName(const char* name) {
-    return HasTemporaryPattern(name, "~mx", '_');
 }
 
 static bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
