@@ -61,7 +61,12 @@ static SysError MakeFolders(DestinationHold* hold, size_t existingLength) {
         bool made = false;
         SysError error = Sys.makeFolder(folder, &made);
         folder[end] = kept;
-        if (error) return error;
+        if (error) {
+            // What was made so far goes again (ReleaseDestination), from
+            // the deepest folder that stands.
+            folder[parentLength] = '\0';
+            return error;
+        }
         if (made && hold->madeFrom == length) hold->madeFrom = parentLength;
         parentLength = end;
     }

@@ -112,6 +112,21 @@ TEST(HoldDestination, FoldersMadeForTheHoldGoAgainWhenTheJobPutNothingInThem) {
     EXPECT_EQ(std::vector<std::string>{"Data/a"}, ListTree(destination));
 }
 
+// Sys.makeFolder for a folder too deep to make, as a long path is on Windows.
+static SysError MakeAllButDeeper(const char* folder, bool* made) {
+    if (strstr(folder, "deeper")) return ENGINE_PATH_TOO_LONG;
+    return PlatformCalls.makeFolder(folder, made);
+}
+
+TEST(HoldDestination, FoldersMadeBeforeOneThatCannotBeMadeGoAgain) {
+    JobTrees t;
+    SysSwap restore;
+    Sys.makeFolder = MakeAllButDeeper;
+    Prepared held(t, true, t.dir / "new/more/deeper");
+    EXPECT_EQ(nullptr, held.parameters);
+    EXPECT_FALSE(Exists(t.dir / "new"));
+}
+
 static SysError LockUnsupported(const char*, FileHandle* lock) {
     *lock = INVALID_FILE;
     return ENGINE_NOT_A_FOLDER + 200;  // no platform error: shown as given
