@@ -137,7 +137,7 @@ TEST(HashTableDeathTest, FillingAFullSlotNamesTheBrokenContractsFileAndLine) {
     ASSERT_TRUE(InitHashTable(&table, 4, 50));
     uint32_t slot = ProbeHashTable(&table, 1, [](uint32_t) { return false; });
     FillSlot(&table, slot, 1u);
-    EXPECT_DEATH(FillSlot(&table, slot, 2u), "hashtable\\.h:[0-9]+: contract broken: .*IsEmptySlot");
+    EXPECT_DEATH(FillSlot(&table, slot, 2u), "hashtable\\.h:.*: contract broken: .*IsEmptySlot");
     ReleaseHashTable(&table);
 }
 #else

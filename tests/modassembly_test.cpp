@@ -357,6 +357,9 @@ SysError RewriteAtTheTargetsRead(FileHandle file, uint64_t offset, void* buffer,
 }  // namespace
 
 TEST(SecondExtraction, ASourceRewrittenWhileItsTargetIsComparedIsCopiedAnew) {
+    // Windows: the source is held for exclusive reading from its comparison
+    // on, so no other program can rewrite it while its target is compared.
+    if (PathSeparator() == '\\') GTEST_SKIP() << "a source held exclusively cannot be rewritten meanwhile";
     JobTrees a;
     WriteFile(a.modded + Native("/moving.txt"), "the same size");
     a.Run();
